@@ -1,0 +1,126 @@
+// The entry point of one run, the two command tables and the one error
+// handler.
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "cgi/cgi.h"
+#include "cgi/messages_texts.h"
+#include "group/group.h"
+#include "page/page.h"
+#include "user/user.h"
+
+namespace orvanta {
+
+std::string gErrorMessage;
+
+namespace {
+
+struct Command {
+  const char* name;
+  std::function<void()> run;
+};
+
+// Everything that changes the system is reached by POST only.
+const Command kPostCommands[] = {
+    {"WILLBEDEL", [] { DeleteUsers(gRequestText); }},
+    {"WILLBEADD", [] { RegisterUser(); }},
+    {"WILLBEMOD", [] { PrintUserModForm(); }},
+    {"TOBEMOD", [] { ModifyUser(); }},
+    {"GP_WILLBEADD", [] { RegisterGroup(); }},
+    {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }},
+    {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+};
+
+const Command kGetCommands[] = {
+    {"VIEW", [] { PrintUserList(UserListMode::List); }},
+    {"ADD", [] { PrintUserAddForm(); }},
+    {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }},
+    {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }},
+    {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},
+    {"GADD", [] { PrintGroupAddForm(); }},
+    {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }},
+    {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+};
+
+template <size_t N>
+void RunFrom(const Command (&table)[N]) {
+  const std::string& command = Param("COMMAND");
+  for (const Command& entry : table) {
+    if (command == entry.name) {
+      entry.run();
+      return;
+    }
+  }
+  throw ErrorCode{kErrorUnknownCommand};
+}
+
+}  // namespace
+
+void Dispatch() {
+  const std::string& method = Param("REQUEST_METHOD");
+  if (method == "POST") {
+    RunFrom(kPostCommands);
+  } else if (method == "GET") {
+    RunFrom(kGetCommands);
+  } else {
+    throw ErrorCode{kErrorUnknownCommand};
+  }
+}
+
+void ReportError(ErrorCode code) {
+  switch (code) {
+    case kErrorMessageInGlobal:
+      PrintMessagePage(gErrorMessage + "<BR>\n", true);
+      break;
+    case kErrorNotCgi:
+      std::fputs(kNotCgiNotice, stdout);
+      break;
+    case kErrorNoRequestData:
+      PrintMessagePage(kMessageNoRequestData, true);
+      break;
+    case kErrorNoRoot:
+      PrintMessagePage(kMessageNoRoot, true);
+      break;
+    case kErrorUnknownCommand:
+      PrintMessagePage(std::string(kMessageUnknownCommand) + Html(gRequestText) + "\n<BR>\n",
+                       true);
+      break;
+    case kErrorNoUserSelected:
+      PrintMessagePage(kMessageNoUserSelected, true);
+      break;
+    case kErrorUserAddFailed:
+      PrintMessagePage(kMessageUserAddFailed, true);
+      break;
+    case kErrorUserModFailed:
+      PrintMessagePage(kMessageUserModFailed, true);
+      break;
+    case kErrorGroupAddFailed:
+      PrintMessagePage(kMessageGroupAddFailed, true);
+      break;
+    default:
+      break;
+  }
+}
+
+int RunRequest() {
+  try {
+    gRequestText = ReadRequest();
+    UrlDecode(gRequestText);
+    ParseParameters(gRequestText);
+    ReadConfigFile(kConfigFileName);
+    if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
+    LoadUsers();
+    SortUserList();
+    LoadGroups();
+    Dispatch();
+  } catch (ErrorCode code) {
+    ReportError(code);
+  }
+  gRequestText.clear();
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace orvanta

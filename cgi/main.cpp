@@ -1,0 +1,3 @@
+#include "cgi/cgi.h"
+
+int main() { return orvanta::RunRequest(); }

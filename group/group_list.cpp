@@ -1,0 +1,56 @@
+// GET GVIEW and GDEL: the group list in gid order, and the deletion form
+// built from it with a check box for every group above SYSTEMGID.
+#include <cstdio>
+
+#include "cgi/cgi.h"
+#include "group/group.h"
+#include "group/group_texts.h"
+#include "page/page.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr int kRowsPerHeading = 10;
+
+}  // namespace
+
+void PrintGroupList(GroupListMode mode) {
+  const std::uint32_t threshold = IdThreshold("SYSTEMGID");
+  const bool selecting = mode == GroupListMode::SelectForDelete;
+  PrintPageHeader();
+  if (selecting) {
+    PrintFormOpening(false);
+    PrintHiddenField("COMMAND", "GP_WILLBEDEL");
+    std::fputs(kGroupDelSelectOpening, stdout);
+  } else {
+    std::fputs(kGroupListOpening, stdout);
+  }
+  int index = 0;
+  for (const auto& [gid, group] : gGroupByGid) {
+    if (index % kRowsPerHeading == 0) {
+      std::fputs(kGroupListHeading1, stdout);
+      std::fputs(kGroupHeadingName, stdout);
+      std::fputs(kGroupHeadingGid, stdout);
+    }
+    std::fputs("<TR><TD>", stdout);
+    const std::string shown = Html(group.name);
+    if (selecting && gid > threshold) {
+      std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", "CHECKBOX", "GNAME",
+                  shown.c_str());
+    }
+    std::printf("%d</TD>\n", index);
+    std::printf("<TD>%s</TD>\n", shown.c_str());
+    std::printf("<TD>%d</TD>\n", static_cast<int>(gid));
+    ++index;
+  }
+  std::fputs("</TABLE>\n<BR>\n", stdout);
+  if (selecting) {
+    std::fputs(kGroupDeleteButton, stdout);
+    std::fputs(kGroupResetButton, stdout);
+    std::fputs("</FORM>", stdout);
+  }
+  PrintPageFooter();
+}
+
+}  // namespace orvanta

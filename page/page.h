@@ -1,0 +1,71 @@
+// Page output: the frame every HTML page is written in, the message page,
+// HTML escaping, the log's date format and the forms' validation scripts.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace orvanta {
+
+inline constexpr char kProgramTitle[] = "orvanta ver.1.5 staff version ";
+inline constexpr char kCgiName[] = "orvanta.cgi";
+
+// ---- Frame (frame.cpp) ----------------------------------------------------------
+
+// The CGI header and everything up to the opening of the centred body.
+void PrintPageHeader();
+void PrintPageFooter();
+// A whole page holding one message; this form adds "<BR>\n" after it.
+void PrintMessagePage(const char* message, bool back_link);
+// The same page with the message written as it stands.
+void PrintMessagePage(std::string message, bool back_link);
+
+// ---- Escaping (html.cpp) ---------------------------------------------------------
+
+// Every value from the request, the settings or the account database goes
+// through this before it is written into a page: & < > " ' become entities.
+// Bytes of 0x80 and above (EUC-JP) are left alone.
+std::string Html(std::string_view value);
+
+// printf into a string of any length (messages built before a page exists).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- Form pieces shared by the pages (forms.cpp) -----------------------------------------
+
+// "<FORM ...>" posting to the program itself; entry forms are named "form"
+// because the validation scripts address document.form.
+void PrintFormOpening(bool named_form);
+void PrintHiddenField(const char* name, const std::string& value);
+// "<TD><SELECT ...>" opening of a one-line selection list, and its closing.
+void PrintSelectOpening(const char* name);
+void PrintSelectClosing();
+// One option whose value and label are the same text.
+void PrintOption(const std::string& value, bool selected);
+
+// ---- Date (datetime.cpp) ---------------------------------------------------------
+
+// Writes the current local time as "YYYY/MM/DD hh:mm" into buffer (>= 17 bytes).
+void FormatDateTime(char* buffer);
+// The same for a given moment; what FormatDateTime uses.
+void FormatDateTimeAt(std::time_t moment, char* buffer, std::size_t size);
+
+// ---- Validation scripts (scripts.cpp) ------------------------------------------------
+
+void PrintCheckName();
+void PrintCheckPass();
+void PrintChkUid();
+void PrintChkGcos();
+void PrintChkDir();
+void PrintCheckAddData();
+void PrintCheckModData();
+void PrintCheckGName();
+void PrintChkGid();
+void PrintCheckAddGData();
+
+// The lines that open and close the script block of a form page.
+void PrintScriptOpen();
+void PrintScriptClose();
+
+}  // namespace orvanta

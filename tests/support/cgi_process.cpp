@@ -1,0 +1,158 @@
+#include "tests/support/cgi_process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace orvanta::test {
+
+namespace {
+
+constexpr char kNssWrapper[] = "libnss_wrapper.so";
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string CgiProgramPath() { return ORVANTA_CGI_PATH; }
+
+CgiRequest Get(const std::string& query) {
+  CgiRequest request;
+  request.method = "GET";
+  request.query = query;
+  return request;
+}
+
+CgiRequest Post(const std::string& body) {
+  CgiRequest request;
+  request.method = "POST";
+  request.query = std::nullopt;
+  request.body = body;
+  return request;
+}
+
+CgiSandbox::CgiSandbox() {
+  char pattern[] = "/tmp/orvanta-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = made;
+  chmod(dir_.c_str(), 0755);
+  SetAccounts("root:x:0:0:root:/root:/bin/bash\n", "root:x:0:\n");
+}
+
+CgiSandbox::~CgiSandbox() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void CgiSandbox::WriteFile(const std::string& name, const std::string& content) const {
+  std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string CgiSandbox::ReadFile(const std::string& name) const {
+  std::ifstream in(PathOf(name), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool CgiSandbox::Exists(const std::string& name) const {
+  struct stat info {};
+  return lstat(PathOf(name).c_str(), &info) == 0;
+}
+
+void CgiSandbox::SetAccounts(const std::string& passwd, const std::string& group) const {
+  WriteFile("test.passwd", passwd);
+  WriteFile("test.group", group);
+}
+
+std::string CgiSandbox::AddRecordingTool(const std::string& name, int exit_code) const {
+  const std::string path = PathOf(name);
+  const std::string calls = PathOf(name + ".calls");
+  WriteFile(name, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + calls +
+                      "'; done\necho -- >> '" + calls + "'\nexit " +
+                      std::to_string(exit_code) + "\n");
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+std::vector<std::vector<std::string>> CgiSandbox::CallsOf(const std::string& tool) const {
+  std::vector<std::vector<std::string>> calls;
+  std::istringstream in(ReadFile(tool + ".calls"));
+  std::vector<std::string> current;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "--") {
+      calls.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(line);
+    }
+  }
+  return calls;
+}
+
+CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::string>& prefix,
+                          const std::string& program) const {
+  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+                                  std::string("LD_PRELOAD=") + kNssWrapper,
+                                  "NSS_WRAPPER_PASSWD=" + PathOf("test.passwd"),
+                                  "NSS_WRAPPER_GROUP=" + PathOf("test.group")};
+  if (request.method) env.push_back("REQUEST_METHOD=" + *request.method);
+  if (request.query) env.push_back("QUERY_STRING=" + *request.query);
+  if (request.content_length) {
+    env.push_back("CONTENT_LENGTH=" + *request.content_length);
+  } else if (request.method == "POST") {
+    env.push_back("CONTENT_LENGTH=" + std::to_string(request.body.size()));
+  }
+  if (request.remote_addr) env.push_back("REMOTE_ADDR=" + *request.remote_addr);
+  for (const std::string& extra : request.extra_env) env.push_back(extra);
+
+  std::vector<std::string> argv = prefix;
+  argv.push_back(program.empty() ? CgiProgramPath() : program);
+
+  WriteFile(".stdin", request.body);
+  int out_pipe[2];
+  if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    const int in = open(PathOf(".stdin").c_str(), O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    const int err = open(PathOf(".stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(err, STDERR_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    std::vector<char*> args = Pointers(argv);
+    std::vector<char*> envp = Pointers(env);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  CgiResult result;
+  char buffer[65536];
+  ssize_t got = 0;
+  while ((got = read(out_pipe[0], buffer, sizeof buffer)) > 0) {
+    result.out.append(buffer, static_cast<size_t>(got));
+  }
+  close(out_pipe[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace orvanta::test

@@ -1,0 +1,66 @@
+// Runs the real orvanta.cgi as a process, the way a web server does: a CGI
+// environment, a body on standard input, a working directory holding
+// cfg_file.cfg, and an account database read from test files through
+// nss_wrapper.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta::test {
+
+struct CgiRequest {
+  std::optional<std::string> method = "GET";  // REQUEST_METHOD; nullopt leaves it unset
+  std::optional<std::string> query = "";      // QUERY_STRING
+  std::optional<std::string> content_length;  // CONTENT_LENGTH; set from body when nullopt and POST
+  std::string body;                           // standard input
+  std::optional<std::string> remote_addr = "192.0.2.10";
+  std::vector<std::string> extra_env;  // more NAME=value entries
+};
+
+struct CgiResult {
+  std::string out;  // everything written to standard output
+  int exit_status = -1;
+};
+
+// A throwaway working directory for one test.
+class CgiSandbox {
+ public:
+  CgiSandbox();
+  ~CgiSandbox();
+  CgiSandbox(const CgiSandbox&) = delete;
+  CgiSandbox& operator=(const CgiSandbox&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
+  void WriteFile(const std::string& name, const std::string& content) const;
+  std::string ReadFile(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+
+  // The cfg_file.cfg the program reads.
+  void SetConfig(const std::string& content) const { WriteFile("cfg_file.cfg", content); }
+  // passwd(5) and group(5) lines served through nss_wrapper.
+  void SetAccounts(const std::string& passwd, const std::string& group) const;
+
+  // A stand-in host tool: records each call's arguments (one per line,
+  // then a line "--") in NAME.calls and exits with `exit_code`. Returns its path.
+  std::string AddRecordingTool(const std::string& name, int exit_code) const;
+  std::vector<std::vector<std::string>> CallsOf(const std::string& tool) const;
+
+  // Runs `program` (the built orvanta.cgi by default) in this directory.
+  // `prefix` is put before it on the command line (setpriv, strace, ...).
+  CgiResult Run(const CgiRequest& request, const std::vector<std::string>& prefix = {},
+                const std::string& program = "") const;
+
+ private:
+  std::string dir_;
+};
+
+// GET with a query string; POST with a body.
+CgiRequest Get(const std::string& query);
+CgiRequest Post(const std::string& body);
+
+std::string CgiProgramPath();
+
+}  // namespace orvanta::test

@@ -1,0 +1,30 @@
+#include "tests/support/pages.h"
+
+#include "tests/support/euc.h"
+
+namespace orvanta::test {
+
+std::string PageHeader() {
+  return "Content-Type: text/html\n\n"
+         "<HTML>\n<HEAD>\n"
+         "<META NAME=\"robots\" CONTENT=\"noindex,nofollow\">\n"
+         "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html;charset=euc-jp\">\n"
+         "<META NAME=\"GENERATOR\" CONTENT=\"orvanta ver.1.5 staff version \">\n"
+         "<TITLE>orvanta ver.1.5 staff version </TITLE>\n"
+         "</HEAD>\n<BODY TEXT=\"#000000\" LINK=\"#0000FF\" VLINK=\"#0000FF\" "
+         "BGCOLOR=\"#EEEEFF\">\n<CENTER>\n";
+}
+
+std::string PageFooter() { return "</CENTER>\n</BODY>\n</HTML>\n"; }
+
+std::string Framed(std::string_view body_utf8) {
+  return PageHeader() + Euc(body_utf8) + PageFooter();
+}
+
+std::string MessagePage(std::string_view message_utf8) {
+  return Framed(std::string(message_utf8) +
+                "<A HREF=\"./orvanta.cgi\">ここ</A>を押して元に戻ってください。<BR>\n"
+                "（キャッシュを表示させないために、ブラウザの「戻る」は押さないでください）\n");
+}
+
+}  // namespace orvanta::test

@@ -1,0 +1,12 @@
+// The one-row result table that registration and modification both show.
+#pragma once
+
+namespace orvanta {
+
+enum class EmptyUidCell { LineBreak, EmptyText };
+
+// Writes the whole result page for the account in NAME, showing the request's
+// values; DIR + NAME is the home directory shown.
+void PrintAccountResultPage(const char* caption, EmptyUidCell empty_uid);
+
+}  // namespace orvanta

@@ -1,0 +1,55 @@
+// POST WILLBEADD: creates the account with the configured user-adding tool.
+#include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
+#include "oplog/oplog.h"
+#include "user/account_result.h"
+#include "user/user.h"
+#include "user/user_texts.h"
+
+namespace orvanta {
+
+namespace {
+
+// The password piece: hashed in quotes when USE_CRYPT says so, else as typed.
+std::string PasswordPiece(const std::string& password) {
+  if (Param("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
+  const std::string hash = HashPassword(password);
+  if (hash.empty()) throw ErrorCode{kErrorUserAddFailed};
+  return " -p '" + hash + "'";
+}
+
+std::string BuildUserAddLine() {
+  const std::string& name = Param("NAME");
+  std::string line = Param("USERADD") + " ";
+  if (const std::string& gcos = Param("GCOS"); !gcos.empty()) {
+    line += " -c '" + ShellQuotedBody(gcos) + "' ";
+  }
+  if (const std::string& dir = Param("DIR"); !dir.empty()) line += " -d " + ShellWord(dir + name);
+  if (const std::string& gid = Param("GID"); !gid.empty()) line += " -g " + ShellWord(gid);
+  if (const std::string& pass = Param("PASS"); !pass.empty()) line += PasswordPiece(pass);
+  if (const std::string& shell = Param("SHELL"); !shell.empty()) {
+    line += " -s " + ShellWord(shell);
+  }
+  if (const std::string& uid = Param("UID"); !uid.empty()) line += " -u " + ShellWord(uid);
+  if (const std::string& option = Param("OPTION"); !option.empty()) line += " " + option + " ";
+  line += " " + ShellWord(name);
+  return line;
+}
+
+}  // namespace
+
+void RegisterUser() {
+  CheckNameNotRegistered();
+  CheckUidNotRegistered();
+  EnsureDirEndsWithSlash();
+  const std::string name = Param("NAME");
+  // A name the tool would read as an option ("--help" exits 0) would be
+  // reported as an account that was never made.
+  if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorUserAddFailed};
+  if (RunCommandLine(BuildUserAddLine()) != 0) throw ErrorCode{kErrorUserAddFailed};
+  RunCommandLine("chmod a+rx " + ShellWord(Param("DIR") + name));
+  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
+  WriteOperationLog(name);
+}
+
+}  // namespace orvanta

@@ -1,0 +1,69 @@
+// GET ADD: the registration form with its validation scripts.
+#include <cstdio>
+
+#include "cgi/cgi.h"
+#include "page/page.h"
+#include "user/user.h"
+#include "user/user_texts.h"
+
+namespace orvanta {
+
+void PrintUserAddForm() {
+  const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
+  PrintPageHeader();
+  PrintScriptOpen();
+  PrintCheckName();
+  PrintCheckPass();
+  PrintChkUid();
+  PrintChkGcos();
+  PrintChkDir();
+  PrintCheckAddData();
+  PrintScriptClose();
+
+  PrintFormOpening(true);
+  PrintHiddenField("COMMAND", "WILLBEADD");
+  PrintHiddenField("SYSTEM_UID", Param("SYSTEMUID"));
+  std::fputs("<TABLE>\n", stdout);
+  std::fputs(kAddFormCaption, stdout);
+
+  std::fputs(kAddFormNameLabel, stdout);
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"8\" ></TD></TR>\n",
+              "NAME");
+  std::fputs(kAddFormPassLabel, stdout);
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"10\"></TD></TR>\n",
+              "PASS");
+  std::fputs(kAddFormUidLabel, stdout);
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\"  SIZE=\"30\" MAXLENGTH=\"10\"></TD></TR>\n",
+              "UID");
+
+  std::fputs(kAddFormGidLabel, stdout);
+  PrintSelectOpening("GID");
+  for (const auto& [name, group] : gGroupByName) {
+    if (group.gid > group_threshold) PrintOption(name, false);
+  }
+  PrintSelectClosing();
+
+  std::fputs(kAddFormGcosLabel, stdout);
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n",
+              "GCOS");
+  std::fputs(kAddFormDirLabel, stdout);
+  std::printf(
+      "<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\"  MAXLENGTH=\"50\" "
+      "VALUE=\"%s\"></TD></TR>\n",
+      "DIR", Html(Param("DEF_DIR")).c_str());
+
+  std::fputs(kAddFormShellLabel, stdout);
+  PrintSelectOpening("SHELL");
+  PrintOption(Param("SHELL1"), true);
+  for (const char* key : {"SHELL2", "SHELL3", "SHELL4", "SHELL5"}) PrintOption(Param(key), false);
+  PrintSelectClosing();
+
+  std::fputs("<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n", stdout);
+  std::fputs(kAddFormButton, stdout);
+  std::fputs(kFormResetCell, stdout);
+  std::fputs("</TABLE>\n", stdout);
+  std::fputs("</FORM>\n", stdout);
+  PrintPageFooter();
+}
+
+}  // namespace orvanta

@@ -1,0 +1,91 @@
+// POST WILLBEMOD: the modification form of the account chosen in the
+// selection list, with a check box in front of each attribute.
+#include <cstdio>
+
+#include "cgi/cgi.h"
+#include "page/page.h"
+#include "user/user.h"
+#include "user/user_texts.h"
+
+namespace orvanta {
+
+void PrintUserModForm() {
+  const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
+  const std::string name = Param("NAME");
+  if (name.empty()) throw ErrorCode{kErrorNoUserSelected};
+  // System accounts are never offered for change; a hand-made request for
+  // one is answered as if nothing had been chosen.
+  const auto found = gUserByName.find(name);
+  if (found != gUserByName.end() && !IsChangeableUser(name)) {
+    throw ErrorCode{kErrorNoUserSelected};
+  }
+  const UserEntry user = found != gUserByName.end() ? found->second : UserEntry{};
+
+  PrintPageHeader();
+  PrintScriptOpen();
+  PrintCheckPass();
+  PrintChkUid();
+  PrintChkGcos();
+  PrintChkDir();
+  PrintCheckModData();
+  PrintScriptClose();
+
+  PrintFormOpening(true);
+  PrintHiddenField("COMMAND", "TOBEMOD");
+  PrintHiddenField("SYSTEM_UID", Param("SYSTEMUID"));
+  std::fputs("<TABLE>\n", stdout);
+  std::fputs(kModFormCaption, stdout);
+
+  const std::string shown = Html(name);
+  std::fputs(kModFormNameLabel, stdout);
+  std::printf(
+      "<TH><INPUT TYPE=\"HIDDEN\" NAME=\"%s\" VALUE=\"%s\" ><FONT SIZE=\"+1\">%s</FONT></TH>"
+      "</TR>\n\n",
+      "NAME", shown.c_str(), shown.c_str());
+
+  std::printf(kModFormPassLabel, "CHKPASS");
+  std::printf("<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n\n",
+              "PASS");
+
+  std::printf(kModFormUidLabel, "CHKUID");
+  std::printf(
+      "<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"10\" VALUE=\"%d\"></TD>"
+      "</TR>\n\n",
+      "UID", static_cast<int>(user.uid));
+
+  std::printf(kModFormGidLabel, "CHKGID");
+  PrintSelectOpening("GID");
+  PrintOption(GroupNameOf(user.gid), true);
+  for (const auto& [group_name, group] : gGroupByName) {
+    if (group.gid > group_threshold) PrintOption(group_name, false);
+  }
+  PrintSelectClosing();
+
+  std::printf(kModFormGcosLabel, "CHKGCOS");
+  std::printf(
+      "<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"20\" VALUE=\"%s\"></TD>"
+      "</TR>\n\n",
+      "GCOS", Html(user.gecos).c_str());
+  std::printf(kModFormDirLabel, "CHKDIR");
+  std::printf(
+      "<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"30\" VALUE=\"%s\"></TD>"
+      "</TR>\n\n",
+      "DIR", Html(user.dir).c_str());
+
+  std::printf(kModFormShellLabel, "CHKSHELL");
+  PrintSelectOpening("SHELL");
+  PrintOption(user.shell, true);
+  for (const char* key : {"SHELL1", "SHELL2", "SHELL3", "SHELL4", "SHELL5"}) {
+    PrintOption(Param(key), false);
+  }
+  PrintSelectClosing();
+
+  std::fputs("<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n", stdout);
+  std::fputs(kModFormButton, stdout);
+  std::fputs(kModFormResetCell, stdout);
+  std::fputs("</TABLE>\n", stdout);
+  std::fputs("</FORM>\n", stdout);
+  PrintPageFooter();
+}
+
+}  // namespace orvanta
