@@ -119,6 +119,9 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
   }
   if (request.remote_addr) env.push_back("REMOTE_ADDR=" + *request.remote_addr);
   for (const std::string& extra : request.extra_env) env.push_back(extra);
+  for (const char* inherited : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(inherited)) env.push_back(std::string(inherited) + "=" + value);
+  }
 
   std::vector<std::string> argv = prefix;
   argv.push_back(program.empty() ? CgiProgramPath() : program);

@@ -1,0 +1,342 @@
+// The JavaScript checks the input forms carry. Each emitter writes one whole
+// function as fixed text; the page puts them between PrintScriptOpen and
+// PrintScriptClose. The lines with Japanese text come from scripts.texts.
+#include <cstdio>
+#include <initializer_list>
+
+#include "page/page.h"
+#include "page/scripts_texts.h"
+
+namespace orvanta {
+
+namespace {
+
+// A slash, an asterisk, 75 hyphens, an asterisk, a slash.
+constexpr char kSeparator[] =
+    "/*---------------------------------------------------------------------------*/";
+
+void PutLines(std::initializer_list<const char*> lines) {
+  for (const char* line : lines) {
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+  }
+}
+
+// The separator, the function line and the title; field checks also say what
+// they return. Ends with the opening brace.
+void PutHead(const char* function, const char* title, bool field_check) {
+  PutLines({kSeparator});
+  std::printf("function %s()\n", function);
+  PutLines({title});
+  if (field_check) PutLines({kFieldCheckReturnsOk, kFieldCheckReturnsNg});
+  PutLines({"{"});
+}
+
+// ---- User and group names ----------------------------------------------------
+
+struct NameCheck {
+  const char* function;
+  const char* title;
+  const char* use_char_note;  // nullptr: the group check goes without it
+  const char* read_field;
+  const char* empty_alert;
+  const char* digit_alert;
+  const char* length_alert;
+  const char* char_alert;
+};
+
+// isNaN of the first character is false for a digit, and also for a blank
+// (it converts to 0), so a leading blank is reported as a leading digit.
+void PutNameCheck(const NameCheck& check) {
+  PutHead(check.function, check.title, true);
+  PutLines({"    var UseChar = \"abcdefghijklmnopqrstuvwxyz0123456789_-+.\";"});
+  // The note is a whole comment line of its own, flush left like the
+  // function's other comment lines.
+  if (check.use_char_note != nullptr) PutLines({check.use_char_note});
+  PutLines({
+      check.read_field,
+      "    var i;",
+      "",
+      "    if (name == \"\") {",
+      check.empty_alert,
+      "        return false;",
+      "    }",
+      "    if (!isNaN(name.charAt(0))) {",
+      check.digit_alert,
+      "        return false;",
+      "    }",
+      "    if (name.length < 3 || name.length > 8) {",
+      check.length_alert,
+      "        return false;",
+      "    }",
+      "    for (i = 0; i < name.length; i++) {",
+      "        if (UseChar.indexOf(name.charAt(i)) == -1) {",
+      check.char_alert,
+      "            return false;",
+      "        }",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
+// ---- User and group ids ------------------------------------------------------
+
+struct IdCheck {
+  const char* function;
+  const char* title;
+  const char* read_field;
+  const char* read_system_id;
+  const char* not_number_alert;
+  const char* system_alert;
+};
+
+// An empty system id makes j NaN, and no comparison with NaN is true, so
+// every numeric id then passes.
+void PutIdCheck(const IdCheck& check) {
+  PutHead(check.function, check.title, true);
+  PutLines({
+      check.read_field,
+      "    var j;",
+      "    var k;",
+      "",
+      "    if (id == \"\") {",
+      "        return true;",
+      "    }",
+      check.read_system_id,
+      "    if (isNaN(id)) {",
+      check.not_number_alert,
+      "        return false;",
+      "    }",
+      "    k = parseInt(id);",
+      "    if (k <= j) {",
+      check.system_alert,
+      "        return false;",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
+// ---- Comment and home directory ----------------------------------------------
+
+struct TextCheck {
+  const char* function;
+  const char* title;
+  const char* read_field;
+  const char* range_test;  // the comment allows blanks, the directory not
+  const char* char_alert;
+  const char* colon_alert;
+};
+
+// ':' separates the fields of the account database, so neither may hold it.
+void PutTextCheck(const TextCheck& check) {
+  PutHead(check.function, check.title, true);
+  PutLines({
+      check.read_field,
+      "    var c;",
+      "    var i;",
+      "",
+      "    if (str == \"\") {",
+      "        return true;",
+      "    }",
+      "    for (i = 0; i < str.length; i++) {",
+      "        c = str.charAt(i);",
+      check.range_test,
+      check.char_alert,
+      "            return false;",
+      "        } else if (c == \":\") {",
+      check.colon_alert,
+      "            return false;",
+      "        }",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
+// ---- Collecting functions ------------------------------------------------------
+
+// Runs the checks in order, stops at the first that fails, else submits.
+void PutCollect(const char* function, std::initializer_list<const char*> checks) {
+  PutHead(function, kCollectTitle, false);
+  for (const char* check : checks) {
+    std::printf("    if (!%s()) {\n", check);
+    PutLines({"        return;", "    }"});
+  }
+  PutLines({"    document.form.submit();", "}", kSeparator});
+}
+
+}  // namespace
+
+void PrintScriptOpen() { std::fputs("<SCRIPT language=\"JavaScript\">\n<!--\n", stdout); }
+
+void PrintScriptClose() { std::fputs("//-->\n</SCRIPT>\n\n", stdout); }
+
+void PrintCheckName() {
+  PutNameCheck({
+      .function = "CheckName",
+      .title = kCheckNameTitle,
+      .use_char_note = kUseCharNote,
+      .read_field = "    var name = document.form.NAME.value;",
+      .empty_alert = kNameEmptyAlert,
+      .digit_alert = kNameDigitAlert,
+      .length_alert = kNameLengthAlert,
+      .char_alert = kNameCharAlert,
+  });
+}
+
+void PrintCheckGName() {
+  PutNameCheck({
+      .function = "CheckGName",
+      .title = kCheckGNameTitle,
+      .use_char_note = nullptr,
+      .read_field = "    var name = document.form.GNAME.value;",
+      .empty_alert = kGNameEmptyAlert,
+      .digit_alert = kGNameDigitAlert,
+      .length_alert = kGNameLengthAlert,
+      .char_alert = kGNameCharAlert,
+  });
+}
+
+// One pass: each character is tested against the range "!".."}" before it
+// is counted, so a refused character wins over a too simple password.
+void PrintCheckPass() {
+  PutHead("CheckPass", kCheckPassTitle, true);
+  PutLines({
+      "    var pass = document.form.PASS.value;",
+      "    var lower = 0;",
+      "    var upper = 0;",
+      "    var num = 0;",
+      "    var c;",
+      "    var i;",
+      "",
+      "    if (pass == \"\") {",
+      kPassEmptyAlert,
+      "        return false;",
+      "    }",
+      "    if (pass.length < 6 || pass.length > 8) {",
+      kPassLengthAlert,
+      "        return false;",
+      "    }",
+      "    for (i = 0; i < pass.length; i++) {",
+      "        c = pass.charAt(i);",
+      "        if (c < \"!\" || c > \"}\") {",
+      kPassCharAlert,
+      "            return false;",
+      "        }",
+      "        if (c >= \"a\" && c <= \"z\") {",
+      "            lower++;",
+      "        } else if (c >= \"A\" && c <= \"Z\") {",
+      "            upper++;",
+      "        } else if (c >= \"0\" && c <= \"9\") {",
+      "            num++;",
+      "        }",
+      "    }",
+      "    if (lower == pass.length || upper == pass.length || num == pass.length) {",
+      kPassSimpleAlert,
+      "        return false;",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
+void PrintChkUid() {
+  PutIdCheck({
+      .function = "ChkUid",
+      .title = kChkUidTitle,
+      .read_field = "    var id = document.form.UID.value;",
+      .read_system_id = "    j = parseInt(document.form.SYSTEM_UID.value);",
+      .not_number_alert = kUidNotNumberAlert,
+      .system_alert = kUidSystemAlert,
+  });
+}
+
+void PrintChkGid() {
+  PutIdCheck({
+      .function = "ChkGid",
+      .title = kChkGidTitle,
+      .read_field = "    var id = document.form.GID.value;",
+      .read_system_id = "    j = parseInt(document.form.SYSTEM_GID.value);",
+      .not_number_alert = kGidNotNumberAlert,
+      .system_alert = kGidSystemAlert,
+  });
+}
+
+void PrintChkGcos() {
+  PutTextCheck({
+      .function = "ChkGcos",
+      .title = kChkGcosTitle,
+      .read_field = "    var str = document.form.GCOS.value;",
+      .range_test = "        if (c < \" \" || c > \"}\") {",
+      .char_alert = kGcosCharAlert,
+      .colon_alert = kGcosColonAlert,
+  });
+}
+
+void PrintChkDir() {
+  PutTextCheck({
+      .function = "ChkDir",
+      .title = kChkDirTitle,
+      .read_field = "    var str = document.form.DIR.value;",
+      .range_test = "        if (c < \"!\" || c > \"}\") {",
+      .char_alert = kDirCharAlert,
+      .colon_alert = kDirColonAlert,
+  });
+}
+
+void PrintCheckAddData() {
+  PutCollect("CheckAddData", {"CheckName", "CheckPass", "ChkUid", "ChkGcos", "ChkDir"});
+}
+
+void PrintCheckAddGData() { PutCollect("CheckAddGData", {"CheckGName", "ChkGid"}); }
+
+// The group and shell boxes have nothing to check; they only count as a
+// ticked item. Nothing ticked means there is nothing to change.
+void PrintCheckModData() {
+  PutHead("CheckModData", kCollectTitle, false);
+  PutLines({
+      "    var flag = false;",
+      "",
+      "    if (document.form.CHKPASS.checked) {",
+      "        if (!CheckPass()) {",
+      "            return;",
+      "        }",
+      "        flag = true;",
+      "    }",
+      "    if (document.form.CHKUID.checked) {",
+      "        if (!ChkUid()) {",
+      "            return;",
+      "        }",
+      "        flag = true;",
+      "    }",
+      "    if (document.form.CHKGID.checked) {",
+      "        flag = true;",
+      "    }",
+      "    if (document.form.CHKGCOS.checked) {",
+      "        if (!ChkGcos()) {",
+      "            return;",
+      "        }",
+      "        flag = true;",
+      "    }",
+      "    if (document.form.CHKDIR.checked) {",
+      "        if (!ChkDir()) {",
+      "            return;",
+      "        }",
+      "        flag = true;",
+      "    }",
+      "    if (document.form.CHKSHELL.checked) {",
+      "        flag = true;",
+      "    }",
+      "    if (!flag) {",
+      kNothingCheckedAlert,
+      "        return;",
+      "    }",
+      "    document.form.submit();",
+      "}",
+      kSeparator,
+  });
+}
+
+}  // namespace orvanta

@@ -1,0 +1,44 @@
+// Writes the script block of one form page, as EUC-JP bytes, for the
+// JavaScript tests: "add" (user registration), "mod" (user modification) or
+// "gadd" (group registration), in the order the pages write them.
+#include <cstdio>
+#include <cstring>
+
+#include "page/page.h"
+
+int main(int argc, char** argv) {
+  using namespace orvanta;
+  if (argc != 2) {
+    std::fputs("usage: emit_scripts add|mod|gadd\n", stderr);
+    return 2;
+  }
+  const char* page = argv[1];
+  if (std::strcmp(page, "add") == 0) {
+    PrintScriptOpen();
+    PrintCheckName();
+    PrintCheckPass();
+    PrintChkUid();
+    PrintChkGcos();
+    PrintChkDir();
+    PrintCheckAddData();
+    PrintScriptClose();
+  } else if (std::strcmp(page, "mod") == 0) {
+    PrintScriptOpen();
+    PrintCheckPass();
+    PrintChkUid();
+    PrintChkGcos();
+    PrintChkDir();
+    PrintCheckModData();
+    PrintScriptClose();
+  } else if (std::strcmp(page, "gadd") == 0) {
+    PrintScriptOpen();
+    PrintCheckGName();
+    PrintChkGid();
+    PrintCheckAddGData();
+    PrintScriptClose();
+  } else {
+    std::fprintf(stderr, "emit_scripts: unknown page %s\n", page);
+    return 2;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

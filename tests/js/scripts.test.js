@@ -1,0 +1,280 @@
+'use strict';
+// Runs the forms' validation scripts, exactly as the program writes them, in
+// V8 against a stand-in for the browser: document.form holds the fields and
+// records which were read and whether the form was submitted, and alert()
+// records its messages.
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const vm = require('node:vm');
+
+const EMIT = process.env.EMIT_SCRIPTS;
+if (!EMIT) throw new Error('EMIT_SCRIPTS must name the emit_scripts program');
+
+// A browser decodes EUC-JP A1 C1 ("〜" in the program's texts) as U+FF5E,
+// and so does TextDecoder; the alerts below are what the browser shows.
+const WAVE = '\uFF5E';
+
+const OPEN = '<SCRIPT language="JavaScript">\n';
+const CLOSE = '</SCRIPT>\n\n';
+
+// The whole block between the tags runs, "<!--" and "//-->" included, as a
+// browser runs it.
+function loadPage(page) {
+  const bytes = execFileSync(EMIT, [page]);
+  const text = new TextDecoder('euc-jp', { fatal: true }).decode(bytes);
+  assert.ok(text.startsWith(OPEN + '<!--\n'), `${page}: block opening`);
+  assert.ok(text.endsWith('//-->\n' + CLOSE), `${page}: block closing`);
+  return new vm.Script(text.slice(OPEN.length, text.length - CLOSE.length),
+                       { filename: `${page}.js` });
+}
+
+const PAGES = { add: loadPage('add'), mod: loadPage('mod'), gadd: loadPage('gadd') };
+
+// Valid values; each case overrides what it tests. Strings are text fields,
+// booleans are check boxes.
+const DEFAULTS = {
+  NAME: 'taro', PASS: 'abc123', UID: '1500', SYSTEM_UID: '1000',
+  GCOS: 'Taro Yamada', DIR: '/home/taro',
+  GNAME: 'staff', GID: '1500', SYSTEM_GID: '1000',
+  CHKPASS: false, CHKUID: false, CHKGID: false,
+  CHKGCOS: false, CHKDIR: false, CHKSHELL: false,
+};
+
+function run(page, call, fields) {
+  const values = { ...DEFAULTS, ...fields };
+  const record = { alerts: [], submits: 0, reads: [] };
+  const form = new Proxy({}, {
+    get(_, prop) {
+      if (prop === 'submit') return () => { record.submits++; };
+      if (typeof prop !== 'string' || !Object.hasOwn(values, prop)) {
+        throw new Error(`script read a field the form does not have: ${String(prop)}`);
+      }
+      record.reads.push(prop);
+      const v = values[prop];
+      return typeof v === 'boolean' ? { checked: v } : { value: v };
+    },
+  });
+  const context = vm.createContext({
+    document: { form },
+    alert: (message) => { record.alerts.push(String(message)); },
+  });
+  PAGES[page].runInContext(context);
+  record.result = vm.runInContext(call, context);
+  return record;
+}
+
+// Each case: [call, fields, expected result, expected alert or null].
+// Field checks must return exactly true or false, and never submit.
+function fieldCheckTable(title, pages, cases) {
+  for (const page of pages) {
+    test(`${title} (${page} page)`, async (t) => {
+      for (const [call, fields, result, alert] of cases) {
+        await t.test(`${call} ${JSON.stringify(fields)}`, () => {
+          const r = run(page, call, fields);
+          assert.equal(r.result, result);
+          assert.deepEqual(r.alerts, alert === null ? [] : [alert]);
+          assert.equal(r.submits, 0);
+        });
+      }
+    });
+  }
+}
+
+const nameCases = (call, field, word) => [
+  [call, { [field]: '' }, false, `${word}名が入力されていません。`],
+  [call, { [field]: 'Taro' }, false, `${word}名に使用できない文字(T)が含まれています`],
+  [call, { [field]: 'taRo' }, false, `${word}名に使用できない文字(R)が含まれています`],
+  [call, { [field]: 'abcdefgH' }, false, `${word}名に使用できない文字(H)が含まれています`],
+  [call, { [field]: 'ab c' }, false, `${word}名に使用できない文字( )が含まれています`],
+  [call, { [field]: 'たろう' }, false, `${word}名に使用できない文字(た)が含まれています`],
+  [call, { [field]: 'ab' }, false, `${word}名は3${WAVE}8文字にしてください`],
+  [call, { [field]: 'A:' }, false, `${word}名は3${WAVE}8文字にしてください`],
+  [call, { [field]: 'abcdefghi' }, false, `${word}名は3${WAVE}8文字にしてください`],
+  [call, { [field]: 'ABCDEFGHI' }, false, `${word}名は3${WAVE}8文字にしてください`],
+  [call, { [field]: '1abc' }, false, `${word}名の先頭に数字が使われています。`],
+  [call, { [field]: '9' }, false, `${word}名の先頭に数字が使われています。`],
+  [call, { [field]: ' abc' }, false, `${word}名の先頭に数字が使われています。`],
+  [call, { [field]: 'abc' }, true, null],
+  [call, { [field]: 'abcdefgh' }, true, null],
+  [call, { [field]: 'a1_-+.z9' }, true, null],
+];
+
+fieldCheckTable('CheckName', ['add'], nameCases('CheckName()', 'NAME', 'ユーザー'));
+fieldCheckTable('CheckGName', ['gadd'], nameCases('CheckGName()', 'GNAME', 'グループ'));
+
+const PASS_SIMPLE = 'パスワードが単純すぎます。\nアルファベットと数字等を混ぜてください。';
+const PASS_LENGTH = `パスワードは6${WAVE}8文字にしてください`;
+const PASS_CHAR = 'パスワードに使用できない文字が含まれています';
+fieldCheckTable('CheckPass', ['add', 'mod'], [
+  ['CheckPass()', { PASS: '' }, false, 'パスワードが入力されていません。'],
+  ['CheckPass()', { PASS: '12345678' }, false, PASS_SIMPLE],
+  ['CheckPass()', { PASS: 'abcdef' }, false, PASS_SIMPLE],
+  ['CheckPass()', { PASS: 'ABCDEFGH' }, false, PASS_SIMPLE],
+  ['CheckPass()', { PASS: 'abc12' }, false, PASS_LENGTH],
+  ['CheckPass()', { PASS: 'abc123456' }, false, PASS_LENGTH],
+  ['CheckPass()', { PASS: 'a b' }, false, PASS_LENGTH],
+  ['CheckPass()', { PASS: 'abc 12' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: 'abc~12' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: '123 456' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: '      ' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: 'abcdeé' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: 'パスワード12' }, false, PASS_CHAR],
+  ['CheckPass()', { PASS: 'abc123' }, true, null],
+  ['CheckPass()', { PASS: 'ABC123' }, true, null],
+  ['CheckPass()', { PASS: 'abcDEF' }, true, null],
+  ['CheckPass()', { PASS: 'ab!}12' }, true, null],
+  ['CheckPass()', { PASS: '!!!!!!!!' }, true, null],
+]);
+
+const idCases = (call, field, system, word) => {
+  const below = (k, j) => `${word}ＩＤ(${k})がシステムＩＤ(${j})以下です。\n登録できません。`;
+  const notNumber = `${word}ＩＤに数字以外の文字が含まれています`;
+  return [
+    [call, { [field]: '' }, true, null],
+    [call, { [field]: '', [system]: 'junk' }, true, null],
+    [call, { [field]: '1000' }, false, below(1000, 1000)],
+    [call, { [field]: '999' }, false, below(999, 1000)],
+    [call, { [field]: '0' }, false, below(0, 1000)],
+    [call, { [field]: '1001' }, true, null],
+    [call, { [field]: '500', [system]: '500' }, false, below(500, 500)],
+    [call, { [field]: ' 1500' }, true, null],
+    [call, { [field]: ' 500' }, false, below(500, 1000)],
+    [call, { [field]: '12ab' }, false, notNumber],
+    [call, { [field]: 'abc' }, false, notNumber],
+    [call, { [field]: '0', [system]: '' }, true, null],
+    [call, { [field]: '1', [system]: '' }, true, null],
+    [call, { [field]: '12ab', [system]: '' }, false, notNumber],
+  ];
+};
+
+fieldCheckTable('ChkUid', ['add', 'mod'], idCases('ChkUid()', 'UID', 'SYSTEM_UID', 'ユーザー'));
+fieldCheckTable('ChkGid', ['gadd'], idCases('ChkGid()', 'GID', 'SYSTEM_GID', 'グループ'));
+
+const GCOS_CHAR = 'コメントに使用できない文字が含まれています';
+const GCOS_COLON = 'コメントに不正な文字(:)が含まれています';
+fieldCheckTable('ChkGcos', ['add', 'mod'], [
+  ['ChkGcos()', { GCOS: '' }, true, null],
+  ['ChkGcos()', { GCOS: 'Taro Yamada' }, true, null],
+  ['ChkGcos()', { GCOS: ' ' }, true, null],
+  ['ChkGcos()', { GCOS: 'a,b}!' }, true, null],
+  ['ChkGcos()', { GCOS: 'Taro:Yamada' }, false, GCOS_COLON],
+  ['ChkGcos()', { GCOS: 'Taro Yamada:' }, false, GCOS_COLON],
+  ['ChkGcos()', { GCOS: 'a~b' }, false, GCOS_CHAR],
+  ['ChkGcos()', { GCOS: 'a\tb' }, false, GCOS_CHAR],
+  ['ChkGcos()', { GCOS: '山田' }, false, GCOS_CHAR],
+  ['ChkGcos()', { GCOS: 'a~:' }, false, GCOS_CHAR],
+  ['ChkGcos()', { GCOS: 'a:~' }, false, GCOS_COLON],
+]);
+
+const DIR_CHAR = 'ホームディレクトリに使用できない文字が含まれています';
+const DIR_COLON = 'ホームディレクトリに不正な文字(:)が含まれています';
+fieldCheckTable('ChkDir', ['add', 'mod'], [
+  ['ChkDir()', { DIR: '' }, true, null],
+  ['ChkDir()', { DIR: '/home/taro' }, true, null],
+  ['ChkDir()', { DIR: '/home/ta ro' }, false, DIR_CHAR],
+  ['ChkDir()', { DIR: ' ' }, false, DIR_CHAR],
+  ['ChkDir()', { DIR: '/home/a:b' }, false, DIR_COLON],
+  ['ChkDir()', { DIR: '/home/~taro' }, false, DIR_CHAR],
+  ['ChkDir()', { DIR: '/home/:a b' }, false, DIR_COLON],
+  ['ChkDir()', { DIR: '/home/a b:' }, false, DIR_CHAR],
+  ['ChkDir()', { DIR: '/ホーム' }, false, DIR_CHAR],
+]);
+
+// Collecting functions: [fields, expected alert or null, submitted?].
+// They return nothing; the form is submitted only when no alert was shown.
+function collectTable(title, page, call, cases) {
+  test(title, async (t) => {
+    for (const [fields, alert, submitted] of cases) {
+      await t.test(JSON.stringify(fields), () => {
+        const r = run(page, call, fields);
+        assert.equal(r.result, undefined);
+        assert.deepEqual(r.alerts, alert === null ? [] : [alert]);
+        assert.equal(r.submits, submitted ? 1 : 0);
+      });
+    }
+  });
+}
+
+collectTable('CheckAddData', 'add', 'CheckAddData()', [
+  [{}, null, true],
+  [{ NAME: 'Taro', PASS: '12345678', UID: '1', GCOS: ':', DIR: ' ' },
+   'ユーザー名に使用できない文字(T)が含まれています', false],
+  [{ PASS: '12345678', UID: '1', GCOS: ':', DIR: ' ' }, PASS_SIMPLE, false],
+  [{ UID: '1', GCOS: ':', DIR: ' ' },
+   'ユーザーＩＤ(1)がシステムＩＤ(1000)以下です。\n登録できません。', false],
+  [{ GCOS: 'a:b', DIR: '/a b' }, GCOS_COLON, false],
+  [{ DIR: '/a b' }, DIR_CHAR, false],
+  [{ UID: '', GCOS: '', DIR: '' }, null, true],
+]);
+
+collectTable('CheckAddGData', 'gadd', 'CheckAddGData()', [
+  [{}, null, true],
+  [{ GNAME: '', GID: '10' }, 'グループ名が入力されていません。', false],
+  [{ GNAME: 'Staff', GID: 'x' }, 'グループ名に使用できない文字(S)が含まれています', false],
+  [{ GID: '10' }, 'グループＩＤ(10)がシステムＩＤ(1000)以下です。\n登録できません。', false],
+  [{ GID: '1o' }, 'グループＩＤに数字以外の文字が含まれています', false],
+  [{ GID: '' }, null, true],
+]);
+
+// Field values that every field check refuses, to show which checks ran.
+const ALL_BAD = { PASS: '', UID: 'x', GCOS: ':', DIR: ':' };
+const NOTHING = 'チェックされた項目がありません';
+collectTable('CheckModData', 'mod', 'CheckModData()', [
+  [{}, NOTHING, false],
+  [{ ...ALL_BAD }, NOTHING, false],
+  [{ ...ALL_BAD, CHKGID: true }, null, true],
+  [{ ...ALL_BAD, CHKSHELL: true }, null, true],
+  [{ CHKPASS: true }, null, true],
+  [{ CHKPASS: true, PASS: 'aaaaaa' }, PASS_SIMPLE, false],
+  [{ CHKPASS: true, CHKGID: true, PASS: '' }, 'パスワードが入力されていません。', false],
+  [{ CHKUID: true, UID: '12ab' }, 'ユーザーＩＤに数字以外の文字が含まれています', false],
+  [{ CHKPASS: true, CHKUID: true, UID: '5' },
+   'ユーザーＩＤ(5)がシステムＩＤ(1000)以下です。\n登録できません。', false],
+  [{ CHKGCOS: true, CHKDIR: true, GCOS: 'a:b', DIR: 'a b' }, GCOS_COLON, false],
+  [{ CHKDIR: true, DIR: '/x:y' }, DIR_COLON, false],
+  [{ ...ALL_BAD, CHKGCOS: true, GCOS: 'ok' }, null, true],
+  [{ CHKPASS: true, CHKUID: true, CHKGID: true, CHKGCOS: true, CHKDIR: true, CHKSHELL: true },
+   null, true],
+]);
+
+test('CheckModData with only the group or shell box reads no checked field', () => {
+  for (const box of ['CHKGID', 'CHKSHELL']) {
+    const r = run('mod', 'CheckModData()', { ...ALL_BAD, [box]: true });
+    assert.equal(r.submits, 1, box);
+    for (const field of ['PASS', 'UID', 'SYSTEM_UID', 'GCOS', 'DIR']) {
+      assert.ok(!r.reads.includes(field), `${box}: ${field} was read`);
+    }
+  }
+});
+
+test('field checks read only their own fields', () => {
+  const own = [
+    ['add', 'CheckName()', ['NAME']],
+    ['add', 'CheckPass()', ['PASS']],
+    ['add', 'ChkUid()', ['UID', 'SYSTEM_UID']],
+    ['add', 'ChkGcos()', ['GCOS']],
+    ['add', 'ChkDir()', ['DIR']],
+    ['gadd', 'CheckGName()', ['GNAME']],
+    ['gadd', 'ChkGid()', ['GID', 'SYSTEM_GID']],
+  ];
+  for (const [page, call, fields] of own) {
+    const r = run(page, call, {});
+    assert.equal(r.result, true, call);
+    assert.deepEqual([...new Set(r.reads)].sort(), [...fields].sort(), call);
+  }
+});
+
+test('each page defines its functions in page order and nothing else', () => {
+  const expected = {
+    add: ['CheckName', 'CheckPass', 'ChkUid', 'ChkGcos', 'ChkDir', 'CheckAddData'],
+    mod: ['CheckPass', 'ChkUid', 'ChkGcos', 'ChkDir', 'CheckModData'],
+    gadd: ['CheckGName', 'ChkGid', 'CheckAddGData'],
+  };
+  for (const [page, names] of Object.entries(expected)) {
+    const context = vm.createContext({});
+    PAGES[page].runInContext(context);
+    assert.deepEqual(Object.keys(context), names, page);
+    for (const name of names) assert.equal(typeof context[name], 'function', name);
+  }
+});

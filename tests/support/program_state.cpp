@@ -1,0 +1,82 @@
+#include "tests/support/program_state.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "hosttools/hosttools.h"
+
+namespace orvanta::test {
+
+void ProgramTest::SetUp() {
+  gCGIData.clear();
+  gErrorMessage.clear();
+  gRequestText.clear();
+  gUserList.clear();
+  gUserByName.clear();
+  gUserByUid.clear();
+  gGroupByName.clear();
+  gGroupByGid.clear();
+  commands.clear();
+  results.clear();
+  SetCommandRunner([this](const std::string& line) {
+    const size_t call = commands.size();
+    commands.push_back(line);
+    const auto found = results.find(call);
+    return found == results.end() ? 0 : found->second;
+  });
+  char pattern[] = "/tmp/orvanta-unit-XXXXXX";
+  work_dir = mkdtemp(pattern);
+  previous_dir_ = std::filesystem::current_path();
+  std::filesystem::current_path(work_dir);
+}
+
+void ProgramTest::TearDown() {
+  SetCommandRunner(nullptr);
+  std::filesystem::current_path(previous_dir_);
+  std::error_code ignored;
+  std::filesystem::remove_all(work_dir, ignored);
+}
+
+void ProgramTest::Params(const std::map<std::string, std::string>& entries) {
+  for (const auto& [name, value] : entries) SetParam(name, value);
+}
+
+void ProgramTest::Users(const std::vector<UserEntry>& users) {
+  for (const UserEntry& user : users) {
+    gUserList.push_back(user);
+    gUserByName[user.name] = user;
+    gUserByUid[user.uid] = user;
+  }
+}
+
+void ProgramTest::Groups(const std::vector<GroupEntry>& groups) {
+  for (const GroupEntry& group : groups) {
+    gGroupByName[group.name] = group;
+    gGroupByGid[group.gid] = group;
+  }
+}
+
+std::string ProgramTest::Capture(const std::function<void()>& step) {
+  ::testing::internal::CaptureStdout();
+  try {
+    step();
+  } catch (ErrorCode code) {
+    ReportError(code);
+  }
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+std::string ProgramTest::LogText() const {
+  std::ifstream in(work_dir + "/orvanta.log", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool ProgramTest::LogExists() const { return std::filesystem::exists(work_dir + "/orvanta.log"); }
+
+}  // namespace orvanta::test
