@@ -79,6 +79,11 @@ void CgiSandbox::SetAccounts(const std::string& passwd, const std::string& group
   WriteFile("test.group", group);
 }
 
+void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::string& group_path) {
+  passwd_path_ = passwd_path;
+  group_path_ = group_path;
+}
+
 std::string CgiSandbox::AddRecordingTool(const std::string& name, int exit_code) const {
   const std::string path = PathOf(name);
   const std::string calls = PathOf(name + ".calls");
@@ -108,8 +113,10 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
                           const std::string& program) const {
   std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
                                   std::string("LD_PRELOAD=") + kNssWrapper,
-                                  "NSS_WRAPPER_PASSWD=" + PathOf("test.passwd"),
-                                  "NSS_WRAPPER_GROUP=" + PathOf("test.group")};
+                                  "NSS_WRAPPER_PASSWD=" +
+                                      (passwd_path_.empty() ? PathOf("test.passwd") : passwd_path_),
+                                  "NSS_WRAPPER_GROUP=" +
+                                      (group_path_.empty() ? PathOf("test.group") : group_path_)};
   if (request.method) env.push_back("REQUEST_METHOD=" + *request.method);
   if (request.query) env.push_back("QUERY_STRING=" + *request.query);
   if (request.content_length) {

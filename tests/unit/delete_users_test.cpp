@@ -1,0 +1,90 @@
+// Deletion: one row per posted NAME in request order, one run and one
+// record per allowed account.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+#include "tests/support/program_state.h"
+#include "user/user.h"
+
+namespace orvanta::test {
+namespace {
+
+class DeleteUsersTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    Users({{"root", 0, 0, "", "", ""},
+           {"daemon", 499, 1, "", "", ""},
+           {"edge", 500, 100, "", "", ""},
+           {"taro", 1000, 100, "", "", ""},
+           {"jiro", 1001, 100, "", "", ""},
+           {"a<b", 1002, 100, "", "", ""}});
+    Params({{"COMMAND", "WILLBEDEL"}, {"REMOTE_ADDR", "192.0.2.1"},
+            {"USERDEL", "/usr/sbin/userdel"}, {"SYSTEMUID", "499"}});
+  }
+
+  static std::string Page(const std::string& rows_utf8) {
+    return Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+                  "<CAPTION><B><FONT SIZE=\"+1\">ユーザーを削除しました。</FONT></B></CAPTION>\n"
+                  "<TR BGCOLOR=\"#D0D0FF\"><TH>ユーザー名</TH><TH>結果</TH></TR>\n" +
+                  rows_utf8 + "</TABLE>\n");
+  }
+  static std::string Row(const std::string& name, const std::string& outcome) {
+    return "<TR BGCOLOR=\"#FFFFFF\"><TD>" + name + "</TD><TD>" + outcome + "</TD></TR>\n";
+  }
+};
+
+TEST_F(DeleteUsersTest, HandlesEveryNameInRequestOrder) {
+  results = {{1, 1 << 8}};  // the second run fails
+  const std::string page =
+      Capture([] { DeleteUsers("COMMAND=WILLBEDEL&NAME=taro&NAME=edge&NAME=root&NAME=jiro"); });
+  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", "削除しました。") +
+                                   Row("edge", "削除できませんでした") +
+                                   Row("root", "削除が禁止されているユーザーです") +
+                                   Row("jiro", "削除しました。"))));
+  EXPECT_EQ(commands, (std::vector<std::string>{"/usr/sbin/userdel -r taro",
+                                                "/usr/sbin/userdel -r edge",
+                                                "/usr/sbin/userdel -r jiro"}));
+  EXPECT_TRUE(std::regex_match(LogText(),
+                               std::regex("DEL,taro,192\\.0\\.2\\.1,[0-9/: ]{16}\n"
+                                          "DEL,jiro,192\\.0\\.2\\.1,[0-9/: ]{16}\n")))
+      << LogText();
+}
+
+TEST_F(DeleteUsersTest, NoTickedBoxGivesOnlyTheHeading) {
+  EXPECT_EQ(Capture([] { DeleteUsers("COMMAND=WILLBEDEL"); }), Page(""));
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(DeleteUsersTest, RefusesSystemAndUnknownNames) {
+  const std::string page = Capture(
+      [] { DeleteUsers("NAME=daemon&NAME=ghost&NAME=%3Bid&NAME=--help&NAME=a<b&NAME="); });
+  EXPECT_EQ(Utf8(page),
+            Utf8(Page(Row("daemon", "削除が禁止されているユーザーです") +
+                      Row("ghost", "削除が禁止されているユーザーです") +
+                      Row("%3Bid", "削除が禁止されているユーザーです") +
+                      Row("--help", "削除が禁止されているユーザーです") +
+                      Row("a&lt;b", "削除しました。") +
+                      Row("", "削除が禁止されているユーザーです"))));
+  EXPECT_EQ(commands, std::vector<std::string>{"/usr/sbin/userdel -r 'a<b'"});
+}
+
+TEST_F(DeleteUsersTest, SameNameTwiceRunsTwice) {
+  results = {{1, 6 << 8}};
+  const std::string page = Capture([] { DeleteUsers("NAME=taro&NAME=taro&"); });
+  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", "削除しました。") +
+                                   Row("taro", "削除できませんでした"))));
+  EXPECT_EQ(commands.size(), 2u);
+}
+
+TEST_F(DeleteUsersTest, WithoutSystemUidOnlyRootIsProtected) {
+  Params({{"SYSTEMUID", ""}, {"USERDEL", ""}});
+  Capture([] { DeleteUsers("NAME=root&NAME=daemon"); });
+  EXPECT_EQ(commands, std::vector<std::string>{" -r daemon"});
+}
+
+}  // namespace
+}  // namespace orvanta::test

@@ -1,0 +1,85 @@
+// Shell quoting and the runner: what the shell receives is exactly one
+// argument per value, and the shell sees nothing of the CGI environment.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "hosttools/hosttools.h"
+
+namespace orvanta {
+namespace {
+
+TEST(ShellWord, LeavesPlainValuesAloneAndQuotesTheRest) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"taro", "taro"},
+      {"/home/taro", "/home/taro"},
+      {"user@x.example,a=b:c%d+e_f-g", "user@x.example,a=b:c%d+e_f-g"},
+      {"", ""},
+      {"a b", "'a b'"},
+      {"a'b", "'a'\\''b'"},
+      {"$(id)", "'$(id)'"},
+      {"`id`", "'`id`'"},
+      {"a;b", "'a;b'"},
+      {"*", "'*'"},
+      {"~root", "'~root'"},
+      {"a\nb", "'a\nb'"},
+      {"\xa4\xa2", "'\xa4\xa2'"},
+  };
+  for (const auto& [value, word] : cases) EXPECT_EQ(ShellWord(value), word) << value;
+}
+
+TEST(ShellQuotedBody, KeepsTheQuotedTextOneWord) {
+  EXPECT_EQ(ShellQuotedBody("O'Brien"), "O'\\''Brien");
+  EXPECT_EQ(ShellQuotedBody("a b $x"), "a b $x");
+}
+
+// Every byte from 1 to 255, and nasty combinations, survive the real shell
+// as one argument.
+TEST(ShellWord, RoundTripsThroughTheShell) {
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
+  const std::vector<std::string> values = {every_byte, "'", "''", "'\\''", "a'b'c", " ", "\\",
+                                           "-n", "$(touch /tmp/x)", "\"$HOME\""};
+  char dir_pattern[] = "/tmp/orvanta-quote-XXXXXX";
+  const std::string dir = mkdtemp(dir_pattern);
+  for (const std::string& value : values) {
+    const std::string out = dir + "/out";
+    const std::string comment = "'" + ShellQuotedBody(value) + "'";
+    ASSERT_EQ(RunCommandLine("printf '%s|' " + ShellWord(value) + " " + comment + " > " + out), 0);
+    std::ifstream in(out, std::ios::binary);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), value + "|" + value + "|");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(RunCommandLine, ReturnsTheWaitStatusAndResetsTheEnvironment) {
+  EXPECT_EQ(RunCommandLine("true"), 0);
+  EXPECT_NE(RunCommandLine("exit 3"), 0);
+  EXPECT_NE(RunCommandLine("/nonexistent/tool"), 0);
+
+  setenv("HTTP_X_EVIL", "1", 1);
+  setenv("IFS", "/", 1);
+  char dir_pattern[] = "/tmp/orvanta-env-XXXXXX";
+  const std::string dir = mkdtemp(dir_pattern);
+  ASSERT_EQ(RunCommandLine("env > " + dir + "/env"), 0);
+  std::ifstream in(dir + "/env");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    // The shell itself adds PWD and SHLVL to what it was given.
+    if (line.rfind("PWD=", 0) != 0 && line.rfind("SHLVL=", 0) != 0 && line.rfind("_=", 0) != 0) {
+      lines.push_back(line);
+    }
+  }
+  EXPECT_EQ(lines, std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
+  unsetenv("HTTP_X_EVIL");
+  unsetenv("IFS");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace orvanta

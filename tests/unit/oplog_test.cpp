@@ -1,0 +1,84 @@
+// The operation log: record format and how the file is opened.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "oplog/oplog.h"
+#include "page/page.h"
+#include "tests/support/program_state.h"
+
+namespace orvanta::test {
+namespace {
+
+TEST(FormatOperationRecord, OneLinePerChange) {
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+      {"WILLBEADD", "taro", "192.0.2.1", "ADD,taro,192.0.2.1,2027/01/31 09:05\n"},
+      {"TOBEMOD", "taro", "", "MOD,taro,,2027/01/31 09:05\n"},
+      {"WILLBEDEL", "a,b", "::1", "DEL,a,b,::1,2027/01/31 09:05\n"},
+      {"GP_WILLBEADD", "dev", "10.0.0.1", "GADD,dev,10.0.0.1,2027/01/31 09:05\n"},
+      {"GP_WILLBEDEL", "dev", "10.0.0.1", "GDEL,dev,10.0.0.1,2027/01/31 09:05\n"},
+      {"WILLBEADD", "a\r\nb", "1\n2", "ADD,a  b,1 2,2027/01/31 09:05\n"},
+  };
+  for (const auto& [command, name, address, record] : cases) {
+    EXPECT_EQ(FormatOperationRecord(command, name, address, "2027/01/31 09:05"), record);
+  }
+}
+
+TEST(FormatDateTime, PadsEveryFieldInLocalTime) {
+  setenv("TZ", "Asia/Tokyo", 1);
+  tzset();
+  char buffer[1024];
+  // 2027-03-04 22:09 UTC is 07:09 on 5 March in Tokyo.
+  FormatDateTimeAt(1804198140, buffer, sizeof buffer);
+  EXPECT_STREQ(buffer, "2027/03/05 07:09");
+  FormatDateTimeAt(1804172400, buffer, sizeof buffer);  // 15:00 UTC: midnight in Tokyo
+  EXPECT_STREQ(buffer, "2027/03/05 00:00");
+  unsetenv("TZ");
+  tzset();
+}
+
+class OperationLogTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    Params({{"COMMAND", "WILLBEDEL"}, {"REMOTE_ADDR", "192.0.2.1"}});
+  }
+};
+
+TEST_F(OperationLogTest, CreatesTheFileAndAppends) {
+  const mode_t old_mask = umask(022);
+  EXPECT_TRUE(WriteOperationLog("taro"));
+  EXPECT_TRUE(WriteOperationLog("jiro"));
+  umask(old_mask);
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("DEL,taro,192\\.0\\.2\\.1,\\d{4}/\\d{2}/"
+                                                     "\\d{2} \\d{2}:\\d{2}\nDEL,jiro,192\\.0\\.2"
+                                                     "\\.1,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}\n")));
+  struct stat info {};
+  ASSERT_EQ(stat("orvanta.log", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(OperationLogTest, EmptyAddressLeavesTwoCommas) {
+  Params({{"REMOTE_ADDR", ""}});
+  WriteOperationLog("taro");
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("DEL,taro,,[0-9/: ]{16}\n")));
+}
+
+TEST_F(OperationLogTest, NeverFollowsASymbolicLink) {
+  const std::string target = work_dir + "/elsewhere";
+  ASSERT_EQ(symlink(target.c_str(), "orvanta.log"), 0);
+  EXPECT_FALSE(WriteOperationLog("taro"));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(OperationLogTest, UnwritableDirectoryGivesNoRecord) {
+  ASSERT_EQ(chdir("/proc"), 0);  // not writable, even for root
+  EXPECT_FALSE(WriteOperationLog("taro"));
+  ASSERT_EQ(chdir(work_dir.c_str()), 0);
+}
+
+}  // namespace
+}  // namespace orvanta::test
