@@ -48,8 +48,8 @@ void PrintOption(const std::string& value, bool selected);
 
 // Writes the current local time as "YYYY/MM/DD hh:mm" into buffer (>= 17 bytes).
 void FormatDateTime(char* buffer);
-// The same for a given moment; what FormatDateTime uses.
-void FormatDateTimeAt(std::time_t moment, char* buffer, std::size_t size);
+// The same text for a given moment; what FormatDateTime uses.
+std::string FormatDateTimeAt(std::time_t moment);
 
 // ---- Validation scripts (scripts.cpp) ------------------------------------------------
 

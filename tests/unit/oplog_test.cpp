@@ -30,12 +30,13 @@ TEST(FormatOperationRecord, OneLinePerChange) {
 TEST(FormatDateTime, PadsEveryFieldInLocalTime) {
   setenv("TZ", "Asia/Tokyo", 1);
   tzset();
-  char buffer[1024];
   // 2027-03-04 22:09 UTC is 07:09 on 5 March in Tokyo.
-  FormatDateTimeAt(1804198140, buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "2027/03/05 07:09");
-  FormatDateTimeAt(1804172400, buffer, sizeof buffer);  // 15:00 UTC: midnight in Tokyo
-  EXPECT_STREQ(buffer, "2027/03/05 00:00");
+  EXPECT_EQ(FormatDateTimeAt(1804198140), "2027/03/05 07:09");
+  EXPECT_EQ(FormatDateTimeAt(1804172400), "2027/03/05 00:00");  // 15:00 UTC: midnight in Tokyo
+  // In UTC the same moment is still the evening before.
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(FormatDateTimeAt(1804198140), "2027/03/04 22:09");
   unsetenv("TZ");
   tzset();
 }
