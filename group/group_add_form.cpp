@@ -10,11 +10,7 @@ namespace orvanta {
 
 void PrintGroupAddForm() {
   PrintPageHeader();
-  PrintScriptOpen();
-  PrintCheckGName();
-  PrintChkGid();
-  PrintCheckAddGData();
-  PrintScriptClose();
+  PrintGroupAddScripts();
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "GP_WILLBEADD");
   PrintHiddenField("SYSTEM_GID", Param("SYSTEMGID"));

@@ -68,4 +68,9 @@ void PrintCheckAddGData();
 void PrintScriptOpen();
 void PrintScriptClose();
 
+// The whole script block of each entry form, functions in page order.
+void PrintUserAddScripts();
+void PrintUserModScripts();
+void PrintGroupAddScripts();
+
 }  // namespace orvanta

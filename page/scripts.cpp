@@ -339,4 +339,33 @@ void PrintCheckModData() {
   });
 }
 
+void PrintUserAddScripts() {
+  PrintScriptOpen();
+  PrintCheckName();
+  PrintCheckPass();
+  PrintChkUid();
+  PrintChkGcos();
+  PrintChkDir();
+  PrintCheckAddData();
+  PrintScriptClose();
+}
+
+void PrintUserModScripts() {
+  PrintScriptOpen();
+  PrintCheckPass();
+  PrintChkUid();
+  PrintChkGcos();
+  PrintChkDir();
+  PrintCheckModData();
+  PrintScriptClose();
+}
+
+void PrintGroupAddScripts() {
+  PrintScriptOpen();
+  PrintCheckGName();
+  PrintChkGid();
+  PrintCheckAddGData();
+  PrintScriptClose();
+}
+
 }  // namespace orvanta

@@ -11,14 +11,7 @@ namespace orvanta {
 void PrintUserAddForm() {
   const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
   PrintPageHeader();
-  PrintScriptOpen();
-  PrintCheckName();
-  PrintCheckPass();
-  PrintChkUid();
-  PrintChkGcos();
-  PrintChkDir();
-  PrintCheckAddData();
-  PrintScriptClose();
+  PrintUserAddScripts();
 
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "WILLBEADD");

@@ -22,13 +22,7 @@ void PrintUserModForm() {
   const UserEntry user = found != gUserByName.end() ? found->second : UserEntry{};
 
   PrintPageHeader();
-  PrintScriptOpen();
-  PrintCheckPass();
-  PrintChkUid();
-  PrintChkGcos();
-  PrintChkDir();
-  PrintCheckModData();
-  PrintScriptClose();
+  PrintUserModScripts();
 
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "TOBEMOD");

@@ -14,28 +14,11 @@ int main(int argc, char** argv) {
   }
   const char* page = argv[1];
   if (std::strcmp(page, "add") == 0) {
-    PrintScriptOpen();
-    PrintCheckName();
-    PrintCheckPass();
-    PrintChkUid();
-    PrintChkGcos();
-    PrintChkDir();
-    PrintCheckAddData();
-    PrintScriptClose();
+    PrintUserAddScripts();
   } else if (std::strcmp(page, "mod") == 0) {
-    PrintScriptOpen();
-    PrintCheckPass();
-    PrintChkUid();
-    PrintChkGcos();
-    PrintChkDir();
-    PrintCheckModData();
-    PrintScriptClose();
+    PrintUserModScripts();
   } else if (std::strcmp(page, "gadd") == 0) {
-    PrintScriptOpen();
-    PrintCheckGName();
-    PrintChkGid();
-    PrintCheckAddGData();
-    PrintScriptClose();
+    PrintGroupAddScripts();
   } else {
     std::fprintf(stderr, "emit_scripts: unknown page %s\n", page);
     return 2;
