@@ -1,0 +1,568 @@
+// The command lines orvanta.cgi hands to /bin/sh, observed with strace, and
+// what the stand-in tools then receive: exact texts (every blank counts),
+// one shell word per request value, no program beyond the shell, the tool
+// and chmod, and a shell environment that holds nothing but the fixed PATH.
+#include <crypt.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+
+namespace orvanta::test {
+namespace {
+
+constexpr char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+// ---------------------------------------------------------------------------
+// Reading `strace -f -v -xx -e trace=execve` output.
+
+struct Exec {
+  std::string path;
+  std::vector<std::string> argv;
+  std::vector<std::string> envp;
+};
+
+class TraceLine {
+ public:
+  explicit TraceLine(std::string_view text) : text_(text) {}
+
+  bool Take(std::string_view literal) {
+    if (text_.substr(at_, literal.size()) != literal) return false;
+    at_ += literal.size();
+    return true;
+  }
+
+  // One quoted string as strace writes it (-xx gives \xHH for every byte).
+  std::optional<std::string> String() {
+    if (!Take("\"")) return std::nullopt;
+    std::string out;
+    while (at_ < text_.size() && text_[at_] != '"') {
+      char c = text_[at_++];
+      if (c == '\\' && at_ < text_.size()) {
+        const char e = text_[at_++];
+        if (e == 'x' && at_ + 2 <= text_.size()) {
+          c = static_cast<char>(std::stoi(std::string(text_.substr(at_, 2)), nullptr, 16));
+          at_ += 2;
+        } else if (e == 'n') {
+          c = '\n';
+        } else if (e == 't') {
+          c = '\t';
+        } else {
+          c = e;
+        }
+      }
+      out += c;
+    }
+    if (!Take("\"")) return std::nullopt;
+    if (Take("...")) return std::nullopt;  // truncated by strace
+    return out;
+  }
+
+  std::optional<std::vector<std::string>> List() {
+    if (!Take("[")) return std::nullopt;
+    std::vector<std::string> items;
+    if (Take("]")) return items;
+    while (true) {
+      std::optional<std::string> item = String();
+      if (!item) return std::nullopt;
+      items.push_back(*item);
+      if (Take("]")) return items;
+      if (!Take(", ")) return std::nullopt;
+    }
+  }
+
+  std::string_view Rest() const { return text_.substr(at_); }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+// The execve calls that succeeded, in the order strace reported them.
+std::vector<Exec> SuccessfulExecs(const std::string& trace) {
+  std::vector<Exec> execs;
+  std::vector<std::pair<std::string, std::string>> pending;  // pid, first half
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos) continue;
+    const std::string pid = line.substr(0, blank);
+    std::string call = line.substr(line.find_first_not_of(' ', blank));
+    constexpr std::string_view kUnfinished = " <unfinished ...>";
+    constexpr std::string_view kResumed = "<... execve resumed>";
+    if (call.ends_with(kUnfinished)) {
+      pending.emplace_back(pid, call.substr(0, call.size() - kUnfinished.size()));
+      continue;
+    }
+    if (call.starts_with(kResumed)) {
+      for (auto it = pending.begin(); it != pending.end(); ++it) {
+        if (it->first == pid) {
+          call = it->second + call.substr(kResumed.size());
+          pending.erase(it);
+          break;
+        }
+      }
+    }
+    TraceLine reader(call);
+    if (!reader.Take("execve(")) continue;
+    Exec exec;
+    std::optional<std::string> path = reader.String();
+    std::optional<std::vector<std::string>> argv;
+    std::optional<std::vector<std::string>> envp;
+    if (path && reader.Take(", ")) argv = reader.List();
+    if (argv && reader.Take(", ")) envp = reader.List();
+    if (!envp || !reader.Take(") = ")) {
+      ADD_FAILURE() << "unreadable strace line: " << line;
+      continue;
+    }
+    if (!reader.Rest().starts_with("0")) continue;  // a failed lookup on PATH
+    execs.push_back({*path, *argv, *envp});
+  }
+  return execs;
+}
+
+std::vector<std::string> StraceArgs(const std::string& output) {
+  return {"/usr/bin/strace", "-f", "-qq",         "-v", "-xx", "-s", "100000", "-e",
+          "trace=execve",    "-e", "signal=none", "-o", output};
+}
+
+// ---------------------------------------------------------------------------
+// Helpers for expected texts.
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::string SaltAt(std::uint32_t t) {
+  static constexpr char kAlphabet[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
+  return {kAlphabet[t & 63], kAlphabet[(t >> 6) & 63]};
+}
+
+// A traditional DES crypt hash of `password`, salted with the second at
+// which it was made (some second of [from, to]).
+void ExpectHashOf(const std::string& hash, const std::string& password, std::time_t from,
+                  std::time_t to) {
+  ASSERT_EQ(hash.size(), 13u) << hash;
+  std::set<std::string> salts;
+  for (std::time_t t = from; t <= to; ++t) salts.insert(SaltAt(static_cast<std::uint32_t>(t)));
+  EXPECT_TRUE(salts.count(hash.substr(0, 2)))
+      << "salt of " << hash << " is not from the run's time";
+  const char* again = crypt(password.c_str(), hash.c_str());
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(std::string(again), hash) << "not the hash of \"" << password << "\"";
+}
+
+// ---------------------------------------------------------------------------
+
+// A working directory with recording stand-ins for the five tools and a small
+// account database.
+class Bench {
+ public:
+  Bench() {
+    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+      box.AddRecordingTool(tool, 0);
+    }
+    box.SetAccounts(
+        "root:x:0:0:root:/root:/bin/bash\n"
+        "sysacct:x:999:999:System:/var/lib/sysacct:/usr/sbin/nologin\n"
+        "taro:x:1001:100:Taro:/home/taro:/bin/sh\n"
+        "x$(id):x:1003:100::/home/x:/bin/sh\n",
+        "root:x:0:\n"
+        "users:x:100:\n"
+        "sysgrp:x:999:\n"
+        "staff:x:1100:\n"
+        "g b:x:1400:\n");
+    std::filesystem::create_directories(box.PathOf("homes"));
+  }
+
+  void Configure(const std::string& extra) const {
+    box.SetConfig("USERADD=" + box.PathOf("useradd") + "\nUSERMOD=" + box.PathOf("usermod") +
+                  "\nUSERDEL=" + box.PathOf("userdel") + "\nGROUPADD=" + box.PathOf("groupadd") +
+                  "\nGROUPDEL=" + box.PathOf("groupdel") + "\nSYSTEMUID=999\nSYSTEMGID=999\n" +
+                  extra);
+  }
+
+  // Replaces @BOX@ with this directory and @useradd@ etc. with the tools.
+  std::string Fill(std::string text) const {
+    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+      text = Replace(text, std::string("@") + tool + "@", box.PathOf(tool));
+    }
+    return Replace(text, "@BOX@", box.dir());
+  }
+
+  // Runs the request under strace; returns the successful execs after the
+  // program's own.
+  std::vector<Exec> RunTraced(const CgiRequest& request, CgiResult* result = nullptr) const {
+    const std::string trace = box.PathOf("execve.trace");
+    const CgiResult got = box.Run(request, StraceArgs(trace));
+    EXPECT_EQ(got.exit_status, 0);
+    if (result != nullptr) *result = got;
+    std::vector<Exec> execs = SuccessfulExecs(box.ReadFile("execve.trace"));
+    EXPECT_FALSE(execs.empty()) << "strace saw no execve";
+    if (execs.empty()) return execs;
+    EXPECT_EQ(execs.front().path, CgiProgramPath());
+    execs.erase(execs.begin());
+    return execs;
+  }
+
+  CgiSandbox box;
+};
+
+// One command line and what the shell then started for it.
+struct Step {
+  std::string line;               // argv[2] of /bin/sh
+  std::vector<std::string> argv;  // argv of the program the shell ran
+};
+
+// Checks that the only execs were, per step, /bin/sh with exactly the line
+// and then the named program with exactly its arguments.
+void ExpectSteps(const Bench& bench, const std::vector<Exec>& execs,
+                 const std::vector<Step>& steps) {
+  std::vector<std::string> seen;
+  for (const Exec& exec : execs) {
+    std::string shown = exec.path;
+    for (const std::string& arg : exec.argv) shown += " [" + arg + "]";
+    seen.push_back(shown);
+  }
+  ASSERT_EQ(execs.size(), steps.size() * 2) << ::testing::PrintToString(seen);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Exec& shell = execs[2 * i];
+    const Exec& child = execs[2 * i + 1];
+    const std::vector<std::string> argv = [&] {
+      std::vector<std::string> filled;
+      for (const std::string& arg : steps[i].argv) filled.push_back(bench.Fill(arg));
+      return filled;
+    }();
+    EXPECT_EQ(shell.path, "/bin/sh");
+    EXPECT_EQ(shell.argv, (std::vector<std::string>{"sh", "-c", bench.Fill(steps[i].line)}));
+    EXPECT_EQ(shell.envp, std::vector<std::string>{kShellPath});
+    ASSERT_FALSE(argv.empty());
+    if (argv[0] == "chmod") {
+      EXPECT_TRUE(child.path == "/usr/bin/chmod" || child.path == "/bin/chmod") << child.path;
+    } else {
+      EXPECT_EQ(child.path, argv[0]);
+    }
+    EXPECT_EQ(child.argv, argv);
+  }
+}
+
+std::string ToolOf(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+struct CommandCase {
+  const char* what;
+  std::string config;  // settings besides the tools and thresholds
+  std::string body;    // the POST body
+  std::vector<Step> steps;
+};
+
+TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
+  const std::vector<CommandCase> cases = {
+      {"registration with every field and OPTION",
+       "OPTION=-m -k /etc/skel\n",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=pw123&UID=1500&GID=users&GCOS=Hanako+Sato"
+       "&DIR=@BOX@/homes&SHELL=/bin/sh",
+       {{"@useradd@  -c 'Hanako Sato'  -d @BOX@/homes/hanako -g users -p pw123 -s /bin/sh"
+         " -u 1500 -m -k /etc/skel  hanako",
+         {"@useradd@", "-c", "Hanako Sato", "-d", "@BOX@/homes/hanako", "-g", "users", "-p",
+          "pw123", "-s", "/bin/sh", "-u", "1500", "-m", "-k", "/etc/skel", "hanako"}},
+        {"chmod a+rx @BOX@/homes/hanako", {"chmod", "a+rx", "@BOX@/homes/hanako"}}}},
+      {"registration with only NAME (all other fields empty)",
+       "",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=&UID=&GID=&GCOS=&DIR=&SHELL=",
+       {{"@useradd@  hanako", {"@useradd@", "hanako"}},
+        {"chmod a+rx hanako", {"chmod", "a+rx", "hanako"}}}},
+      {"registration with USE_CRYPT=yes passes the typed password",
+       "USE_CRYPT=yes\n",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=pw.123",
+       {{"@useradd@  -p pw.123 hanako", {"@useradd@", "-p", "pw.123", "hanako"}},
+        {"chmod a+rx hanako", {"chmod", "a+rx", "hanako"}}}},
+      {"modification with only CHKSHELL",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&PASS=secret&UID=1001&GID=users&GCOS=Taro&DIR=/home/"
+       "&SHELL=/bin/false&CHKSHELL=on",
+       {{"@usermod@  -s /bin/false taro", {"@usermod@", "-s", "/bin/false", "taro"}}}},
+      {"modification with every box but CHKPASS",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&UID=1501&GID=users&GCOS=Taro+Y&DIR=/home/&SHELL=/bin/false"
+       "&CHKGCOS=1&CHKDIR=&CHKGID=x&CHKSHELL=on&CHKUID=on",
+       {{"@usermod@  -c 'Taro Y'  -d /home/taro -g users -s /bin/false -u 1501 taro",
+         {"@usermod@", "-c", "Taro Y", "-d", "/home/taro", "-g", "users", "-s", "/bin/false", "-u",
+          "1501", "taro"}}}},
+      {"modification with no box ticked",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&SHELL=/bin/false",
+       {{"@usermod@  taro", {"@usermod@", "taro"}}}},
+      {"deletion",
+       "",
+       "COMMAND=WILLBEDEL&NAME=taro",
+       {{"@userdel@ -r taro", {"@userdel@", "-r", "taro"}}}},
+      {"group registration with GID (leading zeros kept)",
+       "",
+       "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=01300",
+       {{"@groupadd@  -g 01300 staff2", {"@groupadd@", "-g", "01300", "staff2"}}}},
+      {"group registration without GID",
+       "",
+       "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=",
+       {{"@groupadd@  staff2", {"@groupadd@", "staff2"}}}},
+      {"group deletion",
+       "",
+       "COMMAND=GP_WILLBEDEL&GNAME=staff",
+       {{"@groupdel@ staff", {"@groupdel@", "staff"}}}},
+      // Shell safety: every value reaches the tool as one argument.
+      {"registration comment with a quote",
+       "",
+       "COMMAND=WILLBEADD&NAME=obrien&GCOS=O%27Brien",
+       {{"@useradd@  -c 'O'\\''Brien'  obrien", {"@useradd@", "-c", "O'Brien", "obrien"}},
+        {"chmod a+rx obrien", {"chmod", "a+rx", "obrien"}}}},
+      {"modification comment with a quote and a command substitution",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&GCOS=it%27s+%24%28id%29&CHKGCOS=on",
+       {{"@usermod@  -c 'it'\\''s $(id)'  taro", {"@usermod@", "-c", "it's $(id)", "taro"}}}},
+      {"registration shell with a semicolon",
+       "",
+       "COMMAND=WILLBEADD&NAME=hanako&SHELL=/bin/sh%3Btouch+@BOX@/pwned",
+       {{"@useradd@  -s '/bin/sh;touch @BOX@/pwned' hanako",
+         {"@useradd@", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}},
+        {"chmod a+rx hanako", {"chmod", "a+rx", "hanako"}}}},
+      {"modification shell with a semicolon",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&SHELL=/bin/sh%3Btouch+@BOX@/pwned&CHKSHELL=on",
+       {{"@usermod@  -s '/bin/sh;touch @BOX@/pwned' taro",
+         {"@usermod@", "-s", "/bin/sh;touch @BOX@/pwned", "taro"}}}},
+      {"registration name with a blank",
+       "",
+       "COMMAND=WILLBEADD&NAME=ha+ko&DIR=@BOX@/homes/",
+       {{"@useradd@  -d '@BOX@/homes/ha ko' 'ha ko'",
+         {"@useradd@", "-d", "@BOX@/homes/ha ko", "ha ko"}},
+        {"chmod a+rx '@BOX@/homes/ha ko'", {"chmod", "a+rx", "@BOX@/homes/ha ko"}}}},
+      {"registration name with a command substitution",
+       "",
+       "COMMAND=WILLBEADD&NAME=%24%28id%29&GID=users%60id%60",
+       {{"@useradd@  -g 'users`id`' '$(id)'", {"@useradd@", "-g", "users`id`", "$(id)"}},
+        {"chmod a+rx '$(id)'", {"chmod", "a+rx", "$(id)"}}}},
+      {"registration uid and password with blanks and a pipe",
+       "",
+       "COMMAND=WILLBEADD&NAME=hanako&UID=1500+%7C+id&PASS=a+b",
+       {{"@useradd@  -p 'a b' -u '1500 | id' hanako",
+         {"@useradd@", "-p", "a b", "-u", "1500 | id", "hanako"}},
+        {"chmod a+rx hanako", {"chmod", "a+rx", "hanako"}}}},
+      {"deletion of an account whose name holds a command substitution",
+       "",
+       "COMMAND=WILLBEDEL&NAME=x%24%28id%29",
+       {{"@userdel@ -r 'x$(id)'", {"@userdel@", "-r", "x$(id)"}}}},
+      {"group registration name with a semicolon",
+       "",
+       "COMMAND=GP_WILLBEADD&GNAME=g%3Bid&GID=1300",
+       {{"@groupadd@  -g 1300 'g;id'", {"@groupadd@", "-g", "1300", "g;id"}}}},
+      {"group deletion of a group whose name holds a blank",
+       "",
+       "COMMAND=GP_WILLBEDEL&GNAME=g+b",
+       {{"@groupdel@ 'g b'", {"@groupdel@", "g b"}}}},
+  };
+  for (const CommandCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bench bench;
+    bench.Configure(c.config);
+    CgiRequest request = Post(bench.Fill(c.body));
+    const std::vector<Exec> execs = bench.RunTraced(request);
+    ExpectSteps(bench, execs, c.steps);
+    // What the stand-ins recorded: the same arguments, one per value.
+    for (const Step& step : c.steps) {
+      if (step.argv[0] == "chmod") continue;
+      std::vector<std::string> args;
+      for (size_t i = 1; i < step.argv.size(); ++i) args.push_back(bench.Fill(step.argv[i]));
+      EXPECT_EQ(bench.box.CallsOf(ToolOf(bench.Fill(step.argv[0]))),
+                std::vector<std::vector<std::string>>{args});
+    }
+    EXPECT_FALSE(bench.box.Exists("pwned"));
+  }
+}
+
+TEST(CommandLineTest, HashedPasswordStandsInQuotes) {
+  struct HashCase {
+    const char* what;
+    std::string config;
+    std::string body;
+    std::string password;
+    std::string before;  // line text up to the opening quote of the hash
+    std::string after;   // line text after the closing quote
+    std::vector<std::string> args_before;
+    std::vector<std::string> args_after;
+  };
+  const std::vector<HashCase> cases = {
+      {"registration with USE_CRYPT=YES",
+       "USE_CRYPT=YES\n",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&SHELL=/bin/sh",
+       "Secret12",
+       "@useradd@  -p '",
+       "' -s /bin/sh hanako",
+       {"-p"},
+       {"-s", "/bin/sh", "hanako"}},
+      {"modification with CHKPASS",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&PASS=NewPass9&CHKPASS=on&SHELL=/bin/sh&CHKSHELL=on",
+       "NewPass9",
+       "@usermod@  -p '",
+       "'  -s /bin/sh taro",
+       {"-p"},
+       {"-s", "/bin/sh", "taro"}},
+      {"modification with CHKPASS ignores USE_CRYPT",
+       "USE_CRYPT=NO\n",
+       "COMMAND=TOBEMOD&NAME=taro&PASS=abc&CHKPASS=",
+       "abc",
+       "@usermod@  -p '",
+       "'  taro",
+       {"-p"},
+       {"taro"}},
+      {"modification with CHKPASS and an empty password",
+       "",
+       "COMMAND=TOBEMOD&NAME=taro&PASS=&CHKPASS=on",
+       "",
+       "@usermod@  -p '",
+       "'  taro",
+       {"-p"},
+       {"taro"}},
+  };
+  for (const HashCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bench bench;
+    bench.Configure(c.config);
+    const std::time_t from = std::time(nullptr);
+    const std::vector<Exec> execs = bench.RunTraced(Post(c.body));
+    const std::time_t to = std::time(nullptr);
+    ASSERT_GE(execs.size(), 2u);
+    ASSERT_EQ(execs[0].argv.size(), 3u);
+    const std::string line = execs[0].argv[2];
+    const std::string before = bench.Fill(c.before);
+    ASSERT_TRUE(line.starts_with(before)) << line;
+    ASSERT_TRUE(line.ends_with(c.after)) << line;
+    ASSERT_EQ(line.size(), before.size() + 13 + c.after.size()) << line;
+    const std::string hash = line.substr(before.size(), 13);
+    ExpectHashOf(hash, c.password, from, to);
+    std::vector<std::string> args = c.args_before;
+    args.push_back(hash);
+    args.insert(args.end(), c.args_after.begin(), c.args_after.end());
+    const std::string tool = c.body.find("TOBEMOD") != std::string::npos ? "usermod" : "useradd";
+    EXPECT_EQ(bench.box.CallsOf(tool), std::vector<std::vector<std::string>>{args});
+  }
+}
+
+TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
+  const Bench bench;
+  bench.Configure("");
+  CgiRequest request =
+      Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&DIR=@BOX@/homes/&SHELL=/bin/sh"));
+  request.extra_env = {"HTTP_X_EVIL=1", "LD_LIBRARY_PATH=@BOX@/evil-libs", "IFS=/",
+                       "ENV=@BOX@/evil-rc", "BASH_ENV=@BOX@/evil-rc"};
+  for (std::string& entry : request.extra_env) entry = bench.Fill(entry);
+  bench.box.WriteFile("evil-rc", "touch " + bench.box.PathOf("pwned") + "\n");
+
+  const std::string trace = bench.box.PathOf("execve.trace");
+  ASSERT_EQ(bench.box.Run(request, StraceArgs(trace)).exit_status, 0);
+  const std::vector<Exec> execs = SuccessfulExecs(bench.box.ReadFile("execve.trace"));
+  ASSERT_EQ(execs.size(), 5u);
+  // The program itself did get the hostile environment ...
+  const std::vector<std::string>& own = execs[0].envp;
+  EXPECT_NE(std::find(own.begin(), own.end(), "HTTP_X_EVIL=1"), own.end());
+  EXPECT_NE(std::find(own.begin(), own.end(), bench.Fill("LD_LIBRARY_PATH=@BOX@/evil-libs")),
+            own.end());
+  // ... but each shell got the fixed PATH alone, and the tools nothing of it.
+  for (size_t i = 1; i < execs.size(); ++i) {
+    SCOPED_TRACE(execs[i].path);
+    if (execs[i].path == "/bin/sh") {
+      EXPECT_EQ(execs[i].envp, std::vector<std::string>{kShellPath});
+    }
+    for (const std::string& entry : execs[i].envp) {
+      EXPECT_FALSE(entry.starts_with("HTTP_") || entry.starts_with("LD_") ||
+                   entry.starts_with("IFS=") || entry.starts_with("ENV=") ||
+                   entry.starts_with("BASH_ENV=") || entry.starts_with("NSS_WRAPPER") ||
+                   entry.starts_with("REQUEST_METHOD=") || entry.starts_with("CONTENT_LENGTH="))
+          << entry;
+    }
+  }
+  ExpectSteps(bench, std::vector<Exec>(execs.begin() + 1, execs.end()),
+              {{"@useradd@  -d @BOX@/homes/hanako -s /bin/sh hanako",
+                {"@useradd@", "-d", "@BOX@/homes/hanako", "-s", "/bin/sh", "hanako"}},
+               {"chmod a+rx @BOX@/homes/hanako", {"chmod", "a+rx", "@BOX@/homes/hanako"}}});
+  EXPECT_FALSE(bench.box.Exists("pwned"));
+}
+
+TEST(CommandLineTest, ChmodOpensTheNewHomeDirectory) {
+  const Bench bench;
+  bench.Configure("");
+  const std::string home = bench.box.PathOf("homes/hanako");
+  std::filesystem::create_directories(home);
+  ASSERT_EQ(chmod(home.c_str(), 0700), 0);
+  const CgiResult result =
+      bench.box.Run(Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&DIR=@BOX@/homes")));
+  EXPECT_EQ(result.exit_status, 0);
+  struct stat info {};
+  ASSERT_EQ(stat(home.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  EXPECT_EQ(bench.box.CallsOf("useradd"),
+            (std::vector<std::vector<std::string>>{{"-d", home, "hanako"}}));
+}
+
+TEST(CommandLineTest, OptionLikeNamesRunNoTool) {
+  struct RefusalCase {
+    const char* what;
+    std::string body;
+    std::string page;
+  };
+  const std::string kDeletionHead =
+      "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+      "<CAPTION><B><FONT SIZE=\"+1\">ユーザーを削除しました。</FONT></B></CAPTION>\n"
+      "<TR BGCOLOR=\"#D0D0FF\"><TH>ユーザー名</TH><TH>結果</TH></TR>\n";
+  const std::vector<RefusalCase> cases = {
+      {"registration of --help", "COMMAND=WILLBEADD&NAME=--help&UID=1500",
+       MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")},
+      {"registration of -o", "COMMAND=WILLBEADD&NAME=-o&GID=users",
+       MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")},
+      {"group registration of --help", "COMMAND=GP_WILLBEADD&GNAME=--help&GID=1300",
+       MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n")},
+      {"modification of --help", "COMMAND=TOBEMOD&NAME=--help&CHKSHELL=on&SHELL=/bin/sh",
+       MessagePage("ユーザーが選択されていません<BR>\n<BR>\n")},
+      {"deletion of --help", "COMMAND=WILLBEDEL&NAME=--help",
+       Framed(
+           kDeletionHead +
+           "<TR BGCOLOR=\"#FFFFFF\"><TD>--help</TD><TD>削除が禁止されているユーザーです</TD></TR>\n"
+           "</TABLE>\n")},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bench bench;
+    bench.Configure("");
+    CgiResult result;
+    const std::vector<Exec> execs = bench.RunTraced(Post(c.body), &result);
+    EXPECT_EQ(Utf8(result.out), Utf8(c.page));
+    EXPECT_EQ(result.out, c.page);
+    EXPECT_TRUE(execs.empty()) << execs.size() << " programs were run, the first "
+                               << (execs.empty() ? "" : execs[0].path);
+    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+      EXPECT_FALSE(bench.box.Exists(std::string(tool) + ".calls")) << tool;
+    }
+    EXPECT_FALSE(bench.box.Exists("orvanta.log"));
+  }
+}
+
+}  // namespace
+}  // namespace orvanta::test

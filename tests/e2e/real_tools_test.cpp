@@ -1,0 +1,811 @@
+// orvanta.cgi driving the host's real shadow tools (useradd, usermod,
+// userdel, groupadd, groupdel). Every tool is configured with --prefix, so
+// it edits the etc/passwd, group, shadow and gshadow of a throwaway tree;
+// nss_wrapper serves that same etc/passwd and etc/group to the program, so
+// its lists show what the tools wrote. Home directories are named under
+// /orvanta-test-home, which must not exist on the host: the tools never make
+// a home without -m, and with --prefix userdel -r removes the one inside the
+// tree. Each test checks that the host's own account files did not change.
+#include <crypt.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+
+namespace orvanta::test {
+namespace {
+
+constexpr char kHostHomeBase[] = "/orvanta-test-home";
+constexpr char kClient[] = "198.51.100.23";
+
+// ---------------------------------------------------------------------------
+// The host's own account files, to prove the tests leave them alone.
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::uint64_t Checksum(std::string_view bytes) {  // FNV-1a, 64 bits
+  std::uint64_t hash = 14695981039346656037u;
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211u;
+  }
+  return hash;
+}
+
+// One text per watched file or directory: its checksum, size and time of
+// last change, or the names a directory holds.
+std::vector<std::string> HostAccountState() {
+  std::vector<std::string> state;
+  for (const char* path : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/gshadow",
+                           "/etc/subuid", "/etc/subgid", "/var/log/lastlog", "/var/log/faillog"}) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+      state.push_back(std::string(path) + " missing");
+      continue;
+    }
+    std::ostringstream line;
+    line << path << " fnv1a=" << std::hex << Checksum(ReadWhole(path)) << std::dec
+         << " size=" << info.st_size << " mtime=" << info.st_mtim.tv_sec << "."
+         << info.st_mtim.tv_nsec;
+    state.push_back(line.str());
+  }
+  for (const char* dir : {"/home", "/var/mail"}) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+      names.insert(entry.path().filename().string());
+    }
+    std::string line = std::string(dir) + ":";
+    for (const std::string& name : names) line += " " + name;
+    state.push_back(line);
+  }
+  return state;
+}
+
+// ---------------------------------------------------------------------------
+// Successful execve calls, read from `strace -f -v -xx -e trace=execve`.
+
+struct Exec {
+  std::string path;
+  std::vector<std::string> argv;
+};
+
+class TraceLine {
+ public:
+  explicit TraceLine(std::string_view text) : text_(text) {}
+  bool Take(std::string_view literal) {
+    if (text_.substr(at_, literal.size()) != literal) return false;
+    at_ += literal.size();
+    return true;
+  }
+  std::optional<std::string> String() {
+    if (!Take("\"")) return std::nullopt;
+    std::string out;
+    while (at_ < text_.size() && text_[at_] != '"') {
+      char c = text_[at_++];
+      if (c == '\\' && at_ < text_.size()) {
+        const char e = text_[at_++];
+        if (e == 'x' && at_ + 2 <= text_.size()) {
+          c = static_cast<char>(std::stoi(std::string(text_.substr(at_, 2)), nullptr, 16));
+          at_ += 2;
+        } else {
+          c = e == 'n' ? '\n' : e;
+        }
+      }
+      out += c;
+    }
+    if (!Take("\"") || Take("...")) return std::nullopt;
+    return out;
+  }
+  std::optional<std::vector<std::string>> List() {
+    if (!Take("[")) return std::nullopt;
+    std::vector<std::string> items;
+    if (Take("]")) return items;
+    while (true) {
+      std::optional<std::string> item = String();
+      if (!item) return std::nullopt;
+      items.push_back(*item);
+      if (Take("]")) return items;
+      if (!Take(", ")) return std::nullopt;
+    }
+  }
+  std::string_view Rest() const { return text_.substr(at_); }
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+std::vector<Exec> SuccessfulExecs(const std::string& trace) {
+  std::vector<Exec> execs;
+  std::map<std::string, std::string> pending;
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos) continue;
+    const std::string pid = line.substr(0, blank);
+    std::string call = line.substr(line.find_first_not_of(' ', blank));
+    constexpr std::string_view kUnfinished = " <unfinished ...>";
+    constexpr std::string_view kResumed = "<... execve resumed>";
+    if (call.ends_with(kUnfinished)) {
+      pending[pid] = call.substr(0, call.size() - kUnfinished.size());
+      continue;
+    }
+    if (call.starts_with(kResumed)) {
+      call = pending[pid] + call.substr(kResumed.size());
+      pending.erase(pid);
+    }
+    TraceLine reader(call);
+    if (!reader.Take("execve(")) continue;
+    std::optional<std::string> path = reader.String();
+    std::optional<std::vector<std::string>> argv;
+    std::optional<std::vector<std::string>> envp;
+    if (path && reader.Take(", ")) argv = reader.List();
+    if (argv && reader.Take(", ")) envp = reader.List();
+    if (!envp || !reader.Take(") = ")) {
+      ADD_FAILURE() << "unreadable strace line: " << line;
+      continue;
+    }
+    if (reader.Rest().starts_with("0")) execs.push_back({*path, *argv});
+  }
+  return execs;
+}
+
+// ---------------------------------------------------------------------------
+// The account database of the tree, and the pages that show it.
+
+struct Account {
+  std::string name;
+  unsigned uid;
+  unsigned gid;
+  std::string gcos;
+  std::string dir;
+  std::string shell;
+};
+
+struct Group {
+  std::string name;
+  unsigned gid;
+};
+
+const std::vector<Account> kAccounts = {
+    {"root", 0, 0, "root", "/root", "/bin/bash"},
+    {"daemon", 1, 1, "daemon", "/usr/sbin", "/usr/sbin/nologin"},
+    {"sysacct", 999, 999, "System Account", "/var/lib/sysacct", "/usr/sbin/nologin"},
+    {"taro", 1001, 100, "Taro Yamada", "/orvanta-test-home/taro", "/bin/sh"},
+    {"jiro", 1002, 1200, "Jiro Suzuki", "/orvanta-test-home/jiro", "/bin/sh"},
+};
+
+const std::vector<Group> kGroups = {
+    {"root", 0}, {"daemon", 1}, {"users", 100}, {"sysgrp", 999}, {"staff", 1100}, {"devel", 1200},
+};
+
+std::string PasswdLine(const Account& a) {
+  return a.name + ":x:" + std::to_string(a.uid) + ":" + std::to_string(a.gid) + ":" + a.gcos + ":" +
+         a.dir + ":" + a.shell + "\n";
+}
+
+std::string PasswdText(const std::vector<Account>& accounts) {
+  std::string text;
+  for (const Account& a : accounts) text += PasswdLine(a);
+  return text;
+}
+
+std::string ShadowLine(const std::string& name) {
+  return name + ":" + (name == "root" ? "*" : "!") + ":19000:0:99999:7:::\n";
+}
+
+std::string ShadowText(const std::vector<Account>& accounts) {
+  std::string text;
+  for (const Account& a : accounts) text += ShadowLine(a.name);
+  return text;
+}
+
+std::string GroupText(const std::vector<Group>& groups) {
+  std::string text;
+  for (const Group& g : groups) text += g.name + ":x:" + std::to_string(g.gid) + ":\n";
+  return text;
+}
+
+std::string GshadowText(const std::vector<Group>& groups) {
+  std::string text;
+  for (const Group& g : groups) text += g.name + ":" + (g.name == "root" ? "*" : "!") + "::\n";
+  return text;
+}
+
+std::string UserListPage(const std::vector<Account>& accounts, const std::vector<Group>& groups) {
+  std::string body =
+      "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+      "<CAPTION><FONT SIZE=\"+2\">ユーザー一覧</FONT></CAPTION>\n\n";
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    const Account& a = accounts[i];
+    if (i % 10 == 0) {
+      body +=
+          "<TR BGCOLOR=\"#D0D0FF\"><TH><BR></TH>\n<TH NOWRAP>ユーザー</TH>\n"
+          "<TH NOWRAP>ユーザーＩＤ</TH>\n<TH NOWRAP>グループＩＤ</TH>\n"
+          "<TH NOWRAP>ユーザー氏名</TH>\n<TH NOWRAP>ホームディレクトリー</TH>\n"
+          "<TH NOWRAP>ログインシェル</TH></TR>\n\n";
+    }
+    std::string group;
+    for (const Group& g : groups) {
+      if (g.gid == a.gid) group = g.name;
+    }
+    body += "<TR><TD>" + std::to_string(i) + "</TD>\n<TD>" + a.name + "</TD>\n<TD>" +
+            std::to_string(a.uid) + "</TD>\n<TD>" + std::to_string(a.gid) + "(" + group +
+            ")</TD>\n<TD NOWRAP>" + a.gcos + "</TD>\n<TD NOWRAP>" + a.dir + "</TD>\n<TD NOWRAP>" +
+            a.shell + "</TD></TR>\n\n";
+  }
+  return Framed(body + "</TABLE>\n<BR>\n");
+}
+
+std::string GroupListPage(std::vector<Group> groups) {
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const Group& a, const Group& b) { return a.gid < b.gid; });
+  std::string body =
+      "<TABLE BORDER BGCOLOR=\"#FFFFFF\" WIDTH=\"300\">\n"
+      "<CAPTION><FONT SIZE=\"+1\"><B>グループ一覧</B></FONT></CAPTION>\n\n";
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (i % 10 == 0) {
+      body +=
+          "<TR BGCOLOR=\"#D0D0FF\"><TH><BR></TH>\n<TH NOWRAP>グループ</TH>\n"
+          "<TH NOWRAP>グループＩＤ</TH>\n";
+    }
+    body += "<TR><TD>" + std::to_string(i) + "</TD>\n<TD>" + groups[i].name + "</TD>\n<TD>" +
+            std::to_string(groups[i].gid) + "</TD>\n";
+  }
+  return Framed(body + "</TABLE>\n<BR>\n");
+}
+
+// The result page of a registration or a modification: the values sent.
+std::string AccountResultPage(const std::string& caption, const std::string& name,
+                              const std::string& uid_cell, const std::string& gid,
+                              const std::string& gcos, const std::string& home,
+                              const std::string& shell) {
+  return Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><FONT SIZE=\"+2\">" + caption +
+                "</FONT></CAPTION>\n\n"
+                "<TR BGCOLOR=\"#D0D0FF\">\n<TH NOWRAP>ユーザー</TH>\n"
+                "<TH NOWRAP>ユーザーＩＤ</TH>\n<TH NOWRAP>グループＩＤ</TH>\n"
+                "<TH NOWRAP>ユーザー氏名</TH>\n<TH NOWRAP>ホームディレクトリー</TH>\n"
+                "<TH NOWRAP>ログインシェル</TH></TR>\n\n"
+                "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>" +
+                name + "</TD>\n" + uid_cell + "<TD NOWRAP>" + gid + "</TD>\n" +
+                (gcos.empty() ? "<TD><BR></TD>\n" : "<TD NOWRAP>" + gcos + "</TD>\n") +
+                "<TD NOWRAP>" + home + "</TD>\n<TD NOWRAP>" + shell +
+                "</TD></TR>\n\n</TABLE>\n<BR>\n");
+}
+
+std::string ResultTable(const std::string& table_attributes, const std::string& caption,
+                        const std::string& heading, const std::vector<std::string>& rows) {
+  std::string body = "<TABLE BORDER BGCOLOR=\"#FFFFFF\"" + table_attributes + ">\n" +
+                     "<CAPTION><B><FONT SIZE=\"+1\">" + caption + "</FONT></B></CAPTION>\n" +
+                     "<TR BGCOLOR=\"#D0D0FF\"><TH>" + heading + "</TH><TH>結果</TH></TR>\n";
+  for (const std::string& row : rows) body += "<TR BGCOLOR=\"#FFFFFF\">" + row + "</TR>\n";
+  return Framed(body + "</TABLE>\n");
+}
+
+// ---------------------------------------------------------------------------
+// Checks shared by the tests.
+
+// Form encoding of one value: blanks as '+', anything else unusual as %XX.
+std::string Enc(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if (std::isalnum(c) != 0 || c == '-' || c == '_' || c == '.' || c == '/') {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string LocalMinute(std::time_t t) {
+  std::tm parts{};
+  localtime_r(&t, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &parts);
+  return text;
+}
+
+std::string RegexQuote(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string_view(".^$|()[]{}*+?\\").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// The operation log holds exactly these records ("ADD,hanako", ...), each
+// followed by the client's address and a time stamp of the run.
+void ExpectLog(const std::string& log, const std::vector<std::string>& records, std::time_t from,
+               std::time_t to) {
+  std::set<std::string> minutes;
+  for (std::time_t t = from; t <= to; ++t) minutes.insert(LocalMinute(t));
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  EXPECT_TRUE(log.empty() || log.back() == '\n') << log;
+  ASSERT_EQ(lines.size(), records.size()) << log;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const std::regex pattern("^" + RegexQuote(records[i]) + "," + RegexQuote(kClient) +
+                             ",(\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2})$");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[i], match, pattern)) << lines[i];
+    EXPECT_TRUE(minutes.count(match[1].str())) << "time stamp " << match[1] << " not of the run";
+  }
+}
+
+std::string SaltAt(std::uint32_t t) {
+  static constexpr char kAlphabet[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
+  return {kAlphabet[t & 63], kAlphabet[(t >> 6) & 63]};
+}
+
+// A 13-character DES crypt hash of `password`, salted from a second of the run.
+void ExpectDesHashOf(const std::string& hash, const std::string& password, std::time_t from,
+                     std::time_t to) {
+  ASSERT_EQ(hash.size(), 13u) << hash;
+  std::set<std::string> salts;
+  for (std::time_t t = from; t <= to; ++t) salts.insert(SaltAt(static_cast<std::uint32_t>(t)));
+  EXPECT_TRUE(salts.count(hash.substr(0, 2)))
+      << "salt of " << hash << " is not from the run's time";
+  const char* again = crypt(password.c_str(), hash.c_str());
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(std::string(again), hash) << "not the DES hash of \"" << password << "\"";
+}
+
+// The day count the tools write as the date of the last password change.
+std::set<std::string> DaysOf(std::time_t from, std::time_t to) {
+  return {std::to_string(from / 86400), std::to_string(to / 86400)};
+}
+
+// Splits "a:b:c" at every ':'.
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  std::istringstream in(line);
+  while (std::getline(in, field, ':')) fields.push_back(field);
+  if (!line.empty() && line.back() == ':') fields.push_back("");
+  return fields;
+}
+
+// ---------------------------------------------------------------------------
+
+// A working directory holding cfg_file.cfg and the --prefix tree root/.
+class ToolTree {
+ public:
+  ToolTree() : root_(box.PathOf("root")) {
+    std::filesystem::create_directories(root_ + "/etc");
+    WriteEtc("passwd", PasswdText(kAccounts), 0644);
+    WriteEtc("group", GroupText(kGroups), 0644);
+    WriteEtc("shadow", ShadowText(kAccounts), 0600);
+    WriteEtc("gshadow", GshadowText(kGroups), 0600);
+    box.SetAccountFiles(root_ + "/etc/passwd", root_ + "/etc/group");
+    Configure("");
+  }
+
+  void Configure(const std::string& extra) const {
+    std::string config;
+    for (const char* key : {"USERADD", "USERMOD", "USERDEL", "GROUPADD", "GROUPDEL"}) {
+      std::string tool = key;
+      std::transform(tool.begin(), tool.end(), tool.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      config += std::string(key) + "=/usr/sbin/" + tool + " --prefix " + root_ + "\n";
+    }
+    box.SetConfig(config + "SYSTEMUID=999\nSYSTEMGID=999\n" + extra);
+  }
+
+  std::string Tool(const std::string& name) const {
+    return "/usr/sbin/" + name + " --prefix " + root_;
+  }
+
+  std::string Etc(const std::string& name) const { return box.ReadFile("root/etc/" + name); }
+
+  CgiResult Send(const std::string& body) const {
+    CgiRequest request = Post(body);
+    request.remote_addr = kClient;
+    return box.Run(request);
+  }
+
+  // Sends the body under strace; returns the programs the run started.
+  std::vector<Exec> SendTraced(const std::string& body, CgiResult* result) const {
+    CgiRequest request = Post(body);
+    request.remote_addr = kClient;
+    const std::string trace = box.PathOf("execve.trace");
+    *result = box.Run(request, {"/usr/bin/strace", "-f", "-qq", "-v", "-xx", "-s", "100000", "-e",
+                                "trace=execve", "-e", "signal=none", "-o", trace});
+    std::vector<Exec> execs = SuccessfulExecs(box.ReadFile("execve.trace"));
+    if (!execs.empty() && execs.front().path == CgiProgramPath()) execs.erase(execs.begin());
+    // useradd and its kin start "nscd -i" and "sss_cache" to flush the host's
+    // caches, where those are installed; they are the tool's, not ours.
+    std::erase_if(execs, [](const Exec& exec) {
+      return exec.path.ends_with("/nscd") || exec.path.ends_with("/sss_cache");
+    });
+    return execs;
+  }
+
+  // A home directory inside the tree, owned by the account, holding a file.
+  void MakeHome(const Account& a) const {
+    const std::string home = root_ + a.dir;
+    std::filesystem::create_directories(home);
+    std::ofstream(home + "/.profile") << "# " << a.name << "\n";
+    ASSERT_EQ(chown(home.c_str(), a.uid, a.gid), 0);
+    ASSERT_EQ(chown((home + "/.profile").c_str(), a.uid, a.gid), 0);
+  }
+
+  bool InTree(const std::string& path) const { return std::filesystem::exists(root_ + path); }
+
+  std::string Log() const { return box.ReadFile("orvanta.log"); }
+
+  CgiSandbox box;
+
+ private:
+  void WriteEtc(const std::string& name, const std::string& text, mode_t mode) const {
+    box.WriteFile("root/etc/" + name, text);
+    chmod((root_ + "/etc/" + name).c_str(), mode);
+  }
+
+  std::string root_;
+};
+
+class RealToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(geteuid(), 0u) << "the account tools need root";
+    ASSERT_FALSE(std::filesystem::exists(kHostHomeBase))
+        << kHostHomeBase << " exists on the host; the tests name homes under it";
+    host_before_ = HostAccountState();
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(HostAccountState(), host_before_) << "the host's account files changed";
+    EXPECT_FALSE(std::filesystem::exists(kHostHomeBase));
+  }
+
+ private:
+  std::vector<std::string> host_before_;
+};
+
+// ---------------------------------------------------------------------------
+
+TEST_F(RealToolsTest, RegistersAccounts) {
+  struct Case {
+    const char* what;
+    std::string config;
+    Account account;
+    std::string group_name;
+    std::string password;
+    std::string dir;  // as typed in the form
+    bool hashed;
+  };
+  const std::vector<Case> cases = {
+      {"password hashed (USE_CRYPT=YES), directory typed without '/'",
+       "USE_CRYPT=YES\n",
+       {"hanako", 1500, 100, "Hanako Sato", "/orvanta-test-home/hanako", "/bin/sh"},
+       "users",
+       "Secret12",
+       "/orvanta-test-home",
+       true},
+      {"password as typed (USE_CRYPT absent)",
+       "",
+       {"saburo", 1501, 1200, "Saburo", "/orvanta-test-home/saburo", "/bin/false"},
+       "devel",
+       "plain-pw",
+       "/orvanta-test-home/",
+       false},
+      {"password as typed (USE_CRYPT=yes)",
+       "USE_CRYPT=yes\n",
+       {"shiro", 1502, 1100, "Shiro Ito", "/orvanta-test-home/shiro", "/bin/bash"},
+       "staff",
+       "Pw.4321",
+       "/orvanta-test-home/",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolTree tree;
+    tree.Configure(c.config);
+    const Account& a = c.account;
+    const std::string uid = std::to_string(a.uid);
+    const std::time_t from = std::time(nullptr);
+    CgiResult result;
+    const std::vector<Exec> execs =
+        tree.SendTraced("COMMAND=WILLBEADD&NAME=" + a.name + "&PASS=" + Enc(c.password) +
+                            "&UID=" + uid + "&GID=" + c.group_name + "&GCOS=" + Enc(a.gcos) +
+                            "&DIR=" + Enc(c.dir) + "&SHELL=" + Enc(a.shell),
+                        &result);
+    const std::time_t to = std::time(nullptr);
+
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(Utf8(result.out), Utf8(AccountResultPage("ユーザー登録しました。", a.name,
+                                                       "<TD NOWRAP>" + uid + "</TD>\n",
+                                                       c.group_name, a.gcos, a.dir, a.shell)));
+
+    std::vector<Account> accounts = kAccounts;
+    accounts.push_back(a);
+    EXPECT_EQ(tree.Etc("passwd"), PasswdText(accounts));
+    EXPECT_EQ(tree.Etc("group"), GroupText(kGroups));
+    EXPECT_EQ(tree.Etc("gshadow"), GshadowText(kGroups));
+
+    // shadow: the old lines, then name:password:day-of-change::::::
+    const std::string shadow = tree.Etc("shadow");
+    const std::string old_shadow = ShadowText(kAccounts);
+    ASSERT_TRUE(shadow.starts_with(old_shadow)) << shadow;
+    std::string added = shadow.substr(old_shadow.size());
+    ASSERT_TRUE(added.ends_with("\n")) << added;
+    added.pop_back();
+    const std::vector<std::string> fields = Fields(added);
+    ASSERT_EQ(fields.size(), 9u) << added;
+    EXPECT_EQ(fields[0], a.name);
+    if (c.hashed) {
+      ExpectDesHashOf(fields[1], c.password, from, to);
+    } else {
+      EXPECT_EQ(fields[1], c.password);
+    }
+    EXPECT_TRUE(DaysOf(from, to).count(fields[2])) << added;
+    EXPECT_EQ(std::vector<std::string>(fields.begin() + 3, fields.end()),
+              std::vector<std::string>(6, ""));
+
+    // The shell got the tool's line (with the hash the tool stored), then chmod.
+    const std::string password_piece = c.hashed ? " -p '" + fields[1] + "'" : " -p " + c.password;
+    ASSERT_EQ(execs.size(), 4u) << "sh, useradd, sh, chmod";
+    std::vector<std::vector<std::string>> started;
+    for (const Exec& exec : execs) started.push_back(exec.argv);
+    EXPECT_EQ(started[0],
+              (std::vector<std::string>{"sh", "-c",
+                                        tree.Tool("useradd") + "  -c '" + a.gcos + "'  -d " +
+                                            a.dir + " -g " + c.group_name + password_piece +
+                                            " -s " + a.shell + " -u " + uid + " " + a.name}));
+    EXPECT_EQ(execs[1].path, "/usr/sbin/useradd");
+    EXPECT_EQ(started[2], (std::vector<std::string>{"sh", "-c", "chmod a+rx " + a.dir}));
+    EXPECT_EQ(started[3], (std::vector<std::string>{"chmod", "a+rx", a.dir}));
+
+    ExpectLog(tree.Log(), {"ADD," + a.name}, from, to);
+    EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(accounts, kGroups)));
+  }
+}
+
+TEST_F(RealToolsTest, RefusedRegistrationShowsTheErrorAndChangesNothing) {
+  const ToolTree tree;
+  tree.Configure("USE_CRYPT=YES\n");
+  CgiResult result;
+  const std::vector<Exec> execs = tree.SendTraced(
+      "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=nosuchgroup&GCOS=Hanako"
+      "&DIR=/orvanta-test-home/&SHELL=/bin/sh",
+      &result);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
+  EXPECT_EQ(result.out, MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n"));
+  std::vector<std::string> programs;
+  for (const Exec& exec : execs) programs.push_back(exec.path);
+  EXPECT_EQ(programs, (std::vector<std::string>{"/bin/sh", "/usr/sbin/useradd"}))
+      << "useradd refuses the unknown group; no chmod follows";
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  EXPECT_EQ(tree.Etc("shadow"), ShadowText(kAccounts));
+  EXPECT_FALSE(tree.box.Exists("orvanta.log"));
+  EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(kAccounts, kGroups)));
+}
+
+TEST_F(RealToolsTest, ModifiesShellAndComment) {
+  const ToolTree tree;
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result = tree.Send(
+      "COMMAND=TOBEMOD&NAME=taro&PASS=&UID=1001&GID=users&GCOS=Taro+Y.&DIR=/orvanta-test-home/"
+      "&SHELL=/bin/false&CHKGCOS=on&CHKSHELL=on");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(AccountResultPage("ユーザー情報を変更しました。", "taro", "<TD NOWRAP>1001</TD>\n",
+                                   "users", "Taro Y.", "/orvanta-test-home/taro", "/bin/false")));
+  std::vector<Account> accounts = kAccounts;
+  accounts[3].gcos = "Taro Y.";
+  accounts[3].shell = "/bin/false";
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(accounts));
+  EXPECT_EQ(tree.Etc("shadow"), ShadowText(kAccounts));
+  ExpectLog(tree.Log(), {"MOD,taro"}, from, to);
+  EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(accounts, kGroups)));
+}
+
+TEST_F(RealToolsTest, ModifiesPassword) {
+  const ToolTree tree;
+  tree.Configure("USE_CRYPT=NO\n");  // a changed password is hashed regardless
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result = tree.Send(
+      "COMMAND=TOBEMOD&NAME=jiro&PASS=NewPass9&UID=1002&GID=devel&GCOS=Jiro+Suzuki"
+      "&DIR=/orvanta-test-home/&SHELL=/bin/sh&CHKPASS=on");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(AccountResultPage("ユーザー情報を変更しました。", "jiro", "<TD NOWRAP>1002</TD>\n",
+                                   "devel", "Jiro Suzuki", "/orvanta-test-home/jiro", "/bin/sh")));
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  // Only jiro's line changes: new hash, new day of change, the rest kept.
+  std::istringstream shadow(tree.Etc("shadow"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(shadow, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), kAccounts.size());
+  for (size_t i = 0; i < kAccounts.size(); ++i) {
+    if (kAccounts[i].name == "jiro") continue;
+    EXPECT_EQ(lines[i] + "\n", ShadowLine(kAccounts[i].name));
+  }
+  const std::vector<std::string> fields = Fields(lines[4]);
+  ASSERT_EQ(fields.size(), 9u) << lines[4];
+  EXPECT_EQ(fields[0], "jiro");
+  ExpectDesHashOf(fields[1], "NewPass9", from, to);
+  EXPECT_TRUE(DaysOf(from, to).count(fields[2])) << lines[4];
+  EXPECT_EQ(std::vector<std::string>(fields.begin() + 3, fields.end()),
+            (std::vector<std::string>{"0", "99999", "7", "", "", ""}));
+  ExpectLog(tree.Log(), {"MOD,jiro"}, from, to);
+}
+
+TEST_F(RealToolsTest, RefusedModificationChangesNothing) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string page;
+  };
+  const std::string kFailed = MessagePage("ユーザー情報変更に失敗しました。<BR>\n<BR>\n");
+  const std::string kNotSelected = MessagePage("ユーザーが選択されていません<BR>\n<BR>\n");
+  const std::vector<Case> cases = {
+      {"usermod refuses an unknown group",
+       "COMMAND=TOBEMOD&NAME=taro&GID=nosuchgroup&CHKGID=on&SHELL=/bin/false&CHKSHELL=on", kFailed},
+      {"usermod refuses a uid another account has", "COMMAND=TOBEMOD&NAME=taro&UID=1002&CHKUID=on",
+       kFailed},
+      {"a system account is not offered", "COMMAND=TOBEMOD&NAME=sysacct&SHELL=/bin/sh&CHKSHELL=on",
+       kNotSelected},
+      {"a name that is no account", "COMMAND=TOBEMOD&NAME=nobody9&SHELL=/bin/sh&CHKSHELL=on",
+       kNotSelected},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolTree tree;
+    const CgiResult result = tree.Send(c.body);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(Utf8(result.out), Utf8(c.page));
+    EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+    EXPECT_EQ(tree.Etc("shadow"), ShadowText(kAccounts));
+    EXPECT_FALSE(tree.box.Exists("orvanta.log"));
+  }
+}
+
+TEST_F(RealToolsTest, DeletesAccountsInRequestOrder) {
+  const ToolTree tree;
+  tree.MakeHome(kAccounts[3]);  // taro
+  tree.MakeHome(kAccounts[4]);  // jiro
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result =
+      tree.Send("COMMAND=WILLBEDEL&NAME=taro&NAME=sysacct&NAME=jiro&NAME=taro");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(ResultTable("", "ユーザーを削除しました。", "ユーザー名",
+                             {"<TD>taro</TD><TD>削除しました。</TD>",
+                              "<TD>sysacct</TD><TD>削除が禁止されているユーザーです</TD>",
+                              "<TD>jiro</TD><TD>削除しました。</TD>",
+                              // The snapshot still holds taro; the tool no longer does.
+                              "<TD>taro</TD><TD>削除できませんでした</TD>"})));
+  const std::vector<Account> left = {kAccounts[0], kAccounts[1], kAccounts[2]};
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(left));
+  EXPECT_EQ(tree.Etc("shadow"), ShadowText(left));
+  EXPECT_EQ(tree.Etc("group"), GroupText(kGroups));
+  EXPECT_FALSE(tree.InTree("/orvanta-test-home/taro")) << "userdel -r removes the home";
+  EXPECT_FALSE(tree.InTree("/orvanta-test-home/jiro"));
+  ExpectLog(tree.Log(), {"DEL,taro", "DEL,jiro"}, from, to);
+  EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(left, kGroups)));
+}
+
+TEST_F(RealToolsTest, RegistersGroups) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string gid_typed;
+    std::string page;             // empty: the result page
+    std::optional<unsigned> gid;  // the gid in the tree; nullopt: the tool picks
+  };
+  const std::vector<Case> cases = {
+      {"gid typed with leading zeros", "staffa", "0150", "", 150u},
+      {"no gid: the tool chooses", "staffb", "", "", std::nullopt},
+      {"a gid the tool refuses", "staffc", "12x",
+       MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n"), std::nullopt},
+      {"a gid the database already holds, written with a leading zero", "staffd", "0100",
+       MessagePage("グループＩＤ(100)がはすでに登録されています。<BR>\n"), std::nullopt},
+      {"a name the database already holds", "staff", "1300",
+       MessagePage("グループ名(staff)はすでに登録されています。<BR>\n"), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolTree tree;
+    const std::time_t from = std::time(nullptr);
+    const CgiResult result =
+        tree.Send("COMMAND=GP_WILLBEADD&GNAME=" + c.name + "&GID=" + c.gid_typed);
+    const std::time_t to = std::time(nullptr);
+    EXPECT_EQ(result.exit_status, 0);
+    if (!c.page.empty()) {
+      EXPECT_EQ(Utf8(result.out), Utf8(c.page));
+      EXPECT_EQ(tree.Etc("group"), GroupText(kGroups));
+      EXPECT_EQ(tree.Etc("gshadow"), GshadowText(kGroups));
+      EXPECT_FALSE(tree.box.Exists("orvanta.log"));
+      continue;
+    }
+    EXPECT_EQ(Utf8(result.out),
+              Utf8(Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\" WIDTH=\"300\">\n"
+                          "<CAPTION><FONT SIZE=\"+2\">グループ登録しました。</FONT></CAPTION>\n\n"
+                          "<TR BGCOLOR=\"#D0D0FF\">\n<TH NOWRAP>グループ</TH>\n"
+                          "<TH NOWRAP>グループＩＤ</TH>\n<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>" +
+                          c.name + "</TD>\n" +
+                          (c.gid_typed.empty() ? "<TD NOWRAP><BR></TD>\n"
+                                               : "<TD NOWRAP>" + c.gid_typed + "</TD>\n") +
+                          "</TABLE>\n<BR>\n")));
+    const std::string group = tree.Etc("group");
+    const std::string old_group = GroupText(kGroups);
+    ASSERT_TRUE(group.starts_with(old_group)) << group;
+    std::smatch match;
+    const std::string added = group.substr(old_group.size());
+    ASSERT_TRUE(std::regex_match(added, match, std::regex("^" + c.name + ":x:([0-9]+):\n$")))
+        << added;
+    const unsigned gid = static_cast<unsigned>(std::stoul(match[1]));
+    if (c.gid) {
+      EXPECT_EQ(gid, *c.gid);
+    } else {
+      EXPECT_GT(gid, 999u) << "the tool chose a system gid";
+      for (const Group& g : kGroups) EXPECT_NE(gid, g.gid) << "gid of " << g.name;
+    }
+    std::vector<Group> groups = kGroups;
+    groups.push_back({c.name, gid});
+    EXPECT_EQ(tree.Etc("gshadow"), GshadowText(groups));
+    ExpectLog(tree.Log(), {"GADD," + c.name}, from, to);
+    EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=GVIEW")).out), Utf8(GroupListPage(groups)));
+  }
+}
+
+TEST_F(RealToolsTest, DeletesGroupsInRequestOrder) {
+  const ToolTree tree;
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result =
+      tree.Send("COMMAND=GP_WILLBEDEL&GNAME=staff&GNAME=sysgrp&GNAME=devel&GNAME=nosuchgroup");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(ResultTable(" WIDTH=\"300\"", "グループを削除しました。", "グループ名",
+                             {"<TD>staff</TD><TD>削除しました。</TD>",
+                              "<TD>sysgrp</TD><TD>削除が禁止されているグループです。</TD>",
+                              // groupdel keeps a group that is an account's primary group.
+                              "<TD>devel</TD><TD>削除できませんでした。</TD>",
+                              "<TD>nosuchgroup</TD><TD>削除が禁止されているグループです。</TD>"})));
+  std::vector<Group> left = kGroups;
+  left.erase(left.begin() + 4);  // staff
+  EXPECT_EQ(tree.Etc("group"), GroupText(left));
+  EXPECT_EQ(tree.Etc("gshadow"), GshadowText(left));
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  ExpectLog(tree.Log(), {"GDEL,staff"}, from, to);
+  EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=GVIEW")).out), Utf8(GroupListPage(left)));
+}
+
+}  // namespace
+}  // namespace orvanta::test
