@@ -126,8 +126,15 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
   }
   if (request.remote_addr) env.push_back("REMOTE_ADDR=" + *request.remote_addr);
   for (const std::string& extra : request.extra_env) env.push_back(extra);
+  // Sanitizer settings pass through; LeakSanitizer cannot run under a
+  // tracer, so it is switched off when the run is traced.
+  const bool traced = !prefix.empty() && prefix.front().ends_with("strace");
   for (const char* inherited : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-    if (const char* value = std::getenv(inherited)) env.push_back(std::string(inherited) + "=" + value);
+    if (const char* value = std::getenv(inherited)) {
+      std::string entry = std::string(inherited) + "=" + value;
+      if (traced && entry.starts_with("ASAN_OPTIONS=")) entry += ":detect_leaks=0";
+      env.push_back(entry);
+    }
   }
 
   std::vector<std::string> argv = prefix;
