@@ -124,7 +124,7 @@ void UrlDecode(std::string& text) {
 }
 
 void ParseParameters(const std::string& text) {
-  const auto store = [](std::string name, std::string value) {
+  const auto store = [](const std::string& name, std::string value) {
     if (!IsReservedParameterName(name)) SetParam(name, std::move(value));
   };
   size_t pos = 0;
@@ -135,13 +135,13 @@ void ParseParameters(const std::string& text) {
       store(text.substr(pos), "");
       return;
     }
-    std::string name = text.substr(pos, equals - pos);
+    const std::string name = text.substr(pos, equals - pos);
     if (equals + 1 == length) {
-      store(std::move(name), "");
+      store(name, "");
       return;
     }
     const size_t amp = std::min(text.find('&', equals + 1), length);
-    store(std::move(name), text.substr(equals + 1, amp - equals - 1));
+    store(name, text.substr(equals + 1, amp - equals - 1));
     pos = amp + 1;
   }
 }

@@ -1,4 +1,5 @@
 // Shell quoting of request values.
+#include <algorithm>
 #include <cstring>
 
 #include "hosttools/hosttools.h"
@@ -29,10 +30,8 @@ std::string ShellQuotedBody(std::string_view value) {
 }
 
 std::string ShellWord(std::string_view value) {
-  for (char c : value) {
-    if (!IsSafeShellByte(c)) return "'" + ShellQuotedBody(value) + "'";
-  }
-  return std::string(value);
+  if (std::all_of(value.begin(), value.end(), IsSafeShellByte)) return std::string(value);
+  return "'" + ShellQuotedBody(value) + "'";
 }
 
 }  // namespace orvanta
