@@ -1,0 +1,172 @@
+'use strict';
+// What every browser test file shares: a server started by scripts/serve on a
+// fresh sandbox and a free port, Debian's Chromium with a fresh profile, a
+// screenshot of every page visited, and readers for the sandbox's account
+// files.
+const { spawn } = require('node:child_process');
+const fs = require('node:fs');
+const net = require('node:net');
+const os = require('node:os');
+const path = require('node:path');
+
+const PROJECT = path.resolve(__dirname, '..', '..');
+const BUILD = process.env.ORVANTA_BUILD_DIR || path.join(PROJECT, 'build');
+const CHROMIUM = process.env.ORVANTA_CHROMIUM || '/usr/bin/chromium';
+const ARTIFACTS = path.join(PROJECT, 'test-artifacts', 'browser');
+
+const CHROMIUM_ARGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run',
+];
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Starts scripts/serve on what the build directory holds, with a sandbox
+// seeded afresh in a temporary directory, and waits until it answers.
+async function startServer() {
+  const sandbox = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanta-browser-'));
+  const port = await freePort();
+  const output = [];
+  const child = spawn(path.join(PROJECT, 'scripts', 'serve'),
+    ['--no-build', '--build', BUILD, '--sandbox', sandbox, '--port', String(port), '--reset'],
+    { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.stdout.on('data', (chunk) => output.push(chunk));
+  child.stderr.on('data', (chunk) => output.push(chunk));
+  let exit = null;
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => {
+    exit = { code, signal };
+    resolve(exit);
+  }));
+  const log = () => Buffer.concat(output).toString();
+
+  const url = `http://127.0.0.1:${port}/`;
+  const deadline = Date.now() + 20000;
+  for (;;) {
+    if (exit) throw new Error(`scripts/serve ended (${JSON.stringify(exit)}):\n${log()}`);
+    try {
+      const response = await fetch(url);
+      if (response.ok) break;
+    } catch {
+      // not listening yet
+    }
+    if (Date.now() > deadline) {
+      process.kill(-child.pid, 'SIGKILL');
+      throw new Error(`scripts/serve did not answer at ${url}:\n${log()}`);
+    }
+    await sleep(100);
+  }
+
+  const file = (name) => path.join(sandbox, name);
+  return {
+    url,
+    sandbox,
+    log,
+    file,
+    read: (name) => fs.readFileSync(file(name), 'utf8'),
+    exists: (name) => fs.existsSync(file(name)),
+    // etc/passwd as objects, by name.
+    passwd() {
+      const accounts = new Map();
+      for (const line of this.read('etc/passwd').split('\n').filter(Boolean)) {
+        const [name, , uid, gid, gecos, dir, shell] = line.split(':');
+        accounts.set(name, { uid: Number(uid), gid: Number(gid), gecos, dir, shell });
+      }
+      return accounts;
+    },
+    // etc/group as objects, by name.
+    groups() {
+      const groups = new Map();
+      for (const line of this.read('etc/group').split('\n').filter(Boolean)) {
+        const [name, , gid, members] = line.split(':');
+        groups.set(name, { gid: Number(gid), members });
+      }
+      return groups;
+    },
+    async stop() {
+      if (!exit) {
+        process.kill(-child.pid, 'SIGTERM');
+        const timer = setTimeout(() => process.kill(-child.pid, 'SIGKILL'), 5000);
+        await exited;
+        clearTimeout(timer);
+      }
+      if (!process.env.ORVANTA_KEEP_SANDBOX) fs.rmSync(sandbox, { recursive: true, force: true });
+    },
+  };
+}
+
+// Debian's Chromium with a profile of its own; nothing is downloaded.
+async function launchBrowser() {
+  let playwright;
+  try {
+    playwright = require('playwright-core');
+  } catch {
+    throw new Error(`playwright-core is not installed: run "npm ci" in ${PROJECT}`);
+  }
+  if (!fs.existsSync(CHROMIUM)) {
+    throw new Error(`no Chromium at ${CHROMIUM} (apt-get install chromium)`);
+  }
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanta-chromium-'));
+  const context = await playwright.chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: CHROMIUM_ARGS,
+    viewport: { width: 1000, height: 700 },
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Screenshots named after the test file and numbered in the order taken.
+function screenshots(prefix) {
+  fs.mkdirSync(ARTIFACTS, { recursive: true });
+  for (const old of fs.readdirSync(ARTIFACTS)) {
+    if (old.startsWith(`${prefix}-`)) fs.rmSync(path.join(ARTIFACTS, old));
+  }
+  let count = 0;
+  return async (page, name) => {
+    count += 1;
+    const file = path.join(ARTIFACTS, `${prefix}-${String(count).padStart(2, '0')}-${name}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    return file;
+  };
+}
+
+// Everything a page reports about itself that the tests compare.
+async function pageFacts(page) {
+  return page.evaluate(() => ({
+    characterSet: document.characterSet,
+    caption: document.querySelector('caption')?.innerText.trim() ?? null,
+    title: document.querySelector('title')?.textContent ?? null,
+  }));
+}
+
+// The cells of every row of the page's (first) table, as text.
+async function tableRows(page) {
+  return page.$$eval('table tr', (rows) =>
+    rows.map((row) => [...row.cells].map((cell) => cell.innerText.trim())));
+}
+
+// Presses a control that sends its form and waits for the page that answers.
+async function submitWith(page, control) {
+  await Promise.all([page.waitForNavigation(), control.click()]);
+}
+
+module.exports = {
+  startServer, launchBrowser, screenshots, pageFacts, tableRows, submitWith, sleep,
+};

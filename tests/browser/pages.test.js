@@ -1,0 +1,122 @@
+'use strict';
+// The menu page and the pages it links to, as Chromium shows them: EUC-JP
+// declared, sent and decoded, the Japanese texts read back from the DOM.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const {
+  startServer, launchBrowser, screenshots, pageFacts, tableRows,
+} = require('./harness');
+
+const TITLE = 'orvanta ver.1.5 staff version ';
+
+// Each menu entry: the command it runs, its label, and the caption of the
+// page the program answers with.
+const MENU = [
+  ['VIEW', 'ユーザー一覧', 'ユーザー一覧'],
+  ['ADD', 'ユーザー登録', 'ユーザー登録'],
+  ['MOD', 'ユーザー情報変更', 'ユーザー情報変更'],
+  ['DEL', 'ユーザー削除', 'ユーザー削除'],
+  ['GVIEW', 'グループ一覧', 'グループ一覧'],
+  ['GADD', 'グループ登録', 'グループ登録'],
+  ['GDEL', 'グループ削除', 'グループ削除'],
+];
+
+let server;
+let browser;
+let page;
+const shot = screenshots('pages');
+
+before(async () => {
+  server = await startServer();
+  browser = await launchBrowser();
+  page = await browser.context.newPage();
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+// The bytes the server sends for a page are EUC-JP: they decode strictly as
+// EUC-JP and are not UTF-8. (They are fetched again here: what Chromium hands
+// back as a response's body is its own decoded text.)
+async function assertSentAsEucJp(url, expectedText) {
+  const body = new Uint8Array(await (await fetch(url)).arrayBuffer());
+  const text = new TextDecoder('euc-jp', { fatal: true }).decode(body);
+  assert.ok(text.includes(expectedText), `the EUC-JP text holds ${expectedText}`);
+  assert.throws(() => new TextDecoder('utf-8', { fatal: true }).decode(body), TypeError);
+}
+
+test('the menu page is EUC-JP in the program\'s look and links every command', async () => {
+  const response = await page.goto(server.url);
+  assert.equal(response.status(), 200);
+  await assertSentAsEucJp(server.url, 'アカウント管理メニュー');
+  await shot(page, 'menu');
+
+  const facts = await pageFacts(page);
+  assert.equal(facts.characterSet, 'EUC-JP');
+  assert.equal(facts.title, TITLE);
+  assert.equal(facts.caption, 'アカウント管理メニュー');
+
+  const look = await page.evaluate(() => ({
+    background: getComputedStyle(document.body).backgroundColor,
+    text: document.body.getAttribute('text'),
+    link: document.body.getAttribute('link'),
+    vlink: document.body.getAttribute('vlink'),
+    table: getComputedStyle(document.querySelector('table')).backgroundColor,
+    centred: document.querySelector('center > table') !== null,
+  }));
+  assert.deepEqual(look, {
+    background: 'rgb(238, 238, 255)',
+    text: '#000000',
+    link: '#0000FF',
+    vlink: '#0000FF',
+    table: 'rgb(255, 255, 255)',
+    centred: true,
+  });
+
+  const links = await page.$$eval('a', (anchors) =>
+    anchors.map((a) => [a.getAttribute('href'), a.innerText.trim()]));
+  assert.deepEqual(links, MENU.map(([command, label]) =>
+    [`./orvanta.cgi?COMMAND=${command}`, label]));
+});
+
+test('each menu link opens its page, decoded as EUC-JP', async () => {
+  for (const [command, label, caption] of MENU) {
+    await page.goto(server.url);
+    const [response] = await Promise.all([
+      page.waitForResponse((r) => r.url().includes(`COMMAND=${command}`)),
+      page.getByRole('link', { name: label, exact: true }).click(),
+    ]);
+    await page.waitForLoadState();
+    assert.equal(response.status(), 200, command);
+    await assertSentAsEucJp(response.url(), caption);
+    await shot(page, command.toLowerCase());
+
+    const facts = await pageFacts(page);
+    assert.equal(facts.characterSet, 'EUC-JP', command);
+    assert.equal(facts.caption, caption, command);
+    assert.equal(facts.title, TITLE, command);
+    assert.equal(new URL(page.url()).search, `?COMMAND=${command}`);
+  }
+});
+
+test('the user list shows the sandbox\'s accounts with Japanese headings', async () => {
+  await page.goto(`${server.url}orvanta.cgi?COMMAND=VIEW`);
+  await shot(page, 'user-list');
+  const rows = await tableRows(page);
+  assert.deepEqual(rows[0], ['', 'ユーザー', 'ユーザーＩＤ', 'グループＩＤ',
+    'ユーザー氏名', 'ホームディレクトリー', 'ログインシェル']);
+
+  // Every account of the sandbox, in uid order (SORT_BY_UID), with its
+  // group's name.
+  const data = rows.filter((cells) => cells[1] !== 'ユーザー');
+  const accounts = [...server.passwd()].sort((a, b) => a[1].uid - b[1].uid);
+  const groups = server.groups();
+  const gidName = new Map([...groups].map(([name, g]) => [g.gid, name]));
+  assert.equal(data.length, accounts.length);
+  accounts.forEach(([name, a], i) => {
+    assert.deepEqual(data[i], [String(i), name, String(a.uid),
+      `${a.gid}(${gidName.get(a.gid) ?? ''})`, a.gecos, a.dir, a.shell]);
+  });
+});
