@@ -1,0 +1,61 @@
+// The operation log as the real program writes it: whatever happens to the
+// log, the page the user sees stays the same.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+
+namespace orvanta::test {
+namespace {
+
+class OperationLogRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string groupadd = box_.AddRecordingTool("groupadd", 0);
+    box_.SetConfig("GROUPADD=" + groupadd + "\n");
+  }
+  CgiResult Register() { return box_.Run(Post("COMMAND=GP_WILLBEADD&GNAME=dev&GID=1200")); }
+  CgiSandbox box_;
+};
+
+TEST_F(OperationLogRun, MissingLogIsCreatedWithOneLinePerChange) {
+  ASSERT_FALSE(box_.Exists("orvanta.log"));
+  Register();
+  Register();
+  EXPECT_TRUE(std::regex_match(box_.ReadFile("orvanta.log"),
+                               std::regex("(GADD,dev,192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} "
+                                          "\\d{2}:\\d{2}\n){2}")))
+      << box_.ReadFile("orvanta.log");
+}
+
+TEST_F(OperationLogRun, UnopenableLogLeavesThePageAsItIs) {
+  const std::string page = Register().out;
+  ASSERT_NE(page.find(Euc("グループ登録しました。")), std::string::npos);
+  ASSERT_EQ(unlink(box_.PathOf("orvanta.log").c_str()), 0);
+
+  // A symbolic link at the log's name is never followed.
+  ASSERT_EQ(symlink(box_.PathOf("target").c_str(), box_.PathOf("orvanta.log").c_str()), 0);
+  EXPECT_EQ(Register().out, page);
+  EXPECT_FALSE(box_.Exists("target"));
+  ASSERT_EQ(unlink(box_.PathOf("orvanta.log").c_str()), 0);
+
+  // Something that cannot be opened for writing.
+  ASSERT_EQ(mkdir(box_.PathOf("orvanta.log").c_str(), 0755), 0);
+  EXPECT_EQ(Register().out, page);
+  EXPECT_EQ(box_.CallsOf("groupadd").size(), 3u);
+}
+
+TEST_F(OperationLogRun, FailingToolWritesNoRecord) {
+  const std::string groupadd = box_.AddRecordingTool("failing-groupadd", 9);
+  box_.SetConfig("GROUPADD=" + groupadd + "\n");
+  Register();
+  EXPECT_EQ(box_.CallsOf("failing-groupadd").size(), 1u);
+  EXPECT_FALSE(box_.Exists("orvanta.log"));
+}
+
+}  // namespace
+}  // namespace orvanta::test
