@@ -2,40 +2,17 @@
 // Groups administered through the pages in Chromium: registration (and its
 // check of the gid), the group list, and deletion, checked on the result
 // pages and in the sandbox's etc/group.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  startServer, launchBrowser, screenshots, pageFacts, tableRows, submitWith, sleep,
+  openSession, pageFacts, tableRows, submitWith, sleep,
 } = require('./harness');
 
-let server;
-let browser;
-let page;
-const dialogs = [];
-const posts = [];
-const shot = screenshots('groups');
-
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-  page = await browser.context.newPage();
-  page.on('dialog', async (dialog) => {
-    dialogs.push(dialog.message());
-    await dialog.accept();
-  });
-  page.on('request', (request) => {
-    if (request.method() === 'POST') posts.push(request.url());
-  });
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-const control = (value) => page.locator(`input[value="${value}"]`);
+const session = openSession('groups');
+const { dialogs, posts, shot, control } = session;
 
 async function openGroupForm(name, gid) {
+  const { page, server } = session;
   await page.goto(`${server.url}orvanta.cgi?COMMAND=GADD`);
   assert.equal((await pageFacts(page)).caption, 'グループ登録');
   await page.fill('input[name="GNAME"]', name);
@@ -43,6 +20,7 @@ async function openGroupForm(name, gid) {
 }
 
 test('a gid at or below SYSTEMGID is refused by the form\'s check', async () => {
+  const { page, server } = session;
   const group = server.read('etc/group');
   await openGroupForm('webteam', '999');
   const formUrl = page.url();
@@ -57,6 +35,7 @@ test('a gid at or below SYSTEMGID is refused by the form\'s check', async () => 
 });
 
 test('a group registration adds the group to the sandbox', async () => {
+  const { page, server } = session;
   dialogs.length = 0;
   await openGroupForm('webteam', '1500');
   await shot(page, 'gadd-filled');
@@ -82,6 +61,7 @@ test('a group registration adds the group to the sandbox', async () => {
 });
 
 test('a group deletion removes the ticked groups the tool may delete', async () => {
+  const { page, server } = session;
   await page.goto(`${server.url}orvanta.cgi?COMMAND=GDEL`);
   assert.equal((await pageFacts(page)).caption, 'グループ削除');
   // System groups have no check box.

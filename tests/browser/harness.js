@@ -5,6 +5,7 @@
 // files.
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
+const { before, after } = require('node:test');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
@@ -167,6 +168,41 @@ async function submitWith(page, control) {
   await Promise.all([page.waitForNavigation(), control.click()]);
 }
 
+// A test file's server, browser and page, started before its first test and
+// stopped after its last; page and server are there once the first test
+// runs. Alerts are accepted and their texts kept in dialogs, and the URL of
+// every POST the page sends is kept in posts, so that a test can tell a
+// form was not sent.
+function openSession(name) {
+  const session = {
+    server: null,
+    browser: null,
+    page: null,
+    dialogs: [],
+    posts: [],
+    shot: screenshots(name),
+    // The input (a button) showing this value.
+    control: (value) => session.page.locator(`input[value="${value}"]`),
+  };
+  before(async () => {
+    session.server = await startServer();
+    session.browser = await launchBrowser();
+    session.page = await session.browser.context.newPage();
+    session.page.on('dialog', async (dialog) => {
+      session.dialogs.push(dialog.message());
+      await dialog.accept();
+    });
+    session.page.on('request', (request) => {
+      if (request.method() === 'POST') session.posts.push(request.url());
+    });
+  });
+  after(async () => {
+    await session.browser?.close();
+    await session.server?.stop();
+  });
+  return session;
+}
+
 module.exports = {
-  startServer, launchBrowser, screenshots, pageFacts, tableRows, submitWith, sleep,
+  startServer, launchBrowser, screenshots, openSession, pageFacts, tableRows, submitWith, sleep,
 };

@@ -1,10 +1,10 @@
 'use strict';
 // The menu page and the pages it links to, as Chromium shows them: EUC-JP
 // declared, sent and decoded, the Japanese texts read back from the DOM.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  startServer, launchBrowser, screenshots, pageFacts, tableRows,
+  openSession, pageFacts, tableRows,
 } = require('./harness');
 
 const TITLE = 'orvanta ver.1.5 staff version ';
@@ -21,21 +21,8 @@ const MENU = [
   ['GDEL', 'グループ削除', 'グループ削除'],
 ];
 
-let server;
-let browser;
-let page;
-const shot = screenshots('pages');
-
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-  page = await browser.context.newPage();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const session = openSession('pages');
+const { shot } = session;
 
 // The bytes the server sends for a page are EUC-JP: they decode strictly as
 // EUC-JP and are not UTF-8. (They are fetched again here: what Chromium hands
@@ -48,6 +35,7 @@ async function assertSentAsEucJp(url, expectedText) {
 }
 
 test('the menu page is EUC-JP in the program\'s look and links every command', async () => {
+  const { page, server } = session;
   const response = await page.goto(server.url);
   assert.equal(response.status(), 200);
   await assertSentAsEucJp(server.url, 'アカウント管理メニュー');
@@ -82,6 +70,7 @@ test('the menu page is EUC-JP in the program\'s look and links every command', a
 });
 
 test('each menu link opens its page, decoded as EUC-JP', async () => {
+  const { page, server } = session;
   for (const [command, label, caption] of MENU) {
     await page.goto(server.url);
     const [response] = await Promise.all([
@@ -102,6 +91,7 @@ test('each menu link opens its page, decoded as EUC-JP', async () => {
 });
 
 test('the user list shows the sandbox\'s accounts with Japanese headings', async () => {
+  const { page, server } = session;
   await page.goto(`${server.url}orvanta.cgi?COMMAND=VIEW`);
   await shot(page, 'user-list');
   const rows = await tableRows(page);

@@ -2,46 +2,24 @@
 // Accounts administered through the pages, as a person does it in Chromium:
 // registration, the form's checks, modification and deletion, each checked
 // on the result page, in the user list and in the sandbox's own files.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  startServer, launchBrowser, screenshots, pageFacts, tableRows, submitWith, sleep,
+  openSession, pageFacts, tableRows, submitWith, sleep,
 } = require('./harness');
 
-let server;
-let browser;
-let page;
-const dialogs = [];
-const posts = [];
-const shot = screenshots('users');
-
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-  page = await browser.context.newPage();
-  page.on('dialog', async (dialog) => {
-    dialogs.push(dialog.message());
-    await dialog.accept();
-  });
-  page.on('request', (request) => {
-    if (request.method() === 'POST') posts.push(request.url());
-  });
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-const control = (value) => page.locator(`input[value="${value}"]`);
+const session = openSession('users');
+const { dialogs, posts, shot, control } = session;
 
 async function openAddForm() {
+  const { page, server } = session;
   await page.goto(`${server.url}orvanta.cgi?COMMAND=ADD`);
   assert.equal((await pageFacts(page)).caption, 'ユーザー登録');
 }
 
 // Fills the registration form; fields not given keep what the page shows.
 async function fillAddForm(fields) {
+  const { page } = session;
   for (const name of ['NAME', 'PASS', 'UID', 'GCOS', 'DIR']) {
     if (name in fields) await page.fill(`input[name="${name}"]`, fields[name]);
   }
@@ -50,6 +28,7 @@ async function fillAddForm(fields) {
 }
 
 test('a registration through the form creates the account in the sandbox', async () => {
+  const { page, server } = session;
   await openAddForm();
   // The form offers only the groups above SYSTEMGID, by name.
   const offered = await page.$$eval('select[name="GID"] option', (o) => o.map((x) => x.value));
@@ -88,6 +67,7 @@ test('a registration through the form creates the account in the sandbox', async
 });
 
 test('the form\'s checks alert and post nothing', async () => {
+  const { page, server } = session;
   const valid = { NAME: 'jiro', PASS: 'abc123', UID: '1700', GCOS: 'Jiro Abe' };
   const cases = [
     ['bad-name', { NAME: 'Jiro' }, 'ユーザー名に使用できない文字(J)が含まれています'],
@@ -118,6 +98,7 @@ test('the form\'s checks alert and post nothing', async () => {
 });
 
 test('a modification changes the shell of the chosen account', async () => {
+  const { page, server } = session;
   const before = server.passwd().get('bob');
   assert.equal(before.shell, '/bin/bash');
   dialogs.length = 0;
@@ -147,6 +128,7 @@ test('a modification changes the shell of the chosen account', async () => {
 });
 
 test('a deletion removes the two ticked accounts and their homes', async () => {
+  const { page, server } = session;
   assert.ok(server.exists('orvanta-sandbox/home/carol'));
   assert.ok(server.exists('orvanta-sandbox/home/dave'));
 

@@ -2,142 +2,24 @@
 // what the stand-in tools then receive: exact texts (every blank counts),
 // one shell word per request value, no program beyond the shell, the tool
 // and chmod, and a shell environment that holds nothing but the fixed PATH.
-#include <crypt.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <optional>
-#include <set>
-#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "tests/support/cgi_process.h"
 #include "tests/support/euc.h"
 #include "tests/support/pages.h"
+#include "tests/support/trace.h"
 
 namespace orvanta::test {
 namespace {
 
 constexpr char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-
-// ---------------------------------------------------------------------------
-// Reading `strace -f -v -xx -e trace=execve` output.
-
-struct Exec {
-  std::string path;
-  std::vector<std::string> argv;
-  std::vector<std::string> envp;
-};
-
-class TraceLine {
- public:
-  explicit TraceLine(std::string_view text) : text_(text) {}
-
-  bool Take(std::string_view literal) {
-    if (text_.substr(at_, literal.size()) != literal) return false;
-    at_ += literal.size();
-    return true;
-  }
-
-  // One quoted string as strace writes it (-xx gives \xHH for every byte).
-  std::optional<std::string> String() {
-    if (!Take("\"")) return std::nullopt;
-    std::string out;
-    while (at_ < text_.size() && text_[at_] != '"') {
-      char c = text_[at_++];
-      if (c == '\\' && at_ < text_.size()) {
-        const char e = text_[at_++];
-        if (e == 'x' && at_ + 2 <= text_.size()) {
-          c = static_cast<char>(std::stoi(std::string(text_.substr(at_, 2)), nullptr, 16));
-          at_ += 2;
-        } else if (e == 'n') {
-          c = '\n';
-        } else if (e == 't') {
-          c = '\t';
-        } else {
-          c = e;
-        }
-      }
-      out += c;
-    }
-    if (!Take("\"")) return std::nullopt;
-    if (Take("...")) return std::nullopt;  // truncated by strace
-    return out;
-  }
-
-  std::optional<std::vector<std::string>> List() {
-    if (!Take("[")) return std::nullopt;
-    std::vector<std::string> items;
-    if (Take("]")) return items;
-    while (true) {
-      std::optional<std::string> item = String();
-      if (!item) return std::nullopt;
-      items.push_back(*item);
-      if (Take("]")) return items;
-      if (!Take(", ")) return std::nullopt;
-    }
-  }
-
-  std::string_view Rest() const { return text_.substr(at_); }
-
- private:
-  std::string_view text_;
-  size_t at_ = 0;
-};
-
-// The execve calls that succeeded, in the order strace reported them.
-std::vector<Exec> SuccessfulExecs(const std::string& trace) {
-  std::vector<Exec> execs;
-  std::vector<std::pair<std::string, std::string>> pending;  // pid, first half
-  std::istringstream in(trace);
-  for (std::string line; std::getline(in, line);) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos) continue;
-    const std::string pid = line.substr(0, blank);
-    std::string call = line.substr(line.find_first_not_of(' ', blank));
-    constexpr std::string_view kUnfinished = " <unfinished ...>";
-    constexpr std::string_view kResumed = "<... execve resumed>";
-    if (call.ends_with(kUnfinished)) {
-      pending.emplace_back(pid, call.substr(0, call.size() - kUnfinished.size()));
-      continue;
-    }
-    if (call.starts_with(kResumed)) {
-      for (auto it = pending.begin(); it != pending.end(); ++it) {
-        if (it->first == pid) {
-          call = it->second + call.substr(kResumed.size());
-          pending.erase(it);
-          break;
-        }
-      }
-    }
-    TraceLine reader(call);
-    if (!reader.Take("execve(")) continue;
-    Exec exec;
-    std::optional<std::string> path = reader.String();
-    std::optional<std::vector<std::string>> argv;
-    std::optional<std::vector<std::string>> envp;
-    if (path && reader.Take(", ")) argv = reader.List();
-    if (argv && reader.Take(", ")) envp = reader.List();
-    if (!envp || !reader.Take(") = ")) {
-      ADD_FAILURE() << "unreadable strace line: " << line;
-      continue;
-    }
-    if (!reader.Rest().starts_with("0")) continue;  // a failed lookup on PATH
-    execs.push_back({*path, *argv, *envp});
-  }
-  return execs;
-}
-
-std::vector<std::string> StraceArgs(const std::string& output) {
-  return {"/usr/bin/strace", "-f", "-qq",         "-v", "-xx", "-s", "100000", "-e",
-          "trace=execve",    "-e", "signal=none", "-o", output};
-}
 
 // ---------------------------------------------------------------------------
 // Helpers for expected texts.
@@ -147,26 +29,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
     text.replace(at, from.size(), to);
   }
   return text;
-}
-
-std::string SaltAt(std::uint32_t t) {
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
-  return {kAlphabet[t & 63], kAlphabet[(t >> 6) & 63]};
-}
-
-// A traditional DES crypt hash of `password`, salted with the second at
-// which it was made (some second of [from, to]).
-void ExpectHashOf(const std::string& hash, const std::string& password, std::time_t from,
-                  std::time_t to) {
-  ASSERT_EQ(hash.size(), 13u) << hash;
-  std::set<std::string> salts;
-  for (std::time_t t = from; t <= to; ++t) salts.insert(SaltAt(static_cast<std::uint32_t>(t)));
-  EXPECT_TRUE(salts.count(hash.substr(0, 2)))
-      << "salt of " << hash << " is not from the run's time";
-  const char* again = crypt(password.c_str(), hash.c_str());
-  ASSERT_NE(again, nullptr);
-  EXPECT_EQ(std::string(again), hash) << "not the hash of \"" << password << "\"";
 }
 
 // ---------------------------------------------------------------------------
@@ -457,7 +319,7 @@ TEST(CommandLineTest, HashedPasswordStandsInQuotes) {
     ASSERT_TRUE(line.ends_with(c.after)) << line;
     ASSERT_EQ(line.size(), before.size() + 13 + c.after.size()) << line;
     const std::string hash = line.substr(before.size(), 13);
-    ExpectHashOf(hash, c.password, from, to);
+    ExpectDesHashOf(hash, c.password, from, to);
     std::vector<std::string> args = c.args_before;
     args.push_back(hash);
     args.insert(args.end(), c.args_after.begin(), c.args_after.end());

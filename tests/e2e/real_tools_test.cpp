@@ -6,7 +6,6 @@
 // /orvanta-test-home, which must not exist on the host: the tools never make
 // a home without -m, and with --prefix userdel -r removes the one inside the
 // tree. Each test checks that the host's own account files did not change.
-#include <crypt.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,7 +17,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -30,6 +28,7 @@
 #include "tests/support/cgi_process.h"
 #include "tests/support/euc.h"
 #include "tests/support/pages.h"
+#include "tests/support/trace.h"
 
 namespace orvanta::test {
 namespace {
@@ -84,95 +83,6 @@ std::vector<std::string> HostAccountState() {
     state.push_back(line);
   }
   return state;
-}
-
-// ---------------------------------------------------------------------------
-// Successful execve calls, read from `strace -f -v -xx -e trace=execve`.
-
-struct Exec {
-  std::string path;
-  std::vector<std::string> argv;
-};
-
-class TraceLine {
- public:
-  explicit TraceLine(std::string_view text) : text_(text) {}
-  bool Take(std::string_view literal) {
-    if (text_.substr(at_, literal.size()) != literal) return false;
-    at_ += literal.size();
-    return true;
-  }
-  std::optional<std::string> String() {
-    if (!Take("\"")) return std::nullopt;
-    std::string out;
-    while (at_ < text_.size() && text_[at_] != '"') {
-      char c = text_[at_++];
-      if (c == '\\' && at_ < text_.size()) {
-        const char e = text_[at_++];
-        if (e == 'x' && at_ + 2 <= text_.size()) {
-          c = static_cast<char>(std::stoi(std::string(text_.substr(at_, 2)), nullptr, 16));
-          at_ += 2;
-        } else {
-          c = e == 'n' ? '\n' : e;
-        }
-      }
-      out += c;
-    }
-    if (!Take("\"") || Take("...")) return std::nullopt;
-    return out;
-  }
-  std::optional<std::vector<std::string>> List() {
-    if (!Take("[")) return std::nullopt;
-    std::vector<std::string> items;
-    if (Take("]")) return items;
-    while (true) {
-      std::optional<std::string> item = String();
-      if (!item) return std::nullopt;
-      items.push_back(*item);
-      if (Take("]")) return items;
-      if (!Take(", ")) return std::nullopt;
-    }
-  }
-  std::string_view Rest() const { return text_.substr(at_); }
-
- private:
-  std::string_view text_;
-  size_t at_ = 0;
-};
-
-std::vector<Exec> SuccessfulExecs(const std::string& trace) {
-  std::vector<Exec> execs;
-  std::map<std::string, std::string> pending;
-  std::istringstream in(trace);
-  for (std::string line; std::getline(in, line);) {
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos) continue;
-    const std::string pid = line.substr(0, blank);
-    std::string call = line.substr(line.find_first_not_of(' ', blank));
-    constexpr std::string_view kUnfinished = " <unfinished ...>";
-    constexpr std::string_view kResumed = "<... execve resumed>";
-    if (call.ends_with(kUnfinished)) {
-      pending[pid] = call.substr(0, call.size() - kUnfinished.size());
-      continue;
-    }
-    if (call.starts_with(kResumed)) {
-      call = pending[pid] + call.substr(kResumed.size());
-      pending.erase(pid);
-    }
-    TraceLine reader(call);
-    if (!reader.Take("execve(")) continue;
-    std::optional<std::string> path = reader.String();
-    std::optional<std::vector<std::string>> argv;
-    std::optional<std::vector<std::string>> envp;
-    if (path && reader.Take(", ")) argv = reader.List();
-    if (argv && reader.Take(", ")) envp = reader.List();
-    if (!envp || !reader.Take(") = ")) {
-      ADD_FAILURE() << "unreadable strace line: " << line;
-      continue;
-    }
-    if (reader.Rest().starts_with("0")) execs.push_back({*path, *argv});
-  }
-  return execs;
 }
 
 // ---------------------------------------------------------------------------
@@ -365,25 +275,6 @@ void ExpectLog(const std::string& log, const std::vector<std::string>& records, 
   }
 }
 
-std::string SaltAt(std::uint32_t t) {
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
-  return {kAlphabet[t & 63], kAlphabet[(t >> 6) & 63]};
-}
-
-// A 13-character DES crypt hash of `password`, salted from a second of the run.
-void ExpectDesHashOf(const std::string& hash, const std::string& password, std::time_t from,
-                     std::time_t to) {
-  ASSERT_EQ(hash.size(), 13u) << hash;
-  std::set<std::string> salts;
-  for (std::time_t t = from; t <= to; ++t) salts.insert(SaltAt(static_cast<std::uint32_t>(t)));
-  EXPECT_TRUE(salts.count(hash.substr(0, 2)))
-      << "salt of " << hash << " is not from the run's time";
-  const char* again = crypt(password.c_str(), hash.c_str());
-  ASSERT_NE(again, nullptr);
-  EXPECT_EQ(std::string(again), hash) << "not the DES hash of \"" << password << "\"";
-}
-
 // The day count the tools write as the date of the last password change.
 std::set<std::string> DaysOf(std::time_t from, std::time_t to) {
   return {std::to_string(from / 86400), std::to_string(to / 86400)};
@@ -442,8 +333,7 @@ class ToolTree {
     CgiRequest request = Post(body);
     request.remote_addr = kClient;
     const std::string trace = box.PathOf("execve.trace");
-    *result = box.Run(request, {"/usr/bin/strace", "-f", "-qq", "-v", "-xx", "-s", "100000", "-e",
-                                "trace=execve", "-e", "signal=none", "-o", trace});
+    *result = box.Run(request, StraceArgs(trace));
     std::vector<Exec> execs = SuccessfulExecs(box.ReadFile("execve.trace"));
     if (!execs.empty() && execs.front().path == CgiProgramPath()) execs.erase(execs.begin());
     // useradd and its kin start "nscd -i" and "sss_cache" to flush the host's
