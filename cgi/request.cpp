@@ -14,7 +14,7 @@ std::string gRequestText;
 namespace {
 
 constexpr char kDefaultRequest[] = "COMMAND=DEFAULT";
-constexpr size_t kBodyChunk = 64 * 1024;
+constexpr size_t kBodyChunk = size_t{64} * 1024;
 
 // Settings and the two environment entries: a request that could set them
 // could name the program that runs as root, or turn a GET link into a POST.
