@@ -1,4 +1,5 @@
 // Request intake: the CGI environment and body become gCGIData and gRequestText.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
