@@ -62,6 +62,12 @@ std::string ReadQueryString();
 void UrlDecode(std::string& text);
 void ParseParameters(const std::string& text);
 
+// Splits the decoded request text into its name/value pairs, in order: a
+// name runs to the next '=' (a '&' does not end it), a value to the next '&';
+// text without '=' is a name with an empty value.
+void ForEachPair(std::string_view text,
+                 const std::function<void(std::string_view name, std::string_view value)>& handle);
+
 // Calls `handle` with the value of every field called `name` in the decoded
 // request text, in request order (gCGIData keeps only the last of them).
 void ForEachField(std::string_view text, std::string_view name,

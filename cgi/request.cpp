@@ -124,44 +124,33 @@ void UrlDecode(std::string& text) {
   text.resize(std::strlen(text.c_str()));
 }
 
-void ParseParameters(const std::string& text) {
-  const auto store = [](const std::string& name, std::string value) {
-    if (!IsReservedParameterName(name)) SetParam(name, std::move(value));
-  };
-  size_t pos = 0;
-  const size_t length = text.size();
-  while (pos < length) {
-    const size_t equals = text.find('=', pos);
-    if (equals == std::string::npos) {
-      store(text.substr(pos), "");
-      return;
-    }
-    const std::string name = text.substr(pos, equals - pos);
-    if (equals + 1 == length) {
-      store(name, "");
-      return;
-    }
-    const size_t amp = std::min(text.find('&', equals + 1), length);
-    store(name, text.substr(equals + 1, amp - equals - 1));
-    pos = amp + 1;
-  }
-}
-
-void ForEachField(std::string_view text, std::string_view name,
-                  const std::function<void(const std::string&)>& handle) {
+void ForEachPair(std::string_view text,
+                 const std::function<void(std::string_view, std::string_view)>& handle) {
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t equals = text.find('=', pos);
     if (equals == std::string_view::npos) {
-      if (text.substr(pos) == name) handle("");
+      handle(text.substr(pos), "");
       return;
     }
     const size_t amp = std::min(text.find('&', equals + 1), text.size());
-    if (text.substr(pos, equals - pos) == name) {
-      handle(std::string(text.substr(equals + 1, amp - equals - 1)));
-    }
+    handle(text.substr(pos, equals - pos), text.substr(equals + 1, amp - equals - 1));
     pos = amp + 1;
   }
+}
+
+void ParseParameters(const std::string& text) {
+  ForEachPair(text, [](std::string_view name, std::string_view value) {
+    const std::string key(name);
+    if (!IsReservedParameterName(key)) SetParam(key, std::string(value));
+  });
+}
+
+void ForEachField(std::string_view text, std::string_view name,
+                  const std::function<void(const std::string&)>& handle) {
+  ForEachPair(text, [&](std::string_view field, std::string_view value) {
+    if (field == name) handle(std::string(value));
+  });
 }
 
 }  // namespace orvanta
