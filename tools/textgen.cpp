@@ -6,32 +6,16 @@
 // The literal part is copied as it stands (its C escapes included); every
 // non-ASCII byte, after conversion to EUC-JP, becomes an octal escape. Octal
 // escapes have at most three digits, so a digit that follows one stays a digit.
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
-namespace {
+#include "tools/iconv_text.h"
 
-bool ToEucJp(const std::string& utf8, std::string& out) {
-  iconv_t cd = iconv_open("EUC-JP", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string in = utf8;
-  out.assign(in.size() * 2 + 16, '\0');
-  char* src = in.data();
-  size_t src_left = in.size();
-  char* dst = out.data();
-  size_t dst_left = out.size();
-  const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1) || src_left != 0) return false;
-  out.resize(out.size() - dst_left);
-  return true;
-}
+namespace {
 
 std::string EscapeHighBytes(const std::string& bytes) {
   std::string out;
@@ -73,13 +57,14 @@ int main(int argc, char** argv) {
       std::cerr << argv[1] << ":" << line_no << ": expected: kName \"text\"\n";
       return 1;
     }
-    std::string euc;
-    if (!ToEucJp(line.substr(quote), euc)) {
+    const std::optional<std::string> euc =
+        orvanta::ConvertText(line.substr(quote), "EUC-JP", "UTF-8");
+    if (!euc) {
       std::cerr << argv[1] << ":" << line_no << ": text has no EUC-JP form\n";
       return 1;
     }
     body << "inline constexpr char " << line.substr(0, space) << "[] = "
-         << EscapeHighBytes(euc) << ";\n";
+         << EscapeHighBytes(*euc) << ";\n";
   }
   std::ofstream out(argv[2]);
   out << body.str();
