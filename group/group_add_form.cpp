@@ -22,9 +22,7 @@ void PrintGroupAddForm() {
   std::fputs(kGroupAddGidLabel, stdout);
   std::printf(
       "<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\"  SIZE=\"15\" MAXLENGTH=\"10\"></TD></TR>\n", "GID");
-  std::fputs("<TR><TD COLSPAN=\"4\" ALIGN=\"RIGHT\">\n", stdout);
-  std::fputs(kGroupAddButton, stdout);
-  std::fputs(kGroupAddResetCell, stdout);
+  PrintButtonRow(4, kGroupAddButton, false);
   std::fputs("</TABLE>\n</FORM>\n", stdout);
   PrintPageFooter();
 }

@@ -9,12 +9,6 @@
 
 namespace orvanta {
 
-namespace {
-
-constexpr int kRowsPerHeading = 10;
-
-}  // namespace
-
 void PrintGroupList(GroupListMode mode) {
   const std::uint32_t threshold = IdThreshold("SYSTEMGID");
   const bool selecting = mode == GroupListMode::SelectForDelete;
@@ -45,11 +39,7 @@ void PrintGroupList(GroupListMode mode) {
     ++index;
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
-  if (selecting) {
-    std::fputs(kGroupDeleteButton, stdout);
-    std::fputs(kGroupResetButton, stdout);
-    std::fputs("</FORM>", stdout);
-  }
+  if (selecting) PrintSelectionFormClosing(SelectionAction::Delete);
   PrintPageFooter();
 }
 

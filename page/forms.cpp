@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "page/forms_texts.h"
 #include "page/page.h"
 
 namespace orvanta {
@@ -42,6 +43,19 @@ void PrintOption(const std::string& value, bool selected) {
   std::printf(selected ? "      <OPTION VALUE=\"%s\" SELECTED>%s\n"
                        : "      <OPTION VALUE=\"%s\" >%s\n",
               text.c_str(), text.c_str());
+}
+
+void PrintButtonRow(int columns, const char* button, bool blank_line_after) {
+  std::printf("<TR><TD COLSPAN=\"%d\" ALIGN=\"RIGHT\">\n", columns);
+  std::fputs(button, stdout);
+  std::fputs(kResetCell, stdout);
+  if (blank_line_after) std::fputs("\n", stdout);
+}
+
+void PrintSelectionFormClosing(SelectionAction action) {
+  std::fputs(action == SelectionAction::Modify ? kModifyButton : kDeleteButton, stdout);
+  std::fputs(kResetButton, stdout);
+  std::fputs("</FORM>", stdout);
 }
 
 }  // namespace orvanta

@@ -43,6 +43,16 @@ void PrintSelectOpening(const char* name);
 void PrintSelectClosing();
 // One option whose value and label are the same text.
 void PrintOption(const std::string& value, bool selected);
+// The last row of an entry form: its button (which runs the form's checks)
+// and the reset button, right-aligned over `columns` columns.
+void PrintButtonRow(int columns, const char* button, bool blank_line_after);
+
+// The end of a selection list's form: submit, reset, and "</FORM>".
+enum class SelectionAction { Modify, Delete };
+void PrintSelectionFormClosing(SelectionAction action);
+
+// The lists repeat their heading row above every block of this many rows.
+inline constexpr int kRowsPerHeading = 10;
 
 // ---- Date (datetime.cpp) ---------------------------------------------------------
 

@@ -51,9 +51,7 @@ void PrintUserAddForm() {
   for (const char* key : {"SHELL2", "SHELL3", "SHELL4", "SHELL5"}) PrintOption(Param(key), false);
   PrintSelectClosing();
 
-  std::fputs("<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n", stdout);
-  std::fputs(kAddFormButton, stdout);
-  std::fputs(kFormResetCell, stdout);
+  PrintButtonRow(2, kAddFormButton, false);
   std::fputs("</TABLE>\n", stdout);
   std::fputs("</FORM>\n", stdout);
   PrintPageFooter();

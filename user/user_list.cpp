@@ -11,8 +11,6 @@ namespace orvanta {
 
 namespace {
 
-constexpr int kRowsPerHeading = 10;
-
 void PrintHeadingRow() {
   std::fputs(kUserListHeading1, stdout);
   std::fputs(kUserListHeading2, stdout);
@@ -80,11 +78,8 @@ void PrintUserList(UserListMode mode) {
     ++index;
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
-  if (mode != UserListMode::List) {
-    std::fputs(mode == UserListMode::SelectForModify ? kModifyButton : kDeleteButton, stdout);
-    std::fputs(kResetButton, stdout);
-    std::fputs("</FORM>", stdout);
-  }
+  if (mode == UserListMode::SelectForModify) PrintSelectionFormClosing(SelectionAction::Modify);
+  if (mode == UserListMode::SelectForDelete) PrintSelectionFormClosing(SelectionAction::Delete);
   PrintPageFooter();
 }
 

@@ -74,9 +74,7 @@ void PrintUserModForm() {
   }
   PrintSelectClosing();
 
-  std::fputs("<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n", stdout);
-  std::fputs(kModFormButton, stdout);
-  std::fputs(kModFormResetCell, stdout);
+  PrintButtonRow(2, kModFormButton, true);
   std::fputs("</TABLE>\n", stdout);
   std::fputs("</FORM>\n", stdout);
   PrintPageFooter();
