@@ -44,6 +44,21 @@ const Command kGetCommands[] = {
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
+// Codes whose page is one fixed message.
+struct FixedMessage {
+  ErrorCode code;
+  const char* text;
+};
+
+const FixedMessage kFixedMessages[] = {
+    {kErrorNoRequestData, kMessageNoRequestData},
+    {kErrorNoRoot, kMessageNoRoot},
+    {kErrorNoUserSelected, kMessageNoUserSelected},
+    {kErrorUserAddFailed, kMessageUserAddFailed},
+    {kErrorUserModFailed, kMessageUserModFailed},
+    {kErrorGroupAddFailed, kMessageGroupAddFailed},
+};
+
 template <size_t N>
 void RunFrom(const Command (&table)[N]) {
   const std::string& command = Param("COMMAND");
@@ -71,37 +86,26 @@ void Dispatch() {
 
 void ReportError(ErrorCode code) {
   switch (code) {
+    case kErrorNotCgi:  // started from a command line: no CGI header, no page
+      std::fputs(kNotCgiNotice, stdout);
+      return;
     case kErrorMessageInGlobal:
       PrintMessagePage(gErrorMessage + "<BR>\n", true);
-      break;
-    case kErrorNotCgi:
-      std::fputs(kNotCgiNotice, stdout);
-      break;
-    case kErrorNoRequestData:
-      PrintMessagePage(kMessageNoRequestData, true);
-      break;
-    case kErrorNoRoot:
-      PrintMessagePage(kMessageNoRoot, true);
-      break;
+      return;
     case kErrorUnknownCommand:
       PrintMessagePage(std::string(kMessageUnknownCommand) + Html(gRequestText) + "\n<BR>\n",
                        true);
-      break;
-    case kErrorNoUserSelected:
-      PrintMessagePage(kMessageNoUserSelected, true);
-      break;
-    case kErrorUserAddFailed:
-      PrintMessagePage(kMessageUserAddFailed, true);
-      break;
-    case kErrorUserModFailed:
-      PrintMessagePage(kMessageUserModFailed, true);
-      break;
-    case kErrorGroupAddFailed:
-      PrintMessagePage(kMessageGroupAddFailed, true);
-      break;
+      return;
     default:
       break;
   }
+  for (const FixedMessage& entry : kFixedMessages) {
+    if (entry.code == code) {
+      PrintMessagePage(entry.text, true);
+      return;
+    }
+  }
+  // Any other code is raised by nothing and writes nothing.
 }
 
 int RunRequest() {
