@@ -1,9 +1,10 @@
 'use strict';
 // What every browser test file shares: a server started by scripts/serve on a
-// fresh sandbox and a free port, Debian's Chromium with a fresh profile, a
-// screenshot of every page visited, and readers for the sandbox's account
-// files.
-const { spawn } = require('node:child_process');
+// fresh sandbox and a free port, behind its login, Debian's Chromium with a
+// fresh profile that logs in, a screenshot of every page visited, and readers
+// for the sandbox's account files.
+const { spawn, spawnSync } = require('node:child_process');
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const { before, after } = require('node:test');
 const net = require('node:net');
@@ -14,6 +15,7 @@ const PROJECT = path.resolve(__dirname, '..', '..');
 const BUILD = process.env.ORVANTA_BUILD_DIR || path.join(PROJECT, 'build');
 const CHROMIUM = process.env.ORVANTA_CHROMIUM || '/usr/bin/chromium';
 const ARTIFACTS = path.join(PROJECT, 'test-artifacts', 'browser');
+const LOGIN_USER = 'admin';
 
 const CHROMIUM_ARGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
@@ -33,15 +35,38 @@ function freePort() {
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+const basicAuthorization = ({ username, password }) =>
+  `Basic ${Buffer.from(`${username}:${password}`).toString('base64')}`;
+
+// scripts/serve refuses to serve without its mount namespace unless told
+// --unconfined; it is told so only where no such namespace can be made.
+function confinementOptions() {
+  if (spawnSync('unshare', ['--mount', 'true'], { stdio: 'ignore' }).status === 0) return [];
+  console.log('"unshare --mount true" fails here: scripts/serve runs with --unconfined, '
+    + 'the host\'s file systems writable');
+  return ['--unconfined'];
+}
+
 // Starts scripts/serve on what the build directory holds, with a sandbox
-// seeded afresh in a temporary directory, and waits until it answers.
+// seeded afresh in a temporary directory and a password of its own, and waits
+// until it answers the login.
 async function startServer() {
   const sandbox = fs.mkdtempSync(path.join(os.tmpdir(), 'orvanta-browser-'));
   const port = await freePort();
+  const credentials = {
+    username: LOGIN_USER,
+    password: crypto.randomBytes(15).toString('base64url'),
+  };
+  const authorization = basicAuthorization(credentials);
   const output = [];
   const child = spawn(path.join(PROJECT, 'scripts', 'serve'),
-    ['--no-build', '--build', BUILD, '--sandbox', sandbox, '--port', String(port), '--reset'],
-    { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+    ['--no-build', '--build', BUILD, '--sandbox', sandbox, '--port', String(port), '--reset',
+      ...confinementOptions()],
+    {
+      detached: true,
+      stdio: ['ignore', 'pipe', 'pipe'],
+      env: { ...process.env, ORVANTA_PASSWORD: credentials.password },
+    });
   child.stdout.on('data', (chunk) => output.push(chunk));
   child.stderr.on('data', (chunk) => output.push(chunk));
   let exit = null;
@@ -56,7 +81,7 @@ async function startServer() {
   for (;;) {
     if (exit) throw new Error(`scripts/serve ended (${JSON.stringify(exit)}):\n${log()}`);
     try {
-      const response = await fetch(url);
+      const response = await fetch(url, { headers: { authorization } });
       if (response.ok) break;
     } catch {
       // not listening yet
@@ -71,9 +96,13 @@ async function startServer() {
   const file = (name) => path.join(sandbox, name);
   return {
     url,
+    credentials,
     sandbox,
     log,
     file,
+    // A request of this server's login, sent from outside the browser.
+    fetch: (target, init = {}) =>
+      fetch(target, { ...init, headers: { ...init.headers, authorization } }),
     read: (name) => fs.readFileSync(file(name), 'utf8'),
     exists: (name) => fs.existsSync(file(name)),
     // etc/passwd as objects, by name.
@@ -106,8 +135,9 @@ async function startServer() {
   };
 }
 
-// Debian's Chromium with a profile of its own; nothing is downloaded.
-async function launchBrowser() {
+// Debian's Chromium with a profile of its own, holding the server's login
+// for that server's origin alone; nothing is downloaded.
+async function launchBrowser(server) {
   let playwright;
   try {
     playwright = require('playwright-core');
@@ -123,6 +153,7 @@ async function launchBrowser() {
     headless: true,
     args: CHROMIUM_ARGS,
     viewport: { width: 1000, height: 700 },
+    httpCredentials: { ...server.credentials, origin: new URL(server.url).origin },
   });
   return {
     context,
@@ -163,9 +194,11 @@ async function tableRows(page) {
     rows.map((row) => [...row.cells].map((cell) => cell.innerText.trim())));
 }
 
-// Presses a control that sends its form and waits for the page that answers.
+// Presses a control that sends its form and waits for the page that answers;
+// returns its response.
 async function submitWith(page, control) {
-  await Promise.all([page.waitForNavigation(), control.click()]);
+  const [response] = await Promise.all([page.waitForNavigation(), control.click()]);
+  return response;
 }
 
 // A test file's server, browser and page, started before its first test and
@@ -186,7 +219,7 @@ function openSession(name) {
   };
   before(async () => {
     session.server = await startServer();
-    session.browser = await launchBrowser();
+    session.browser = await launchBrowser(session.server);
     session.page = await session.browser.context.newPage();
     session.page.on('dialog', async (dialog) => {
       session.dialogs.push(dialog.message());
@@ -205,4 +238,5 @@ function openSession(name) {
 
 module.exports = {
   startServer, launchBrowser, screenshots, openSession, pageFacts, tableRows, submitWith, sleep,
+  basicAuthorization,
 };

@@ -1,10 +1,12 @@
 'use strict';
 // The menu page and the pages it links to, as Chromium shows them: EUC-JP
-// declared, sent and decoded, the Japanese texts read back from the DOM.
+// declared, sent and decoded, the Japanese texts read back from the DOM; and
+// the login the server asks for before any of them.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const {
-  openSession, pageFacts, tableRows,
+  openSession, pageFacts, tableRows, basicAuthorization,
 } = require('./harness');
 
 const TITLE = 'orvanta ver.1.5 staff version ';
@@ -28,11 +30,47 @@ const { shot } = session;
 // EUC-JP and are not UTF-8. (They are fetched again here: what Chromium hands
 // back as a response's body is its own decoded text.)
 async function assertSentAsEucJp(url, expectedText) {
-  const body = new Uint8Array(await (await fetch(url)).arrayBuffer());
+  const body = new Uint8Array(await (await session.server.fetch(url)).arrayBuffer());
   const text = new TextDecoder('euc-jp', { fatal: true }).decode(body);
   assert.ok(text.includes(expectedText), `the EUC-JP text holds ${expectedText}`);
   assert.throws(() => new TextDecoder('utf-8', { fatal: true }).decode(body), TypeError);
 }
+
+test('without the login nothing is served and no form is taken', async () => {
+  const { server } = session;
+  const { password } = server.credentials;
+  const login = (username, secret) =>
+    ({ authorization: basicAuthorization({ username, password: secret }) });
+  const logins = [
+    ['no login', {}],
+    ['a wrong password', login('admin', `${password}x`)],
+    ['another user', login('root', password)],
+  ];
+  const requests = [
+    ['GET', '', null],
+    ['GET', 'orvanta.cgi?COMMAND=VIEW', null],
+    ['POST', 'orvanta.cgi', 'COMMAND=WILLBEADD&NAME=intruder&PASS=abc123&UID=&GID=&GCOS='
+      + '&DIR=/orvanta-sandbox/home/&SHELL=/bin/sh'],
+  ];
+  const passwd = server.read('etc/passwd');
+  for (const [who, headers] of logins) {
+    for (const [method, target, body] of requests) {
+      const response = await fetch(`${server.url}${target}`, { method, headers, body });
+      const what = `${who}: ${method} /${target}`;
+      assert.equal(response.status, 401, what);
+      assert.match(response.headers.get('www-authenticate'), /^Basic realm="orvanta"/, what);
+    }
+  }
+  assert.equal(server.read('etc/passwd'), passwd);
+  assert.equal(server.exists('cgi/orvanta.log'), false);
+
+  // The password file: root's alone, the password only hashed, and outside
+  // what is served.
+  const { mode, uid } = fs.statSync(server.file('lighttpd.htpasswd'));
+  assert.deepEqual({ mode: mode & 0o777, uid }, { mode: 0o600, uid: 0 });
+  assert.match(server.read('lighttpd.htpasswd'), /^admin:\$6\$[^:\n]+\n$/);
+  assert.equal((await server.fetch(`${server.url}lighttpd.htpasswd`)).status, 404);
+});
 
 test('the menu page is EUC-JP in the program\'s look and links every command', async () => {
   const { page, server } = session;
