@@ -3,12 +3,15 @@
 //   request.cpp   reads the CGI request into gCGIData and gRequestText
 //   config.cpp    adds the entries of cfg_file.cfg to the same table
 //   snapshot.cpp  copies the account and group databases into memory
+//   setuid_start.cpp  the clean process a set-user-ID run starts from
 //   dispatch.cpp  the entry point, the command tables and the one error handler
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,8 +34,14 @@ inline constexpr ErrorCode kErrorUserAddFailed = 113;
 inline constexpr ErrorCode kErrorUserModFailed = 114;
 inline constexpr ErrorCode kErrorGroupAddFailed = 115;
 
+// Refusals that carry an HTTP status line of their own.
+inline constexpr ErrorCode kErrorCrossSite = 403;
+inline constexpr ErrorCode kErrorRequestTooLarge = 413;
+
 // Finished message for ErrorCode 0 (HTML, values already escaped).
 extern std::string gErrorMessage;
+// Stores the message and throws ErrorCode 0.
+[[noreturn]] void ThrowMessage(std::string message);
 
 // ---- Request and settings table ---------------------------------------------
 
@@ -40,9 +49,13 @@ extern std::string gErrorMessage;
 // environment, then the request parameters, then the configuration entries.
 extern std::map<std::string, std::string> gCGIData;
 
-// The whole decoded request text; the deletion actions scan it for repeated
-// fields and error 111 quotes it.
+// The whole request text as received (ended at its first NUL, raw or
+// encoded as %00); the deletion actions scan it for repeated fields and
+// error 111 quotes it decoded.
 extern std::string gRequestText;
+
+// Bodies above this size are refused unread.
+inline constexpr long kMaxRequestBody = 1024L * 1024L;
 
 // Value of a parameter or setting; a missing name reads as "" and is added.
 const std::string& Param(const std::string& name);
@@ -50,32 +63,93 @@ void SetParam(const std::string& name, std::string value);
 // Whether the name was sent at all (does not add it).
 bool HasParam(const std::string& name);
 
+// ---- Settings ----------------------------------------------------------------
+
+// Every setting the program reads. A request parameter of any of these names
+// is dropped, so the request can never choose what runs as root.
+inline constexpr std::string_view kSettingNames[] = {
+    "SORT",     "SYSTEMUID", "SYSTEMGID", "DEF_DIR",         "SHELL1",       "SHELL2",
+    "SHELL3",   "SHELL4",    "SHELL5",    "USE_CRYPT",       "OPTION",       "USERADD",
+    "USERMOD",  "USERDEL",   "GROUPADD",  "GROUPDEL",        "TRUSTED_ORIGINS",
+    "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE"};
+
+constexpr bool IsSettingName(std::string_view name) {
+  for (std::string_view known : kSettingNames) {
+    if (known == name) return true;
+  }
+  return false;
+}
+
+// The name of a setting, checked against kSettingNames when the program is
+// compiled: reading a setting that is not in the list does not build.
+class SettingName {
+ public:
+  consteval SettingName(const char* name) : name_(name) {  // NOLINT(google-explicit-constructor)
+    if (!IsSettingName(name)) throw "not in kSettingNames";
+  }
+  const char* c_str() const { return name_; }
+
+ private:
+  const char* name_;
+};
+
+// The value of a setting from cfg_file.cfg ("" when it is not set).
+const std::string& Setting(SettingName name);
+// Whether cfg_file.cfg sets it at all, perhaps to "".
+bool HasSetting(SettingName name);
+
 // Converts like the C library's atoi: leading blanks, a sign, digits up to
 // the first other byte; no digits give 0.
 int AtoiLike(const std::string& text);
 // An id threshold setting (SYSTEMUID, SYSTEMGID) as an unsigned 32-bit number.
-std::uint32_t IdThreshold(const std::string& key);
+std::uint32_t IdThreshold(SettingName key);
 
 std::string ReadRequest();
 std::string ReadPostBody();
 std::string ReadQueryString();
+// Ends the request text where its decoded form would end: at the first NUL
+// byte, raw or written as %00.
+void EndAtFirstNul(std::string& text);
+// Percent-decodes in place, '+' as a blank; the text ends at a decoded NUL.
 void UrlDecode(std::string& text);
 void ParseParameters(const std::string& text);
 
-// Splits the decoded request text into its name/value pairs, in order: a
-// name runs to the next '=' (a '&' does not end it), a value to the next '&';
-// text without '=' is a name with an empty value.
+// Splits the request text at '&' into fields and each field at its first
+// '=' into name and value, then decodes both; a field without '=' is a name
+// with an empty value. Splitting before decoding keeps an encoded '&' or '='
+// inside its value.
 void ForEachPair(std::string_view text,
-                 const std::function<void(std::string_view name, std::string_view value)>& handle);
+                 const std::function<void(const std::string& name, const std::string& value)>&
+                     handle);
 
-// Calls `handle` with the value of every field called `name` in the decoded
-// request text, in request order (gCGIData keeps only the last of them).
+// Calls `handle` with the value of every field called `name` in the request
+// text, in request order (gCGIData keeps only the last of them).
 void ForEachField(std::string_view text, std::string_view name,
                   const std::function<void(const std::string&)>& handle);
 
 // Names that only the environment or cfg_file.cfg may set; a request
 // parameter of such a name is dropped.
-bool IsReservedParameterName(const std::string& name);
+bool IsReservedParameterName(std::string_view name);
+
+// ---- The server's error log (error_log.cpp) ----------------------------------------
+
+// A value made safe for one log line: bytes outside 0x21-0x7E as \xHH.
+std::string Printable(std::string_view value);
+// Writes "orvanta: " and the text as one line on stderr, at most 256 bytes.
+void ErrorLogLine(std::string_view text);
+
+// ---- Cross-site requests (origin.cpp) ---------------------------------------------
+
+// "scheme://host[:port]" of an absolute http or https URL, lower case, the
+// scheme's default port dropped; nullopt when the text is no such URL or
+// carries user information.
+std::optional<std::string> NormalizedOrigin(std::string_view url);
+// The origin the request was addressed to, from HTTPS and HTTP_HOST (or
+// SERVER_NAME and SERVER_PORT).
+std::optional<std::string> OwnOrigin();
+// Throws kErrorCrossSite for a POST whose Origin (or, without one, Referer)
+// names neither the request's own origin nor one of TRUSTED_ORIGINS.
+void CheckRequestOrigin();
 
 // ---- Configuration ------------------------------------------------------------
 
@@ -100,6 +174,7 @@ struct UserEntry {
 struct GroupEntry {
   std::string name;
   std::uint32_t gid = 0;
+  std::vector<std::string> members = {};
 };
 
 extern std::vector<UserEntry> gUserList;
@@ -107,9 +182,22 @@ extern std::map<std::string, UserEntry> gUserByName;
 extern std::map<std::uint32_t, UserEntry> gUserByUid;
 extern std::map<std::string, GroupEntry> gGroupByName;
 extern std::map<std::uint32_t, GroupEntry> gGroupByGid;
+// Names the databases yield more than once (local files and a directory
+// mixed): the tools act on one entry while the pages show another.
+extern std::set<std::string> gRepeatedUserNames;
+extern std::set<std::string> gRepeatedGroupNames;
 
 // Name of the group with this gid; "" when there is none.
 std::string GroupNameOf(std::uint32_t gid);
+
+// Entries that LoadUsers and LoadGroups copy instead of reading the
+// databases (the fuzz targets run millions of requests on fixed accounts);
+// nullopt goes back to getpwent and getgrent.
+struct AccountEntries {
+  std::vector<UserEntry> users;
+  std::vector<GroupEntry> groups;
+};
+void SetAccountEntries(std::optional<AccountEntries> entries);
 
 void LoadUsers();
 void LoadGroups();
@@ -117,6 +205,35 @@ bool CompareUsersByName(const UserEntry& a, const UserEntry& b);
 bool CompareUsersByUid(const UserEntry& a, const UserEntry& b);
 // Orders gUserList as the SORT setting says.
 void SortUserList();
+
+// ---- Set-user-ID start-up (setuid_start.cpp) ------------------------------------
+//
+// Called once each, in this order, before the request is read, and only when
+// the run started set-user-ID: everything the caller's process hands down is
+// replaced, so that nothing of it reaches the tools that run as root.
+
+// The real uid differs from the effective one.
+bool StartedSetuid();
+// /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no
+// file opened later takes its place; exit status 1, and no output, when
+// that fails.
+void OpenStandardDescriptors();
+// Changes to the directory of the program's own executable, which holds
+// cfg_file.cfg and orvanta.log; throws kErrorNoRoot unless root owns it and
+// neither group nor others may write to it.
+void EnterProgramDirectory();
+// Real and effective gid 0 and no supplementary groups; kErrorNoRoot else.
+void TakeRootGroupOnly();
+// umask 022.
+void SetToolUmask();
+// File size, CPU time, data, address space and processes unlimited; stack
+// 8 MiB (hard: unlimited); 1024 open files; no core files. kErrorNoRoot
+// when a limit cannot be set.
+void SetToolResourceLimits();
+// Closes every descriptor above 2.
+void CloseInheritedDescriptors();
+// Every signal back to its default action, none blocked.
+void ResetSignals();
 
 // ---- Entry point and dispatch --------------------------------------------------
 

@@ -2,7 +2,9 @@
 // handler.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include "cgi/cgi.h"
@@ -14,6 +16,11 @@
 namespace orvanta {
 
 std::string gErrorMessage;
+
+void ThrowMessage(std::string message) {
+  gErrorMessage = std::move(message);
+  throw ErrorCode{kErrorMessageInGlobal};
+}
 
 namespace {
 
@@ -44,13 +51,16 @@ const Command kGetCommands[] = {
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
-// Codes whose page is one fixed message.
+// Codes whose page is one fixed message, some with an HTTP status of their own.
 struct FixedMessage {
   ErrorCode code;
   const char* text;
+  const char* status = nullptr;
 };
 
 const FixedMessage kFixedMessages[] = {
+    {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
+    {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
     {kErrorNoRoot, kMessageNoRoot},
     {kErrorNoUserSelected, kMessageNoUserSelected},
@@ -92,15 +102,18 @@ void ReportError(ErrorCode code) {
     case kErrorMessageInGlobal:
       PrintMessagePage(gErrorMessage + "<BR>\n", true);
       return;
-    case kErrorUnknownCommand:
-      PrintMessagePage(std::string(kMessageUnknownCommand) + Html(gRequestText) + "\n<BR>\n",
-                       true);
+    case kErrorUnknownCommand: {
+      std::string decoded = gRequestText;
+      UrlDecode(decoded);
+      PrintMessagePage(std::string(kMessageUnknownCommand) + Html(decoded) + "\n<BR>\n", true);
       return;
+    }
     default:
       break;
   }
   for (const FixedMessage& entry : kFixedMessages) {
     if (entry.code == code) {
+      if (entry.status != nullptr) std::fputs(entry.status, stdout);
       PrintMessagePage(entry.text, true);
       return;
     }
@@ -110,10 +123,24 @@ void ReportError(ErrorCode code) {
 
 int RunRequest() {
   try {
+    if (std::getenv("REQUEST_METHOD") == nullptr) throw ErrorCode{kErrorNotCgi};
+    // Set-user-ID, nothing the caller's process hands down is kept.
+    if (StartedSetuid()) {
+      OpenStandardDescriptors();
+      EnterProgramDirectory();
+      TakeRootGroupOnly();
+      SetToolUmask();
+      SetToolResourceLimits();
+      CloseInheritedDescriptors();
+      ResetSignals();
+    }
+    // A client that went away must not stop the changes or their records.
+    std::signal(SIGPIPE, SIG_IGN);
     gRequestText = ReadRequest();
-    UrlDecode(gRequestText);
+    EndAtFirstNul(gRequestText);
     ParseParameters(gRequestText);
     ReadConfigFile(kConfigFileName);
+    CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
     LoadUsers();
     SortUserList();

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <iterator>
 
 #include "cgi/cgi.h"
 
@@ -17,13 +17,11 @@ namespace {
 constexpr char kDefaultRequest[] = "COMMAND=DEFAULT";
 constexpr size_t kBodyChunk = size_t{64} * 1024;
 
-// Settings and the two environment entries: a request that could set them
-// could name the program that runs as root, or turn a GET link into a POST.
-const std::set<std::string, std::less<>> kReservedNames = {
-    "SORT",     "SYSTEMUID", "SYSTEMGID", "DEF_DIR",  "SHELL1",   "SHELL2",
-    "SHELL3",   "SHELL4",    "SHELL5",    "USE_CRYPT", "OPTION",  "USERADD",
-    "USERMOD",  "USERDEL",   "GROUPADD",  "GROUPDEL", "REMOTE_ADDR",
-    "REQUEST_METHOD"};
+// Values of the CGI environment: a request that could set them could turn a
+// GET link into a POST, pose as another client or another origin.
+constexpr std::string_view kEnvironmentNames[] = {"REMOTE_ADDR", "REQUEST_METHOD", "SERVER_NAME",
+                                                  "SERVER_PORT", "HTTPS",          "REMOTE_USER"};
+constexpr std::string_view kHeaderPrefix = "HTTP_";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,6 +34,35 @@ std::string EnvOrEmpty(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
+
+// Where a decoding pass starting at `read` finds its next byte: a '%' with
+// two hex digits stands for one byte, anything else for itself.
+struct Decoded {
+  char byte;
+  size_t width;
+};
+
+Decoded DecodeAt(std::string_view text, size_t read) {
+  const char c = text[read];
+  if (c == '%' && read + 2 < text.size()) {
+    const int high = HexValue(text[read + 1]);
+    const int low = HexValue(text[read + 2]);
+    if (high >= 0 && low >= 0) return {static_cast<char>(high * 16 + low), 3};
+  }
+  return {c == '+' ? ' ' : c, 1};
+}
+
+std::string Decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t read = 0; read < text.size();) {
+    const Decoded next = DecodeAt(text, read);
+    out += next.byte;
+    read += next.width;
+  }
+  return out;
+}
+
 
 }  // namespace
 
@@ -51,12 +78,18 @@ int AtoiLike(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
 }
 
-std::uint32_t IdThreshold(const std::string& key) {
-  return static_cast<std::uint32_t>(AtoiLike(Param(key)));
+const std::string& Setting(SettingName name) { return Param(name.c_str()); }
+
+bool HasSetting(SettingName name) { return HasParam(name.c_str()); }
+
+std::uint32_t IdThreshold(SettingName key) {
+  return static_cast<std::uint32_t>(AtoiLike(Setting(key)));
 }
 
-bool IsReservedParameterName(const std::string& name) {
-  return kReservedNames.count(name) != 0;
+bool IsReservedParameterName(std::string_view name) {
+  if (IsSettingName(name) || name.starts_with(kHeaderPrefix)) return true;
+  return std::find(std::begin(kEnvironmentNames), std::end(kEnvironmentNames), name) !=
+         std::end(kEnvironmentNames);
 }
 
 std::string ReadPostBody() {
@@ -64,6 +97,7 @@ std::string ReadPostBody() {
   if (declared == nullptr) throw ErrorCode{kErrorNoRequestData};
   const long length = std::strtol(declared, nullptr, 0);
   if (length <= 0) throw ErrorCode{kErrorNoRequestData};
+  if (length > kMaxRequestBody) throw ErrorCode{kErrorRequestTooLarge};
 
   // Read in pieces so that a length far beyond what arrives allocates only
   // what arrived; a short body is used as far as it goes.
@@ -101,55 +135,49 @@ std::string ReadRequest() {
   return text;
 }
 
-void UrlDecode(std::string& text) {
-  // The text ends at its first NUL byte, raw or decoded from %00.
-  const size_t end = std::min(text.size(), std::strlen(text.c_str()));
-  size_t write = 0;
-  for (size_t read = 0; read < end; ++read, ++write) {
-    char c = text[read];
-    if (c == '%') {
-      // A '%' without two hex digits after it stays a literal '%'.
-      const int high = read + 1 < end ? HexValue(text[read + 1]) : -1;
-      const int low = read + 2 < end ? HexValue(text[read + 2]) : -1;
-      if (high >= 0 && low >= 0) {
-        c = static_cast<char>(high * 16 + low);
-        read += 2;
-      }
-    } else if (c == '+') {
-      c = ' ';
+void EndAtFirstNul(std::string& text) {
+  for (size_t read = 0; read < text.size();) {
+    const Decoded next = DecodeAt(text, read);
+    if (next.byte == '\0') {
+      text.resize(read);
+      return;
     }
-    text[write] = c;
+    read += next.width;
   }
-  text.resize(write);
-  text.resize(std::strlen(text.c_str()));
+}
+
+void UrlDecode(std::string& text) {
+  EndAtFirstNul(text);
+  text = Decode(text);
 }
 
 void ForEachPair(std::string_view text,
-                 const std::function<void(std::string_view, std::string_view)>& handle) {
+                 const std::function<void(const std::string&, const std::string&)>& handle) {
   size_t pos = 0;
   while (pos < text.size()) {
-    const size_t equals = text.find('=', pos);
-    if (equals == std::string_view::npos) {
-      handle(text.substr(pos), "");
-      return;
-    }
-    const size_t amp = std::min(text.find('&', equals + 1), text.size());
-    handle(text.substr(pos, equals - pos), text.substr(equals + 1, amp - equals - 1));
+    const size_t amp = std::min(text.find('&', pos), text.size());
+    const std::string_view field = text.substr(pos, amp - pos);
     pos = amp + 1;
+    if (field.empty()) continue;
+    const size_t equals = field.find('=');
+    if (equals == std::string_view::npos) {
+      handle(Decode(field), "");
+    } else {
+      handle(Decode(field.substr(0, equals)), Decode(field.substr(equals + 1)));
+    }
   }
 }
 
 void ParseParameters(const std::string& text) {
-  ForEachPair(text, [](std::string_view name, std::string_view value) {
-    const std::string key(name);
-    if (!IsReservedParameterName(key)) SetParam(key, std::string(value));
+  ForEachPair(text, [](const std::string& name, const std::string& value) {
+    if (!IsReservedParameterName(name)) SetParam(name, value);
   });
 }
 
 void ForEachField(std::string_view text, std::string_view name,
                   const std::function<void(const std::string&)>& handle) {
-  ForEachPair(text, [&](std::string_view field, std::string_view value) {
-    if (field == name) handle(std::string(value));
+  ForEachPair(text, [&](const std::string& field, const std::string& value) {
+    if (field == name) handle(value);
   });
 }
 

@@ -14,10 +14,36 @@ std::map<std::string, UserEntry> gUserByName;
 std::map<std::uint32_t, UserEntry> gUserByUid;
 std::map<std::string, GroupEntry> gGroupByName;
 std::map<std::uint32_t, GroupEntry> gGroupByGid;
+std::set<std::string> gRepeatedUserNames;
+std::set<std::string> gRepeatedGroupNames;
 
 namespace {
+
 std::string OrEmpty(const char* text) { return text ? text : ""; }
+
+std::optional<AccountEntries>& FixedEntries() {
+  static std::optional<AccountEntries> entries;
+  return entries;
+}
+
+void AddUser(const UserEntry& entry) {
+  gUserList.push_back(entry);
+  if (gUserByName.count(entry.name) != 0) gRepeatedUserNames.insert(entry.name);
+  gUserByName[entry.name] = entry;
+  gUserByUid[entry.uid] = entry;
+}
+
+void AddGroup(const GroupEntry& entry) {
+  if (gGroupByName.count(entry.name) != 0) gRepeatedGroupNames.insert(entry.name);
+  gGroupByName[entry.name] = entry;
+  gGroupByGid[entry.gid] = entry;
+}
+
 }  // namespace
+
+void SetAccountEntries(std::optional<AccountEntries> entries) {
+  FixedEntries() = std::move(entries);
+}
 
 std::string GroupNameOf(std::uint32_t gid) {
   const auto found = gGroupByGid.find(gid);
@@ -28,13 +54,15 @@ void LoadUsers() {
   gUserList.clear();
   gUserByName.clear();
   gUserByUid.clear();
+  gRepeatedUserNames.clear();
+  if (FixedEntries()) {
+    for (const UserEntry& entry : FixedEntries()->users) AddUser(entry);
+    return;
+  }
   setpwent();
   while (const passwd* pw = getpwent()) {
-    UserEntry entry{OrEmpty(pw->pw_name), pw->pw_uid,         pw->pw_gid,
-                    OrEmpty(pw->pw_gecos), OrEmpty(pw->pw_dir), OrEmpty(pw->pw_shell)};
-    gUserList.push_back(entry);
-    gUserByName[entry.name] = entry;
-    gUserByUid[entry.uid] = entry;
+    AddUser({OrEmpty(pw->pw_name), pw->pw_uid, pw->pw_gid, OrEmpty(pw->pw_gecos),
+             OrEmpty(pw->pw_dir), OrEmpty(pw->pw_shell)});
   }
   endpwent();
 }
@@ -42,11 +70,18 @@ void LoadUsers() {
 void LoadGroups() {
   gGroupByName.clear();
   gGroupByGid.clear();
+  gRepeatedGroupNames.clear();
+  if (FixedEntries()) {
+    for (const GroupEntry& entry : FixedEntries()->groups) AddGroup(entry);
+    return;
+  }
   setgrent();
   while (const group* gr = getgrent()) {
     GroupEntry entry{OrEmpty(gr->gr_name), gr->gr_gid};
-    gGroupByName[entry.name] = entry;
-    gGroupByGid[entry.gid] = entry;
+    for (char** member = gr->gr_mem; member != nullptr && *member != nullptr; ++member) {
+      entry.members.emplace_back(*member);
+    }
+    AddGroup(entry);
   }
   endgrent();
 }
@@ -59,7 +94,7 @@ bool CompareUsersByName(const UserEntry& a, const UserEntry& b) {
 bool CompareUsersByUid(const UserEntry& a, const UserEntry& b) { return a.uid < b.uid; }
 
 void SortUserList() {
-  const std::string& order = Param("SORT");
+  const std::string& order = Setting("SORT");
   if (order == "SORT_BY_NAME") {
     std::stable_sort(gUserList.begin(), gUserList.end(), CompareUsersByName);
   } else if (order == "SORT_BY_UID") {

@@ -1,6 +1,7 @@
 // POST GP_WILLBEDEL: removes every ticked group above SYSTEMGID, one result
 // row per posted GNAME, in request order.
 #include <cstdio>
+#include <set>
 
 #include "cgi/cgi.h"
 #include "group/group.h"
@@ -13,16 +14,20 @@ namespace orvanta {
 
 namespace {
 
-void DeleteOneGroup(const std::string& name) {
+void DeleteOneGroup(const std::string& name, std::set<std::string>& seen) {
   const std::string shown = Html(name);
   // A name that is not a group of the snapshot is refused like a system
   // group, so only real group names reach the tool.
   const auto found = gGroupByName.find(name);
-  if (found == gGroupByName.end() || found->second.gid <= IdThreshold("SYSTEMGID")) {
+  if (found == gGroupByName.end() || !IsChangeableGroup(found->second)) {
     std::printf(kGroupDeleteRefusedRow, shown.c_str());
     return;
   }
-  if (RunCommandLine(Param("GROUPDEL") + " " + ShellWord(name)) == 0) {
+  // A name posted again was dealt with by its first row; without a tool
+  // setting the line would start with the name.
+  const bool first = seen.insert(name).second;
+  if (first && !Setting("GROUPDEL").empty() &&
+      RunCommandLine(Setting("GROUPDEL") + " " + ShellWord(name)) == 0) {
     std::printf(kGroupDeleteDoneRow, shown.c_str());
     WriteOperationLog(name);
   } else {
@@ -37,7 +42,9 @@ void DeleteGroups(const std::string& request_text) {
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\" WIDTH=\"300\">\n", stdout);
   std::fputs(kGroupDeletedCaption, stdout);
   std::fputs(kGroupDeletedHeading, stdout);
-  ForEachField(request_text, "GNAME", DeleteOneGroup);
+  std::set<std::string> seen;
+  ForEachField(request_text, "GNAME",
+               [&](const std::string& name) { DeleteOneGroup(name, seen); });
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

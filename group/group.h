@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "cgi/cgi.h"
+
 namespace orvanta {
 
 enum class GroupListMode { List = 0, SelectForDelete = 2 };
@@ -19,5 +21,8 @@ void RegisterGroup();
 // Duplicate checks of the registration; throw ErrorCode 0 with gErrorMessage.
 void CheckGroupNameFree();
 void CheckGroupIdFree();
+// Whether the deletion form offers the group and the action may remove it:
+// above SYSTEMGID and not reserved, and yielded once by the database.
+bool IsChangeableGroup(const GroupEntry& group);
 
 }  // namespace orvanta

@@ -13,7 +13,7 @@ void PrintGroupAddForm() {
   PrintGroupAddScripts();
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "GP_WILLBEADD");
-  PrintHiddenField("SYSTEM_GID", Param("SYSTEMGID"));
+  PrintHiddenField("SYSTEM_GID", Setting("SYSTEMGID"));
   std::fputs("<TABLE>\n", stdout);
   std::fputs(kGroupAddCaption, stdout);
   std::fputs(kGroupAddNameLabel, stdout);

@@ -10,7 +10,6 @@
 namespace orvanta {
 
 void PrintGroupList(GroupListMode mode) {
-  const std::uint32_t threshold = IdThreshold("SYSTEMGID");
   const bool selecting = mode == GroupListMode::SelectForDelete;
   PrintPageHeader();
   if (selecting) {
@@ -29,13 +28,13 @@ void PrintGroupList(GroupListMode mode) {
     }
     std::fputs("<TR><TD>", stdout);
     const std::string shown = Html(group.name);
-    if (selecting && gid > threshold) {
+    if (selecting && IsChangeableGroup(group)) {
       std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", "CHECKBOX", "GNAME",
                   shown.c_str());
     }
     std::printf("%d</TD>\n", index);
     std::printf("<TD>%s</TD>\n", shown.c_str());
-    std::printf("<TD>%d</TD>\n", static_cast<int>(gid));
+    std::printf("<TD>%u</TD>\n", gid);
     ++index;
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);

@@ -14,27 +14,37 @@ namespace orvanta {
 void CheckGroupNameFree() {
   const std::string& name = Param("GNAME");
   if (gGroupByName.find(name) == gGroupByName.end()) return;
-  gErrorMessage = FormatText(kGroupNameTakenFormat, Html(name).c_str());
-  throw ErrorCode{kErrorMessageInGlobal};
+  ThrowMessage(FormatText(kGroupNameTakenFormat, Html(name).c_str()));
 }
 
 void CheckGroupIdFree() {
   const std::string& text = Param("GID");
   if (text.empty()) return;
-  const int gid = AtoiLike(text);
-  if (gGroupByGid.find(static_cast<std::uint32_t>(gid)) == gGroupByGid.end()) return;
-  gErrorMessage = FormatText(kGroupIdTakenFormat, gid);
-  throw ErrorCode{kErrorMessageInGlobal};
+  const auto gid = static_cast<std::uint32_t>(AtoiLike(text));
+  if (gGroupByGid.find(gid) == gGroupByGid.end()) return;
+  ThrowMessage(FormatText(kGroupIdTakenFormat, gid));
+}
+
+bool IsChangeableGroup(const GroupEntry& group) {
+  return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
+         gRepeatedGroupNames.count(group.name) == 0;
 }
 
 void RegisterGroup() {
+  for (const std::string& problem :
+       {GroupNameProblem(Param("GNAME")), IdProblem(Param("GID"), IdThreshold("SYSTEMGID"),
+                                                    IdKind::Group)}) {
+    if (!problem.empty()) ThrowMessage(problem);
+  }
   CheckGroupNameFree();
   CheckGroupIdFree();
   const std::string name = Param("GNAME");
   const std::string gid = Param("GID");
   // The tool would read such a name as an option, not as a group.
   if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorGroupAddFailed};
-  std::string line = Param("GROUPADD") + " ";
+  // Without a configured tool the line would start with the request's values.
+  if (Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
+  std::string line = Setting("GROUPADD") + " ";
   if (!gid.empty()) line += " -g " + ShellWord(gid);
   line += " " + ShellWord(name);
   if (RunCommandLine(line) != 0) throw ErrorCode{kErrorGroupAddFailed};

@@ -11,9 +11,33 @@ namespace orvanta {
 // The only environment a shell started by the program sees.
 inline constexpr char kToolPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
-// Runs one command line through /bin/sh and returns its wait status as
-// system(3) does: 0 means the tool succeeded.
+// How long a request waits for the change lock, how long a tool may run,
+// and how long a stopped tool has between TERM and KILL. A test build of the
+// program shortens them; nothing at run time can.
+#ifndef ORVANTA_LOCK_WAIT_SECONDS
+#define ORVANTA_LOCK_WAIT_SECONDS 60
+#endif
+#ifndef ORVANTA_TOOL_TIMEOUT_SECONDS
+#define ORVANTA_TOOL_TIMEOUT_SECONDS 120
+#endif
+#ifndef ORVANTA_KILL_GRACE_SECONDS
+#define ORVANTA_KILL_GRACE_SECONDS 5
+#endif
+inline constexpr int kChangeLockWaitSeconds = ORVANTA_LOCK_WAIT_SECONDS;
+inline constexpr int kToolTimeoutSeconds = ORVANTA_TOOL_TIMEOUT_SECONDS;
+inline constexpr int kToolKillGraceSeconds = ORVANTA_KILL_GRACE_SECONDS;
+
+// Runs one command line through /bin/sh, under the change lock, and returns
+// its wait status as system(3) does: 0 means the tool succeeded. A tool that
+// runs longer than kToolTimeoutSeconds is stopped and counts as failed; so
+// does every tool of a request that could not take the lock.
 int RunCommandLine(const std::string& line);
+
+// Takes the exclusive lock on LOCKFILE (default orvanta.lock) at the first
+// call, waiting up to kChangeLockWaitSeconds, and keeps it until the process
+// ends. Returns whether it is held; a request that once failed to take it
+// does not wait again.
+bool HoldChangeLock();
 
 // Replaces the runner (tests record the lines instead of running them);
 // an empty function restores the shell.

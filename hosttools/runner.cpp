@@ -1,10 +1,13 @@
 // The one runner of command lines. It does what system(3) does, except that
 // the shell gets a fixed PATH and nothing else of the CGI environment (a
 // program running as root must not see HTTP_* headers, LD_* or IFS), reads
-// no input, and writes its output to the server's error log instead of into
-// the page.
+// no input, writes its output to the server's error log instead of into the
+// page, runs only under the change lock, and is stopped when it hangs:
+// nobody else could stop a process that runs as root.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,13 +26,77 @@ CommandRunner& ActiveRunner() {
 
 constexpr int kShellFailed = 127 << 8;
 
+// Waits up to `seconds` for the child; SIGCHLD is blocked by the caller, so
+// none is lost between the check and the wait.
+bool WaitFor(pid_t child, int seconds, int& status) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += seconds;
+  sigset_t child_signal;
+  sigemptyset(&child_signal);
+  sigaddset(&child_signal, SIGCHLD);
+  while (true) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) return true;
+    if (done < 0 && errno != EINTR) {
+      status = kShellFailed;
+      return true;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec ||
+        (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+      return false;
+    }
+    timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+    if (left.tv_nsec < 0) {
+      left.tv_sec -= 1;
+      left.tv_nsec += 1'000'000'000;
+    }
+    sigtimedwait(&child_signal, nullptr, &left);
+  }
+}
+
+// TERM to the tool's whole process group, KILL after a grace period.
+int StopHungTool(pid_t child, const std::string& line) {
+  std::fprintf(stderr, "orvanta: stopped after %d seconds: %s\n", kToolTimeoutSeconds,
+               line.c_str());
+  kill(-child, SIGTERM);
+  int status = 0;
+  if (!WaitFor(child, kToolKillGraceSeconds, status)) {
+    kill(-child, SIGKILL);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  return kShellFailed;
+}
+
 int RunThroughShell(const std::string& line) {
   std::fflush(stdout);
+  sigset_t child_signal;
+  sigset_t previous;
+  sigemptyset(&child_signal);
+  sigaddset(&child_signal, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &child_signal, &previous);
   const pid_t child = fork();
-  if (child < 0) return -1;
+  if (child < 0) {
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return -1;
+  }
   if (child == 0) {
+    // Its own process group, so that a hung tool is stopped with all it
+    // started; the dispositions the program changed (SIGPIPE) and the mask
+    // back to their defaults, since an ignored signal survives exec.
+    setpgid(0, 0);
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+    if (null_fd > STDIN_FILENO) {
+      dup2(null_fd, STDIN_FILENO);
+      close(null_fd);  // the tool gets no descriptor above 2
+    }
     dup2(STDERR_FILENO, STDOUT_FILENO);
     char path_entry[sizeof kToolPath];
     std::snprintf(path_entry, sizeof path_entry, "%s", kToolPath);
@@ -40,10 +107,10 @@ int RunThroughShell(const std::string& line) {
     execve("/bin/sh", argv, environment);
     _exit(127);
   }
+  setpgid(child, child);
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return kShellFailed;
-  }
+  if (!WaitFor(child, kToolTimeoutSeconds, status)) status = StopHungTool(child, line);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   return status;
 }
 
@@ -53,6 +120,7 @@ void SetCommandRunner(CommandRunner runner) { ActiveRunner() = std::move(runner)
 
 int RunCommandLine(const std::string& line) {
   if (ActiveRunner()) return ActiveRunner()(line);
+  if (!HoldChangeLock()) return kShellFailed;
   return RunThroughShell(line);
 }
 

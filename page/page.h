@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvanta {
 
@@ -61,10 +64,42 @@ void FormatDateTime(char* buffer);
 // The same text for a given moment; what FormatDateTime uses.
 std::string FormatDateTimeAt(std::time_t moment);
 
+// ---- Field rules (field_rules.cpp) -------------------------------------------------
+// The scripts' checks, repeated on the server. Each returns "" when the value
+// passes, else the message the script's alert shows, as HTML (a line break
+// as "<BR>\n", values escaped).
+
+std::string UserNameProblem(std::string_view name);
+std::string GroupNameProblem(std::string_view name);
+std::string PasswordProblem(std::string_view pass, int max_length);
+std::string CommentProblem(std::string_view gcos);
+std::string HomeDirProblem(std::string_view dir);
+
+enum class IdKind { User, Group };
+// An id as the server accepts it: blanks, then decimal digits up to 4294967295.
+std::optional<std::uint32_t> ParseId(std::string_view text);
+// nobody, nogroup, and -1 in 16 and 32 bits: never given to an account.
+bool IsReservedId(std::uint32_t id);
+// Above the system threshold and not reserved: an id the pages may offer.
+bool IsAboveSystemIds(std::uint32_t id, std::uint32_t threshold);
+std::string IdNotNumberProblem(IdKind kind);
+// A reserved id, or one not above the threshold.
+std::string IdValueProblem(std::uint32_t id, std::uint32_t threshold, IdKind kind);
+// The whole id rule; an empty text passes.
+std::string IdProblem(std::string_view text, std::uint32_t threshold, IdKind kind);
+// A group the user forms name that the snapshot does not hold.
+std::string GroupMissingProblem(std::string_view group);
+
 // ---- Validation scripts (scripts.cpp) ------------------------------------------------
+
+// Passwords are 6 to 8 characters for DES hashes (which read only 8), up to
+// 64 for the modern methods.
+inline constexpr int kShortPasswordMax = 8;
+inline constexpr int kLongPasswordMax = 64;
 
 void PrintCheckName();
 void PrintCheckPass();
+void PrintCheckPass(int max_length);
 void PrintChkUid();
 void PrintChkGcos();
 void PrintChkDir();
@@ -79,8 +114,8 @@ void PrintScriptOpen();
 void PrintScriptClose();
 
 // The whole script block of each entry form, functions in page order.
-void PrintUserAddScripts();
-void PrintUserModScripts();
+void PrintUserAddScripts(int password_max = kShortPasswordMax);
+void PrintUserModScripts(int password_max = kShortPasswordMax);
 void PrintGroupAddScripts();
 
 }  // namespace orvanta

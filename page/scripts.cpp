@@ -1,8 +1,11 @@
 // The JavaScript checks the input forms carry. Each emitter writes one whole
 // function as fixed text; the page puts them between PrintScriptOpen and
-// PrintScriptClose. The lines with Japanese text come from scripts.texts.
+// PrintScriptClose. The messages come from scripts.texts, shared with the
+// server's repetition of the same checks (field_rules.cpp).
 #include <cstdio>
 #include <initializer_list>
+#include <string>
+#include <string_view>
 
 #include "page/page.h"
 #include "page/scripts_texts.h"
@@ -15,11 +18,34 @@ namespace {
 constexpr char kSeparator[] =
     "/*---------------------------------------------------------------------------*/";
 
-void PutLines(std::initializer_list<const char*> lines) {
-  for (const char* line : lines) {
-    std::fputs(line, stdout);
+void PutLines(std::initializer_list<std::string_view> lines) {
+  for (std::string_view line : lines) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
+}
+
+// alert("text"); indented to the given block depth.
+std::string Alert(int depth, std::string_view text) {
+  return std::string(static_cast<size_t>(depth) * 4, ' ') + "alert(\"" + std::string(text) +
+         "\");";
+}
+
+// An alert naming the refused character of a name.
+std::string CharAlert(std::string_view before) {
+  return "            alert(\"" + std::string(before) + "\" + name.charAt(i) + \"" +
+         kNameCharAfter + "\");";
+}
+
+// Two lines in one alert: "\n" is JavaScript's own escape of a line feed.
+std::string TwoLineAlert(std::string_view first, std::string_view second) {
+  return Alert(2, std::string(first) + "\\n" + std::string(second));
+}
+
+std::string SystemIdAlert(std::string_view label) {
+  return TwoLineAlert(std::string(label) + "\" + k + \"" + kSystemIdMiddle + "\" + j + \"" +
+                          kSystemIdEnd,
+                      kCannotRegister);
 }
 
 // The separator, the function line and the title; field checks also say what
@@ -39,10 +65,10 @@ struct NameCheck {
   const char* title;
   const char* use_char_note;  // nullptr: the group check goes without it
   const char* read_field;
-  const char* empty_alert;
-  const char* digit_alert;
-  const char* length_alert;
-  const char* char_alert;
+  const char* empty_text;
+  const char* digit_text;
+  const char* length_text;
+  const char* char_text_before;
 };
 
 // isNaN of the first character is false for a digit, and also for a blank
@@ -58,20 +84,20 @@ void PutNameCheck(const NameCheck& check) {
       "    var i;",
       "",
       "    if (name == \"\") {",
-      check.empty_alert,
+      Alert(2, check.empty_text),
       "        return false;",
       "    }",
       "    if (!isNaN(name.charAt(0))) {",
-      check.digit_alert,
+      Alert(2, check.digit_text),
       "        return false;",
       "    }",
       "    if (name.length < 3 || name.length > 8) {",
-      check.length_alert,
+      Alert(2, check.length_text),
       "        return false;",
       "    }",
       "    for (i = 0; i < name.length; i++) {",
       "        if (UseChar.indexOf(name.charAt(i)) == -1) {",
-      check.char_alert,
+      CharAlert(check.char_text_before),
       "            return false;",
       "        }",
       "    }",
@@ -87,8 +113,8 @@ struct IdCheck {
   const char* title;
   const char* read_field;
   const char* read_system_id;
-  const char* not_number_alert;
-  const char* system_alert;
+  const char* not_number_text;
+  const char* label;
 };
 
 // An empty system id makes j NaN, and no comparison with NaN is true, so
@@ -105,12 +131,12 @@ void PutIdCheck(const IdCheck& check) {
       "    }",
       check.read_system_id,
       "    if (isNaN(id)) {",
-      check.not_number_alert,
+      Alert(2, check.not_number_text),
       "        return false;",
       "    }",
       "    k = parseInt(id);",
       "    if (k <= j) {",
-      check.system_alert,
+      SystemIdAlert(check.label),
       "        return false;",
       "    }",
       "    return true;",
@@ -125,8 +151,8 @@ struct TextCheck {
   const char* title;
   const char* read_field;
   const char* range_test;  // the comment allows blanks, the directory not
-  const char* char_alert;
-  const char* colon_alert;
+  const char* char_text;
+  const char* colon_text;
 };
 
 // ':' separates the fields of the account database, so neither may hold it.
@@ -143,10 +169,10 @@ void PutTextCheck(const TextCheck& check) {
       "    for (i = 0; i < str.length; i++) {",
       "        c = str.charAt(i);",
       check.range_test,
-      check.char_alert,
+      Alert(3, check.char_text),
       "            return false;",
       "        } else if (c == \":\") {",
-      check.colon_alert,
+      Alert(3, check.colon_text),
       "            return false;",
       "        }",
       "    }",
@@ -179,10 +205,10 @@ void PrintCheckName() {
       .title = kCheckNameTitle,
       .use_char_note = kUseCharNote,
       .read_field = "    var name = document.form.NAME.value;",
-      .empty_alert = kNameEmptyAlert,
-      .digit_alert = kNameDigitAlert,
-      .length_alert = kNameLengthAlert,
-      .char_alert = kNameCharAlert,
+      .empty_text = kUserNameEmpty,
+      .digit_text = kUserNameDigit,
+      .length_text = kUserNameLength,
+      .char_text_before = kUserNameCharBefore,
   });
 }
 
@@ -192,16 +218,18 @@ void PrintCheckGName() {
       .title = kCheckGNameTitle,
       .use_char_note = nullptr,
       .read_field = "    var name = document.form.GNAME.value;",
-      .empty_alert = kGNameEmptyAlert,
-      .digit_alert = kGNameDigitAlert,
-      .length_alert = kGNameLengthAlert,
-      .char_alert = kGNameCharAlert,
+      .empty_text = kGroupNameEmpty,
+      .digit_text = kGroupNameDigit,
+      .length_text = kGroupNameLength,
+      .char_text_before = kGroupNameCharBefore,
   });
 }
 
 // One pass: each character is tested against the range "!".."}" before it
 // is counted, so a refused character wins over a too simple password.
-void PrintCheckPass() {
+void PrintCheckPass(int max_length) {
+  const std::string length_test =
+      "    if (pass.length < 6 || pass.length > " + std::to_string(max_length) + ") {";
   PutHead("CheckPass", kCheckPassTitle, true);
   PutLines({
       "    var pass = document.form.PASS.value;",
@@ -212,17 +240,17 @@ void PrintCheckPass() {
       "    var i;",
       "",
       "    if (pass == \"\") {",
-      kPassEmptyAlert,
+      Alert(2, kPassEmpty),
       "        return false;",
       "    }",
-      "    if (pass.length < 6 || pass.length > 8) {",
-      kPassLengthAlert,
+      length_test,
+      Alert(2, max_length == kLongPasswordMax ? kPassLengthLong : kPassLengthShort),
       "        return false;",
       "    }",
       "    for (i = 0; i < pass.length; i++) {",
       "        c = pass.charAt(i);",
       "        if (c < \"!\" || c > \"}\") {",
-      kPassCharAlert,
+      Alert(3, kPassChar),
       "            return false;",
       "        }",
       "        if (c >= \"a\" && c <= \"z\") {",
@@ -234,7 +262,7 @@ void PrintCheckPass() {
       "        }",
       "    }",
       "    if (lower == pass.length || upper == pass.length || num == pass.length) {",
-      kPassSimpleAlert,
+      TwoLineAlert(kPassSimple1, kPassSimple2),
       "        return false;",
       "    }",
       "    return true;",
@@ -242,14 +270,16 @@ void PrintCheckPass() {
   });
 }
 
+void PrintCheckPass() { PrintCheckPass(kShortPasswordMax); }
+
 void PrintChkUid() {
   PutIdCheck({
       .function = "ChkUid",
       .title = kChkUidTitle,
       .read_field = "    var id = document.form.UID.value;",
       .read_system_id = "    j = parseInt(document.form.SYSTEM_UID.value);",
-      .not_number_alert = kUidNotNumberAlert,
-      .system_alert = kUidSystemAlert,
+      .not_number_text = kUidNotNumber,
+      .label = kUidLabel,
   });
 }
 
@@ -259,8 +289,8 @@ void PrintChkGid() {
       .title = kChkGidTitle,
       .read_field = "    var id = document.form.GID.value;",
       .read_system_id = "    j = parseInt(document.form.SYSTEM_GID.value);",
-      .not_number_alert = kGidNotNumberAlert,
-      .system_alert = kGidSystemAlert,
+      .not_number_text = kGidNotNumber,
+      .label = kGidLabel,
   });
 }
 
@@ -270,8 +300,8 @@ void PrintChkGcos() {
       .title = kChkGcosTitle,
       .read_field = "    var str = document.form.GCOS.value;",
       .range_test = "        if (c < \" \" || c > \"}\") {",
-      .char_alert = kGcosCharAlert,
-      .colon_alert = kGcosColonAlert,
+      .char_text = kGcosChar,
+      .colon_text = kGcosColon,
   });
 }
 
@@ -281,8 +311,8 @@ void PrintChkDir() {
       .title = kChkDirTitle,
       .read_field = "    var str = document.form.DIR.value;",
       .range_test = "        if (c < \"!\" || c > \"}\") {",
-      .char_alert = kDirCharAlert,
-      .colon_alert = kDirColonAlert,
+      .char_text = kDirChar,
+      .colon_text = kDirColon,
   });
 }
 
@@ -330,7 +360,7 @@ void PrintCheckModData() {
       "        flag = true;",
       "    }",
       "    if (!flag) {",
-      kNothingCheckedAlert,
+      Alert(2, kNothingChecked),
       "        return;",
       "    }",
       "    document.form.submit();",
@@ -339,10 +369,10 @@ void PrintCheckModData() {
   });
 }
 
-void PrintUserAddScripts() {
+void PrintUserAddScripts(int password_max) {
   PrintScriptOpen();
   PrintCheckName();
-  PrintCheckPass();
+  PrintCheckPass(password_max);
   PrintChkUid();
   PrintChkGcos();
   PrintChkDir();
@@ -350,9 +380,9 @@ void PrintUserAddScripts() {
   PrintScriptClose();
 }
 
-void PrintUserModScripts() {
+void PrintUserModScripts(int password_max) {
   PrintScriptOpen();
-  PrintCheckPass();
+  PrintCheckPass(password_max);
   PrintChkUid();
   PrintChkGcos();
   PrintChkDir();

@@ -1,6 +1,7 @@
 // POST WILLBEDEL: removes every ticked account above SYSTEMUID, one result
 // row per posted NAME, in request order.
 #include <cstdio>
+#include <set>
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
@@ -13,7 +14,7 @@ namespace orvanta {
 
 namespace {
 
-void DeleteOneUser(const std::string& name) {
+void DeleteOneUser(const std::string& name, std::set<std::string>& seen) {
   const std::string shown = Html(name);
   // A name that is not an account of the snapshot is refused like a system
   // account: nothing but real account names reaches the tool.
@@ -21,7 +22,11 @@ void DeleteOneUser(const std::string& name) {
     std::printf(kDeleteRefusedRow, shown.c_str());
     return;
   }
-  if (RunCommandLine(Param("USERDEL") + " -r " + ShellWord(name)) == 0) {
+  // A name posted again was dealt with by its first row; without a tool
+  // setting the line would start with the name.
+  const bool first = seen.insert(name).second;
+  if (first && !Setting("USERDEL").empty() &&
+      RunCommandLine(Setting("USERDEL") + " -r " + ShellWord(name)) == 0) {
     std::printf(kDeleteDoneRow, shown.c_str());
     WriteOperationLog(name);
   } else {
@@ -36,7 +41,8 @@ void DeleteUsers(const std::string& request_text) {
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
   std::fputs(kDeletedCaption, stdout);
   std::fputs(kDeletedHeading, stdout);
-  ForEachField(request_text, "NAME", DeleteOneUser);
+  std::set<std::string> seen;
+  ForEachField(request_text, "NAME", [&](const std::string& name) { DeleteOneUser(name, seen); });
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

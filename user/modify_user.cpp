@@ -14,7 +14,7 @@ namespace {
 // Only a ticked box's presence counts, whatever its value.
 std::string BuildUserModLine(const std::string& hash) {
   const std::string& name = Param("NAME");
-  std::string line = Param("USERMOD") + " ";
+  std::string line = Setting("USERMOD") + " ";
   if (HasParam("CHKGCOS")) line += " -c '" + ShellQuotedBody(Param("GCOS")) + "' ";
   if (HasParam("CHKDIR")) line += " -d " + ShellWord(Param("DIR") + name);
   if (HasParam("CHKGID")) line += " -g " + ShellWord(Param("GID"));
@@ -32,6 +32,12 @@ void ModifyUser() {
   // request must not reach root's account either.
   const std::string name = Param("NAME");
   if (!IsChangeableUser(name)) throw ErrorCode{kErrorNoUserSelected};
+  if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {
+    throw ErrorCode{kErrorUserModFailed};
+  }
+  CheckUserModFields(gUserByName.at(name));
+  // Without a configured tool the line would start with the request's values.
+  if (Setting("USERMOD").empty()) throw ErrorCode{kErrorUserModFailed};
   std::string hash;
   if (HasParam("CHKPASS")) {
     hash = HashPassword(Param("PASS"));

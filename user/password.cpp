@@ -1,12 +1,51 @@
-// Password hashing for the account tools: the traditional DES crypt(3) form
-// with a salt taken from the current second.
+// Password hashing for the account tools: traditional DES with a salt from
+// the current second, or, when CRYPT_METHOD asks for it, SHA-512 or yescrypt
+// with salts from libxcrypt's crypt_gensalt (kernel randomness).
 #include <crypt.h>
 
 #include <ctime>
 
+#include "cgi/cgi.h"
+#include "page/page.h"
 #include "user/user.h"
 
 namespace orvanta {
+
+namespace {
+
+struct Method {
+  const char* setting;
+  CryptMethod method;
+  const char* prefix;  // crypt_gensalt's method prefix
+};
+
+constexpr Method kMethods[] = {
+    {"", CryptMethod::Des, nullptr},
+    {"DES", CryptMethod::Des, nullptr},
+    {"SHA512", CryptMethod::Sha512, "$6$"},
+    {"YESCRYPT", CryptMethod::Yescrypt, "$y$"},
+};
+
+const Method* ConfiguredMethod() {
+  const std::string& setting = Setting("CRYPT_METHOD");
+  for (const Method& entry : kMethods) {
+    if (setting == entry.setting) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CryptMethod ConfiguredCryptMethod() {
+  const Method* method = ConfiguredMethod();
+  return method != nullptr ? method->method : CryptMethod::Unknown;
+}
+
+int PasswordMaxLength(bool hashed) {
+  const CryptMethod method = ConfiguredCryptMethod();
+  const bool modern = method == CryptMethod::Sha512 || method == CryptMethod::Yescrypt;
+  return hashed && modern ? kLongPasswordMax : kShortPasswordMax;
+}
 
 std::string SaltForTime(std::uint32_t seconds) {
   constexpr std::uint32_t kMask = 63;
@@ -23,7 +62,12 @@ const char* MakeSalt() {
 }
 
 std::string HashPassword(const std::string& password) {
-  const char* salt = MakeSalt();
+  const Method* method = ConfiguredMethod();
+  if (method == nullptr) return "";
+  // A NULL random source makes crypt_gensalt read the kernel's randomness.
+  const char* salt =
+      method->prefix == nullptr ? MakeSalt() : crypt_gensalt(method->prefix, 0, nullptr, 0);
+  if (salt == nullptr) return "";
   const char* hash = crypt(password.c_str(), salt);
   // libcrypt reports failure with NULL or with a text starting with '*';
   // handing either to the tool would set a password nobody chose.

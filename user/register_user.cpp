@@ -10,9 +10,11 @@ namespace orvanta {
 
 namespace {
 
+bool HashesPassword() { return Setting("USE_CRYPT") == "YES" && !Param("PASS").empty(); }
+
 // The password piece: hashed in quotes when USE_CRYPT says so, else as typed.
 std::string PasswordPiece(const std::string& password) {
-  if (Param("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
+  if (Setting("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
   const std::string hash = HashPassword(password);
   if (hash.empty()) throw ErrorCode{kErrorUserAddFailed};
   return " -p '" + hash + "'";
@@ -20,7 +22,7 @@ std::string PasswordPiece(const std::string& password) {
 
 std::string BuildUserAddLine() {
   const std::string& name = Param("NAME");
-  std::string line = Param("USERADD") + " ";
+  std::string line = Setting("USERADD") + " ";
   if (const std::string& gcos = Param("GCOS"); !gcos.empty()) {
     line += " -c '" + ShellQuotedBody(gcos) + "' ";
   }
@@ -31,7 +33,7 @@ std::string BuildUserAddLine() {
     line += " -s " + ShellWord(shell);
   }
   if (const std::string& uid = Param("UID"); !uid.empty()) line += " -u " + ShellWord(uid);
-  if (const std::string& option = Param("OPTION"); !option.empty()) line += " " + option + " ";
+  if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
   line += " " + ShellWord(name);
   return line;
 }
@@ -39,6 +41,10 @@ std::string BuildUserAddLine() {
 }  // namespace
 
 void RegisterUser() {
+  if (HashesPassword() && ConfiguredCryptMethod() == CryptMethod::Unknown) {
+    throw ErrorCode{kErrorUserAddFailed};
+  }
+  CheckUserAddFields();
   CheckNameNotRegistered();
   CheckUidNotRegistered();
   EnsureDirEndsWithSlash();
@@ -46,8 +52,10 @@ void RegisterUser() {
   // A name the tool would read as an option ("--help" exits 0) would be
   // reported as an account that was never made.
   if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorUserAddFailed};
+  // Without a configured tool the line would start with the request's values.
+  if (Setting("USERADD").empty()) throw ErrorCode{kErrorUserAddFailed};
   if (RunCommandLine(BuildUserAddLine()) != 0) throw ErrorCode{kErrorUserAddFailed};
-  RunCommandLine("chmod a+rx " + ShellWord(Param("DIR") + name));
+  OpenUpNewHome(name, Param("DIR") + name);
   PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
   WriteOperationLog(name);
 }

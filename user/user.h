@@ -4,9 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 
+#include "cgi/cgi.h"
+
 namespace orvanta {
+
+// The login shells the forms offer, in the order they offer them.
+inline constexpr SettingName kShellSettings[] = {"SHELL1", "SHELL2", "SHELL3", "SHELL4",
+                                                 "SHELL5"};
 
 enum class UserListMode { List = 0, SelectForModify = 1, SelectForDelete = 2 };
 
@@ -17,31 +25,65 @@ void PrintUserAddForm();
 // POST WILLBEMOD (user_mod_form.cpp)
 void PrintUserModForm();
 
-// Registration checks (user_checks.cpp); each throws ErrorCode 0 with
+// Which accounts the selection forms offer and the actions may change: above
+// SYSTEMUID and not reserved, yielded once by the database, and in none of
+// the PROTECTED_GROUPS (by primary group or membership), whose members have
+// root's powers.
+class AccountGuard {
+ public:
+  AccountGuard();
+  bool MayChange(const UserEntry& user) const;
+
+ private:
+  std::uint32_t threshold_;
+  std::set<std::uint32_t> protected_gids_;
+  std::set<std::string> protected_members_;
+};
+// Whether the account exists and AccountGuard lets it be changed.
+bool IsChangeableUser(const std::string& name);
+
+// Checks of the actions (user_checks.cpp); each throws ErrorCode 0 with
 // gErrorMessage set when the request may not go on.
+// The registration form's rules in its order, then the group rule.
+void CheckUserAddFields();
+// The rules of the ticked boxes; the account's current uid and group pass.
+void CheckUserModFields(const UserEntry& current);
 void CheckNameNotRegistered();
 void CheckUidNotRegistered();
 void EnsureDirEndsWithSlash();
-// Whether the account exists and lies above SYSTEMUID, so that the
-// selection forms offer it and the actions may change it.
-bool IsChangeableUser(const std::string& name);
 
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
+// After the tool made the account `name` (new_home.cpp): adds r-x for user,
+// group and others to `path` when it is a directory, not a link, owned by
+// that account; anything else is left as it is, with one line on stderr.
+void OpenUpNewHome(const std::string& name, const std::string& path);
+// Replaces that step (the fuzz targets record it instead of touching the
+// file system); an empty function restores it.
+using NewHomeStep = std::function<void(const std::string& name, const std::string& path)>;
+void SetNewHomeStep(NewHomeStep step);
 // POST TOBEMOD (modify_user.cpp)
 void ModifyUser();
 // POST WILLBEDEL (delete_users.cpp): one NAME field per ticked row.
 void DeleteUsers(const std::string& request_text);
 
 // Password hashing (password.cpp)
+// CRYPT_METHOD: missing, empty or DES is traditional DES with a salt from
+// the clock; SHA512 and YESCRYPT take salts from the kernel's randomness.
+enum class CryptMethod { Des, Sha512, Yescrypt, Unknown };
+CryptMethod ConfiguredCryptMethod();
+// The longest password the forms and actions accept: 64 when it will be
+// hashed with a modern method, else 8.
+int PasswordMaxLength(bool hashed);
 inline constexpr char kSaltAlphabet[] =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
 // The two-character salt of the current second.
 const char* MakeSalt();
 // The salt of a given moment; what MakeSalt uses.
 std::string SaltForTime(std::uint32_t seconds);
-// crypt(3) of the password with a fresh salt; "" when the library refuses
-// (a NULL result, or one starting with '*').
+// crypt(3) of the password with a fresh salt of the configured method; ""
+// when the method is unknown or the library refuses (a NULL result, or one
+// starting with '*').
 std::string HashPassword(const std::string& password);
 
 }  // namespace orvanta

@@ -10,12 +10,13 @@ namespace orvanta {
 
 void PrintUserAddForm() {
   const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
+  const int password_max = PasswordMaxLength(Setting("USE_CRYPT") == "YES");
   PrintPageHeader();
-  PrintUserAddScripts();
+  PrintUserAddScripts(password_max);
 
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "WILLBEADD");
-  PrintHiddenField("SYSTEM_UID", Param("SYSTEMUID"));
+  PrintHiddenField("SYSTEM_UID", Setting("SYSTEMUID"));
   std::fputs("<TABLE>\n", stdout);
   std::fputs(kAddFormCaption, stdout);
 
@@ -23,8 +24,8 @@ void PrintUserAddForm() {
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"8\" ></TD></TR>\n",
               "NAME");
   std::fputs(kAddFormPassLabel, stdout);
-  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"10\"></TD></TR>\n",
-              "PASS");
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\"></TD></TR>\n",
+              "PASS", password_max == kLongPasswordMax ? "64" : "10");
   std::fputs(kAddFormUidLabel, stdout);
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\"  SIZE=\"30\" MAXLENGTH=\"10\"></TD></TR>\n",
               "UID");
@@ -32,7 +33,7 @@ void PrintUserAddForm() {
   std::fputs(kAddFormGidLabel, stdout);
   PrintSelectOpening("GID");
   for (const auto& [name, group] : gGroupByName) {
-    if (group.gid > group_threshold) PrintOption(name, false);
+    if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(name, false);
   }
   PrintSelectClosing();
 
@@ -43,12 +44,13 @@ void PrintUserAddForm() {
   std::printf(
       "<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\"  MAXLENGTH=\"50\" "
       "VALUE=\"%s\"></TD></TR>\n",
-      "DIR", Html(Param("DEF_DIR")).c_str());
+      "DIR", Html(Setting("DEF_DIR")).c_str());
 
   std::fputs(kAddFormShellLabel, stdout);
   PrintSelectOpening("SHELL");
-  PrintOption(Param("SHELL1"), true);
-  for (const char* key : {"SHELL2", "SHELL3", "SHELL4", "SHELL5"}) PrintOption(Param(key), false);
+  // The first shell is preselected.
+  PrintOption(Setting(kShellSettings[0]), true);
+  for (size_t i = 1; i < std::size(kShellSettings); ++i) PrintOption(Setting(kShellSettings[i]), false);
   PrintSelectClosing();
 
   PrintButtonRow(2, kAddFormButton, false);

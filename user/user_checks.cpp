@@ -1,5 +1,8 @@
-// Server-side checks of the user actions: duplicates before a registration,
-// and which accounts the modification may touch.
+// Server-side checks of the user actions: the forms' field rules, the group
+// rule, duplicates before a registration, and which accounts may be changed
+// at all.
+#include <algorithm>
+
 #include "cgi/cgi.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -7,31 +10,111 @@
 
 namespace orvanta {
 
+namespace {
+
+constexpr char kDefaultProtectedGroups[] = "root sudo adm wheel shadow disk";
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t end = std::min(text.find_first_of(" \t", pos), text.size());
+    if (end > pos) words.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return words;
+}
+
+void RefuseIf(const std::string& problem) {
+  if (!problem.empty()) ThrowMessage(problem);
+}
+
+// The group the tools would read from -g: digits only are a gid, anything
+// else a name.
+const GroupEntry* FindGroupAsTheToolsDo(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::optional<std::uint32_t> gid = ParseId(text);
+    const auto found = gid ? gGroupByGid.find(*gid) : gGroupByGid.end();
+    return found == gGroupByGid.end() ? nullptr : &found->second;
+  }
+  const auto found = gGroupByName.find(text);
+  return found == gGroupByName.end() ? nullptr : &found->second;
+}
+
+std::string GroupRuleProblem(const std::string& text, std::optional<std::uint32_t> current_gid) {
+  if (text.empty()) return "";
+  const GroupEntry* group = FindGroupAsTheToolsDo(text);
+  if (group == nullptr) return GroupMissingProblem(text);
+  if (current_gid && group->gid == *current_gid) return "";
+  return IdValueProblem(group->gid, IdThreshold("SYSTEMGID"), IdKind::Group);
+}
+
+std::string UidRuleProblem(const std::string& text, std::optional<std::uint32_t> current_uid) {
+  if (text.empty()) return "";
+  const std::optional<std::uint32_t> uid = ParseId(text);
+  if (!uid) return IdNotNumberProblem(IdKind::User);
+  if (current_uid && *uid == *current_uid) return "";
+  return IdValueProblem(*uid, IdThreshold("SYSTEMUID"), IdKind::User);
+}
+
+}  // namespace
+
+AccountGuard::AccountGuard() : threshold_(IdThreshold("SYSTEMUID")) {
+  const std::vector<std::string> names =
+      Words(HasSetting("PROTECTED_GROUPS") ? Setting("PROTECTED_GROUPS") : kDefaultProtectedGroups);
+  // Every entry of such a name counts, also one the name index does not keep.
+  for (const auto& [gid, group] : gGroupByGid) {
+    if (std::find(names.begin(), names.end(), group.name) == names.end()) continue;
+    protected_gids_.insert(gid);
+    protected_members_.insert(group.members.begin(), group.members.end());
+  }
+}
+
+bool AccountGuard::MayChange(const UserEntry& user) const {
+  return IsAboveSystemIds(user.uid, threshold_) && gRepeatedUserNames.count(user.name) == 0 &&
+         protected_gids_.count(user.gid) == 0 && protected_members_.count(user.name) == 0;
+}
+
+bool IsChangeableUser(const std::string& name) {
+  const auto found = gUserByName.find(name);
+  return found != gUserByName.end() && AccountGuard().MayChange(found->second);
+}
+
+void CheckUserAddFields() {
+  RefuseIf(UserNameProblem(Param("NAME")));
+  RefuseIf(PasswordProblem(Param("PASS"), PasswordMaxLength(Setting("USE_CRYPT") == "YES")));
+  RefuseIf(UidRuleProblem(Param("UID"), std::nullopt));
+  RefuseIf(CommentProblem(Param("GCOS")));
+  RefuseIf(HomeDirProblem(Param("DIR")));
+  RefuseIf(GroupRuleProblem(Param("GID"), std::nullopt));
+}
+
+void CheckUserModFields(const UserEntry& current) {
+  if (HasParam("CHKPASS")) RefuseIf(PasswordProblem(Param("PASS"), PasswordMaxLength(true)));
+  if (HasParam("CHKUID")) RefuseIf(UidRuleProblem(Param("UID"), current.uid));
+  if (HasParam("CHKGID")) RefuseIf(GroupRuleProblem(Param("GID"), current.gid));
+  if (HasParam("CHKGCOS")) RefuseIf(CommentProblem(Param("GCOS")));
+  if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
+}
+
 void CheckNameNotRegistered() {
   const std::string& name = Param("NAME");
   if (gUserByName.find(name) == gUserByName.end()) return;
-  gErrorMessage = FormatText(kNameTakenFormat, Html(name).c_str());
-  throw ErrorCode{kErrorMessageInGlobal};
+  ThrowMessage(FormatText(kNameTakenFormat, Html(name).c_str()));
 }
 
 void CheckUidNotRegistered() {
   const std::string& text = Param("UID");
   if (text.empty()) return;
-  const int uid = AtoiLike(text);
-  if (gUserByUid.find(static_cast<std::uint32_t>(uid)) == gUserByUid.end()) return;
-  gErrorMessage = FormatText(kUidTakenFormat, uid);
-  throw ErrorCode{kErrorMessageInGlobal};
+  const auto uid = static_cast<std::uint32_t>(AtoiLike(text));
+  if (gUserByUid.find(uid) == gUserByUid.end()) return;
+  ThrowMessage(FormatText(kUidTakenFormat, uid));
 }
 
 void EnsureDirEndsWithSlash() {
   const std::string dir = Param("DIR");
   if (dir.empty() || dir.back() == '/') return;
   SetParam("DIR", dir + "/");
-}
-
-bool IsChangeableUser(const std::string& name) {
-  const auto found = gUserByName.find(name);
-  return found != gUserByName.end() && found->second.uid > IdThreshold("SYSTEMUID");
 }
 
 }  // namespace orvanta

@@ -28,16 +28,16 @@ void PrintTextCell(const std::string& value) {
 }
 
 void PrintUserRow(const UserEntry& user, int index, const char* selector,
-                  std::uint32_t threshold) {
+                  const AccountGuard& guard) {
   std::fputs("<TR><TD>", stdout);
-  if (selector != nullptr && user.uid > threshold) {
+  if (selector != nullptr && guard.MayChange(user)) {
     std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", selector, "NAME",
                 Html(user.name).c_str());
   }
   std::printf("%d</TD>\n", index);
   std::printf("<TD>%s</TD>\n", Html(user.name).c_str());
-  std::printf("<TD>%d</TD>\n", static_cast<int>(user.uid));
-  std::printf("<TD>%d(%s)</TD>\n", static_cast<int>(user.gid),
+  std::printf("<TD>%u</TD>\n", user.uid);
+  std::printf("<TD>%u(%s)</TD>\n", user.gid,
               Html(GroupNameOf(user.gid)).c_str());
   PrintTextCell(user.gecos);
   PrintTextCell(user.dir);
@@ -51,7 +51,7 @@ void PrintUserRow(const UserEntry& user, int index, const char* selector,
 }  // namespace
 
 void PrintUserList(UserListMode mode) {
-  const std::uint32_t threshold = IdThreshold("SYSTEMUID");
+  const AccountGuard guard;
   const char* selector = nullptr;
   PrintPageHeader();
   switch (mode) {
@@ -74,7 +74,7 @@ void PrintUserList(UserListMode mode) {
   int index = 0;
   for (const UserEntry& user : gUserList) {
     if (index % kRowsPerHeading == 0) PrintHeadingRow();
-    PrintUserRow(user, index, selector, threshold);
+    PrintUserRow(user, index, selector, guard);
     ++index;
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);

@@ -21,12 +21,13 @@ void PrintUserModForm() {
   }
   const UserEntry user = found != gUserByName.end() ? found->second : UserEntry{};
 
+  const int password_max = PasswordMaxLength(true);
   PrintPageHeader();
-  PrintUserModScripts();
+  PrintUserModScripts(password_max);
 
   PrintFormOpening(true);
   PrintHiddenField("COMMAND", "TOBEMOD");
-  PrintHiddenField("SYSTEM_UID", Param("SYSTEMUID"));
+  PrintHiddenField("SYSTEM_UID", Setting("SYSTEMUID"));
   std::fputs("<TABLE>\n", stdout);
   std::fputs(kModFormCaption, stdout);
 
@@ -38,20 +39,20 @@ void PrintUserModForm() {
       "NAME", shown.c_str(), shown.c_str());
 
   std::printf(kModFormPassLabel, "CHKPASS");
-  std::printf("<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n\n",
-              "PASS");
+  std::printf("<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\"></TD></TR>\n\n",
+              "PASS", password_max == kLongPasswordMax ? "64" : "15");
 
   std::printf(kModFormUidLabel, "CHKUID");
   std::printf(
-      "<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"10\" VALUE=\"%d\"></TD>"
+      "<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"10\" VALUE=\"%u\"></TD>"
       "</TR>\n\n",
-      "UID", static_cast<int>(user.uid));
+      "UID", user.uid);
 
   std::printf(kModFormGidLabel, "CHKGID");
   PrintSelectOpening("GID");
   PrintOption(GroupNameOf(user.gid), true);
   for (const auto& [group_name, group] : gGroupByName) {
-    if (group.gid > group_threshold) PrintOption(group_name, false);
+    if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(group_name, false);
   }
   PrintSelectClosing();
 
@@ -69,9 +70,7 @@ void PrintUserModForm() {
   std::printf(kModFormShellLabel, "CHKSHELL");
   PrintSelectOpening("SHELL");
   PrintOption(user.shell, true);
-  for (const char* key : {"SHELL1", "SHELL2", "SHELL3", "SHELL4", "SHELL5"}) {
-    PrintOption(Param(key), false);
-  }
+  for (const SettingName key : kShellSettings) PrintOption(Setting(key), false);
   PrintSelectClosing();
 
   PrintButtonRow(2, kModFormButton, true);

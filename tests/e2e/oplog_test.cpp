@@ -1,9 +1,12 @@
 // The operation log as the real program writes it: whatever happens to the
 // log, the page the user sees stays the same.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <regex>
 
 #include "tests/support/cgi_process.h"
@@ -47,6 +50,39 @@ TEST_F(OperationLogRun, UnopenableLogLeavesThePageAsItIs) {
   ASSERT_EQ(mkdir(box_.PathOf("orvanta.log").c_str(), 0755), 0);
   EXPECT_EQ(Register().out, page);
   EXPECT_EQ(box_.CallsOf("groupadd").size(), 3u);
+}
+
+// Root appends only to a log of its own: a hard link could name any file,
+// and a file another user owns was not made by the program.
+TEST(OperationLogFile, OnlyRootsOwnSingleLinkFileGetsARecord) {
+  const std::vector<std::pair<const char*, std::function<void(const CgiSandbox&)>>> cases = {
+      {"hard link to another file",
+       [](const CgiSandbox& box) {
+         box.WriteFile("other", "kept\n");
+         ASSERT_EQ(link(box.PathOf("other").c_str(), box.PathOf("orvanta.log").c_str()), 0);
+       }},
+      {"owned by another user",
+       [](const CgiSandbox& box) {
+         box.WriteFile("orvanta.log", "kept\n");
+         ASSERT_EQ(chown(box.PathOf("orvanta.log").c_str(), 65534, 65534), 0);
+       }},
+  };
+  for (const auto& [what, plant] : cases) {
+    SCOPED_TRACE(what);
+    CgiSandbox box;
+    box.SetConfig("GROUPADD=" + box.AddRecordingTool("groupadd", 0) + "\n");
+    plant(box);
+    const CgiResult result = box.Run(Post("COMMAND=GP_WILLBEADD&GNAME=dev&GID=1200"));
+    EXPECT_NE(result.out.find(Euc("グループ登録しました。")), std::string::npos);
+    EXPECT_EQ(box.ReadFile("orvanta.log"), "kept\n");
+    const std::string errors = box.ReadFile(".stderr");
+    EXPECT_EQ(errors.rfind("orvanta: record lost: orvanta.log is not a regular file with one "
+                           "link owned by root: GADD,dev,192.0.2.10,",
+                           0),
+              0u)
+        << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  }
 }
 
 TEST_F(OperationLogRun, FailingToolWritesNoRecord) {

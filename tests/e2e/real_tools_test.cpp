@@ -401,8 +401,8 @@ TEST_F(RealToolsTest, RegistersAccounts) {
   const std::vector<Case> cases = {
       {"password hashed (USE_CRYPT=YES), directory typed without '/'",
        "USE_CRYPT=YES\n",
-       {"hanako", 1500, 100, "Hanako Sato", "/orvanta-test-home/hanako", "/bin/sh"},
-       "users",
+       {"hanako", 1500, 1100, "Hanako Sato", "/orvanta-test-home/hanako", "/bin/sh"},
+       "staff",
        "Secret12",
        "/orvanta-test-home",
        true},
@@ -466,9 +466,10 @@ TEST_F(RealToolsTest, RegistersAccounts) {
     EXPECT_EQ(std::vector<std::string>(fields.begin() + 3, fields.end()),
               std::vector<std::string>(6, ""));
 
-    // The shell got the tool's line (with the hash the tool stored), then chmod.
+    // The shell got the tool's line (with the hash the tool stored), and
+    // nothing else ran.
     const std::string password_piece = c.hashed ? " -p '" + fields[1] + "'" : " -p " + c.password;
-    ASSERT_EQ(execs.size(), 4u) << "sh, useradd, sh, chmod";
+    ASSERT_EQ(execs.size(), 2u) << "sh, useradd";
     std::vector<std::vector<std::string>> started;
     for (const Exec& exec : execs) started.push_back(exec.argv);
     EXPECT_EQ(started[0],
@@ -477,8 +478,6 @@ TEST_F(RealToolsTest, RegistersAccounts) {
                                             a.dir + " -g " + c.group_name + password_piece +
                                             " -s " + a.shell + " -u " + uid + " " + a.name}));
     EXPECT_EQ(execs[1].path, "/usr/sbin/useradd");
-    EXPECT_EQ(started[2], (std::vector<std::string>{"sh", "-c", "chmod a+rx " + a.dir}));
-    EXPECT_EQ(started[3], (std::vector<std::string>{"chmod", "a+rx", a.dir}));
 
     ExpectLog(tree.Log(), {"ADD," + a.name}, from, to);
     EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(accounts, kGroups)));
@@ -490,8 +489,8 @@ TEST_F(RealToolsTest, RefusedRegistrationShowsTheErrorAndChangesNothing) {
   tree.Configure("USE_CRYPT=YES\n");
   CgiResult result;
   const std::vector<Exec> execs = tree.SendTraced(
-      "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=nosuchgroup&GCOS=Hanako"
-      "&DIR=/orvanta-test-home/&SHELL=/bin/sh",
+      "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&GCOS=Hanako"
+      "&DIR=/orvanta-test-home/&SHELL=bin/sh",
       &result);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
@@ -499,7 +498,7 @@ TEST_F(RealToolsTest, RefusedRegistrationShowsTheErrorAndChangesNothing) {
   std::vector<std::string> programs;
   for (const Exec& exec : execs) programs.push_back(exec.path);
   EXPECT_EQ(programs, (std::vector<std::string>{"/bin/sh", "/usr/sbin/useradd"}))
-      << "useradd refuses the unknown group; no chmod follows";
+      << "useradd refuses the relative shell";
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
   EXPECT_EQ(tree.Etc("shadow"), ShadowText(kAccounts));
   EXPECT_FALSE(tree.box.Exists("orvanta.log"));
@@ -565,8 +564,8 @@ TEST_F(RealToolsTest, RefusedModificationChangesNothing) {
   const std::string kFailed = MessagePage("ユーザー情報変更に失敗しました。<BR>\n<BR>\n");
   const std::string kNotSelected = MessagePage("ユーザーが選択されていません<BR>\n<BR>\n");
   const std::vector<Case> cases = {
-      {"usermod refuses an unknown group",
-       "COMMAND=TOBEMOD&NAME=taro&GID=nosuchgroup&CHKGID=on&SHELL=/bin/false&CHKSHELL=on", kFailed},
+      {"usermod refuses a relative shell", "COMMAND=TOBEMOD&NAME=taro&SHELL=bin/false&CHKSHELL=on",
+       kFailed},
       {"usermod refuses a uid another account has", "COMMAND=TOBEMOD&NAME=taro&UID=1002&CHKUID=on",
        kFailed},
       {"a system account is not offered", "COMMAND=TOBEMOD&NAME=sysacct&SHELL=/bin/sh&CHKSHELL=on",
@@ -620,12 +619,12 @@ TEST_F(RealToolsTest, RegistersGroups) {
     std::optional<unsigned> gid;  // the gid in the tree; nullopt: the tool picks
   };
   const std::vector<Case> cases = {
-      {"gid typed with leading zeros", "staffa", "0150", "", 150u},
+      {"gid typed with leading zeros", "staffa", "01300", "", 1300u},
       {"no gid: the tool chooses", "staffb", "", "", std::nullopt},
-      {"a gid the tool refuses", "staffc", "12x",
-       MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n"), std::nullopt},
-      {"a gid the database already holds, written with a leading zero", "staffd", "0100",
-       MessagePage("グループＩＤ(100)がはすでに登録されています。<BR>\n"), std::nullopt},
+      {"a gid with letters never reaches the tool", "staffc", "12x",
+       MessagePage("グループＩＤに数字以外の文字が含まれています<BR>\n"), std::nullopt},
+      {"a gid the database already holds, written with a leading zero", "staffd", "01100",
+       MessagePage("グループＩＤ(1100)がはすでに登録されています。<BR>\n"), std::nullopt},
       {"a name the database already holds", "staff", "1300",
        MessagePage("グループ名(staff)はすでに登録されています。<BR>\n"), std::nullopt},
   };

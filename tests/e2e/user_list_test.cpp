@@ -27,7 +27,8 @@ constexpr char kHeading[] =
     "<TH NOWRAP>ログインシェル</TH></TR>\n\n";
 
 // The four rows of kPasswd in database order; `sel` is put before the index
-// of the rows whose uid lies above SYSTEMUID=499.
+// of the rows whose uid lies above SYSTEMUID=499 and is not reserved (big's
+// 4294967294, -2 in 32 bits, is).
 std::string Rows(const std::string& type) {
   const auto sel = [&](const std::string& name) {
     return type.empty() ? std::string()
@@ -40,10 +41,9 @@ std::string Rows(const std::string& type) {
          "1</TD>\n<TD>taro</TD>\n<TD>1000</TD>\n<TD>100(users)</TD>\n"
          "<TD NOWRAP>Taro Yamada</TD>\n<TD NOWRAP>/home/taro</TD>\n"
          "<TD NOWRAP>/bin/sh</TD></TR>\n\n"
-         "<TR><TD>2</TD>\n<TD>sys</TD>\n<TD>499</TD>\n<TD>-2(nogroup)</TD>\n"
+         "<TR><TD>2</TD>\n<TD>sys</TD>\n<TD>499</TD>\n<TD>4294967294(nogroup)</TD>\n"
          "<TD><BR></TD>\n<TD><BR></TD>\n<TD><BR></TD>\n\n" +
-         "<TR><TD>" + sel("big") +
-         "3</TD>\n<TD>big</TD>\n<TD>-2</TD>\n<TD>5()</TD>\n"
+         "<TR><TD>3</TD>\n<TD>big</TD>\n<TD>4294967294</TD>\n<TD>5()</TD>\n"
          "<TD><BR></TD>\n<TD NOWRAP>/home/big</TD>\n<TD><BR></TD>\n\n";
 }
 

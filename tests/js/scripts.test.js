@@ -7,6 +7,8 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
 const vm = require('node:vm');
+const fs = require('node:fs');
+const path = require('node:path');
 
 const EMIT = process.env.EMIT_SCRIPTS;
 if (!EMIT) throw new Error('EMIT_SCRIPTS must name the emit_scripts program');
@@ -29,7 +31,8 @@ function loadPage(page) {
                        { filename: `${page}.js` });
 }
 
-const PAGES = { add: loadPage('add'), mod: loadPage('mod'), gadd: loadPage('gadd') };
+const PAGES = Object.fromEntries(
+  ['add', 'mod', 'gadd', 'add-long', 'mod-long'].map((page) => [page, loadPage(page)]));
 
 // Valid values; each case overrides what it tests. Strings are text fields,
 // booleans are check boxes.
@@ -81,105 +84,48 @@ function fieldCheckTable(title, pages, cases) {
   }
 }
 
-const nameCases = (call, field, word) => [
-  [call, { [field]: '' }, false, `${word}名が入力されていません。`],
-  [call, { [field]: 'Taro' }, false, `${word}名に使用できない文字(T)が含まれています`],
-  [call, { [field]: 'taRo' }, false, `${word}名に使用できない文字(R)が含まれています`],
-  [call, { [field]: 'abcdefgH' }, false, `${word}名に使用できない文字(H)が含まれています`],
-  [call, { [field]: 'ab c' }, false, `${word}名に使用できない文字( )が含まれています`],
-  [call, { [field]: 'たろう' }, false, `${word}名に使用できない文字(た)が含まれています`],
-  [call, { [field]: 'ab' }, false, `${word}名は3${WAVE}8文字にしてください`],
-  [call, { [field]: 'A:' }, false, `${word}名は3${WAVE}8文字にしてください`],
-  [call, { [field]: 'abcdefghi' }, false, `${word}名は3${WAVE}8文字にしてください`],
-  [call, { [field]: 'ABCDEFGHI' }, false, `${word}名は3${WAVE}8文字にしてください`],
-  [call, { [field]: '1abc' }, false, `${word}名の先頭に数字が使われています。`],
-  [call, { [field]: '9' }, false, `${word}名の先頭に数字が使われています。`],
-  [call, { [field]: ' abc' }, false, `${word}名の先頭に数字が使われています。`],
-  [call, { [field]: 'abc' }, true, null],
-  [call, { [field]: 'abcdefgh' }, true, null],
-  [call, { [field]: 'a1_-+.z9' }, true, null],
-];
+// The field checks' cases are shared with the server tests, which send the
+// same values in hand-made requests.
+const CASES_FILE = path.join(__dirname, '..', 'data', 'field_checks.tsv');
+const unescape = (text) => text.replace(/\\(.)/g, (_, c) => ({ t: '\t', n: '\n', '\\': '\\' })[c]);
+const FIELD_CASES = fs.readFileSync(CASES_FILE, 'utf8').split('\n')
+  .filter((line) => line !== '' && !line.startsWith('#'))
+  .map((line) => line.split('\t').map(unescape));
 
-fieldCheckTable('CheckName', ['add'], nameCases('CheckName()', 'NAME', 'ユーザー'));
-fieldCheckTable('CheckGName', ['gadd'], nameCases('CheckGName()', 'GNAME', 'グループ'));
-
-const PASS_SIMPLE = 'パスワードが単純すぎます。\nアルファベットと数字等を混ぜてください。';
-const PASS_LENGTH = `パスワードは6${WAVE}8文字にしてください`;
-const PASS_CHAR = 'パスワードに使用できない文字が含まれています';
-fieldCheckTable('CheckPass', ['add', 'mod'], [
-  ['CheckPass()', { PASS: '' }, false, 'パスワードが入力されていません。'],
-  ['CheckPass()', { PASS: '12345678' }, false, PASS_SIMPLE],
-  ['CheckPass()', { PASS: 'abcdef' }, false, PASS_SIMPLE],
-  ['CheckPass()', { PASS: 'ABCDEFGH' }, false, PASS_SIMPLE],
-  ['CheckPass()', { PASS: 'abc12' }, false, PASS_LENGTH],
-  ['CheckPass()', { PASS: 'abc123456' }, false, PASS_LENGTH],
-  ['CheckPass()', { PASS: 'a b' }, false, PASS_LENGTH],
-  ['CheckPass()', { PASS: 'abc 12' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: 'abc~12' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: '123 456' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: '      ' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: 'abcdeé' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: 'パスワード12' }, false, PASS_CHAR],
-  ['CheckPass()', { PASS: 'abc123' }, true, null],
-  ['CheckPass()', { PASS: 'ABC123' }, true, null],
-  ['CheckPass()', { PASS: 'abcDEF' }, true, null],
-  ['CheckPass()', { PASS: 'ab!}12' }, true, null],
-  ['CheckPass()', { PASS: '!!!!!!!!' }, true, null],
-]);
-
-const idCases = (call, field, system, word) => {
-  const below = (k, j) => `${word}ＩＤ(${k})がシステムＩＤ(${j})以下です。\n登録できません。`;
-  const notNumber = `${word}ＩＤに数字以外の文字が含まれています`;
-  return [
-    [call, { [field]: '' }, true, null],
-    [call, { [field]: '', [system]: 'junk' }, true, null],
-    [call, { [field]: '1000' }, false, below(1000, 1000)],
-    [call, { [field]: '999' }, false, below(999, 1000)],
-    [call, { [field]: '0' }, false, below(0, 1000)],
-    [call, { [field]: '1001' }, true, null],
-    [call, { [field]: '500', [system]: '500' }, false, below(500, 500)],
-    [call, { [field]: ' 1500' }, true, null],
-    [call, { [field]: ' 500' }, false, below(500, 1000)],
-    [call, { [field]: '12ab' }, false, notNumber],
-    [call, { [field]: 'abc' }, false, notNumber],
-    [call, { [field]: '0', [system]: '' }, true, null],
-    [call, { [field]: '1', [system]: '' }, true, null],
-    [call, { [field]: '12ab', [system]: '' }, false, notNumber],
-  ];
+// Where each check runs: the pages that carry it, the field it reads and its
+// system id field.
+const CHECKS = {
+  CheckName: { pages: ['add'], field: 'NAME' },
+  CheckGName: { pages: ['gadd'], field: 'GNAME' },
+  CheckPass: { pages: ['add', 'mod'], field: 'PASS' },
+  CheckPass64: { pages: ['add-long', 'mod-long'], field: 'PASS', call: 'CheckPass' },
+  ChkUid: { pages: ['add', 'mod'], field: 'UID', system: 'SYSTEM_UID' },
+  ChkGid: { pages: ['gadd'], field: 'GID', system: 'SYSTEM_GID' },
+  ChkGcos: { pages: ['add', 'mod'], field: 'GCOS' },
+  ChkDir: { pages: ['add', 'mod'], field: 'DIR' },
 };
 
-fieldCheckTable('ChkUid', ['add', 'mod'], idCases('ChkUid()', 'UID', 'SYSTEM_UID', 'ユーザー'));
-fieldCheckTable('ChkGid', ['gadd'], idCases('ChkGid()', 'GID', 'SYSTEM_GID', 'グループ'));
+test('every case of the shared table names a known check', () => {
+  for (const row of FIELD_CASES) {
+    assert.equal(row.length, 5, row.join(' | '));
+    assert.ok(Object.hasOwn(CHECKS, row[0]), row[0]);
+  }
+});
 
-const GCOS_CHAR = 'コメントに使用できない文字が含まれています';
+for (const [check, where] of Object.entries(CHECKS)) {
+  const cases = FIELD_CASES.filter((row) => row[0] === check).map(([, value, system, alert]) => {
+    const fields = { [where.field]: value };
+    if (where.system) fields[where.system] = system;
+    return [`${where.call ?? check}()`, fields, alert === '',
+      alert === '' ? null : alert.replaceAll('\u301C', WAVE)];
+  });
+  fieldCheckTable(check, where.pages, cases);
+}
+
+const PASS_SIMPLE = 'パスワードが単純すぎます。\nアルファベットと数字等を混ぜてください。';
 const GCOS_COLON = 'コメントに不正な文字(:)が含まれています';
-fieldCheckTable('ChkGcos', ['add', 'mod'], [
-  ['ChkGcos()', { GCOS: '' }, true, null],
-  ['ChkGcos()', { GCOS: 'Taro Yamada' }, true, null],
-  ['ChkGcos()', { GCOS: ' ' }, true, null],
-  ['ChkGcos()', { GCOS: 'a,b}!' }, true, null],
-  ['ChkGcos()', { GCOS: 'Taro:Yamada' }, false, GCOS_COLON],
-  ['ChkGcos()', { GCOS: 'Taro Yamada:' }, false, GCOS_COLON],
-  ['ChkGcos()', { GCOS: 'a~b' }, false, GCOS_CHAR],
-  ['ChkGcos()', { GCOS: 'a\tb' }, false, GCOS_CHAR],
-  ['ChkGcos()', { GCOS: '山田' }, false, GCOS_CHAR],
-  ['ChkGcos()', { GCOS: 'a~:' }, false, GCOS_CHAR],
-  ['ChkGcos()', { GCOS: 'a:~' }, false, GCOS_COLON],
-]);
-
 const DIR_CHAR = 'ホームディレクトリに使用できない文字が含まれています';
 const DIR_COLON = 'ホームディレクトリに不正な文字(:)が含まれています';
-fieldCheckTable('ChkDir', ['add', 'mod'], [
-  ['ChkDir()', { DIR: '' }, true, null],
-  ['ChkDir()', { DIR: '/home/taro' }, true, null],
-  ['ChkDir()', { DIR: '/home/ta ro' }, false, DIR_CHAR],
-  ['ChkDir()', { DIR: ' ' }, false, DIR_CHAR],
-  ['ChkDir()', { DIR: '/home/a:b' }, false, DIR_COLON],
-  ['ChkDir()', { DIR: '/home/~taro' }, false, DIR_CHAR],
-  ['ChkDir()', { DIR: '/home/:a b' }, false, DIR_COLON],
-  ['ChkDir()', { DIR: '/home/a b:' }, false, DIR_CHAR],
-  ['ChkDir()', { DIR: '/ホーム' }, false, DIR_CHAR],
-]);
 
 // Collecting functions: [fields, expected alert or null, submitted?].
 // They return nothing; the form is submitted only when no alert was shown.

@@ -159,13 +159,14 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
     _exit(127);
   }
   close(out_pipe[1]);
+  if (request.client_gone) close(out_pipe[0]);
   CgiResult result;
   char buffer[65536];
   ssize_t got = 0;
-  while ((got = read(out_pipe[0], buffer, sizeof buffer)) > 0) {
+  while (!request.client_gone && (got = read(out_pipe[0], buffer, sizeof buffer)) > 0) {
     result.out.append(buffer, static_cast<size_t>(got));
   }
-  close(out_pipe[0]);
+  if (!request.client_gone) close(out_pipe[0]);
   int status = 0;
   waitpid(child, &status, 0);
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

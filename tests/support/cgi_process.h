@@ -17,6 +17,7 @@ struct CgiRequest {
   std::string body;                           // standard input
   std::optional<std::string> remote_addr = "192.0.2.10";
   std::vector<std::string> extra_env;  // more NAME=value entries
+  bool client_gone = false;  // nobody reads standard output: writes fail
 };
 
 struct CgiResult {

@@ -19,6 +19,8 @@ void ProgramTest::SetUp() {
   gUserByUid.clear();
   gGroupByName.clear();
   gGroupByGid.clear();
+  gRepeatedUserNames.clear();
+  gRepeatedGroupNames.clear();
   commands.clear();
   results.clear();
   SetCommandRunner([this](const std::string& line) {

@@ -62,19 +62,21 @@ TEST_F(ModifyUserTest, PassesOnlyTheTickedAttributes) {
   }
 }
 
-TEST_F(ModifyUserTest, AlwaysHashesATickedPasswordEvenWhenEmpty) {
-  for (const std::string password : {"abc123", ""}) {
-    Reset();
-    Params({{"CHKPASS", "on"}, {"PASS", password}, {"USE_CRYPT", "NO"}});
-    Capture(ModifyUser);
-    ASSERT_EQ(commands.size(), 1u);
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(
-        commands[0], match, std::regex("/usr/sbin/usermod  -p '([./0-9A-Za-z]{13})'  taro")))
-        << commands[0];
-    const std::string hash = match[1];
-    EXPECT_STREQ(crypt(password.c_str(), hash.substr(0, 2).c_str()), hash.c_str());
-  }
+TEST_F(ModifyUserTest, AlwaysHashesATickedPasswordAndRefusesAnEmptyOne) {
+  Params({{"CHKPASS", "on"}, {"PASS", "abc123"}, {"USE_CRYPT", "NO"}});
+  Capture(ModifyUser);
+  ASSERT_EQ(commands.size(), 1u);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(
+      commands[0], match, std::regex("/usr/sbin/usermod  -p '([./0-9A-Za-z]{13})'  taro")))
+      << commands[0];
+  const std::string hash = match[1];
+  EXPECT_STREQ(crypt("abc123", hash.substr(0, 2).c_str()), hash.c_str());
+
+  Reset();
+  Params({{"CHKPASS", "on"}, {"PASS", ""}});
+  EXPECT_EQ(Capture(ModifyUser), MessagePage("パスワードが入力されていません。<BR>\n"));
+  EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(ModifyUserTest, ResultPageShowsTheRequestValuesThenLogs) {
@@ -196,11 +198,11 @@ TEST_F(UserModFormTest, UnknownNameShowsUidAndGidZero) {
   EXPECT_NE(page.find("<OPTION VALUE=\"\" SELECTED>\n"), std::string::npos);  // no shell
 }
 
-TEST_F(UserModFormTest, LargeUidShowsNegativeAndMissingGroupEmpty) {
-  Users({{"big", 4294967294u, 777, "a<b", "/h", "/bin/sh"}});
+TEST_F(UserModFormTest, LargeUidShowsUnsignedAndMissingGroupEmpty) {
+  Users({{"big", 4294967293u, 777, "a<b", "/h", "/bin/sh"}});
   Params({{"NAME", "big"}});
   const std::string page = Utf8(Capture(PrintUserModForm));
-  EXPECT_NE(page.find("VALUE=\"-2\">"), std::string::npos);
+  EXPECT_NE(page.find("VALUE=\"4294967293\">"), std::string::npos);
   EXPECT_NE(page.find("<OPTION VALUE=\"\" SELECTED>\n      <OPTION VALUE=\"staff\" >"),
             std::string::npos);
   EXPECT_NE(page.find("VALUE=\"a&lt;b\">"), std::string::npos);

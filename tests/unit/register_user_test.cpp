@@ -25,9 +25,10 @@ class RegisterUserTest : public ProgramTest {
     Users({{"root", 0, 0, "root", "/root", "/bin/bash"},
            {"taro", 1000, 100, "", "/home/taro", "/bin/sh"},
            {"<b>", 1001, 100, "", "", ""}});
-    Groups({{"root", 0}, {"users", 100}});
+    Groups({{"root", 0}, {"users", 100}, {"a b", 200}});
+    // A password the server's field checks accept; cases override it.
     Params({{"COMMAND", "WILLBEADD"}, {"REMOTE_ADDR", "192.0.2.1"},
-            {"USERADD", "/usr/sbin/useradd"}});
+            {"USERADD", "/usr/sbin/useradd"}, {"PASS", "abc123"}});
   }
 };
 
@@ -35,60 +36,52 @@ struct LineCase {
   const char* label;
   std::map<std::string, std::string> fields;
   std::string line;
-  std::string chmod;
 };
 
 TEST_F(RegisterUserTest, BuildsTheCommandLinePieceByPiece) {
   const std::vector<LineCase> cases = {
-      {"name only", {{"NAME", "hanako"}}, "/usr/sbin/useradd  hanako", "chmod a+rx hanako"},
+      {"name and password only", {{"NAME", "hanako"}}, "/usr/sbin/useradd  -p abc123 hanako"},
       {"every field, typed password",
        {{"NAME", "hanako"}, {"GCOS", "Hanako Sato"}, {"DIR", "/home"}, {"GID", "users"},
         {"PASS", "abc123"}, {"SHELL", "/bin/sh"}, {"UID", "1500"}, {"OPTION", "-m"}},
        "/usr/sbin/useradd  -c 'Hanako Sato'  -d /home/hanako -g users -p abc123 -s /bin/sh "
-       "-u 1500 -m  hanako",
-       "chmod a+rx /home/hanako"},
+       "-u 1500 -m  hanako"},
       {"directory already ending in a slash",
        {{"NAME", "hanako"}, {"DIR", "/export/home/"}},
-       "/usr/sbin/useradd  -d /export/home/hanako hanako", "chmod a+rx /export/home/hanako"},
-      {"lone slash", {{"NAME", "hanako"}, {"DIR", "/"}}, "/usr/sbin/useradd  -d /hanako hanako",
-       "chmod a+rx /hanako"},
+       "/usr/sbin/useradd  -d /export/home/hanako -p abc123 hanako"},
+      {"lone slash", {{"NAME", "hanako"}, {"DIR", "/"}},
+       "/usr/sbin/useradd  -d /hanako -p abc123 hanako"},
       {"USE_CRYPT in lower case passes the typed password",
        {{"NAME", "hanako"}, {"PASS", "abc123"}, {"USE_CRYPT", "yes"}},
-       "/usr/sbin/useradd  -p abc123 hanako", "chmod a+rx hanako"},
-      {"empty password makes no piece even with USE_CRYPT",
-       {{"NAME", "hanako"}, {"PASS", ""}, {"USE_CRYPT", "YES"}}, "/usr/sbin/useradd  hanako",
-       "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -p abc123 hanako"},
       {"option only", {{"NAME", "hanako"}, {"OPTION", "-m -k /etc/skel"}},
-       "/usr/sbin/useradd  -m -k /etc/skel  hanako", "chmod a+rx hanako"},
-      {"no USERADD setting", {{"NAME", "hanako"}, {"USERADD", ""}, {"UID", "1500"}},
-       "  -u 1500 hanako", "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -p abc123 -m -k /etc/skel  hanako"},
       // Values the shell would otherwise read as syntax go in as one word.
       {"quote inside the comment", {{"NAME", "hanako"}, {"GCOS", "O'Brien"}},
-       "/usr/sbin/useradd  -c 'O'\\''Brien'  hanako", "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -c 'O'\\''Brien'  -p abc123 hanako"},
       {"comment closing its quotes", {{"NAME", "hanako"}, {"GCOS", "x'; reboot; '"}},
-       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  hanako", "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -p abc123 hanako"},
       {"shell with a separator", {{"NAME", "hanako"}, {"SHELL", "/bin/sh;id"}},
-       "/usr/sbin/useradd  -s '/bin/sh;id' hanako", "chmod a+rx hanako"},
-      {"name with a command substitution", {{"NAME", "a$(id)"}, {"DIR", "/home/"}},
-       "/usr/sbin/useradd  -d '/home/a$(id)' 'a$(id)'", "chmod a+rx '/home/a$(id)'"},
-      {"typed password with a blank and a quote", {{"NAME", "hanako"}, {"PASS", "a b'c"}},
-       "/usr/sbin/useradd  -p 'a b'\\''c' hanako", "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -p abc123 -s '/bin/sh;id' hanako"},
+      {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/$(id)/"}},
+       "/usr/sbin/useradd  -d '/$(id)/hanako' -p abc123 hanako"},
+      {"typed password with a quote", {{"NAME", "hanako"}, {"PASS", "a'bc12"}},
+       "/usr/sbin/useradd  -p 'a'\\''bc12' hanako"},
       {"group and uid with blanks", {{"NAME", "hanako"}, {"GID", "a b"}, {"UID", " 1500"}},
-       "/usr/sbin/useradd  -g 'a b' -u ' 1500' hanako", "chmod a+rx hanako"},
+       "/usr/sbin/useradd  -g 'a b' -p abc123 -u ' 1500' hanako"},
   };
   for (const LineCase& test_case : cases) {
     Reset();
     Params(test_case.fields);
     Capture(RegisterUser);
-    EXPECT_EQ(commands, (std::vector<std::string>{test_case.line, test_case.chmod}))
-        << test_case.label;
+    EXPECT_EQ(commands, (std::vector<std::string>{test_case.line})) << test_case.label;
   }
 }
 
 TEST_F(RegisterUserTest, HashesThePasswordWhenUseCryptIsYes) {
   Params({{"NAME", "hanako"}, {"PASS", "abc123"}, {"USE_CRYPT", "YES"}, {"SHELL", "/bin/sh"}});
   Capture(RegisterUser);
-  ASSERT_EQ(commands.size(), 2u);
+  ASSERT_EQ(commands.size(), 1u);
   std::smatch match;
   ASSERT_TRUE(std::regex_match(commands[0], match,
                                std::regex("/usr/sbin/useradd  -p '([./0-9A-Za-z]{13})' -s "
@@ -128,10 +121,10 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {
-  Params({{"NAME", "h<i>"}, {"GCOS", "a&b"}, {"SHELL", "\"/bin/sh\""}});
+  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "<d>/"}, {"SHELL", "\"/bin/sh\""}});
   const std::string page = Capture(RegisterUser);
-  EXPECT_NE(page.find("<TD NOWRAP>h&lt;i&gt;</TD>\n<TD><BR></TD>\n<TD NOWRAP></TD>\n"
-                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>h&lt;i&gt;</TD>\n"
+  EXPECT_NE(page.find("<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n<TD NOWRAP></TD>\n"
+                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>&lt;d&gt;/hanako</TD>\n"
                       "<TD NOWRAP>&quot;/bin/sh&quot;</TD></TR>"),
             std::string::npos)
       << page;
@@ -148,17 +141,24 @@ struct RefusalCase {
 TEST_F(RegisterUserTest, RefusalsWriteOnlyTheirMessagePage) {
   const std::vector<RefusalCase> cases = {
       {"name taken", {{"NAME", "taro"}}, {}, "ユーザー名(taro)はすでに登録されています。<BR>\n", 0},
-      {"name taken, escaped in the message",
+      {"name with a '<', escaped in the message",
        {{"NAME", "<b>"}},
        {},
-       "ユーザー名(&lt;b&gt;)はすでに登録されています。<BR>\n",
+       "ユーザー名に使用できない文字(&lt;)が含まれています<BR>\n",
        0},
-      {"uid of root", {{"NAME", "hanako"}, {"UID", "0"}}, {},
-       "ユーザーＩＤ(0)がはすでに登録されています。<BR>\n", 0},
-      {"letters read as uid 0", {{"NAME", "hanako"}, {"UID", "abc"}}, {},
-       "ユーザーＩＤ(0)がはすでに登録されています。<BR>\n", 0},
-      {"digits then letters", {{"NAME", "hanako"}, {"UID", "1000x"}}, {},
+      {"uid taken", {{"NAME", "hanako"}, {"UID", "1000"}}, {},
        "ユーザーＩＤ(1000)がはすでに登録されています。<BR>\n", 0},
+      {"letters in the uid", {{"NAME", "hanako"}, {"UID", "abc"}}, {},
+       "ユーザーＩＤに数字以外の文字が含まれています<BR>\n", 0},
+      {"digits then letters", {{"NAME", "hanako"}, {"UID", "1000x"}}, {},
+       "ユーザーＩＤに数字以外の文字が含まれています<BR>\n", 0},
+      {"empty password, even with USE_CRYPT",
+       {{"NAME", "hanako"}, {"PASS", ""}, {"USE_CRYPT", "YES"}},
+       {},
+       "パスワードが入力されていません。<BR>\n",
+       0},
+      {"no USERADD setting", {{"NAME", "hanako"}, {"USERADD", ""}, {"UID", "1500"}}, {},
+       "ユーザーの登録に失敗しました。<BR>\n<BR>\n", 0},
       {"tool fails", {{"NAME", "hanako"}}, {{0, 1 << 8}},
        "ユーザーの登録に失敗しました。<BR>\n<BR>\n", 1},
       {"name the tool would take for an option", {{"NAME", "--help"}}, {},
@@ -177,15 +177,16 @@ TEST_F(RegisterUserTest, RefusalsWriteOnlyTheirMessagePage) {
 
 TEST_F(RegisterUserTest, CheckNameIsCaseSensitive) {
   Params({{"NAME", "Taro"}});
-  Capture(RegisterUser);
-  EXPECT_EQ(commands.size(), 2u);
+  EXPECT_EQ(Capture(RegisterUser),
+            MessagePage("ユーザー名に使用できない文字(T)が含まれています<BR>\n"));
+  EXPECT_TRUE(commands.empty());
 }
 
-TEST_F(RegisterUserTest, NegativeUidIsLookedUpUnsigned) {
-  Users({{"nobody4", 4294967295u, 100, "", "", ""}});
-  Params({{"NAME", "hanako"}, {"UID", "-1"}});
+TEST_F(RegisterUserTest, LargeUidIsLookedUpUnsigned) {
+  Users({{"big", 4294967293u, 100, "", "", ""}});
+  Params({{"NAME", "hanako"}, {"UID", "4294967293"}});
   EXPECT_EQ(Capture(RegisterUser),
-            MessagePage("ユーザーＩＤ(-1)がはすでに登録されています。<BR>\n"));
+            MessagePage("ユーザーＩＤ(4294967293)がはすでに登録されています。<BR>\n"));
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ TEST(ParseParameters, SplitsAsTheFormEncodingSays) {
       {"a=1&flag", {{"a", "1"}, {"flag", ""}}},
       {"a=", {{"a", ""}}},
       {"=v", {{"", "v"}}},
-      {"a=1&&b=2", {{"a", "1"}, {"&b", "2"}}},
-      {"x&y=1", {{"x&y", "1"}}},
+      {"a=1&&b=2", {{"a", "1"}, {"b", "2"}}},
+      {"x&y=1", {{"x", ""}, {"y", "1"}}},
       {"a=1&", {{"a", "1"}}},
       {"", {}},
   };
@@ -80,7 +80,7 @@ TEST(ForEachField, YieldsEveryFieldOfTheNameInOrder) {
       {"NAME=a&NAMES=b&XNAME=c&NAME=", {"a", ""}},
       {"NAME=a&", {"a"}},
       {"NAME=a&NAME", {"a", ""}},
-      {"x&NAME=a", {}},  // a field without '=' runs into the next
+      {"x&NAME=a", {"a"}},  // a field without '=' ends at the next '&'
       {"NAME=a=b&NAME=c", {"a=b", "c"}},
   };
   for (const auto& [text, expected] : cases) {

@@ -1,0 +1,385 @@
+// The forms' checks repeated by orvanta.cgi on hand-made requests, the id and
+// group rules, the accounts no request may change, and the password hashes.
+#include <crypt.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+
+namespace orvanta::test {
+namespace {
+
+std::string FormValue(const std::string& bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += '%';
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+// Fields as a form would post them, values given in UTF-8 and sent as EUC-JP.
+std::string Body(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string body;
+  for (const auto& [name, value] : fields) {
+    body += (body.empty() ? "" : "&") + name + "=" + FormValue(Euc(value));
+  }
+  return body;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    out += next == 't' ? '\t' : next == 'n' ? '\n' : next;
+  }
+  return out;
+}
+
+std::string LineBreaksAsHtml(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("<BR>\n") : std::string(1, c);
+  return out;
+}
+
+struct FieldCase {
+  std::string check, value, system, script, server;
+};
+
+std::vector<FieldCase> SharedFieldCases() {
+  std::ifstream in(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/field_checks.tsv");
+  std::vector<FieldCase> cases;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> columns;
+    std::istringstream split(line);
+    for (std::string column; std::getline(split, column, '\t');) columns.push_back(Unescape(column));
+    if (line.back() == '\t') columns.emplace_back();
+    EXPECT_EQ(columns.size(), 5u) << line;
+    if (columns.size() == 5) {
+      cases.push_back({columns[0], columns[1], columns[2], columns[3], columns[4]});
+    }
+  }
+  return cases;
+}
+
+class ServerChecks : public ::testing::Test {
+ protected:
+  ServerChecks() {
+    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+      box_.AddRecordingTool(tool, 0);
+    }
+    box_.SetAccounts(
+        "root:x:0:0:root:/root:/bin/bash\n"
+        "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n"
+        "taro:x:1010:100:Taro:/home/taro:/bin/sh\n"
+        "admin:x:1002:1100::/home/admin:/bin/sh\n"
+        "keeper:x:1003:4::/home/keeper:/bin/sh\n"
+        "twice:x:1004:1100::/home/twice:/bin/sh\n"
+        "twice:x:1005:1100::/home/twice2:/bin/sh\n"
+        "big:x:3000000000:1100::/home/big:/bin/sh\n",
+        "root:x:0:\n"
+        "adm:x:4:\n"
+        "sudo:x:27:admin\n"
+        "users:x:100:\n"
+        "staff:x:1100:\n"
+        "0:x:1200:\n"
+        "nogroup:x:65534:\n"
+        "dup:x:1300:\n"
+        "dup:x:1301:\n");
+  }
+
+  void Configure(const std::string& extra) const {
+    std::string config;
+    for (const char* key : {"USERADD", "USERMOD", "USERDEL", "GROUPADD", "GROUPDEL"}) {
+      std::string tool(key);
+      for (char& c : tool) c = static_cast<char>(std::tolower(c));
+      config += std::string(key) + "=" + box_.PathOf(tool) + "\n";
+    }
+    box_.SetConfig(config + extra);
+  }
+
+  size_t Calls(const std::string& tool) const { return box_.CallsOf(tool).size(); }
+
+  CgiSandbox box_;
+};
+
+std::vector<std::pair<std::string, std::string>> Registration(const std::string& field,
+                                                              const std::string& value) {
+  std::vector<std::pair<std::string, std::string>> fields = {
+      {"COMMAND", "WILLBEADD"}, {"NAME", "hanako"}, {"PASS", "abc123"}, {"UID", ""},
+      {"GID", "staff"},         {"GCOS", "Hanako"}, {"DIR", "/home/"}, {"SHELL", "/bin/sh"}};
+  for (auto& [name, old] : fields) {
+    if (name == field) old = value;
+  }
+  return fields;
+}
+
+// Every case of the scripts' table, sent as a hand-made request: the server
+// refuses with the script's message, or lets the value through to the tool.
+TEST_F(ServerChecks, RepeatsEveryFieldCheckOfTheForms) {
+  const std::map<std::string, std::string> field_of = {
+      {"CheckName", "NAME"}, {"CheckPass", "PASS"}, {"CheckPass64", "PASS"}, {"ChkUid", "UID"},
+      {"ChkGcos", "GCOS"},   {"ChkDir", "DIR"},     {"CheckGName", "GNAME"}, {"ChkGid", "GID"}};
+  const std::vector<FieldCase> cases = SharedFieldCases();
+  ASSERT_GT(cases.size(), 100u);
+  for (const FieldCase& c : cases) {
+    SCOPED_TRACE(c.check + " [" + c.value + "] system [" + c.system + "]");
+    ASSERT_EQ(field_of.count(c.check), 1u);
+    const bool group = c.check == "CheckGName" || c.check == "ChkGid";
+    const std::string system = c.system == "-" ? "999" : c.system;
+    std::string settings = "SYSTEMGID=999\nSYSTEMUID=" + system + "\n";
+    if (c.check == "ChkGid") settings = "SYSTEMUID=999\nSYSTEMGID=" + system + "\n";
+    if (c.check == "CheckPass64") settings += "USE_CRYPT=YES\nCRYPT_METHOD=SHA512\n";
+    Configure(settings);
+    std::filesystem::remove(box_.PathOf("useradd.calls"));
+    std::filesystem::remove(box_.PathOf("groupadd.calls"));
+    const std::string field = field_of.at(c.check);
+    const std::string body =
+        group ? Body({{"COMMAND", "GP_WILLBEADD"},
+                      {"GNAME", field == "GNAME" ? c.value : "devel"},
+                      {"GID", field == "GID" ? c.value : ""}})
+              : Body(Registration(field, c.value));
+    const CgiResult result = box_.Run(Post(body));
+    const std::string expected = c.server == "=" ? c.script : c.server;
+    if (expected.empty()) {
+      EXPECT_EQ(Calls(group ? "groupadd" : "useradd"), 1u) << Utf8(result.out);
+    } else {
+      EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(LineBreaksAsHtml(expected) + "<BR>\n")));
+      EXPECT_EQ(Calls(group ? "groupadd" : "useradd"), 0u);
+    }
+  }
+}
+
+// The user forms' GID names a group as the tools read -g: digits only are a
+// gid, anything else a name. A modification may keep the account's group.
+TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\n");
+  struct Case {
+    const char* command;
+    const char* gid;
+    const char* message;  // "" when the tool runs
+  };
+  const char* kBelow = "グループＩＤ(%s)がシステムＩＤ(999)以下です。<BR>\n登録できません。<BR>\n";
+  auto below = [&](const std::string& k) {
+    std::string text = kBelow;
+    return text.replace(text.find("%s"), 2, k);
+  };
+  const std::vector<Case> cases = {
+      {"WILLBEADD", "staff", ""},
+      {"WILLBEADD", "1100", ""},
+      {"WILLBEADD", "01100", ""},
+      {"WILLBEADD", "users", "100"},
+      {"WILLBEADD", "100", "100"},
+      {"WILLBEADD", "0", "0"},       // digits: gid 0, not the group named "0"
+      {"WILLBEADD", "1200", ""},     // the group named "0", by its number
+      {"WILLBEADD", "sudo", "27"},
+      {"WILLBEADD", "nogroup", "reserved"},
+      {"WILLBEADD", "ghost", "missing"},
+      {"WILLBEADD", "4294967296", "missing"},
+      {"TOBEMOD", "users", ""},      // taro's own group
+      {"TOBEMOD", "100", ""},
+      {"TOBEMOD", "adm", "4"},
+      {"TOBEMOD", "1100", ""},
+      {"TOBEMOD", "ghost", "missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " GID=" + c.gid);
+    for (const char* tool : {"useradd", "usermod"}) {
+      std::filesystem::remove(box_.PathOf(std::string(tool) + ".calls"));
+    }
+    const bool add = std::string(c.command) == "WILLBEADD";
+    const std::string body =
+        add ? Body(Registration("GID", c.gid))
+            : Body({{"COMMAND", "TOBEMOD"}, {"NAME", "taro"}, {"CHKGID", "on"}, {"GID", c.gid}});
+    const CgiResult result = box_.Run(Post(body));
+    const std::string message = c.message;
+    std::string expected;
+    if (message == "missing") {
+      expected = std::string("グループ(") + c.gid + ")は登録されていません。<BR>\n";
+    } else if (message == "reserved") {
+      expected = "グループＩＤ(65534)は使用できません。<BR>\n登録できません。<BR>\n";
+    } else if (!message.empty()) {
+      expected = below(message);
+    }
+    if (expected.empty()) {
+      EXPECT_EQ(Calls(add ? "useradd" : "usermod"), 1u) << Utf8(result.out);
+    } else {
+      EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(expected)));
+      EXPECT_EQ(Calls(add ? "useradd" : "usermod"), 0u);
+    }
+  }
+}
+
+// A modification may keep the account's uid, whatever the threshold, and is
+// held to the id rules for any other; unticked fields are not checked.
+TEST_F(ServerChecks, ModificationChecksOnlyTheTickedFields) {
+  Configure("SYSTEMUID=1005\nSYSTEMGID=999\n");
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{{"CHKSHELL", "on"}, {"PASS", ""}, {"UID", "x"}, {"GCOS", ":"}, {"DIR", ":"}}, ""},
+      {{{"CHKUID", "on"}, {"UID", "1010"}}, ""},
+      {{{"CHKUID", "on"}, {"UID", "1005"}},
+       "ユーザーＩＤ(1005)がシステムＩＤ(1005)以下です。<BR>\n登録できません。"},
+      {{{"CHKUID", "on"}, {"UID", "65535"}}, "ユーザーＩＤ(65535)は使用できません。<BR>\n登録できません。"},
+      {{{"CHKPASS", "on"}, {"PASS", ""}}, "パスワードが入力されていません。"},
+      {{{"CHKPASS", "on"}, {"CHKUID", "on"}, {"PASS", "aaaaaa"}, {"UID", "x"}},
+       "パスワードが単純すぎます。<BR>\nアルファベットと数字等を混ぜてください。"},
+      {{{"CHKGCOS", "on"}, {"CHKDIR", "on"}, {"GCOS", "a:b"}, {"DIR", "a b"}},
+       "コメントに不正な文字(:)が含まれています"},
+      {{{"CHKDIR", "on"}, {"DIR", "/x:y/"}}, "ホームディレクトリに不正な文字(:)が含まれています"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(box_.PathOf("usermod.calls"));
+    std::vector<std::pair<std::string, std::string>> fields = {{"COMMAND", "TOBEMOD"},
+                                                               {"NAME", "taro"}};
+    fields.insert(fields.end(), c.fields.begin(), c.fields.end());
+    const CgiResult result = box_.Run(Post(Body(fields)));
+    SCOPED_TRACE(Body(fields));
+    if (c.message.empty()) {
+      EXPECT_EQ(Calls("usermod"), 1u) << Utf8(result.out);
+    } else {
+      EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(c.message + "<BR>\n")));
+      EXPECT_EQ(Calls("usermod"), 0u);
+    }
+  }
+}
+
+// Members of a protected group (by primary group or membership), names the
+// database yields twice, and reserved ids are never offered, never changed
+// and never deleted.
+TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
+  const std::string no_user = Utf8(MessagePage("ユーザーが選択されていません<BR>\n<BR>\n"));
+  for (const std::string& extra : {std::string(""), std::string("PROTECTED_GROUPS=adm\n")}) {
+    Configure("SYSTEMUID=999\nSYSTEMGID=999\n" + extra);
+    const bool sudo_protected = extra.empty();
+    struct Case {
+      std::string name;
+      bool changeable;
+    };
+    const std::vector<Case> accounts = {{"taro", true},     {"admin", !sudo_protected},
+                                        {"keeper", false},  {"twice", false},
+                                        {"nobody", false},  {"big", true}};
+    const std::string list = box_.Run(Get("COMMAND=DEL")).out;
+    for (const Case& account : accounts) {
+      SCOPED_TRACE(account.name + " with [" + extra + "]");
+      const std::string box = "<INPUT TYPE=\"CHECKBOX\" NAME=\"NAME\" VALUE=\"" + account.name + "\">";
+      EXPECT_EQ(list.find(box) != std::string::npos, account.changeable);
+      const std::string form = Utf8(box_.Run(Post("COMMAND=WILLBEMOD&NAME=" + account.name)).out);
+      EXPECT_EQ(form == no_user, !account.changeable);
+      std::filesystem::remove(box_.PathOf("userdel.calls"));
+      box_.Run(Post("COMMAND=WILLBEDEL&NAME=" + account.name));
+      EXPECT_EQ(Calls("userdel"), account.changeable ? 1u : 0u);
+    }
+  }
+  EXPECT_NE(box_.Run(Get("COMMAND=VIEW")).out.find("<TD>3000000000</TD>\n<TD>1100(staff)</TD>"),
+            std::string::npos);
+
+  const std::string groups = box_.Run(Get("COMMAND=GDEL")).out;
+  for (const auto& [group, offered] : std::vector<std::pair<std::string, bool>>{
+           {"staff", true}, {"dup", false}, {"nogroup", false}, {"users", false}}) {
+    SCOPED_TRACE(group);
+    EXPECT_EQ(groups.find("VALUE=\"" + group + "\">") != std::string::npos, offered);
+    std::filesystem::remove(box_.PathOf("groupdel.calls"));
+    box_.Run(Post("COMMAND=GP_WILLBEDEL&GNAME=" + group));
+    EXPECT_EQ(Calls("groupdel"), offered ? 1u : 0u);
+  }
+  const std::string add_form = box_.Run(Get("COMMAND=ADD")).out;
+  EXPECT_EQ(add_form.find("VALUE=\"nogroup\""), std::string::npos);
+  EXPECT_NE(add_form.find("VALUE=\"staff\""), std::string::npos);
+}
+
+// A name posted twice in one deletion is removed once; its second row fails.
+TEST_F(ServerChecks, RepeatedNamesInOneDeletionRunOneTool) {
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\n");
+  const std::string page = Utf8(box_.Run(Post("COMMAND=WILLBEDEL&NAME=taro&NAME=taro")).out);
+  EXPECT_EQ(Calls("userdel"), 1u);
+  EXPECT_NE(page.find("<TD>taro</TD><TD>削除しました。</TD></TR>\n"
+                      "<TR BGCOLOR=\"#FFFFFF\"><TD>taro</TD><TD>削除できませんでした</TD>"),
+            std::string::npos)
+      << page;
+  box_.Run(Post("COMMAND=GP_WILLBEDEL&GNAME=staff&GNAME=staff&GNAME=staff"));
+  EXPECT_EQ(Calls("groupdel"), 1u);
+}
+
+// Without a tool setting nothing runs: the request's values would otherwise
+// begin the command line.
+TEST_F(ServerChecks, NoToolSettingRunsNothing) {
+  box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\n");
+  const struct {
+    std::string body;
+    std::string page;
+  } cases[] = {
+      {Body(Registration("NAME", "hanako")), "ユーザーの登録に失敗しました。<BR>\n<BR>\n"},
+      {"COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/sh",
+       "ユーザー情報変更に失敗しました。<BR>\n<BR>\n"},
+      {"COMMAND=GP_WILLBEADD&GNAME=devel&GID=", "グループの登録に失敗しました。<BR>\n<BR>\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8(box_.Run(Post(c.body)).out), Utf8(MessagePage(c.page))) << c.body;
+  }
+  EXPECT_NE(Utf8(box_.Run(Post("COMMAND=WILLBEDEL&NAME=taro")).out)
+                .find("<TD>taro</TD><TD>削除できませんでした</TD>"),
+            std::string::npos);
+  EXPECT_FALSE(box_.Exists("orvanta.log"));
+}
+
+// Each CRYPT_METHOD hands the tool a hash that crypt(3) verifies; an unknown
+// method fails only requests that would hash, before any field check.
+TEST_F(ServerChecks, PasswordHashMethods) {
+  const std::string password = "Secret-pass-longer-than-8";
+  for (const auto& [method, prefix] : std::vector<std::pair<std::string, std::string>>{
+           {"SHA512", "$6$"}, {"YESCRYPT", "$y$"}}) {
+    SCOPED_TRACE(method);
+    Configure("SYSTEMUID=999\nSYSTEMGID=999\nUSE_CRYPT=YES\nCRYPT_METHOD=" + method + "\n");
+    std::filesystem::remove(box_.PathOf("useradd.calls"));
+    box_.Run(Post(Body(Registration("PASS", password))));
+    box_.Run(Post(Body(Registration("PASS", password))));
+    const auto calls = box_.CallsOf("useradd");
+    ASSERT_EQ(calls.size(), 2u);
+    std::vector<std::string> hashes;
+    for (const auto& args : calls) {
+      const auto p = std::find(args.begin(), args.end(), "-p");
+      ASSERT_NE(p, args.end());
+      const std::string hash = *(p + 1);
+      EXPECT_EQ(hash.rfind(prefix, 0), 0u) << hash;
+      EXPECT_EQ(std::string(crypt(password.c_str(), hash.c_str())), hash);
+      hashes.push_back(hash);
+    }
+    EXPECT_NE(hashes[0], hashes[1]) << "two registrations share a salt";
+  }
+
+  const std::string long_field = "NAME=\"PASS\" SIZE=\"30\" MAXLENGTH=\"64\"";
+  EXPECT_NE(box_.Run(Get("COMMAND=ADD")).out.find(long_field), std::string::npos);
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\nUSE_CRYPT=YES\nCRYPT_METHOD=MD5\n");
+  std::filesystem::remove(box_.PathOf("useradd.calls"));
+  EXPECT_EQ(Utf8(box_.Run(Post(Body(Registration("NAME", "Bad!")))).out),
+            Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
+  EXPECT_EQ(Utf8(box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKPASS=on&PASS=x")).out),
+            Utf8(MessagePage("ユーザー情報変更に失敗しました。<BR>\n<BR>\n")));
+  box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/sh"));
+  EXPECT_EQ(Calls("usermod"), 1u);
+  EXPECT_EQ(Calls("useradd"), 0u);
+}
+
+}  // namespace
+}  // namespace orvanta::test
