@@ -36,6 +36,7 @@ inline constexpr ErrorCode kErrorGroupAddFailed = 115;
 
 // Refusals that carry an HTTP status line of their own.
 inline constexpr ErrorCode kErrorCrossSite = 403;
+inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
@@ -71,7 +72,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "SORT",     "SYSTEMUID", "SYSTEMGID", "DEF_DIR",         "SHELL1",       "SHELL2",
     "SHELL3",   "SHELL4",    "SHELL5",    "USE_CRYPT",       "OPTION",       "USERADD",
     "USERMOD",  "USERDEL",   "GROUPADD",  "GROUPDEL",        "TRUSTED_ORIGINS",
-    "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE"};
+    "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -138,7 +139,7 @@ std::string Printable(std::string_view value);
 // Writes "orvanta: " and the text as one line on stderr, at most 256 bytes.
 void ErrorLogLine(std::string_view text);
 
-// ---- Cross-site requests (origin.cpp) ---------------------------------------------
+// ---- Who may send requests (request_source.cpp) ---------------------------------------------
 
 // "scheme://host[:port]" of an absolute http or https URL, lower case, the
 // scheme's default port dropped; nullopt when the text is no such URL or
@@ -147,6 +148,9 @@ std::optional<std::string> NormalizedOrigin(std::string_view url);
 // The origin the request was addressed to, from HTTPS and HTTP_HOST (or
 // SERVER_NAME and SERVER_PORT).
 std::optional<std::string> OwnOrigin();
+// Throws kErrorNotAuthenticated when REQUIRE_AUTH is YES and the web server
+// authenticated nobody (REMOTE_USER unset or empty).
+void CheckAuthenticated();
 // Throws kErrorCrossSite for a POST whose Origin (or, without one, Referer)
 // names neither the request's own origin nor one of TRUSTED_ORIGINS.
 void CheckRequestOrigin();

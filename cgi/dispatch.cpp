@@ -59,6 +59,7 @@ struct FixedMessage {
 };
 
 const FixedMessage kFixedMessages[] = {
+    {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
@@ -140,6 +141,7 @@ int RunRequest() {
     EndAtFirstNul(gRequestText);
     ParseParameters(gRequestText);
     ReadConfigFile(kConfigFileName);
+    CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
     LoadUsers();

@@ -157,6 +157,25 @@ TEST_F(OriginTest, TrustedOriginsAndRequestParametersNamedLikeHeaders) {
   EXPECT_EQ(list.find("TRUSTED"), std::string::npos);
 }
 
+// With REQUIRE_AUTH=YES a request the web server authenticated nobody for is
+// refused before anything else, GET included.
+TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
+  box_.SetConfig(box_.ReadFile("cfg_file.cfg") + "REQUIRE_AUTH=YES\n");
+  const std::string refused =
+      kForbidden + Utf8(MessagePage("認証されていない要求は受け付けません。<BR>\n<BR>\n"));
+  CgiRequest list = Get("COMMAND=VIEW");
+  EXPECT_EQ(Utf8(box_.Run(list).out), refused);
+  list.extra_env = {"REMOTE_USER="};
+  EXPECT_EQ(Utf8(box_.Run(list).out), refused);
+  EXPECT_EQ(Utf8(PostWith("COMMAND=WILLBEDEL&NAME=taro&REMOTE_USER=admin",
+                          {"HTTP_HOST=a.example", "HTTP_ORIGIN=http://evil.example"})
+                     .out),
+            refused);
+  list.extra_env = {"REMOTE_USER=admin"};
+  EXPECT_EQ(box_.Run(list).out.rfind("Content-Type: text/html\n", 0), 0u);
+  EXPECT_EQ(ToolCalls(), 0u);
+}
+
 // An encoded '&' or '=' stays inside its value: the modification form's own
 // comment cannot add a command or a name to the request.
 TEST_F(OriginTest, EncodedSeparatorsStayInsideTheirValue) {

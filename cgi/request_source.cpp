@@ -1,3 +1,6 @@
+// Who may send requests: someone the web server authenticated, when the
+// settings require it, and for changes a page of this site.
+//
 // Cross-site requests: a POST changes accounts as root, so it must come from
 // a page of this site. Browsers send Origin with every cross-site POST (and
 // Referer from older pages); a POST that names another site is refused
@@ -109,6 +112,14 @@ std::optional<std::string> OwnOrigin() {
     }
   }
   return NormalizedOrigin(scheme + "://" + authority);
+}
+
+void CheckAuthenticated() {
+  // A server configuration that lost its authentication must not open the
+  // program to everyone.
+  if (Setting("REQUIRE_AUTH") == "YES" && Env("REMOTE_USER").empty()) {
+    throw ErrorCode{kErrorNotAuthenticated};
+  }
 }
 
 void CheckRequestOrigin() {
