@@ -123,6 +123,7 @@ void ReportError(ErrorCode code) {
 }
 
 int RunRequest() {
+  UseLargeOutputBuffer();
   try {
     if (std::getenv("REQUEST_METHOD") == nullptr) throw ErrorCode{kErrorNotCgi};
     // Set-user-ID, nothing the caller's process hands down is kept.

@@ -25,12 +25,18 @@ void PrintMessagePage(const char* message, bool back_link);
 // The same page with the message written as it stands.
 void PrintMessagePage(std::string message, bool back_link);
 
-// ---- Escaping (html.cpp) ---------------------------------------------------------
+// ---- Writing and escaping (out.cpp) ----------------------------------------------
 
 // Every value from the request, the settings or the account database goes
-// through this before it is written into a page: & < > " ' become entities.
-// Bytes of 0x80 and above (EUC-JP) are left alone.
+// through Html or PutHtml before it is written into a page: & < > " ' become
+// entities. Bytes of 0x80 and above (EUC-JP) are left alone.
 std::string Html(std::string_view value);
+// Standard output gets a 64 KiB buffer; called once at start.
+void UseLargeOutputBuffer();
+// Text, an escaped value, a decimal number, written into that buffer.
+void Put(std::string_view text);
+void PutHtml(std::string_view value);
+void PutUnsigned(std::uint64_t value);
 
 // printf into a string of any length (messages built before a page exists).
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -19,32 +19,44 @@ void PrintHeadingRow() {
 }
 
 // An empty cell holds a line break so that the table draws its border.
-void PrintTextCell(const std::string& value) {
+void PutTextCell(std::string_view value, std::string_view end) {
   if (value.empty()) {
-    std::fputs("<TD><BR></TD>\n", stdout);
-  } else {
-    std::printf("<TD NOWRAP>%s</TD>\n", Html(value).c_str());
+    Put("<TD><BR></TD>\n");
+    return;
   }
+  Put("<TD NOWRAP>");
+  PutHtml(value);
+  Put(end);
 }
 
+// One row per account: the list's hot path, written straight into the
+// output buffer.
 void PrintUserRow(const UserEntry& user, int index, const char* selector,
                   const AccountGuard& guard) {
-  std::fputs("<TR><TD>", stdout);
+  Put("<TR><TD>");
   if (selector != nullptr && guard.MayChange(user)) {
-    std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", selector, "NAME",
-                Html(user.name).c_str());
+    Put("<INPUT TYPE=\"");
+    Put(selector);
+    Put("\" NAME=\"NAME\" VALUE=\"");
+    PutHtml(user.name);
+    Put("\">");
   }
-  std::printf("%d</TD>\n", index);
-  std::printf("<TD>%s</TD>\n", Html(user.name).c_str());
-  std::printf("<TD>%u</TD>\n", user.uid);
-  std::printf("<TD>%u(%s)</TD>\n", user.gid,
-              Html(GroupNameOf(user.gid)).c_str());
-  PrintTextCell(user.gecos);
-  PrintTextCell(user.dir);
+  PutUnsigned(static_cast<std::uint64_t>(index));
+  Put("</TD>\n<TD>");
+  PutHtml(user.name);
+  Put("</TD>\n<TD>");
+  PutUnsigned(user.uid);
+  Put("</TD>\n<TD>");
+  PutUnsigned(user.gid);
+  Put("(");
+  PutHtml(GroupNameOf(user.gid));
+  Put(")</TD>\n");
+  PutTextCell(user.gecos, "</TD>\n");
+  PutTextCell(user.dir, "</TD>\n");
   if (user.shell.empty()) {
-    std::fputs("<TD><BR></TD>\n\n", stdout);
+    Put("<TD><BR></TD>\n\n");
   } else {
-    std::printf("<TD NOWRAP>%s</TD></TR>\n\n", Html(user.shell).c_str());
+    PutTextCell(user.shell, "</TD></TR>\n\n");
   }
 }
 
