@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -181,34 +182,79 @@ struct GroupEntry {
   std::vector<std::string> members = {};
 };
 
-extern std::vector<UserEntry> gUserList;
-extern std::map<std::string, UserEntry> gUserByName;
-extern std::map<std::uint32_t, UserEntry> gUserByUid;
-extern std::map<std::string, GroupEntry> gGroupByName;
-extern std::map<std::uint32_t, GroupEntry> gGroupByGid;
-// Names the databases yield more than once (local files and a directory
-// mixed): the tools act on one entry while the pages show another.
-extern std::set<std::string> gRepeatedUserNames;
-extern std::set<std::string> gRepeatedGroupNames;
-
-// Name of the group with this gid; "" when there is none.
-std::string GroupNameOf(std::uint32_t gid);
-
-// Entries that LoadUsers and LoadGroups copy instead of reading the
-// databases (the fuzz targets run millions of requests on fixed accounts);
-// nullopt goes back to getpwent and getgrent.
+// Entries read instead of the databases (unit tests, and the fuzz targets
+// that run millions of requests on fixed accounts); nullopt goes back to
+// getpwent and getgrent.
 struct AccountEntries {
   std::vector<UserEntry> users;
   std::vector<GroupEntry> groups;
 };
 void SetAccountEntries(std::optional<AccountEntries> entries);
 
-void LoadUsers();
-void LoadGroups();
-bool CompareUsersByName(const UserEntry& a, const UserEntry& b);
-bool CompareUsersByUid(const UserEntry& a, const UserEntry& b);
-// Orders gUserList as the SORT setting says.
-void SortUserList();
+// Every account, read on first use (after the switch to root) and kept for
+// the run: the text of all entries in one arena, records of offsets, and the
+// order of the SORT setting as an index. Pages that show no account never
+// read the database.
+class UserTable {
+ public:
+  struct Row {
+    std::string_view name, gecos, dir, shell;
+    std::uint32_t uid, gid;
+  };
+  size_t size() const { return order_.size(); }
+  // The i-th account in the order of the SORT setting.
+  Row operator[](size_t i) const { return RowOf(order_[i]); }
+  // Whether the database yields the i-th account's name more than once.
+  bool IsRepeatedName(size_t i) const;
+
+  void Add(std::string_view name, std::uint32_t uid, std::uint32_t gid, std::string_view gecos,
+           std::string_view dir, std::string_view shell);
+  void Sort(std::string_view order);
+  void MarkRepeatedNames();
+
+ private:
+  struct Record {
+    const char* text;  // name, gecos, dir and shell, one after the other
+    std::uint32_t lengths[4];
+    std::uint32_t uid, gid;
+  };
+  Row RowOf(std::uint32_t record) const;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t block_used_ = 0;
+  size_t block_size_ = 0;
+  std::vector<Record> records_;
+  std::vector<std::uint32_t> order_;
+  std::vector<bool> repeated_;  // by record
+};
+
+const UserTable& AllUsers();
+
+// Every group (groups are few), read on first use: by name and by gid, and
+// the names yielded more than once.
+struct GroupTables {
+  std::map<std::string, GroupEntry, std::less<>> by_name;
+  std::map<std::uint32_t, GroupEntry> by_gid;
+  std::set<std::string, std::less<>> repeated_names;
+  // Name of the group with this gid; "" when there is none.
+  std::string_view NameOf(std::uint32_t gid) const;
+};
+const GroupTables& AllGroups();
+
+// The accounts an action names, from one pass over the database (an action
+// never builds an index of every account): every entry of those names, and
+// whether any account has the uid.
+struct FoundUsers {
+  std::map<std::string, std::vector<UserEntry>, std::less<>> by_name;
+  bool uid_taken = false;
+  // The one entry of the name; nullptr when there is none or more than one.
+  const UserEntry* Single(std::string_view name) const;
+  bool Exists(std::string_view name) const { return by_name.count(name) != 0; }
+};
+FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
+                     std::optional<std::uint32_t> uid = std::nullopt);
+
+// Forgets what was read, so the next use reads again (tests).
+void ForgetAccounts();
 
 // ---- Set-user-ID start-up (setuid_start.cpp) ------------------------------------
 //

@@ -145,9 +145,6 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
-    LoadUsers();
-    SortUserList();
-    LoadGroups();
     Dispatch();
   } catch (ErrorCode code) {
     ReportError(code);

@@ -18,8 +18,9 @@ void DeleteOneGroup(const std::string& name, std::set<std::string>& seen) {
   const std::string shown = Html(name);
   // A name that is not a group of the snapshot is refused like a system
   // group, so only real group names reach the tool.
-  const auto found = gGroupByName.find(name);
-  if (found == gGroupByName.end() || !IsChangeableGroup(found->second)) {
+  const auto& by_name = AllGroups().by_name;
+  const auto found = by_name.find(name);
+  if (found == by_name.end() || !IsChangeableGroup(found->second)) {
     std::printf(kGroupDeleteRefusedRow, shown.c_str());
     return;
   }

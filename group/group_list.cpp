@@ -20,7 +20,7 @@ void PrintGroupList(GroupListMode mode) {
     std::fputs(kGroupListOpening, stdout);
   }
   int index = 0;
-  for (const auto& [gid, group] : gGroupByGid) {
+  for (const auto& [gid, group] : AllGroups().by_gid) {
     if (index % kRowsPerHeading == 0) {
       std::fputs(kGroupListHeading1, stdout);
       std::fputs(kGroupHeadingName, stdout);

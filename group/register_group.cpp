@@ -13,7 +13,7 @@ namespace orvanta {
 
 void CheckGroupNameFree() {
   const std::string& name = Param("GNAME");
-  if (gGroupByName.find(name) == gGroupByName.end()) return;
+  if (AllGroups().by_name.count(name) == 0) return;
   ThrowMessage(FormatText(kGroupNameTakenFormat, Html(name).c_str()));
 }
 
@@ -21,13 +21,13 @@ void CheckGroupIdFree() {
   const std::string& text = Param("GID");
   if (text.empty()) return;
   const auto gid = static_cast<std::uint32_t>(AtoiLike(text));
-  if (gGroupByGid.find(gid) == gGroupByGid.end()) return;
+  if (AllGroups().by_gid.count(gid) == 0) return;
   ThrowMessage(FormatText(kGroupIdTakenFormat, gid));
 }
 
 bool IsChangeableGroup(const GroupEntry& group) {
   return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
-         gRepeatedGroupNames.count(group.name) == 0;
+         AllGroups().repeated_names.count(group.name) == 0;
 }
 
 void RegisterGroup() {

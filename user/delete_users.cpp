@@ -14,11 +14,12 @@ namespace orvanta {
 
 namespace {
 
-void DeleteOneUser(const std::string& name, std::set<std::string>& seen) {
+void DeleteOneUser(const std::string& name, const FoundUsers& found,
+                   std::set<std::string>& seen) {
   const std::string shown = Html(name);
-  // A name that is not an account of the snapshot is refused like a system
+  // A name that is not an account of the database is refused like a system
   // account: nothing but real account names reaches the tool.
-  if (!IsChangeableUser(name)) {
+  if (ChangeableUser(found, name) == nullptr) {
     std::printf(kDeleteRefusedRow, shown.c_str());
     return;
   }
@@ -41,8 +42,13 @@ void DeleteUsers(const std::string& request_text) {
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
   std::fputs(kDeletedCaption, stdout);
   std::fputs(kDeletedHeading, stdout);
+  // One pass over the database for all the names, however many.
+  std::set<std::string, std::less<>> names;
+  ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
+  const FoundUsers found = FindUsers(names);
   std::set<std::string> seen;
-  ForEachField(request_text, "NAME", [&](const std::string& name) { DeleteOneUser(name, seen); });
+  ForEachField(request_text, "NAME",
+               [&](const std::string& name) { DeleteOneUser(name, found, seen); });
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

@@ -31,11 +31,12 @@ void ModifyUser() {
   // The selection list offers only accounts above SYSTEMUID; a hand-made
   // request must not reach root's account either.
   const std::string name = Param("NAME");
-  if (!IsChangeableUser(name)) throw ErrorCode{kErrorNoUserSelected};
+  const UserEntry* user = ChangeableUser(FindUsers({name}), name);
+  if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {
     throw ErrorCode{kErrorUserModFailed};
   }
-  CheckUserModFields(gUserByName.at(name));
+  CheckUserModFields(*user);
   // Without a configured tool the line would start with the request's values.
   if (Setting("USERMOD").empty()) throw ErrorCode{kErrorUserModFailed};
   std::string hash;

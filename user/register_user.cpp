@@ -45,8 +45,12 @@ void RegisterUser() {
     throw ErrorCode{kErrorUserAddFailed};
   }
   CheckUserAddFields();
-  CheckNameNotRegistered();
-  CheckUidNotRegistered();
+  const std::string& uid = Param("UID");
+  const FoundUsers found =
+      FindUsers({Param("NAME")}, uid.empty() ? std::nullopt
+                                             : std::optional(static_cast<std::uint32_t>(AtoiLike(uid))));
+  CheckNameNotRegistered(found);
+  CheckUidNotRegistered(found);
   EnsureDirEndsWithSlash();
   const std::string name = Param("NAME");
   // A name the tool would read as an option ("--help" exits 0) would be

@@ -29,18 +29,21 @@ void PrintUserModForm();
 // SYSTEMUID and not reserved, yielded once by the database, and in none of
 // the PROTECTED_GROUPS (by primary group or membership), whose members have
 // root's powers.
+// (A name yielded twice is the caller's to refuse: UserTable and FoundUsers
+// tell.)
 class AccountGuard {
  public:
   AccountGuard();
-  bool MayChange(const UserEntry& user) const;
+  bool MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid) const;
 
  private:
   std::uint32_t threshold_;
   std::set<std::uint32_t> protected_gids_;
-  std::set<std::string> protected_members_;
+  std::set<std::string, std::less<>> protected_members_;
 };
-// Whether the account exists and AccountGuard lets it be changed.
-bool IsChangeableUser(const std::string& name);
+// The one entry of the name when AccountGuard lets it be changed; nullptr
+// when there is none, more than one, or it is protected.
+const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 
 // Checks of the actions (user_checks.cpp); each throws ErrorCode 0 with
 // gErrorMessage set when the request may not go on.
@@ -48,8 +51,9 @@ bool IsChangeableUser(const std::string& name);
 void CheckUserAddFields();
 // The rules of the ticked boxes; the account's current uid and group pass.
 void CheckUserModFields(const UserEntry& current);
-void CheckNameNotRegistered();
-void CheckUidNotRegistered();
+// The uid is the registration's UID, looked up by FindUsers with the name.
+void CheckNameNotRegistered(const FoundUsers& found);
+void CheckUidNotRegistered(const FoundUsers& found);
 void EnsureDirEndsWithSlash();
 
 // POST WILLBEADD (register_user.cpp)

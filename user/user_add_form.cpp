@@ -32,7 +32,7 @@ void PrintUserAddForm() {
 
   std::fputs(kAddFormGidLabel, stdout);
   PrintSelectOpening("GID");
-  for (const auto& [name, group] : gGroupByName) {
+  for (const auto& [name, group] : AllGroups().by_name) {
     if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(name, false);
   }
   PrintSelectClosing();

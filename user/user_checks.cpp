@@ -34,11 +34,13 @@ void RefuseIf(const std::string& problem) {
 const GroupEntry* FindGroupAsTheToolsDo(const std::string& text) {
   if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     const std::optional<std::uint32_t> gid = ParseId(text);
-    const auto found = gid ? gGroupByGid.find(*gid) : gGroupByGid.end();
-    return found == gGroupByGid.end() ? nullptr : &found->second;
+    const auto& by_gid = AllGroups().by_gid;
+    const auto found = gid ? by_gid.find(*gid) : by_gid.end();
+    return found == by_gid.end() ? nullptr : &found->second;
   }
-  const auto found = gGroupByName.find(text);
-  return found == gGroupByName.end() ? nullptr : &found->second;
+  const auto& by_name = AllGroups().by_name;
+  const auto found = by_name.find(text);
+  return found == by_name.end() ? nullptr : &found->second;
 }
 
 std::string GroupRuleProblem(const std::string& text, std::optional<std::uint32_t> current_gid) {
@@ -63,21 +65,25 @@ AccountGuard::AccountGuard() : threshold_(IdThreshold("SYSTEMUID")) {
   const std::vector<std::string> names =
       Words(HasSetting("PROTECTED_GROUPS") ? Setting("PROTECTED_GROUPS") : kDefaultProtectedGroups);
   // Every entry of such a name counts, also one the name index does not keep.
-  for (const auto& [gid, group] : gGroupByGid) {
+  for (const auto& [gid, group] : AllGroups().by_gid) {
     if (std::find(names.begin(), names.end(), group.name) == names.end()) continue;
     protected_gids_.insert(gid);
     protected_members_.insert(group.members.begin(), group.members.end());
   }
 }
 
-bool AccountGuard::MayChange(const UserEntry& user) const {
-  return IsAboveSystemIds(user.uid, threshold_) && gRepeatedUserNames.count(user.name) == 0 &&
-         protected_gids_.count(user.gid) == 0 && protected_members_.count(user.name) == 0;
+bool AccountGuard::MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid) const {
+  return IsAboveSystemIds(uid, threshold_) && protected_gids_.count(gid) == 0 &&
+         protected_members_.count(name) == 0;
 }
 
-bool IsChangeableUser(const std::string& name) {
-  const auto found = gUserByName.find(name);
-  return found != gUserByName.end() && AccountGuard().MayChange(found->second);
+const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name) {
+  // A name the database yields twice has no Single entry.
+  const UserEntry* user = found.Single(name);
+  if (user == nullptr || !AccountGuard().MayChange(user->name, user->uid, user->gid)) {
+    return nullptr;
+  }
+  return user;
 }
 
 void CheckUserAddFields() {
@@ -97,17 +103,16 @@ void CheckUserModFields(const UserEntry& current) {
   if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
 }
 
-void CheckNameNotRegistered() {
+void CheckNameNotRegistered(const FoundUsers& found) {
   const std::string& name = Param("NAME");
-  if (gUserByName.find(name) == gUserByName.end()) return;
+  if (!found.Exists(name)) return;
   ThrowMessage(FormatText(kNameTakenFormat, Html(name).c_str()));
 }
 
-void CheckUidNotRegistered() {
+void CheckUidNotRegistered(const FoundUsers& found) {
   const std::string& text = Param("UID");
-  if (text.empty()) return;
+  if (text.empty() || !found.uid_taken) return;
   const auto uid = static_cast<std::uint32_t>(AtoiLike(text));
-  if (gUserByUid.find(uid) == gUserByUid.end()) return;
   ThrowMessage(FormatText(kUidTakenFormat, uid));
 }
 

@@ -31,17 +31,19 @@ void PutTextCell(std::string_view value, std::string_view end) {
 
 // One row per account: the list's hot path, written straight into the
 // output buffer.
-void PrintUserRow(const UserEntry& user, int index, const char* selector,
-                  const AccountGuard& guard) {
+void PrintUserRow(const UserTable& users, size_t index, const char* selector,
+                  const AccountGuard& guard, const GroupTables& groups) {
+  const UserTable::Row user = users[index];
   Put("<TR><TD>");
-  if (selector != nullptr && guard.MayChange(user)) {
+  if (selector != nullptr && !users.IsRepeatedName(index) &&
+      guard.MayChange(user.name, user.uid, user.gid)) {
     Put("<INPUT TYPE=\"");
     Put(selector);
     Put("\" NAME=\"NAME\" VALUE=\"");
     PutHtml(user.name);
     Put("\">");
   }
-  PutUnsigned(static_cast<std::uint64_t>(index));
+  PutUnsigned(index);
   Put("</TD>\n<TD>");
   PutHtml(user.name);
   Put("</TD>\n<TD>");
@@ -49,7 +51,7 @@ void PrintUserRow(const UserEntry& user, int index, const char* selector,
   Put("</TD>\n<TD>");
   PutUnsigned(user.gid);
   Put("(");
-  PutHtml(GroupNameOf(user.gid));
+  PutHtml(groups.NameOf(user.gid));
   Put(")</TD>\n");
   PutTextCell(user.gecos, "</TD>\n");
   PutTextCell(user.dir, "</TD>\n");
@@ -63,6 +65,8 @@ void PrintUserRow(const UserEntry& user, int index, const char* selector,
 }  // namespace
 
 void PrintUserList(UserListMode mode) {
+  const UserTable& users = AllUsers();
+  const GroupTables& groups = AllGroups();
   const AccountGuard guard;
   const char* selector = nullptr;
   PrintPageHeader();
@@ -83,11 +87,9 @@ void PrintUserList(UserListMode mode) {
       selector = "CHECKBOX";
       break;
   }
-  int index = 0;
-  for (const UserEntry& user : gUserList) {
+  for (size_t index = 0; index < users.size(); ++index) {
     if (index % kRowsPerHeading == 0) PrintHeadingRow();
-    PrintUserRow(user, index, selector, guard);
-    ++index;
+    PrintUserRow(users, index, selector, guard, groups);
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   if (mode == UserListMode::SelectForModify) PrintSelectionFormClosing(SelectionAction::Modify);

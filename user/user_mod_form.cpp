@@ -15,11 +15,12 @@ void PrintUserModForm() {
   if (name.empty()) throw ErrorCode{kErrorNoUserSelected};
   // System accounts are never offered for change; a hand-made request for
   // one is answered as if nothing had been chosen.
-  const auto found = gUserByName.find(name);
-  if (found != gUserByName.end() && !IsChangeableUser(name)) {
+  const FoundUsers found = FindUsers({name});
+  if (found.Exists(name) && ChangeableUser(found, name) == nullptr) {
     throw ErrorCode{kErrorNoUserSelected};
   }
-  const UserEntry user = found != gUserByName.end() ? found->second : UserEntry{};
+  const UserEntry user = found.Exists(name) ? *found.Single(name) : UserEntry{};
+  const GroupTables& groups = AllGroups();
 
   const int password_max = PasswordMaxLength(true);
   PrintPageHeader();
@@ -50,8 +51,8 @@ void PrintUserModForm() {
 
   std::printf(kModFormGidLabel, "CHKGID");
   PrintSelectOpening("GID");
-  PrintOption(GroupNameOf(user.gid), true);
-  for (const auto& [group_name, group] : gGroupByName) {
+  PrintOption(std::string(groups.NameOf(user.gid)), true);
+  for (const auto& [group_name, group] : groups.by_name) {
     if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(group_name, false);
   }
   PrintSelectClosing();

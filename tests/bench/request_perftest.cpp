@@ -44,23 +44,29 @@ void BM_ScanRepeatedFields(benchmark::State& state) {
 BENCHMARK(BM_ScanRepeatedFields)->Range(8, 8 << 10);
 
 void BM_UserListPage(benchmark::State& state) {
-  gUserList.clear();
+  AccountEntries entries;
   for (int i = 0; i < state.range(0); ++i) {
-    gUserList.push_back({"user" + std::to_string(i), static_cast<std::uint32_t>(1000 + i), 100,
-                         "Comment " + std::to_string(i), "/home/user" + std::to_string(i),
-                         "/bin/bash"});
+    entries.users.push_back({"user" + std::to_string(i), static_cast<std::uint32_t>(1000 + i),
+                             100, "Comment " + std::to_string(i),
+                             "/home/user" + std::to_string(i), "/bin/bash"});
   }
-  gGroupByGid[100] = {"users", 100};
+  entries.groups.push_back({"users", 100});
+  SetAccountEntries(entries);
   // The page goes to /dev/null; the report still needs the real stdout.
   std::fflush(stdout);
   const int saved = dup(STDOUT_FILENO);
   std::FILE* sink = std::fopen("/dev/null", "w");
   dup2(fileno(sink), STDOUT_FILENO);
-  for (auto _ : state) PrintUserList(UserListMode::SelectForDelete);
+  // Each page reads the accounts again, as each request does.
+  for (auto _ : state) {
+    ForgetAccounts();
+    PrintUserList(UserListMode::SelectForDelete);
+  }
   std::fflush(stdout);
   dup2(saved, STDOUT_FILENO);
   close(saved);
   std::fclose(sink);
+  SetAccountEntries(std::nullopt);
 }
 BENCHMARK(BM_UserListPage)->Range(10, 10000);
 

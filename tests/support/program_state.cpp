@@ -14,13 +14,8 @@ void ProgramTest::SetUp() {
   gCGIData.clear();
   gErrorMessage.clear();
   gRequestText.clear();
-  gUserList.clear();
-  gUserByName.clear();
-  gUserByUid.clear();
-  gGroupByName.clear();
-  gGroupByGid.clear();
-  gRepeatedUserNames.clear();
-  gRepeatedGroupNames.clear();
+  entries_ = {};
+  SetAccountEntries(entries_);
   commands.clear();
   results.clear();
   SetCommandRunner([this](const std::string& line) {
@@ -36,6 +31,7 @@ void ProgramTest::SetUp() {
 }
 
 void ProgramTest::TearDown() {
+  SetAccountEntries(std::nullopt);
   SetCommandRunner(nullptr);
   std::filesystem::current_path(previous_dir_);
   std::error_code ignored;
@@ -47,18 +43,13 @@ void ProgramTest::Params(const std::map<std::string, std::string>& entries) {
 }
 
 void ProgramTest::Users(const std::vector<UserEntry>& users) {
-  for (const UserEntry& user : users) {
-    gUserList.push_back(user);
-    gUserByName[user.name] = user;
-    gUserByUid[user.uid] = user;
-  }
+  entries_.users.insert(entries_.users.end(), users.begin(), users.end());
+  SetAccountEntries(entries_);
 }
 
 void ProgramTest::Groups(const std::vector<GroupEntry>& groups) {
-  for (const GroupEntry& group : groups) {
-    gGroupByName[group.name] = group;
-    gGroupByGid[group.gid] = group;
-  }
+  entries_.groups.insert(entries_.groups.end(), groups.begin(), groups.end());
+  SetAccountEntries(entries_);
 }
 
 std::string ProgramTest::Capture(const std::function<void()>& step) {

@@ -26,6 +26,8 @@ class ProgramTest : public ::testing::Test {
 
   // Request parameters and settings, as the table holds them.
   void Params(const std::map<std::string, std::string>& entries);
+  // Accounts and groups the database yields, in this order, after those
+  // given before.
   void Users(const std::vector<UserEntry>& users);
   void Groups(const std::vector<GroupEntry>& groups);
 
@@ -44,6 +46,7 @@ class ProgramTest : public ::testing::Test {
 
  private:
   std::string previous_dir_;
+  AccountEntries entries_;
 };
 
 }  // namespace orvanta::test
