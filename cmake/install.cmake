@@ -8,6 +8,9 @@
 #                                    installed beside it as cfg_file.cfg.sample
 #   ORVANTA_MENU_DIR/index.html      the EUC-JP menu page
 #
+# With -DORVANTA_INSTALL_CONFIG=OFF neither cfg_file.cfg nor the sample is
+# installed: a package ships its own settings in /etc and a link to them.
+#
 # The program reads cfg_file.cfg from, and appends orvanta.log to, the
 # directory it runs in, which web servers make the directory of the program:
 # ORVANTA_CGI_DIR must therefore be writable by root alone, and must not be
@@ -23,13 +26,16 @@ set(ORVANTA_CGI_DIR "lib/cgi-bin/orvanta" CACHE PATH
     "Directory of orvanta.cgi, its cfg_file.cfg and orvanta.log (relative: below the install prefix)")
 set(ORVANTA_MENU_DIR "share/orvanta/www" CACHE PATH
     "Directory of the menu page index.html (relative: below the install prefix)")
+option(ORVANTA_INSTALL_CONFIG "Install cfg_file.cfg and its sample beside the program" ON)
 
 install(TARGETS orvanta.cgi
         RUNTIME DESTINATION ${ORVANTA_CGI_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
-install(FILES ${CMAKE_SOURCE_DIR}/config/cfg_file.cfg.sample
-        DESTINATION ${ORVANTA_CGI_DIR}
-        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+if(ORVANTA_INSTALL_CONFIG)
+  install(FILES ${CMAKE_SOURCE_DIR}/config/cfg_file.cfg.sample
+          DESTINATION ${ORVANTA_CGI_DIR}
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()
 install(FILES ${CMAKE_BINARY_DIR}/index.html
         DESTINATION ${ORVANTA_MENU_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
@@ -40,6 +46,7 @@ install(FILES ${CMAKE_BINARY_DIR}/index.html
 install(CODE "
   set(orvanta_web_group \"${ORVANTA_WEB_GROUP}\")
   set(orvanta_cgi_dir \"${ORVANTA_CGI_DIR}\")
+  set(orvanta_install_config ${ORVANTA_INSTALL_CONFIG})
 ")
 install(CODE [[
   if(NOT IS_ABSOLUTE "${orvanta_cgi_dir}")
@@ -49,31 +56,40 @@ install(CODE [[
   set(orvanta_program "${orvanta_cgi_dir}/orvanta.cgi")
   set(orvanta_config "${orvanta_cgi_dir}/cfg_file.cfg")
 
-  # A configuration that is already there is the site's own: keep it.
-  if(EXISTS "${orvanta_config}")
-    message(STATUS "Kept: ${orvanta_config} (the new sample is cfg_file.cfg.sample beside it)")
-  else()
-    message(STATUS "Installing: ${orvanta_config}")
-    file(COPY_FILE "${orvanta_cgi_dir}/cfg_file.cfg.sample" "${orvanta_config}")
-    file(CHMOD "${orvanta_config}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  set(orvanta_config_files)
+  if(orvanta_install_config)
+    set(orvanta_config_files "${orvanta_config}" "${orvanta_config}.sample")
+    # A configuration that is already there is the site's own: keep it.
+    if(EXISTS "${orvanta_config}")
+      message(STATUS "Kept: ${orvanta_config} (the new sample is cfg_file.cfg.sample beside it)")
+    else()
+      message(STATUS "Installing: ${orvanta_config}")
+      file(COPY_FILE "${orvanta_config}.sample" "${orvanta_config}")
+      file(CHMOD "${orvanta_config}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
   endif()
 
   execute_process(COMMAND id -u OUTPUT_VARIABLE orvanta_uid OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT orvanta_uid STREQUAL "0")
+    set(orvanta_config_steps "")
+    if(orvanta_config_files)
+      string(JOIN " " orvanta_config_words ${orvanta_config_files})
+      set(orvanta_config_steps
+          "  chown root:root ${orvanta_config_words}\n  chmod 0644 ${orvanta_config_words}\n")
+    endif()
     message(WARNING
       "This install does not run as root, so orvanta.cgi is not yet set-user-ID "
       "root and the web server's group cannot run it. As root, run:\n"
-      "  chown root:root ${orvanta_cgi_dir} ${orvanta_config}\n"
+      "  chown root:root ${orvanta_cgi_dir}\n"
       "  chmod 0755 ${orvanta_cgi_dir}\n"
-      "  chmod 0644 ${orvanta_config}\n"
+      "${orvanta_config_steps}"
       "  chown root:${orvanta_web_group} ${orvanta_program}\n"
       "  chmod 4750 ${orvanta_program}\n")
   else()
     # Root owns the directory (the program appends orvanta.log there as
     # root) and the settings (they name the programs it runs as root).
     execute_process(
-      COMMAND chown root:root "${orvanta_cgi_dir}" "${orvanta_config}"
-              "${orvanta_cgi_dir}/cfg_file.cfg.sample"
+      COMMAND chown root:root "${orvanta_cgi_dir}" ${orvanta_config_files}
       RESULT_VARIABLE orvanta_failed)
     if(orvanta_failed)
       message(FATAL_ERROR "chown root:root in ${orvanta_cgi_dir} failed")

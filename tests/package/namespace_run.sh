@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# One web server with the installed package, in namespaces of its own:
+#
+#   unshare --mount --net --pid --fork --mount-proc --propagation private \
+#     namespace_run.sh apache2|lighttpd WORK_DIR USER:PASSWORD ACCOUNT
+#
+# The network has only its own loopback, so the server listens on port 80
+# as configured and nobody else reaches it. /etc and /var/lib/apache2 are
+# overlays whose changes (the README's a2enmod or lighty-enable-mod, the
+# accounts the program makes) vanish with the namespace; /home, /var/mail,
+# /run and the servers' log directories are empty tmpfs, and lastlog and
+# faillog, which useradd writes in place, are copies. The account tools
+# replace /etc/passwd and its kin by renaming, which a single bind-mounted
+# file would refuse. The operation log and the lock are the package's own,
+# in /var/log/orvanta and /var/lib/orvanta.
+#
+# Checks the login (also without the password file), the pages, a
+# registration and a deletion through the server, and that cfg_file.cfg is
+# never served.
+set -euo pipefail
+
+server=$1
+work=$2
+login=$3
+account=$4
+log=/var/log/orvanta/orvanta.log
+readonly base=http://127.0.0.1
+readonly password_of_account=Pk9-test
+readonly origin_header="Origin: $base"
+
+failures=0
+fail() {
+  echo "FAIL [$server]: $1"
+  failures=$((failures + 1))
+}
+pass() { echo "ok [$server]: $1"; }
+
+mount -t tmpfs -o mode=0700 tmpfs "$work"
+
+overlay() {
+  local dir=$1 name=$2
+  mkdir "$work/$name.upper" "$work/$name.work"
+  mount -t overlay overlay \
+    -o "lowerdir=$dir,upperdir=$work/$name.upper,workdir=$work/$name.work" "$dir"
+}
+overlay /etc etc
+if [[ -d /var/lib/apache2 ]]; then
+  overlay /var/lib/apache2 apache2-state
+fi
+for dir in /home /var/mail /run /var/log/apache2 /var/log/lighttpd; do
+  if [[ -d $dir ]]; then
+    mount -t tmpfs tmpfs "$dir"
+  fi
+done
+mkdir -p /run/lock
+for file in /var/log/lastlog /var/log/faillog; do
+  if [[ -f $file ]]; then
+    cp -p "$file" "$work/${file##*/}"
+    mount --bind "$work/${file##*/}" "$file"
+  fi
+done
+ip link set lo up
+
+# The README's steps on top of the host's configuration.
+prepare_apache2() {
+  a2query -q -c orvanta || fail "the package did not enable its Apache configuration"
+  a2enmod -q cgid >/dev/null
+  # apache2ctl would read these and make the directories.
+  set -a +u
+  . /etc/apache2/envvars
+  set +a -u
+  mkdir -p "$APACHE_RUN_DIR" "$APACHE_LOCK_DIR" "$APACHE_LOG_DIR"
+}
+prepare_lighttpd() {
+  lighty-enable-mod orvanta >/dev/null
+}
+
+start_server() {
+  case $server in
+    apache2) apache2 -DFOREGROUND & ;;
+    lighttpd) lighttpd -D -f /etc/lighttpd/lighttpd.conf & ;;
+  esac
+  server_pid=$!
+}
+
+# A bounded wait for the server to listen.
+await_server() {
+  for _ in $(seq 100); do
+    curl -s -o /dev/null "$base/" && return
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "FAIL [$server]: the server did not start"
+  cat /var/log/"$server"/* 2>/dev/null || true
+  exit 1
+}
+
+stop_server() {
+  kill "$server_pid"
+  wait "$server_pid" || true
+}
+
+"prepare_$server"
+start_server
+await_server
+
+# request NAME EXPECTED_STATUS CURL_ARGUMENTS...: the body lands in
+# $work/body, the headers in $work/headers.
+request() {
+  local what=$1 expected=$2
+  shift 2
+  local status
+  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' "$@")
+  if [[ $status == "$expected" ]]; then
+    pass "$what: $status"
+  else
+    fail "$what: $status, expected $expected"
+  fi
+}
+
+# The settings are never sent, with or without the login.
+settings_served=0
+expect_no_settings() {
+  local path=$1 credentials=$2
+  : >"$work/body"
+  curl -s -o "$work/body" --path-as-is ${credentials:+-u "$credentials"} "$base$path" || true
+  if grep -q 'USERADD=' "$work/body"; then
+    fail "cfg_file.cfg served at $path${credentials:+ with the login}"
+    settings_served=1
+  fi
+}
+
+expect_no_referrer_policy() {
+  if grep -qi '^Referrer-Policy:' "$work/headers"; then
+    fail "$1 is sent with a Referrer-Policy header"
+  fi
+}
+
+for path in /orvanta/ /orvanta/orvanta.cgi /cgi-bin/orvanta/orvanta.cgi; do
+  request "$path without a login" 401 "$base$path"
+  request "$path with a wrong password" 401 -u "${login%%:*}:wrong" "$base$path"
+done
+
+request "menu page" 200 -u "$login" "$base/orvanta/"
+cmp -s "$work/body" /usr/share/orvanta/www/index.html || fail "the menu page is not the installed one"
+grep -qix 'Content-Type: text/html; charset=euc-jp'$'\r' "$work/headers" ||
+  fail "the menu page is not sent as EUC-JP: $(grep -i '^Content-Type' "$work/headers")"
+expect_no_referrer_policy "the menu page"
+request "user list" 200 -u "$login" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+expect_no_referrer_policy "the user list"
+if [[ $server == apache2 ]]; then
+  request "program at /cgi-bin/orvanta/" 200 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
+else
+  request "program at /cgi-bin/orvanta/, cgi module off" 404 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi"
+fi
+
+for path in /orvanta/cfg_file.cfg /cgi-bin/orvanta/cfg_file.cfg /orvanta/../cgi-bin/orvanta/cfg_file.cfg \
+            /orvanta/%63fg_file.cfg /cgi-bin/orvanta/%63fg_file.cfg; do
+  expect_no_settings "$path" ""
+  expect_no_settings "$path" "$login"
+done
+((settings_served)) || pass "cfg_file.cfg not served"
+
+# Without the password file nobody gets in: Apache fails the login with
+# 500, lighttpd with 401.
+declare -A no_password_file_status=([apache2]=500 [lighttpd]=401)
+mv /etc/orvanta/htpasswd "$work/htpasswd"
+for path in /orvanta/ /orvanta/orvanta.cgi; do
+  request "$path with the login, no password file" "${no_password_file_status[$server]}" \
+    -u "$login" "$base$path"
+done
+mv "$work/htpasswd" /etc/orvanta/htpasswd
+
+log_lines_before=0
+if [[ -f $log ]]; then
+  log_lines_before=$(wc -l <"$log")
+fi
+
+request "registration" 200 -u "$login" -H "$origin_header" \
+  --data "COMMAND=WILLBEADD&NAME=$account&PASS=$password_of_account&UID=&GID=&GCOS=Package+Test&DIR=/home/&SHELL=/bin/bash" \
+  "$base/orvanta/orvanta.cgi"
+grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc/passwd ||
+  fail "no account $account in /etc/passwd"
+grep -q "^$account:\\\$y\\\$" /etc/shadow || fail "no yescrypt password for $account in /etc/shadow"
+[[ -d /home/$account ]] || fail "no home directory /home/$account"
+
+request "deletion" 200 -u "$login" -H "$origin_header" \
+  --data "COMMAND=WILLBEDEL&NAME=$account" "$base/orvanta/orvanta.cgi"
+if grep -q "^$account:" /etc/passwd /etc/shadow /etc/group; then
+  fail "$account is still in the account files"
+fi
+if [[ -e /home/$account ]]; then
+  fail "/home/$account is still there"
+fi
+
+new_records=$(tail -n +"$((log_lines_before + 1))" "$log" | cut -d, -f1-3)
+if [[ $new_records == "ADD,$account,127.0.0.1"$'\n'"DEL,$account,127.0.0.1" ]]; then
+  pass "both changes in $log"
+else
+  fail "records in $log: $new_records"
+fi
+
+stop_server
+
+# lighttpd's own cgi module maps /cgi-bin/ to /usr/lib/cgi-bin/ for
+# everyone: the package's snippet must still ask for the login there.
+if [[ $server == lighttpd ]]; then
+  lighty-enable-mod cgi >/dev/null
+  start_server
+  await_server
+  request "/cgi-bin/orvanta/orvanta.cgi without a login, cgi module on" 401 \
+    "$base/cgi-bin/orvanta/orvanta.cgi"
+  request "/cgi-bin/orvanta/orvanta.cgi with the login, cgi module on" 200 -u "$login" \
+    "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg ""
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg "$login"
+  ((settings_served)) || pass "cfg_file.cfg not served, cgi module on"
+  stop_server
+fi
+
+((failures == 0))
