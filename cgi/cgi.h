@@ -191,26 +191,54 @@ struct AccountEntries {
 };
 void SetAccountEntries(std::optional<AccountEntries> entries);
 
+// Memory for the large tables of a run: big requests are mapped in 2 MiB
+// huge pages where the kernel allows, since touching 100,000 accounts' worth
+// of small pages one by one costs more than reading them.
+void* AllocateLarge(size_t bytes);
+void FreeLarge(void* block, size_t bytes);
+
+template <typename T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U>&) {}  // NOLINT(google-explicit-constructor)
+  T* allocate(size_t n) { return static_cast<T*>(AllocateLarge(n * sizeof(T))); }
+  void deallocate(T* block, size_t n) { FreeLarge(block, n * sizeof(T)); }
+  friend bool operator==(const LargeAllocator&, const LargeAllocator&) { return true; }
+};
+template <typename T>
+using LargeVector = std::vector<T, LargeAllocator<T>>;
+
 // Every account, read on first use (after the switch to root) and kept for
-// the run: the text of all entries in one arena, records of offsets, and the
-// order of the SORT setting as an index. Pages that show no account never
-// read the database.
+// the run: the text of all entries in arena blocks, records of offsets, and
+// the order of the SORT setting as an index. Pages that show no account
+// never read the database.
 class UserTable {
  public:
   struct Row {
     std::string_view name, gecos, dir, shell;
     std::uint32_t uid, gid;
   };
+  UserTable() = default;
+  UserTable(const UserTable&) = delete;
+  UserTable& operator=(const UserTable&) = delete;
+  ~UserTable();
+
   size_t size() const { return order_.size(); }
   // The i-th account in the order of the SORT setting.
   Row operator[](size_t i) const { return RowOf(order_[i]); }
-  // Whether the database yields the i-th account's name more than once.
+  // Asks the processor for the accounts a little after the i-th: in the
+  // order of the SORT setting they lie scattered in memory, and a list
+  // would otherwise wait on each of them.
+  void Prefetch(size_t i) const;
+  // Whether the database yields the i-th account's name more than once
+  // (worked out on the first question: only selection lists ask).
   bool IsRepeatedName(size_t i) const;
 
   void Add(std::string_view name, std::uint32_t uid, std::uint32_t gid, std::string_view gecos,
            std::string_view dir, std::string_view shell);
   void Sort(std::string_view order);
-  void MarkRepeatedNames();
 
  private:
   struct Record {
@@ -219,12 +247,16 @@ class UserTable {
     std::uint32_t uid, gid;
   };
   Row RowOf(std::uint32_t record) const;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  void MarkRepeatedNames() const;
+  struct Block {
+    char* text;
+    size_t size;
+  };
+  std::vector<Block> blocks_;
   size_t block_used_ = 0;
-  size_t block_size_ = 0;
-  std::vector<Record> records_;
-  std::vector<std::uint32_t> order_;
-  std::vector<bool> repeated_;  // by record
+  LargeVector<Record> records_;
+  LargeVector<std::uint32_t> order_;
+  mutable std::vector<bool> repeated_;  // by record; empty until asked
 };
 
 const UserTable& AllUsers();

@@ -4,9 +4,13 @@
 // database for the names they involve.
 #include <grp.h>
 #include <pwd.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cgi/cgi.h"
 
@@ -14,7 +18,12 @@ namespace orvanta {
 
 namespace {
 
-constexpr size_t kArenaBlock = size_t{1} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kArenaBlock = kHugePage;
+// Below this, the C library's heap serves better than a mapping of its own.
+constexpr size_t kLargeRequest = size_t{256} << 10;
+
+size_t RoundToHugePages(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 std::string_view OrEmpty(const char* text) { return text ? text : ""; }
 
@@ -79,6 +88,35 @@ std::uint64_t HashOf(std::string_view text) {
 
 }  // namespace
 
+void* AllocateLarge(size_t bytes) {
+  if (bytes < kLargeRequest) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+  // Map one huge page more than needed and cut the mapping to a 2 MiB
+  // boundary, so that the kernel can back it with huge pages.
+  const size_t size = RoundToHugePages(bytes);
+  void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(mapped, aligned - start);
+  const std::uintptr_t end = start + size + kHugePage;
+  if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void FreeLarge(void* block, size_t bytes) {
+  if (bytes < kLargeRequest) {
+    std::free(block);
+  } else {
+    munmap(block, RoundToHugePages(bytes));
+  }
+}
+
 void SetAccountEntries(std::optional<AccountEntries> entries) {
   FixedEntries() = std::move(entries);
   ForgetAccounts();
@@ -91,6 +129,10 @@ void ForgetAccounts() {
 
 // ---- The user table ------------------------------------------------------------
 
+UserTable::~UserTable() {
+  for (const Block& block : blocks_) FreeLarge(block.text, block.size);
+}
+
 void UserTable::Add(std::string_view name, std::uint32_t uid, std::uint32_t gid,
                     std::string_view gecos, std::string_view dir, std::string_view shell) {
   const std::string_view fields[] = {name, gecos, dir, shell};
@@ -98,12 +140,12 @@ void UserTable::Add(std::string_view name, std::uint32_t uid, std::uint32_t gid,
   for (std::string_view field : fields) needed += field.size();
   // Blocks are never moved, so a record's pointer stays valid, and the arena
   // grows without copying what it holds.
-  if (blocks_.empty() || block_size_ - block_used_ < needed) {
-    block_size_ = std::max(kArenaBlock, needed);
-    blocks_.push_back(std::make_unique<char[]>(block_size_));
+  if (blocks_.empty() || blocks_.back().size - block_used_ < needed) {
+    const size_t size = std::max(kArenaBlock, needed);
+    blocks_.push_back({static_cast<char*>(AllocateLarge(size)), size});
     block_used_ = 0;
   }
-  char* text = blocks_.back().get() + block_used_;
+  char* text = blocks_.back().text + block_used_;
   Record record{text, {}, uid, gid};
   for (size_t i = 0; i < 4; ++i) {
     std::memcpy(text, fields[i].data(), fields[i].size());
@@ -126,18 +168,36 @@ UserTable::Row UserTable::RowOf(std::uint32_t index) const {
   return {fields[0], fields[1], fields[2], fields[3], record.uid, record.gid};
 }
 
-bool UserTable::IsRepeatedName(size_t i) const { return repeated_[order_[i]]; }
+void UserTable::Prefetch(size_t i) const {
+  // The record well ahead, and the text of one nearer (its record is cached
+  // by then).
+  constexpr size_t kRecordAhead = 16;
+  constexpr size_t kTextAhead = 8;
+  if (i + kRecordAhead < order_.size()) __builtin_prefetch(&records_[order_[i + kRecordAhead]]);
+  if (i + kTextAhead < order_.size()) {
+    const char* text = records_[order_[i + kTextAhead]].text;
+    __builtin_prefetch(text);
+    __builtin_prefetch(text + 64);
+  }
+}
+
+bool UserTable::IsRepeatedName(size_t i) const {
+  if (repeated_.size() != records_.size()) MarkRepeatedNames();
+  return repeated_[order_[i]];
+}
 
 void UserTable::Sort(std::string_view order) {
   if (order == "SORT_BY_UID") {
-    // uid above, database position below: one sort of plain numbers that
-    // keeps equal uids in database order.
-    std::vector<std::uint64_t> keys(records_.size());
-    for (std::uint32_t i = 0; i < keys.size(); ++i) {
-      keys[i] = (std::uint64_t{records_[i].uid} << 32) | i;
+    // Radix sort on the uid, a byte at a time from the lowest: linear in the
+    // number of accounts, and stable, so equal uids keep database order.
+    LargeVector<std::uint32_t> other(order_.size());
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+      size_t counts[257] = {};
+      for (std::uint32_t index : order_) ++counts[((records_[index].uid >> shift) & 0xFF) + 1];
+      for (size_t byte = 1; byte < 257; ++byte) counts[byte] += counts[byte - 1];
+      for (std::uint32_t index : order_) other[counts[(records_[index].uid >> shift) & 0xFF]++] = index;
+      order_.swap(other);
     }
-    std::sort(keys.begin(), keys.end());
-    for (size_t i = 0; i < keys.size(); ++i) order_[i] = static_cast<std::uint32_t>(keys[i]);
   } else if (order == "SORT_BY_NAME") {
     // std::string_view compares bytes as unsigned char, so EUC-JP names sort last.
     std::stable_sort(order_.begin(), order_.end(), [this](std::uint32_t a, std::uint32_t b) {
@@ -146,24 +206,23 @@ void UserTable::Sort(std::string_view order) {
   }
 }
 
-void UserTable::MarkRepeatedNames() {
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> hashes(records_.size());
-  for (std::uint32_t i = 0; i < hashes.size(); ++i) hashes[i] = {HashOf(RowOf(i).name), i};
-  std::sort(hashes.begin(), hashes.end());
+void UserTable::MarkRepeatedNames() const {
+  // Open addressing on the names' hashes: one pass, no index kept after.
+  size_t slots = 1;
+  while (slots < records_.size() * 2) slots <<= 1;
+  constexpr std::uint32_t kEmpty = UINT32_MAX;
+  LargeVector<std::uint32_t> table(slots, kEmpty);
   repeated_.assign(records_.size(), false);
-  for (size_t run = 0; run < hashes.size();) {
-    size_t end = run + 1;
-    while (end < hashes.size() && hashes[end].first == hashes[run].first) ++end;
-    // Within a run of equal hashes, compare the names themselves.
-    for (size_t a = run; a < end; ++a) {
-      for (size_t b = a + 1; b < end; ++b) {
-        if (RowOf(hashes[a].second).name == RowOf(hashes[b].second).name) {
-          repeated_[hashes[a].second] = true;
-          repeated_[hashes[b].second] = true;
-        }
-      }
+  for (std::uint32_t record = 0; record < records_.size(); ++record) {
+    const std::string_view name = RowOf(record).name;
+    size_t slot = HashOf(name) & (slots - 1);
+    while (table[slot] != kEmpty && RowOf(table[slot]).name != name) slot = (slot + 1) & (slots - 1);
+    if (table[slot] == kEmpty) {
+      table[slot] = record;
+    } else {
+      repeated_[table[slot]] = true;
+      repeated_[record] = true;
     }
-    run = end;
   }
 }
 
@@ -175,7 +234,6 @@ const UserTable& AllUsers() {
       table.Add(name, uid, gid, gecos, dir, shell);
     });
     table.Sort(Setting("SORT"));
-    table.MarkRepeatedNames();
   }
   return *LoadedUsers();
 }

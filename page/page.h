@@ -33,10 +33,28 @@ void PrintMessagePage(std::string message, bool back_link);
 std::string Html(std::string_view value);
 // Standard output gets a 64 KiB buffer; called once at start.
 void UseLargeOutputBuffer();
-// Text, an escaped value, a decimal number, written into that buffer.
-void Put(std::string_view text);
-void PutHtml(std::string_view value);
-void PutUnsigned(std::uint64_t value);
+
+// Collects the many small pieces of a list's rows and hands them to
+// standard output in large pieces. Whatever the page writes with stdio
+// before it must come before it is made, and what comes after must wait
+// until it is flushed or gone.
+class RowWriter {
+ public:
+  static constexpr size_t kSize = size_t{64} * 1024;
+  RowWriter() = default;
+  RowWriter(const RowWriter&) = delete;
+  RowWriter& operator=(const RowWriter&) = delete;
+  ~RowWriter();
+  void Put(std::string_view text);
+  // The value escaped as Html escapes it, without a copy.
+  void PutHtml(std::string_view value);
+  void PutUnsigned(std::uint64_t value);
+  void Flush();
+
+ private:
+  char buffer_[kSize];
+  size_t used_ = 0;
+};
 
 // printf into a string of any length (messages built before a page exists).
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -11,54 +11,54 @@ namespace orvanta {
 
 namespace {
 
-void PrintHeadingRow() {
-  std::fputs(kUserListHeading1, stdout);
-  std::fputs(kUserListHeading2, stdout);
-  std::fputs(kUserListHeading3, stdout);
-  std::fputs(kUserListHeading4, stdout);
+void PrintHeadingRow(RowWriter& out) {
+  for (const char* piece : {kUserListHeading1, kUserListHeading2, kUserListHeading3,
+                            kUserListHeading4}) {
+    out.Put(piece);
+  }
 }
 
 // An empty cell holds a line break so that the table draws its border.
-void PutTextCell(std::string_view value, std::string_view end) {
+void PutTextCell(RowWriter& out, std::string_view value, std::string_view end) {
   if (value.empty()) {
-    Put("<TD><BR></TD>\n");
+    out.Put("<TD><BR></TD>\n");
     return;
   }
-  Put("<TD NOWRAP>");
-  PutHtml(value);
-  Put(end);
+  out.Put("<TD NOWRAP>");
+  out.PutHtml(value);
+  out.Put(end);
 }
 
-// One row per account: the list's hot path, written straight into the
-// output buffer.
-void PrintUserRow(const UserTable& users, size_t index, const char* selector,
+// One row per account: the list's hot path, escaped straight into the
+// writer's buffer.
+void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, const char* selector,
                   const AccountGuard& guard, const GroupTables& groups) {
   const UserTable::Row user = users[index];
-  Put("<TR><TD>");
+  out.Put("<TR><TD>");
   if (selector != nullptr && !users.IsRepeatedName(index) &&
       guard.MayChange(user.name, user.uid, user.gid)) {
-    Put("<INPUT TYPE=\"");
-    Put(selector);
-    Put("\" NAME=\"NAME\" VALUE=\"");
-    PutHtml(user.name);
-    Put("\">");
+    out.Put("<INPUT TYPE=\"");
+    out.Put(selector);
+    out.Put("\" NAME=\"NAME\" VALUE=\"");
+    out.PutHtml(user.name);
+    out.Put("\">");
   }
-  PutUnsigned(index);
-  Put("</TD>\n<TD>");
-  PutHtml(user.name);
-  Put("</TD>\n<TD>");
-  PutUnsigned(user.uid);
-  Put("</TD>\n<TD>");
-  PutUnsigned(user.gid);
-  Put("(");
-  PutHtml(groups.NameOf(user.gid));
-  Put(")</TD>\n");
-  PutTextCell(user.gecos, "</TD>\n");
-  PutTextCell(user.dir, "</TD>\n");
+  out.PutUnsigned(index);
+  out.Put("</TD>\n<TD>");
+  out.PutHtml(user.name);
+  out.Put("</TD>\n<TD>");
+  out.PutUnsigned(user.uid);
+  out.Put("</TD>\n<TD>");
+  out.PutUnsigned(user.gid);
+  out.Put("(");
+  out.PutHtml(groups.NameOf(user.gid));
+  out.Put(")</TD>\n");
+  PutTextCell(out, user.gecos, "</TD>\n");
+  PutTextCell(out, user.dir, "</TD>\n");
   if (user.shell.empty()) {
-    Put("<TD><BR></TD>\n\n");
+    out.Put("<TD><BR></TD>\n\n");
   } else {
-    PutTextCell(user.shell, "</TD></TR>\n\n");
+    PutTextCell(out, user.shell, "</TD></TR>\n\n");
   }
 }
 
@@ -87,9 +87,13 @@ void PrintUserList(UserListMode mode) {
       selector = "CHECKBOX";
       break;
   }
-  for (size_t index = 0; index < users.size(); ++index) {
-    if (index % kRowsPerHeading == 0) PrintHeadingRow();
-    PrintUserRow(users, index, selector, guard, groups);
+  {
+    RowWriter out;
+    for (size_t index = 0; index < users.size(); ++index) {
+      users.Prefetch(index);
+      if (index % kRowsPerHeading == 0) PrintHeadingRow(out);
+      PrintUserRow(out, users, index, selector, guard, groups);
+    }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   if (mode == UserListMode::SelectForModify) PrintSelectionFormClosing(SelectionAction::Modify);
