@@ -1,10 +1,12 @@
 // Request handling: what one run of the program is made of.
 //
-//   request.cpp   reads the CGI request into gCGIData and gRequestText
-//   config.cpp    adds the entries of cfg_file.cfg to the same table
-//   snapshot.cpp  copies the account and group databases into memory
-//   setuid_start.cpp  the clean process a set-user-ID run starts from
-//   dispatch.cpp  the entry point, the command tables and the one error handler
+//   setuid_start.cpp    the clean process a set-user-ID run starts from
+//   request.cpp         reads the CGI request into gCGIData and gRequestText
+//   config.cpp          adds the entries of cfg_file.cfg to the same table
+//   request_source.cpp  who may send requests: authentication, cross-site POSTs
+//   snapshot.cpp        the account and group databases, read when first needed
+//   error_log.cpp       one-line reports on stderr (the web server's error log)
+//   dispatch.cpp        the entry point, the command tables and the one error handler
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// Operation log: one line per completed change, appended to orvanta.log in
-// the working directory.
+// Operation log: one line per completed change, appended to LOGFILE
+// (default orvanta.log in the working directory).
 #pragma once
 
 #include <ctime>

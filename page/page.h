@@ -1,5 +1,6 @@
 // Page output: the frame every HTML page is written in, the message page,
-// HTML escaping, the log's date format and the forms' validation scripts.
+// writing and HTML escaping, the log's date format, the forms' validation
+// scripts and the same field rules repeated on the server.
 #pragma once
 
 #include <cstddef>
