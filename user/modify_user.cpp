@@ -31,7 +31,8 @@ void ModifyUser() {
   // The selection list offers only accounts above SYSTEMUID; a hand-made
   // request must not reach root's account either.
   const std::string name = Param("NAME");
-  const UserEntry* user = ChangeableUser(FindUsers({name}), name);
+  const FoundUsers found = FindUsers({name});
+  const UserEntry* user = ChangeableUser(found, name);
   if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {
     throw ErrorCode{kErrorUserModFailed};
