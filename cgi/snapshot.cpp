@@ -148,7 +148,7 @@ void UserTable::Add(std::string_view name, std::uint32_t uid, std::uint32_t gid,
   char* text = blocks_.back().text + block_used_;
   Record record{text, {}, uid, gid};
   for (size_t i = 0; i < 4; ++i) {
-    std::memcpy(text, fields[i].data(), fields[i].size());
+    if (!fields[i].empty()) std::memcpy(text, fields[i].data(), fields[i].size());
     text += fields[i].size();
     record.lengths[i] = static_cast<std::uint32_t>(fields[i].size());
   }

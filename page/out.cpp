@@ -57,6 +57,7 @@ void RowWriter::Flush() {
 }
 
 void RowWriter::Put(std::string_view text) {
+  if (text.empty()) return;  // an empty view may carry no pointer for memcpy
   while (text.size() > kSize - used_) {
     const size_t room = kSize - used_;
     std::memcpy(buffer_ + used_, text.data(), room);
