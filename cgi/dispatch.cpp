@@ -10,6 +10,7 @@
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
 #include "group/group.h"
+#include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
 
@@ -37,6 +38,8 @@ const Command kPostCommands[] = {
     {"TOBEMOD", [] { ModifyUser(); }},
     {"GP_WILLBEADD", [] { RegisterGroup(); }},
     {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }},
+    {"GP_TOBEMEM", [] { ChangeMembers(gRequestText); }},
+    {"TOBELOCK", [] { LockUsers(gRequestText); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
@@ -48,6 +51,9 @@ const Command kGetCommands[] = {
     {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},
     {"GADD", [] { PrintGroupAddForm(); }},
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }},
+    {"GMEM", [] { PrintGroupMembers(); }},
+    {"LOCK", [] { PrintLockList(); }},
+    {"LOG", [] { PrintOperationHistory(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 

@@ -1,5 +1,5 @@
 // Group administration: the group list and its deletion form and action,
-// the group registration form and action.
+// the group registration form and action, and the members of a group.
 #pragma once
 
 #include <string>
@@ -7,6 +7,8 @@
 #include "cgi/cgi.h"
 
 namespace orvanta {
+
+class AccountGuard;
 
 enum class GroupListMode { List = 0, SelectForDelete = 2 };
 
@@ -24,5 +26,17 @@ void CheckGroupIdFree();
 // Whether the deletion form offers the group and the action may remove it:
 // above SYSTEMGID and not reserved, and yielded once by the database.
 bool IsChangeableGroup(const GroupEntry& group);
+
+// GET GMEM (group_members.cpp): without GNAME a selector of the groups whose
+// members may be changed; with it the group's members and the accounts that
+// are not, with check boxes for those the action would take.
+void PrintGroupMembers();
+// POST GP_TOBEMEM (change_members.cpp): one row per posted ADDNAME and
+// DELNAME, in request order, each put into or taken out of GNAME.
+void ChangeMembers(const std::string& request_text);
+// Whether people may be put into and taken out of the group: changeable as
+// above, none of the PROTECTED_GROUPS, and a name that usermod -G reads as
+// one group name (not digits only, which it reads as a gid, and no ',').
+bool IsMembershipChangeable(const GroupEntry& group, const AccountGuard& guard);
 
 }  // namespace orvanta

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 
 #include "cgi/cgi.h"
@@ -43,22 +44,38 @@ bool IsOwnLogFile(int fd) {
          (geteuid() != 0 || info.st_uid == 0);
 }
 
-// The process runs as root: never follow a link planted at the log's name,
-// and never wait on a FIFO there before IsOwnLogFile can refuse it. One
-// write per record, so concurrent appends never interleave.
+// One write per record, so concurrent appends never interleave.
 // Returns why the record was not written, or nullptr when it was.
 const char* AppendRecord(const std::string& path, const std::string& record) {
-  const int fd = open(path.c_str(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return "cannot be opened";
   const char* failure = nullptr;
-  if (!IsOwnLogFile(fd)) {
-    failure = "is not a regular file with one link owned by root";
-  } else if (write(fd, record.data(), record.size()) != static_cast<ssize_t>(record.size())) {
+  const int fd = OpenOwnLogFile(path, O_WRONLY | O_APPEND | O_CREAT, failure);
+  if (fd < 0) return failure;
+  if (write(fd, record.data(), record.size()) != static_cast<ssize_t>(record.size())) {
     failure = "could not be written";
   }
   close(fd);
   return failure;
+}
+
+std::string RecordOf(std::string_view code, const std::string& name, const std::string& address,
+                     const std::string& stamp) {
+  return std::string(code) + "," + OneLine(name) + "," + OneLine(address) + "," + stamp + "\n";
+}
+
+std::string Stamp() {
+  char stamp[1024];
+  FormatDateTime(stamp);
+  return stamp;
+}
+
+bool AppendToLog(const std::string& record) {
+  const std::string path = OperationLogPath();
+  const char* failure = AppendRecord(path, record);
+  if (failure == nullptr) return true;
+  // The change was made: only the record is lost, and someone must know.
+  ErrorLogLine("record lost: " + Printable(path) + " " + failure + ": " +
+               Printable(record.substr(0, record.size() - 1)));
+  return false;
 }
 
 OperationLogWriter& ActiveLogWriter() {
@@ -68,35 +85,46 @@ OperationLogWriter& ActiveLogWriter() {
 
 }  // namespace
 
+std::string OperationLogPath() {
+  const std::string& setting = Setting("LOGFILE");
+  return setting.empty() ? kOperationLogName : setting;
+}
+
+// The process runs as root: never follow a link planted at the log's name,
+// and never wait on a FIFO there before IsOwnLogFile can refuse it.
+int OpenOwnLogFile(const std::string& path, int access, const char*& failure) {
+  const int fd = open(path.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    failure = "cannot be opened";
+    return -1;
+  }
+  if (!IsOwnLogFile(fd)) {
+    close(fd);
+    failure = "is not a regular file with one link owned by root";
+    errno = 0;
+    return -1;
+  }
+  return fd;
+}
+
 void SetOperationLogWriter(OperationLogWriter writer) { ActiveLogWriter() = std::move(writer); }
 
 std::string FormatOperationRecord(const std::string& command, const std::string& name,
                                   const std::string& address, const std::string& stamp) {
-  std::string record;
   for (const Operation& operation : kOperations) {
-    if (command == operation.command) {
-      record += operation.code;
-      record += "," + OneLine(name) + ",";
-    }
+    if (command == operation.command) return RecordOf(operation.code, name, address, stamp);
   }
-  record += OneLine(address) + "," + stamp + "\n";
-  return record;
+  return OneLine(address) + "," + stamp + "\n";
 }
 
 bool WriteOperationLog(std::string name) {
   if (ActiveLogWriter()) return ActiveLogWriter()(name);
-  const std::string& setting = Setting("LOGFILE");
-  const std::string path = setting.empty() ? kOperationLogName : setting;
-  char stamp[1024];
-  FormatDateTime(stamp);
-  const std::string record =
-      FormatOperationRecord(Param("COMMAND"), name, Param("REMOTE_ADDR"), stamp);
-  const char* failure = AppendRecord(path, record);
-  if (failure == nullptr) return true;
-  // The change was made: only the record is lost, and someone must know.
-  ErrorLogLine("record lost: " + Printable(path) + " " + failure + ": " +
-               Printable(record.substr(0, record.size() - 1)));
-  return false;
+  return AppendToLog(FormatOperationRecord(Param("COMMAND"), name, Param("REMOTE_ADDR"), Stamp()));
+}
+
+bool WriteOperationLog(std::string_view code, std::string name) {
+  if (ActiveLogWriter()) return ActiveLogWriter()(name);
+  return AppendToLog(RecordOf(code, name, Param("REMOTE_ADDR"), Stamp()));
 }
 
 }  // namespace orvanta

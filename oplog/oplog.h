@@ -1,10 +1,11 @@
 // Operation log: one line per completed change, appended to LOGFILE
-// (default orvanta.log in the working directory).
+// (default orvanta.log in the working directory), and the page that shows it.
 #pragma once
 
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace orvanta {
 
@@ -16,11 +17,27 @@ inline constexpr char kOperationLogName[] = "orvanta.log";
 // be opened or is not a regular file with one link (owned by root when the
 // program runs as root).
 bool WriteOperationLog(std::string name);
+// The same record with the code given: the actions whose rows are different
+// operations (MADD and MDEL, LOCK and UNLOCK) name it per row.
+bool WriteOperationLog(std::string_view code, std::string name);
 
 // Replaces the log writer (the fuzz targets record the names instead of
 // appending them); an empty function restores the file.
 using OperationLogWriter = std::function<bool(const std::string& name)>;
 void SetOperationLogWriter(OperationLogWriter writer);
+
+// The log's path: LOGFILE, or kOperationLogName when it names none.
+std::string OperationLogPath();
+// Opens the log with `access` (open(2) flags) as every user of it must:
+// never through a symbolic link, never waiting on a FIFO, and only a
+// regular file with one link (owned by root when the program runs as root).
+// Returns -1 and why in `failure` otherwise; errno is then open's when the
+// file could not be opened at all, else 0.
+int OpenOwnLogFile(const std::string& path, int access, const char*& failure);
+
+// GET LOG (history_page.cpp): the log newest first, a page of records
+// before the offset FROM, only those of NAME when it is given.
+void PrintOperationHistory();
 
 // The record for a given COMMAND, name, address and time stamp.
 std::string FormatOperationRecord(const std::string& command, const std::string& name,

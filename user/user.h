@@ -1,6 +1,6 @@
 // User administration: the user list and its selection forms, the
 // registration and modification forms, and the registration, modification
-// and deletion actions with their checks and password hashing.
+// and deletion actions with their checks and password hashing; locking.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,8 @@ class AccountGuard {
  public:
   AccountGuard();
   bool MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid) const;
+  // Whether the gid is one of the PROTECTED_GROUPS': nobody is put into it.
+  bool ProtectsGroup(std::uint32_t gid) const { return protected_gids_.count(gid) != 0; }
 
  private:
   std::uint32_t threshold_;
@@ -44,6 +46,10 @@ class AccountGuard {
 // The one entry of the name when AccountGuard lets it be changed; nullptr
 // when there is none, more than one, or it is protected.
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
+// The same with a guard made once for all the names of a request (making one
+// reads every group).
+const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
+                                const AccountGuard& guard);
 
 // Checks of the actions (user_checks.cpp); each throws ErrorCode 0 with
 // gErrorMessage set when the request may not go on.
@@ -70,6 +76,13 @@ void SetNewHomeStep(NewHomeStep step);
 void ModifyUser();
 // POST WILLBEDEL (delete_users.cpp): one NAME field per ticked row.
 void DeleteUsers(const std::string& request_text);
+
+// GET LOCK (lock_list.cpp): the accounts above SYSTEMUID with their lock
+// state, check boxes for those the action would take.
+void PrintLockList();
+// POST TOBELOCK (lock_users.cpp): locks (ACTION=LOCK) or unlocks
+// (ACTION=UNLOCK) every posted NAME, one row each, in request order.
+void LockUsers(const std::string& request_text);
 
 // Password hashing (password.cpp)
 // CRYPT_METHOD: missing, empty or DES is traditional DES with a salt from

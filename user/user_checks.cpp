@@ -78,11 +78,14 @@ bool AccountGuard::MayChange(std::string_view name, std::uint32_t uid, std::uint
 }
 
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name) {
+  return ChangeableUser(found, name, AccountGuard());
+}
+
+const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
+                                const AccountGuard& guard) {
   // A name the database yields twice has no Single entry.
   const UserEntry* user = found.Single(name);
-  if (user == nullptr || !AccountGuard().MayChange(user->name, user->uid, user->gid)) {
-    return nullptr;
-  }
+  if (user == nullptr || !guard.MayChange(user->name, user->uid, user->gid)) return nullptr;
   return user;
 }
 

@@ -56,6 +56,8 @@ TEST_F(OriginTest, RefusesEveryPostFromAnotherSite) {
       "COMMAND=WILLBEDEL&NAME=taro",
       "COMMAND=GP_WILLBEADD&GNAME=devops&GID=",
       "COMMAND=GP_WILLBEDEL&GNAME=devel",
+      "COMMAND=GP_TOBEMEM&GNAME=devel&ADDNAME=taro",
+      "COMMAND=TOBELOCK&NAME=taro&ACTION=LOCK",
       "COMMAND=DEFAULT",
       "COMMAND=NOSUCH",
   };

@@ -301,7 +301,7 @@ class ToolTree {
     WriteEtc("group", GroupText(kGroups), 0644);
     WriteEtc("shadow", ShadowText(kAccounts), 0600);
     WriteEtc("gshadow", GshadowText(kGroups), 0600);
-    box.SetAccountFiles(root_ + "/etc/passwd", root_ + "/etc/group");
+    box.SetAccountFiles(root_ + "/etc/passwd", root_ + "/etc/group", root_ + "/etc/shadow");
     Configure("");
   }
 
@@ -694,6 +694,66 @@ TEST_F(RealToolsTest, DeletesGroupsInRequestOrder) {
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
   ExpectLog(tree.Log(), {"GDEL,staff"}, from, to);
   EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=GVIEW")).out), Utf8(GroupListPage(left)));
+}
+
+// The text with one line replaced (the line must be there).
+std::string WithLine(const std::string& text, const std::string& line, const std::string& by) {
+  const size_t at = text.find(line);
+  EXPECT_NE(at, std::string::npos) << line;
+  return at == std::string::npos ? text : text.substr(0, at) + by + text.substr(at + line.size());
+}
+
+TEST_F(RealToolsTest, PutsPeopleIntoAGroupAndTakesThemOut) {
+  const ToolTree tree;
+  const std::time_t from = std::time(nullptr);
+  tree.Send("COMMAND=GP_TOBEMEM&GNAME=staff&ADDNAME=taro&ADDNAME=jiro");
+  EXPECT_EQ(tree.Etc("group"),
+            WithLine(GroupText(kGroups), "staff:x:1100:\n", "staff:x:1100:taro,jiro\n"));
+  EXPECT_EQ(tree.Etc("gshadow"),
+            WithLine(GshadowText(kGroups), "staff:!::\n", "staff:!::taro,jiro\n"));
+  const CgiResult result = tree.Send("COMMAND=GP_TOBEMEM&GNAME=staff&DELNAME=taro");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><B><FONT SIZE=\"+1\">"
+                        "グループ(staff)のメンバーを変更しました。</FONT></B></CAPTION>\n"
+                        "<TR BGCOLOR=\"#D0D0FF\"><TH>ユーザー名</TH><TH>変更</TH><TH>結果</TH></TR>\n"
+                        "<TR BGCOLOR=\"#FFFFFF\"><TD>taro</TD><TD>削除</TD><TD>削除しました。</TD>"
+                        "</TR>\n</TABLE>\n")));
+  EXPECT_EQ(tree.Etc("group"),
+            WithLine(GroupText(kGroups), "staff:x:1100:\n", "staff:x:1100:jiro\n"));
+  EXPECT_EQ(tree.Etc("gshadow"), WithLine(GshadowText(kGroups), "staff:!::\n", "staff:!::jiro\n"));
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  ExpectLog(tree.Log(), {"MADD,taro:staff", "MADD,jiro:staff", "MDEL,taro:staff"}, from, to);
+  // The group page reads the member list the tool wrote.
+  const std::string page = tree.box.Run(Get("COMMAND=GMEM&GNAME=staff")).out;
+  EXPECT_NE(page.find("NAME=\"DELNAME\" VALUE=\"jiro\""), std::string::npos);
+  EXPECT_NE(page.find("NAME=\"ADDNAME\" VALUE=\"taro\""), std::string::npos);
+}
+
+TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
+  const ToolTree tree;
+  const std::string hash =
+      "$y$j9T$F5Jx5fExrKuPp53xLKQ..1$X3DX6M94c7o7TNuedaLIdQXqHabOxnxiMaoT.tChIA";
+  const std::string open_line = "taro:" + hash + ":19000:0:99999:7:::\n";
+  const std::string shadow = WithLine(ShadowText(kAccounts), ShadowLine("taro"), open_line);
+  tree.box.WriteFile("root/etc/shadow", shadow);
+  // taro's row of the lock list, from its check box to its state.
+  const auto taro_row = [&] {
+    const std::string page = Utf8(tree.box.Run(Get("COMMAND=LOCK")).out);
+    const size_t row = page.find("VALUE=\"taro\"");
+    return row == std::string::npos ? "" : page.substr(row, page.find("</TR>", row) - row);
+  };
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能</TD>")) << taro_row();
+  const std::time_t from = std::time(nullptr);
+  tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
+  EXPECT_EQ(tree.Etc("shadow"),
+            WithLine(shadow, open_line, "taro:!" + hash + ":19000:0:99999:7:::\n"));
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中</TD>")) << taro_row();
+  tree.Send("COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(tree.Etc("shadow"), shadow);
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  ExpectLog(tree.Log(), {"LOCK,taro", "UNLOCK,taro"}, from, to);
 }
 
 }  // namespace

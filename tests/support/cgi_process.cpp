@@ -50,6 +50,7 @@ CgiSandbox::CgiSandbox() {
   dir_ = made;
   chmod(dir_.c_str(), 0755);
   SetAccounts("root:x:0:0:root:/root:/bin/bash\n", "root:x:0:\n");
+  SetShadow("");
 }
 
 CgiSandbox::~CgiSandbox() {
@@ -79,9 +80,11 @@ void CgiSandbox::SetAccounts(const std::string& passwd, const std::string& group
   WriteFile("test.group", group);
 }
 
-void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::string& group_path) {
+void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::string& group_path,
+                                 const std::string& shadow_path) {
   passwd_path_ = passwd_path;
   group_path_ = group_path;
+  shadow_path_ = shadow_path;
 }
 
 std::string CgiSandbox::AddRecordingTool(const std::string& name, int exit_code) const {
@@ -116,7 +119,10 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
                                   "NSS_WRAPPER_PASSWD=" +
                                       (passwd_path_.empty() ? PathOf("test.passwd") : passwd_path_),
                                   "NSS_WRAPPER_GROUP=" +
-                                      (group_path_.empty() ? PathOf("test.group") : group_path_)};
+                                      (group_path_.empty() ? PathOf("test.group") : group_path_),
+                                  "NSS_WRAPPER_SHADOW=" + (shadow_path_.empty()
+                                                               ? PathOf("test.shadow")
+                                                               : shadow_path_)};
   if (request.method) env.push_back("REQUEST_METHOD=" + *request.method);
   if (request.query) env.push_back("QUERY_STRING=" + *request.query);
   if (request.content_length) {

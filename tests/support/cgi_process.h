@@ -43,10 +43,15 @@ class CgiSandbox {
   void SetConfig(const std::string& content) const { WriteFile("cfg_file.cfg", content); }
   // passwd(5) and group(5) lines served through nss_wrapper.
   void SetAccounts(const std::string& passwd, const std::string& group) const;
+  // shadow(5) lines served through nss_wrapper (none until set: the host's
+  // shadow is never read).
+  void SetShadow(const std::string& shadow) const { WriteFile("test.shadow", shadow); }
   // Has nss_wrapper serve these files instead, from the next Run on (for
-  // example the etc/passwd and etc/group of a tree that real account tools
-  // edit with --prefix); SetAccounts then writes files that are not read.
-  void SetAccountFiles(const std::string& passwd_path, const std::string& group_path);
+  // example the etc/passwd, etc/group and etc/shadow of a tree that real
+  // account tools edit with --prefix); SetAccounts and SetShadow then write
+  // files that are not read. An empty shadow path keeps test.shadow.
+  void SetAccountFiles(const std::string& passwd_path, const std::string& group_path,
+                       const std::string& shadow_path = "");
 
   // A stand-in host tool: records each call's arguments (one per line,
   // then a line "--") in NAME.calls and exits with `exit_code`. Returns its path.
@@ -62,6 +67,7 @@ class CgiSandbox {
   std::string dir_;
   std::string passwd_path_;  // empty: test.passwd of this directory
   std::string group_path_;   // empty: test.group of this directory
+  std::string shadow_path_;  // empty: test.shadow of this directory
 };
 
 // GET with a query string; POST with a body.

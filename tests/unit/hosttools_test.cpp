@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
 
 namespace orvanta {
@@ -36,9 +37,20 @@ TEST(ShellQuotedBody, KeepsTheQuotedTextOneWord) {
   EXPECT_EQ(ShellQuotedBody("a b $x"), "a b $x");
 }
 
+// The real runner takes the change lock at its first run: keep the lock
+// file out of whatever directory the tests are started in.
+void LockFileInTempDir() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/orvanta-lock-XXXXXX";
+    return std::string(mkdtemp(pattern));
+  }();
+  SetParam("LOCKFILE", dir + "/orvanta.lock");
+}
+
 // Every byte from 1 to 255, and nasty combinations, survive the real shell
 // as one argument.
 TEST(ShellWord, RoundTripsThroughTheShell) {
+  LockFileInTempDir();
   std::string every_byte;
   for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
   const std::vector<std::string> values = {every_byte, "'", "''", "'\\''", "a'b'c", " ", "\\",
@@ -58,6 +70,7 @@ TEST(ShellWord, RoundTripsThroughTheShell) {
 }
 
 TEST(RunCommandLine, ReturnsTheWaitStatusAndResetsTheEnvironment) {
+  LockFileInTempDir();
   EXPECT_EQ(RunCommandLine("true"), 0);
   EXPECT_NE(RunCommandLine("exit 3"), 0);
   EXPECT_NE(RunCommandLine("/nonexistent/tool"), 0);

@@ -1,0 +1,117 @@
+// POST GP_TOBEMEM: puts every posted ADDNAME into GNAME and takes every
+// posted DELNAME out of it with usermod, one result row per field, in
+// request order.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "cgi/cgi.h"
+#include "group/group.h"
+#include "group/members_texts.h"
+#include "hosttools/hosttools.h"
+#include "oplog/oplog.h"
+#include "page/page.h"
+#include "user/user.h"
+
+namespace orvanta {
+
+namespace {
+
+struct Direction {
+  const char* field;   // the request's field
+  const char* option;  // usermod's options before the group
+  const char* label;
+  const char* done;
+  const char* code;  // of the log record
+};
+
+constexpr Direction kDirections[] = {
+    {"ADDNAME", " -a -G ", kMemberAddLabel, kMemberAdded, "MADD"},
+    {"DELNAME", " -r -G ", kMemberRemoveLabel, kMemberRemoved, "MDEL"},
+};
+
+const Direction* DirectionOf(const std::string& field) {
+  for (const Direction& direction : kDirections) {
+    if (field == direction.field) return &direction;
+  }
+  return nullptr;
+}
+
+// What one request asks for: the group (nullptr when it may not be
+// changed), the accounts it names, and the names posted in both directions.
+struct MemberRequest {
+  const GroupEntry* group = nullptr;
+  AccountGuard guard;
+  FoundUsers found;
+  std::set<std::string, std::less<>> both_ways;
+  std::set<std::string> done;  // names already acted on
+};
+
+const GroupEntry* ChangeableGroupNamed(const std::string& name, const AccountGuard& guard) {
+  const auto& by_name = AllGroups().by_name;
+  const auto found = by_name.find(name);
+  if (found == by_name.end() || !IsMembershipChangeable(found->second, guard)) return nullptr;
+  return &found->second;
+}
+
+void PrintRow(const std::string& name, const Direction& direction, const char* outcome) {
+  std::printf(kMemberRowFormat, Html(name).c_str(), direction.label, outcome);
+}
+
+void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
+  if (request.group == nullptr || request.both_ways.count(name) != 0 ||
+      ChangeableUser(request.found, name, request.guard) == nullptr) {
+    PrintRow(name, direction, kMemberChangeRefused);
+    return;
+  }
+  // A name posted again was dealt with by its first row; without a tool
+  // setting the line would start with the request's values.
+  const bool first = request.done.insert(name).second;
+  const std::string& tool = Setting("USERMOD");
+  if (first && !tool.empty() &&
+      RunCommandLine(tool + direction.option + ShellWord(request.group->name) + " " +
+                     ShellWord(name)) == 0) {
+    PrintRow(name, direction, direction.done);
+    WriteOperationLog(direction.code, name + ":" + request.group->name);
+  } else {
+    PrintRow(name, direction, kMemberChangeFailed);
+  }
+}
+
+}  // namespace
+
+bool IsMembershipChangeable(const GroupEntry& group, const AccountGuard& guard) {
+  const std::string& name = group.name;
+  const bool digits_only =
+      std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !digits_only && name.find(',') == std::string::npos && IsChangeableGroup(group) &&
+         !guard.ProtectsGroup(group.gid);
+}
+
+void ChangeMembers(const std::string& request_text) {
+  MemberRequest request;
+  request.group = ChangeableGroupNamed(Param("GNAME"), request.guard);
+  // One pass over the database for all the names, however many.
+  std::set<std::string, std::less<>> names;
+  std::map<std::string, const Direction*> first_direction;
+  ForEachPair(request_text, [&](const std::string& field, const std::string& value) {
+    const Direction* direction = DirectionOf(field);
+    if (direction == nullptr) return;
+    names.insert(value);
+    const auto [entry, first] = first_direction.emplace(value, direction);
+    if (!first && entry->second != direction) request.both_ways.insert(value);
+  });
+  request.found = FindUsers(names);
+
+  PrintPageHeader();
+  std::printf(kMembersChangedCaption, Html(Param("GNAME")).c_str());
+  std::fputs(kMembersChangedHeading, stdout);
+  ForEachPair(request_text, [&](const std::string& field, const std::string& value) {
+    if (const Direction* direction = DirectionOf(field)) ChangeOne(value, *direction, request);
+  });
+  std::fputs("</TABLE>\n", stdout);
+  PrintPageFooter();
+}
+
+}  // namespace orvanta

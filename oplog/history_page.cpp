@@ -1,0 +1,355 @@
+// GET LOG: the operation log newest first, a page of records at a time,
+// optionally only one person's. The log is read backwards from the page's
+// end in blocks, so the newest page costs the same few reads for a log of
+// any size; only a name filter, or the way to a newer page, reads further.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cgi/cgi.h"
+#include "oplog/history_texts.h"
+#include "oplog/oplog.h"
+#include "page/page.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr size_t kRecordsPerPage = 100;
+constexpr std::uint64_t kBlockSize = std::uint64_t{64} * 1024;
+
+struct OperationWords {
+  std::string_view code;
+  const char* words;
+};
+
+constexpr std::array<OperationWords, 9> kOperationWords = {{
+    {"ADD", kOperationAdd},
+    {"MOD", kOperationModify},
+    {"DEL", kOperationDelete},
+    {"GADD", kOperationGroupAdd},
+    {"GDEL", kOperationGroupDelete},
+    {"MADD", kOperationMemberAdd},
+    {"MDEL", kOperationMemberDelete},
+    {"LOCK", kOperationLock},
+    {"UNLOCK", kOperationUnlock},
+}};
+
+// Membership records name "person:group"; a filter on the person finds them.
+constexpr std::array<std::string_view, 2> kMembershipCodes = {"MADD", "MDEL"};
+
+// One line of the log. The name may hold commas, so the code ends at the
+// first comma and the address and time are counted from the end. A line
+// with fewer than three commas is a name alone: the whole line.
+struct Record {
+  std::string_view time, code, name, address;
+};
+
+Record ParseRecord(std::string_view line) {
+  Record whole;
+  whole.name = line;
+  const size_t first = line.find(',');
+  const size_t last = line.rfind(',');
+  if (first == std::string_view::npos || last == first) return whole;
+  const size_t before_last = line.rfind(',', last - 1);
+  if (before_last == first) return whole;
+  return {.time = line.substr(last + 1),
+          .code = line.substr(0, first),
+          .name = line.substr(first + 1, before_last - first - 1),
+          .address = line.substr(before_last + 1, last - before_last - 1)};
+}
+
+bool Matches(const Record& record, std::string_view name) {
+  if (name.empty() || record.name == name) return true;
+  const bool membership = std::find(kMembershipCodes.begin(), kMembershipCodes.end(),
+                                    record.code) != kMembershipCodes.end();
+  return membership && record.name.substr(0, record.name.find(':')) == name;
+}
+
+// Reads `size` bytes at `offset`; false when the file ends first (it may
+// have been cut short since it was opened) or a read fails.
+bool ReadAt(int fd, std::uint64_t offset, size_t size, std::string& out) {
+  out.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got =
+        pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + done));
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// The lines before a position, the last first, out of one block read per
+// 64 KiB of log; a line longer than a block is read on its own.
+class BackwardLines {
+ public:
+  BackwardLines(int fd, std::uint64_t position) : fd_(fd), position_(position) {}
+
+  std::uint64_t position() const { return position_; }
+
+  // Moves the position back to the end of the line it falls in, unless it
+  // is at the end of the file or of a line already.
+  bool AlignToLineEnd(std::uint64_t size) {
+    if (position_ == size || position_ == 0) return true;
+    if (!Load(position_)) return false;
+    if (block_.back() == '\n') return true;
+    const std::optional<std::uint64_t> start = LineStart(position_);
+    if (start) position_ = *start;
+    return start.has_value();
+  }
+
+  // The line before the position, without its '\n', and where it starts;
+  // moves the position there. False at the start of the file.
+  bool Previous(std::string& line, std::uint64_t& start) {
+    if (position_ == 0) return false;
+    if (!Holds(position_) && !Load(position_)) return false;
+    const std::optional<std::uint64_t> found = LineStart(position_);
+    if (!found) return false;
+    start = *found;
+    const size_t length = static_cast<size_t>(position_ - start);
+    if (start >= block_start_ && Holds(position_)) {
+      line.assign(block_, static_cast<size_t>(start - block_start_), length);
+    } else if (!ReadAt(fd_, start, length, line)) {
+      return false;
+    }
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    position_ = start;
+    return true;
+  }
+
+ private:
+  // Whether the block holds the bytes from its start up to `end`.
+  bool Holds(std::uint64_t end) const {
+    return end > block_start_ && end <= block_start_ + block_.size();
+  }
+
+  // The block of up to kBlockSize bytes that ends at `end`.
+  bool Load(std::uint64_t end) {
+    block_start_ = end > kBlockSize ? end - kBlockSize : 0;
+    return ReadAt(fd_, block_start_, static_cast<size_t>(end - block_start_), block_);
+  }
+
+  // Where the line whose last byte lies at end - 1 starts: just past the
+  // '\n' before that byte, or at the start of the file.
+  std::optional<std::uint64_t> LineStart(std::uint64_t end) {
+    for (std::uint64_t limit = end - 1; limit > 0; limit = block_start_) {
+      if (!Holds(limit) && !Load(limit)) return std::nullopt;
+      const void* newline = memrchr(block_.data(), '\n', static_cast<size_t>(limit - block_start_));
+      if (newline != nullptr) {
+        return block_start_ +
+               static_cast<std::uint64_t>(static_cast<const char*>(newline) - block_.data()) + 1;
+      }
+    }
+    return std::uint64_t{0};
+  }
+
+  int fd_;
+  std::uint64_t position_;
+  std::string block_;
+  std::uint64_t block_start_ = 0;
+};
+
+// Calls `handle` with each line from `from` up to `size` (without its
+// '\n') and the offset just past it, while it returns true.
+void ForEachLineAfter(int fd, std::uint64_t from, std::uint64_t size,
+                      const std::function<bool(std::string_view, std::uint64_t)>& handle) {
+  std::string text;  // the bytes from `start` read and not yet handed out
+  std::string block;
+  std::uint64_t start = from;
+  for (std::uint64_t offset = from; offset < size;) {
+    const size_t length = static_cast<size_t>(std::min(kBlockSize, size - offset));
+    if (!ReadAt(fd, offset, length, block)) return;
+    offset += length;
+    text += block;
+    size_t begin = 0;
+    for (;;) {
+      const size_t newline = text.find('\n', begin);
+      // The last line of a file need not end in '\n'.
+      const size_t stop = newline != std::string::npos ? newline + 1
+                          : offset == size             ? text.size()
+                                                       : begin;
+      if (stop == begin) break;
+      std::string_view line(text.data() + begin, stop - begin);
+      if (line.back() == '\n') line.remove_suffix(1);
+      if (!handle(line, start + stop)) return;
+      begin = stop;
+    }
+    text.erase(0, begin);
+    start += begin;
+  }
+}
+
+// What one page shows: its records newest first, and where the pages next
+// to it end (nullopt for the newest page, which follows the end of the log).
+struct HistoryPage {
+  std::vector<std::string> lines;
+  bool has_older = false;
+  std::uint64_t older_from = 0;
+  bool has_newer = false;
+  std::optional<std::uint64_t> newer_from;
+};
+
+// FROM as the offset the page ends at: the end of the file when it is
+// missing, 0, past the end or not a number.
+std::uint64_t PageEnd(const std::string& text, std::uint64_t size) {
+  std::uint64_t value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value == 0 || value > size) return size;
+  return value;
+}
+
+// The records before `from`, newest first, and whether one more matches.
+void CollectOlder(int fd, std::uint64_t size, std::uint64_t& from, std::string_view name,
+                  HistoryPage& page) {
+  BackwardLines lines(fd, from);
+  if (!lines.AlignToLineEnd(size)) return;
+  from = lines.position();
+  std::string line;
+  std::uint64_t start = 0;
+  while (lines.Previous(line, start)) {
+    if (!Matches(ParseRecord(line), name)) continue;
+    if (page.lines.size() == kRecordsPerPage) {
+      page.has_older = true;
+      return;
+    }
+    page.lines.push_back(line);
+    page.older_from = start;
+  }
+}
+
+// Whether records after `from` match, and where the page of the next
+// kRecordsPerPage of them ends; fewer make the newest page.
+void FindNewer(int fd, std::uint64_t size, std::uint64_t from, std::string_view name,
+               HistoryPage& page) {
+  size_t found = 0;
+  ForEachLineAfter(fd, from, size, [&](std::string_view line, std::uint64_t end) {
+    if (!Matches(ParseRecord(line), name)) return true;
+    page.has_newer = true;
+    if (++found < kRecordsPerPage) return true;
+    page.newer_from = end;
+    return false;
+  });
+}
+
+// The page of the log that FROM and NAME ask for; an empty page when there
+// is no log, and also, with a line on stderr, when it may not be read.
+HistoryPage ReadHistoryPage(std::string_view name) {
+  HistoryPage page;
+  const std::string path = OperationLogPath();
+  const char* failure = nullptr;
+  const int fd = OpenOwnLogFile(path, O_RDONLY, failure);
+  if (fd < 0) {
+    if (errno != ENOENT) ErrorLogLine("history not shown: " + Printable(path) + " " + failure);
+    return page;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) == 0) {
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    std::uint64_t from = PageEnd(Param("FROM"), size);
+    CollectOlder(fd, size, from, name, page);
+    FindNewer(fd, size, from, name, page);
+  }
+  close(fd);
+  return page;
+}
+
+// Every byte but ASCII letters, digits and "-._~" as %XX.
+std::string UrlEncoded(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       std::string_view("-._~").find(c) != std::string_view::npos;
+    out += plain ? std::string(1, c) : FormatText("%%%02X", static_cast<unsigned char>(c));
+  }
+  return out;
+}
+
+// The link to another page of the history, ready for an HREF.
+std::string HistoryHref(std::optional<std::uint64_t> from, std::string_view name) {
+  std::string href = std::string("./") + kCgiName + "?COMMAND=LOG";
+  if (from) href += "&FROM=" + std::to_string(*from);
+  if (!name.empty()) href += "&NAME=" + UrlEncoded(name);
+  return Html(href);
+}
+
+// A cell of a row; an empty one holds a line break so that its border shows.
+void PutCell(RowWriter& out, std::string_view value, std::string_view end) {
+  if (value.empty()) {
+    out.Put("<TD><BR>");
+  } else {
+    out.Put("<TD NOWRAP>");
+    out.PutHtml(value);
+  }
+  out.Put(end);
+}
+
+void PutOperationCell(RowWriter& out, std::string_view code) {
+  for (const OperationWords& operation : kOperationWords) {
+    if (operation.code == code) {
+      out.Put("<TD NOWRAP>");
+      out.Put(operation.words);
+      out.Put("</TD>\n");
+      return;
+    }
+  }
+  PutCell(out, code, "</TD>\n");
+}
+
+void PutRecordRow(RowWriter& out, const Record& record) {
+  out.Put("<TR>");
+  PutCell(out, record.time, "</TD>\n");
+  PutOperationCell(out, record.code);
+  PutCell(out, record.name, "</TD>\n");
+  PutCell(out, record.address, "</TD></TR>\n\n");
+}
+
+void PrintPageLinks(const HistoryPage& page, std::string_view name) {
+  if (!page.has_newer && !page.has_older) return;
+  if (page.has_newer) {
+    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.newer_from, name).c_str(),
+                kHistoryNewerLink);
+  }
+  if (page.has_older) {
+    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.older_from, name).c_str(),
+                kHistoryOlderLink);
+  }
+  std::fputs("<BR>\n", stdout);
+}
+
+}  // namespace
+
+void PrintOperationHistory() {
+  const std::string& name = Param("NAME");
+  const HistoryPage page = ReadHistoryPage(name);
+  PrintPageHeader();
+  std::printf(kHistoryFilterFormat, kCgiName, Html(name).c_str());
+  std::fputs(kHistoryOpening, stdout);
+  {
+    RowWriter out;
+    out.Put(kHistoryHeading);
+    for (size_t index = 0; index < page.lines.size(); ++index) {
+      if (index > 0 && index % kRowsPerHeading == 0) out.Put(kHistoryHeading);
+      PutRecordRow(out, ParseRecord(page.lines[index]));
+    }
+  }
+  std::fputs("</TABLE>\n<BR>\n", stdout);
+  PrintPageLinks(page, name);
+  PrintPageFooter();
+}
+
+}  // namespace orvanta

@@ -1,0 +1,117 @@
+// The whole request path, environment and body from the input (format in
+// support/request_run.h): every run writes one complete page free of markup
+// from the request, and every command line is the configured tool followed
+// by plain words.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cgi/messages_texts.h"
+#include "tests/fuzz/support/request_run.h"
+#include "tests/fuzz/support/shell_words.h"
+
+namespace {
+
+using orvanta::fuzz::RequestRun;
+using orvanta::fuzz::SplitShellWords;
+
+constexpr std::string_view kPageStatuses[] = {"", "Status: 403 Forbidden\n",
+                                              "Status: 413 Payload Too Large\n"};
+constexpr std::string_view kPageStart = "Content-Type: text/html\n\n<HTML>\n";
+constexpr std::string_view kPageEnd = "</HTML>\n";
+// The seeds and the dictionary plant these in request values; no fixed text
+// of the program, the settings or the accounts holds them. A quote has the
+// request's text on both sides: a value starting or ending in "zq" stands
+// next to the page's own quotes (VALUE="zq1").
+constexpr std::string_view kMarkers[] = {"<zq", "zq\"zq", "zq'zq"};
+
+struct ToolOf {
+  const char* command;
+  const char* setting;
+};
+constexpr ToolOf kTools[] = {{"WILLBEADD", "USERADD"},
+                             {"TOBEMOD", "USERMOD"},
+                             {"WILLBEDEL", "USERDEL"},
+                             {"GP_WILLBEADD", "GROUPADD"},
+                             {"GP_WILLBEDEL", "GROUPDEL"},
+                             {"GP_TOBEMEM", "USERMOD"},
+                             {"TOBELOCK", "USERMOD"}};
+
+size_t Count(std::string_view text, std::string_view piece) {
+  size_t count = 0;
+  for (size_t at = text.find(piece); at != std::string_view::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+bool IsOnePage(std::string_view page) {
+  const bool opened = std::any_of(std::begin(kPageStatuses), std::end(kPageStatuses),
+                                  [&](std::string_view status) {
+                                    return page.starts_with(std::string(status) +
+                                                            std::string(kPageStart));
+                                  });
+  return opened && page.ends_with(kPageEnd) && Count(page, "<HTML>") == 1 &&
+         Count(page, "</HTML>") == 1;
+}
+
+// The words of the tool the run's command configures; empty when none is.
+std::vector<std::string> ToolWords(const RequestRun& run) {
+  for (const ToolOf& tool : kTools) {
+    if (run.command != tool.command) continue;
+    const auto setting = run.settings->find(tool.setting);
+    if (setting == run.settings->end()) return {};
+    return SplitShellWords(setting->second).value_or(std::vector<std::string>{});
+  }
+  return {};
+}
+
+// The tool's words, then at least the account or group name, which is
+// never read as an option.
+bool IsToolLine(const std::string& line, const std::vector<std::string>& tool) {
+  const auto words = SplitShellWords(line);
+  return words && words->size() > tool.size() &&
+         std::equal(tool.begin(), tool.end(), words->begin()) && !words->back().empty() &&
+         words->back().front() != '-';
+}
+
+// A membership record names "NAME:GNAME", and its line ends with GNAME NAME.
+bool IsLastWordOfALine(const std::string& logged, const RequestRun& run) {
+  const size_t colon = logged.find(':');
+  const std::string name = logged.substr(0, colon);
+  return std::any_of(run.command_lines.begin(), run.command_lines.end(), [&](const std::string& line) {
+    const std::vector<std::string> words = *SplitShellWords(line);
+    if (words.back() != name) return false;
+    return colon == std::string::npos ||
+           (words.size() >= 2 && words[words.size() - 2] == logged.substr(colon + 1));
+  });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const RequestRun& run =
+      orvanta::fuzz::RunRequestFrom({reinterpret_cast<const char*>(data), size});
+  if (!run.cgi) {
+    if (run.page != kNotCgiNotice) std::abort();
+    return 0;
+  }
+  if (!IsOnePage(run.page)) std::abort();
+  for (std::string_view marker : kMarkers) {
+    if (run.page.find(marker) != std::string::npos) std::abort();
+  }
+  if (!run.command_lines.empty() && run.method != "POST") std::abort();
+  const std::vector<std::string> tool = ToolWords(run);
+  for (const std::string& line : run.command_lines) {
+    if (tool.empty() || !IsToolLine(line, tool)) std::abort();
+  }
+  // A record or a home directory only for a name a tool was run for.
+  for (const auto* names : {&run.logged_names, &run.new_home_names}) {
+    for (const std::string& name : *names) {
+      if (!IsLastWordOfALine(name, run)) std::abort();
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,108 @@
+// GET LOCK: the accounts above SYSTEMUID with their lock state from the
+// shadow database, and a check box for each that TOBELOCK would act on.
+#include <shadow.h>
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+
+#include "cgi/cgi.h"
+#include "page/forms_texts.h"
+#include "page/page.h"
+#include "user/lock_texts.h"
+#include "user/user.h"
+
+namespace orvanta {
+
+namespace {
+
+enum class LockState { Unknown, Locked, Open };
+
+// The state of every account that has a shadow entry, from one pass over
+// the shadow database: a getspnam per row would read it once per account.
+std::unordered_map<std::string, LockState> ReadLockStates() {
+  std::unordered_map<std::string, LockState> states;
+  setspent();
+  while (const spwd* entry = getspent()) {
+    if (entry->sp_namp == nullptr) continue;
+    // A password field that starts with '!' is locked.
+    const bool locked = entry->sp_pwdp != nullptr && entry->sp_pwdp[0] == '!';
+    states[entry->sp_namp] = locked ? LockState::Locked : LockState::Open;
+  }
+  endspent();
+  return states;
+}
+
+const char* StateCell(LockState state) {
+  switch (state) {
+    case LockState::Locked:
+      return kLockStateLocked;
+    case LockState::Open:
+      return kLockStateOpen;
+    case LockState::Unknown:
+      break;
+  }
+  return kLockStateUnknown;
+}
+
+void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool selectable,
+                LockState state) {
+  out.Put("<TR><TD>");
+  if (selectable) {
+    out.Put("<INPUT TYPE=\"CHECKBOX\" NAME=\"NAME\" VALUE=\"");
+    out.PutHtml(user.name);
+    out.Put("\">");
+  }
+  out.PutUnsigned(shown);
+  out.Put("</TD>\n<TD>");
+  out.PutHtml(user.name);
+  out.Put("</TD>\n<TD>");
+  out.PutUnsigned(user.uid);
+  out.Put("</TD>\n");
+  if (user.gecos.empty()) {
+    out.Put("<TD><BR></TD>\n");
+  } else {
+    out.Put("<TD NOWRAP>");
+    out.PutHtml(user.gecos);
+    out.Put("</TD>\n");
+  }
+  out.Put(StateCell(state));
+}
+
+void PrintLockRows() {
+  const UserTable& users = AllUsers();
+  const AccountGuard guard;
+  const std::uint32_t threshold = IdThreshold("SYSTEMUID");
+  const std::unordered_map<std::string, LockState> states = ReadLockStates();
+  RowWriter out;
+  size_t shown = 0;
+  for (size_t index = 0; index < users.size(); ++index) {
+    users.Prefetch(index);
+    const UserTable::Row user = users[index];
+    if (!IsAboveSystemIds(user.uid, threshold)) continue;
+    if (shown % kRowsPerHeading == 0) out.Put(kLockListHeading);
+    const auto found = states.find(std::string(user.name));
+    const LockState state = found == states.end() ? LockState::Unknown : found->second;
+    const bool selectable = state != LockState::Unknown && !users.IsRepeatedName(index) &&
+                            guard.MayChange(user.name, user.uid, user.gid);
+    PutLockRow(out, user, shown, selectable, state);
+    ++shown;
+  }
+}
+
+}  // namespace
+
+void PrintLockList() {
+  PrintPageHeader();
+  PrintFormOpening(false);
+  PrintHiddenField("COMMAND", "TOBELOCK");
+  std::fputs(kLockListOpening, stdout);
+  PrintLockRows();
+  std::fputs("</TABLE>\n<BR>\n", stdout);
+  std::fputs(kLockButtons, stdout);
+  std::fputs(kResetButton, stdout);
+  std::fputs("</FORM>", stdout);
+  PrintPageFooter();
+}
+
+}  // namespace orvanta
