@@ -42,11 +42,7 @@ void PutAccountRow(RowWriter& out, std::string_view name, const char* field,
                    const UserTable::Row* account) {
   out.Put("<TR><TD>");
   if (field != nullptr) {
-    out.Put("<INPUT TYPE=\"CHECKBOX\" NAME=\"");
-    out.Put(field);
-    out.Put("\" VALUE=\"");
-    out.PutHtml(name);
-    out.Put("\">");
+    out.PutInput("CHECKBOX", field, name);
   } else {
     out.Put("<BR>");
   }
@@ -60,13 +56,7 @@ void PutAccountRow(RowWriter& out, std::string_view name, const char* field,
   out.Put("<TD>");
   out.PutUnsigned(account->uid);
   out.Put("</TD>\n");
-  if (account->gecos.empty()) {
-    out.Put("<TD><BR></TD></TR>\n\n");
-  } else {
-    out.Put("<TD NOWRAP>");
-    out.PutHtml(account->gecos);
-    out.Put("</TD></TR>\n\n");
-  }
+  out.PutTextCell(account->gecos, "</TD></TR>\n\n", "<TD><BR></TD></TR>\n\n");
 }
 
 MemberAccounts FindMemberAccounts(const GroupEntry& group, const UserTable& users) {

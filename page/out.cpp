@@ -105,6 +105,27 @@ void RowWriter::PutHtml(std::string_view value) {
   Put(value.substr(start));
 }
 
+void RowWriter::PutInput(std::string_view type, std::string_view field, std::string_view value) {
+  Put("<INPUT TYPE=\"");
+  Put(type);
+  Put("\" NAME=\"");
+  Put(field);
+  Put("\" VALUE=\"");
+  PutHtml(value);
+  Put("\">");
+}
+
+void RowWriter::PutTextCell(std::string_view value, std::string_view end,
+                            std::string_view when_empty) {
+  if (value.empty()) {
+    Put(when_empty);
+    return;
+  }
+  Put("<TD NOWRAP>");
+  PutHtml(value);
+  Put(end);
+}
+
 void RowWriter::PutUnsigned(std::uint64_t value) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;

@@ -50,6 +50,11 @@ class RowWriter {
   // The value escaped as Html escapes it, without a copy.
   void PutHtml(std::string_view value);
   void PutUnsigned(std::uint64_t value);
+  // <INPUT TYPE="type" NAME="field" VALUE="value">, the value escaped.
+  void PutInput(std::string_view type, std::string_view field, std::string_view value);
+  // "<TD NOWRAP>", the escaped value and `end`; `when_empty` for an empty
+  // value (whose cell holds a line break, so that the table draws its border).
+  void PutTextCell(std::string_view value, std::string_view end, std::string_view when_empty);
   void Flush();
 
  private:

@@ -49,9 +49,7 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
                 LockState state) {
   out.Put("<TR><TD>");
   if (selectable) {
-    out.Put("<INPUT TYPE=\"CHECKBOX\" NAME=\"NAME\" VALUE=\"");
-    out.PutHtml(user.name);
-    out.Put("\">");
+    out.PutInput("CHECKBOX", "NAME", user.name);
   }
   out.PutUnsigned(shown);
   out.Put("</TD>\n<TD>");
@@ -59,13 +57,7 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
   out.Put("</TD>\n<TD>");
   out.PutUnsigned(user.uid);
   out.Put("</TD>\n");
-  if (user.gecos.empty()) {
-    out.Put("<TD><BR></TD>\n");
-  } else {
-    out.Put("<TD NOWRAP>");
-    out.PutHtml(user.gecos);
-    out.Put("</TD>\n");
-  }
+  out.PutTextCell(user.gecos, "</TD>\n", "<TD><BR></TD>\n");
   out.Put(StateCell(state));
 }
 

@@ -18,17 +18,6 @@ void PrintHeadingRow(RowWriter& out) {
   }
 }
 
-// An empty cell holds a line break so that the table draws its border.
-void PutTextCell(RowWriter& out, std::string_view value, std::string_view end) {
-  if (value.empty()) {
-    out.Put("<TD><BR></TD>\n");
-    return;
-  }
-  out.Put("<TD NOWRAP>");
-  out.PutHtml(value);
-  out.Put(end);
-}
-
 // One row per account: the list's hot path, escaped straight into the
 // writer's buffer.
 void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, const char* selector,
@@ -37,11 +26,7 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, const ch
   out.Put("<TR><TD>");
   if (selector != nullptr && !users.IsRepeatedName(index) &&
       guard.MayChange(user.name, user.uid, user.gid)) {
-    out.Put("<INPUT TYPE=\"");
-    out.Put(selector);
-    out.Put("\" NAME=\"NAME\" VALUE=\"");
-    out.PutHtml(user.name);
-    out.Put("\">");
+    out.PutInput(selector, "NAME", user.name);
   }
   out.PutUnsigned(index);
   out.Put("</TD>\n<TD>");
@@ -53,13 +38,9 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, const ch
   out.Put("(");
   out.PutHtml(groups.NameOf(user.gid));
   out.Put(")</TD>\n");
-  PutTextCell(out, user.gecos, "</TD>\n");
-  PutTextCell(out, user.dir, "</TD>\n");
-  if (user.shell.empty()) {
-    out.Put("<TD><BR></TD>\n\n");
-  } else {
-    PutTextCell(out, user.shell, "</TD></TR>\n\n");
-  }
+  out.PutTextCell(user.gecos, "</TD>\n", "<TD><BR></TD>\n");
+  out.PutTextCell(user.dir, "</TD>\n", "<TD><BR></TD>\n");
+  out.PutTextCell(user.shell, "</TD></TR>\n\n", "<TD><BR></TD>\n\n");
 }
 
 }  // namespace
