@@ -190,17 +190,5 @@ TEST_F(OriginTest, EncodedSeparatorsStayInsideTheirValue) {
   EXPECT_TRUE(box_.CallsOf("userdel").empty());
 }
 
-// A body above 1 MiB is refused before it is read.
-TEST_F(OriginTest, RefusesBodiesAboveOneMebibyte) {
-  CgiRequest request = Post("COMMAND=WILLBEDEL&NAME=taro");
-  request.content_length = std::to_string(2 * 1024 * 1024);
-  EXPECT_EQ(Utf8(box_.Run(request).out),
-            std::string("Status: 413 Payload Too Large\n") +
-                Utf8(MessagePage("送信されたデータが大きすぎます。<BR>\n<BR>\n")));
-  request.content_length = std::to_string(1024 * 1024);
-  box_.Run(request);
-  EXPECT_EQ(ToolCalls(), 1u);
-}
-
 }  // namespace
 }  // namespace orvanta::test

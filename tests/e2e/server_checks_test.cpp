@@ -308,19 +308,6 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
   EXPECT_NE(add_form.find("VALUE=\"staff\""), std::string::npos);
 }
 
-// A name posted twice in one deletion is removed once; its second row fails.
-TEST_F(ServerChecks, RepeatedNamesInOneDeletionRunOneTool) {
-  Configure("SYSTEMUID=999\nSYSTEMGID=999\n");
-  const std::string page = Utf8(box_.Run(Post("COMMAND=WILLBEDEL&NAME=taro&NAME=taro")).out);
-  EXPECT_EQ(Calls("userdel"), 1u);
-  EXPECT_NE(page.find("<TD>taro</TD><TD>削除しました。</TD></TR>\n"
-                      "<TR BGCOLOR=\"#FFFFFF\"><TD>taro</TD><TD>削除できませんでした</TD>"),
-            std::string::npos)
-      << page;
-  box_.Run(Post("COMMAND=GP_WILLBEDEL&GNAME=staff&GNAME=staff&GNAME=staff"));
-  EXPECT_EQ(Calls("groupdel"), 1u);
-}
-
 // Without a tool setting nothing runs: the request's values would otherwise
 // begin the command line.
 TEST_F(ServerChecks, NoToolSettingRunsNothing) {
@@ -329,7 +316,6 @@ TEST_F(ServerChecks, NoToolSettingRunsNothing) {
     std::string body;
     std::string page;
   } cases[] = {
-      {Body(Registration("NAME", "hanako")), "ユーザーの登録に失敗しました。<BR>\n<BR>\n"},
       {"COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/sh",
        "ユーザー情報変更に失敗しました。<BR>\n<BR>\n"},
       {"COMMAND=GP_WILLBEADD&GNAME=devel&GID=", "グループの登録に失敗しました。<BR>\n<BR>\n"},
@@ -337,9 +323,6 @@ TEST_F(ServerChecks, NoToolSettingRunsNothing) {
   for (const auto& c : cases) {
     EXPECT_EQ(Utf8(box_.Run(Post(c.body)).out), Utf8(MessagePage(c.page))) << c.body;
   }
-  EXPECT_NE(Utf8(box_.Run(Post("COMMAND=WILLBEDEL&NAME=taro")).out)
-                .find("<TD>taro</TD><TD>削除できませんでした</TD>"),
-            std::string::npos);
   EXPECT_FALSE(box_.Exists("orvanta.log"));
 }
 
