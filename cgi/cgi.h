@@ -276,16 +276,16 @@ const GroupTables& AllGroups();
 
 // The accounts an action names, from one pass over the database (an action
 // never builds an index of every account): every entry of those names, and
-// whether any account has the uid.
+// which of the uids asked about some account has.
 struct FoundUsers {
   std::map<std::string, std::vector<UserEntry>, std::less<>> by_name;
-  bool uid_taken = false;
+  std::set<std::uint32_t> taken_uids;
   // The one entry of the name; nullptr when there is none or more than one.
   const UserEntry* Single(std::string_view name) const;
   bool Exists(std::string_view name) const { return by_name.count(name) != 0; }
 };
 FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
-                     std::optional<std::uint32_t> uid = std::nullopt);
+                     const std::set<std::uint32_t>& uids = {});
 
 // Forgets what was read, so the next use reads again (tests).
 void ForgetAccounts();

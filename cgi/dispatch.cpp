@@ -34,6 +34,7 @@ struct Command {
 const Command kPostCommands[] = {
     {"WILLBEDEL", [] { DeleteUsers(gRequestText); }},
     {"WILLBEADD", [] { RegisterUser(); }},
+    {"BATCHADD", [] { RegisterBatch(); }},
     {"WILLBEMOD", [] { PrintUserModForm(); }},
     {"TOBEMOD", [] { ModifyUser(); }},
     {"GP_WILLBEADD", [] { RegisterGroup(); }},
@@ -46,6 +47,7 @@ const Command kPostCommands[] = {
 const Command kGetCommands[] = {
     {"VIEW", [] { PrintUserList(UserListMode::List); }},
     {"ADD", [] { PrintUserAddForm(); }},
+    {"BATCH", [] { PrintBatchForm(); }},
     {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }},
     {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }},
     {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},

@@ -267,11 +267,11 @@ const UserEntry* FoundUsers::Single(std::string_view name) const {
 }
 
 FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
-                     std::optional<std::uint32_t> uid) {
+                     const std::set<std::uint32_t>& uids) {
   FoundUsers found;
   ForEachAccount([&](std::string_view name, std::uint32_t entry_uid, std::uint32_t gid,
                      std::string_view gecos, std::string_view dir, std::string_view shell) {
-    if (uid && entry_uid == *uid) found.uid_taken = true;
+    if (uids.count(entry_uid) != 0) found.taken_uids.insert(entry_uid);
     if (names.count(name) == 0) return;
     found.by_name[std::string(name)].push_back({std::string(name), entry_uid, gid,
                                                 std::string(gecos), std::string(dir),

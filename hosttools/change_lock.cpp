@@ -21,9 +21,14 @@ constexpr long kRetryNanoseconds = 20'000'000;
 
 enum class LockState { NotTried, Held, Failed };
 
-LockState& State() {
-  static LockState state = LockState::NotTried;
-  return state;
+struct Lock {
+  LockState state = LockState::NotTried;
+  int fd = -1;
+};
+
+Lock& TheLock() {
+  static Lock lock;
+  return lock;
 }
 
 bool WaitForLock(int fd) {
@@ -40,30 +45,41 @@ bool WaitForLock(int fd) {
   return true;
 }
 
-// Held until the process ends: the descriptor is never closed, and tools do
-// not inherit it.
-bool TakeLock() {
+// Held until the process ends or the lock is let go; tools do not inherit
+// the descriptor.
+int TakeLock() {
   const std::string& setting = Setting("LOCKFILE");
   const std::string path = setting.empty() ? kDefaultLockFile : setting;
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     std::fprintf(stderr, "orvanta: cannot open the lock file %s; nothing changed\n", path.c_str());
-    return false;
+    return -1;
   }
   if (!WaitForLock(fd)) {
     close(fd);
     std::fprintf(stderr, "orvanta: the lock %s stayed taken for %d seconds; nothing changed\n",
                  path.c_str(), kChangeLockWaitSeconds);
-    return false;
+    return -1;
   }
-  return true;
+  return fd;
 }
 
 }  // namespace
 
 bool HoldChangeLock() {
-  if (State() == LockState::NotTried) State() = TakeLock() ? LockState::Held : LockState::Failed;
-  return State() == LockState::Held;
+  Lock& lock = TheLock();
+  if (lock.state == LockState::NotTried) {
+    lock.fd = TakeLock();
+    lock.state = lock.fd >= 0 ? LockState::Held : LockState::Failed;
+  }
+  return lock.state == LockState::Held;
+}
+
+void ReleaseChangeLock() {
+  Lock& lock = TheLock();
+  if (lock.state != LockState::Held) return;
+  close(lock.fd);
+  lock = Lock{};
 }
 
 }  // namespace orvanta

@@ -35,9 +35,12 @@ int RunCommandLine(const std::string& line);
 
 // Takes the exclusive lock on LOCKFILE (default orvanta.lock) at the first
 // call, waiting up to kChangeLockWaitSeconds, and keeps it until the process
-// ends. Returns whether it is held; a request that once failed to take it
+// ends or lets it go. Returns whether it is held; a request that once failed to take it
 // does not wait again.
 bool HoldChangeLock();
+// Lets a held lock go; the next tool run takes it again. A batch does this
+// after each account, so other requests never wait for a whole batch.
+void ReleaseChangeLock();
 
 // Replaces the runner (tests record the lines instead of running them);
 // an empty function restores the shell.

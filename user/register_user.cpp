@@ -2,6 +2,7 @@
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
+#include "page/page.h"
 #include "user/account_result.h"
 #include "user/user.h"
 #include "user/user_texts.h"
@@ -10,58 +11,73 @@ namespace orvanta {
 
 namespace {
 
-bool HashesPassword() { return Setting("USE_CRYPT") == "YES" && !Param("PASS").empty(); }
-
-// The password piece: hashed in quotes when USE_CRYPT says so, else as typed.
+// The password piece: hashed in quotes when USE_CRYPT says so, else as typed;
+// "" when the hash cannot be made.
 std::string PasswordPiece(const std::string& password) {
   if (Setting("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
   const std::string hash = HashPassword(password);
-  if (hash.empty()) throw ErrorCode{kErrorUserAddFailed};
-  return " -p '" + hash + "'";
+  return hash.empty() ? "" : " -p '" + hash + "'";
 }
 
-std::string BuildUserAddLine() {
-  const std::string& name = Param("NAME");
+// The tool's line, or "" when the password cannot be hashed.
+std::string BuildUserAddLine(const NewAccount& account) {
   std::string line = Setting("USERADD") + " ";
-  if (const std::string& gcos = Param("GCOS"); !gcos.empty()) {
-    line += " -c '" + ShellQuotedBody(gcos) + "' ";
+  if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
+  if (!account.dir.empty()) line += " -d " + ShellWord(account.dir + account.name);
+  if (!account.group.empty()) line += " -g " + ShellWord(account.group);
+  if (!account.password.empty()) {
+    const std::string piece = PasswordPiece(account.password);
+    if (piece.empty()) return "";
+    line += piece;
   }
-  if (const std::string& dir = Param("DIR"); !dir.empty()) line += " -d " + ShellWord(dir + name);
-  if (const std::string& gid = Param("GID"); !gid.empty()) line += " -g " + ShellWord(gid);
-  if (const std::string& pass = Param("PASS"); !pass.empty()) line += PasswordPiece(pass);
-  if (const std::string& shell = Param("SHELL"); !shell.empty()) {
-    line += " -s " + ShellWord(shell);
-  }
-  if (const std::string& uid = Param("UID"); !uid.empty()) line += " -u " + ShellWord(uid);
+  if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
+  if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
   if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
-  line += " " + ShellWord(name);
+  line += " " + ShellWord(account.name);
   return line;
+}
+
+void RefuseIf(const std::string& problem) {
+  if (!problem.empty()) ThrowMessage(problem);
 }
 
 }  // namespace
 
-void RegisterUser() {
-  if (HashesPassword() && ConfiguredCryptMethod() == CryptMethod::Unknown) {
-    throw ErrorCode{kErrorUserAddFailed};
-  }
-  CheckUserAddFields();
-  const std::string& uid = Param("UID");
-  const FoundUsers found =
-      FindUsers({Param("NAME")}, uid.empty() ? std::nullopt
-                                             : std::optional(static_cast<std::uint32_t>(AtoiLike(uid))));
-  CheckNameNotRegistered(found);
-  CheckUidNotRegistered(found);
-  EnsureDirEndsWithSlash();
-  const std::string name = Param("NAME");
+NewAccount RequestedAccount() {
+  return {Param("NAME"), Param("PASS"), Param("UID"),  Param("GID"),
+          Param("GCOS"), Param("DIR"),  Param("SHELL")};
+}
+
+bool CannotHashPassword(const NewAccount& account) {
+  return Setting("USE_CRYPT") == "YES" && !account.password.empty() &&
+         ConfiguredCryptMethod() == CryptMethod::Unknown;
+}
+
+bool AddAccount(const NewAccount& account) {
   // A name the tool would read as an option ("--help" exits 0) would be
-  // reported as an account that was never made.
-  if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorUserAddFailed};
-  // Without a configured tool the line would start with the request's values.
-  if (Setting("USERADD").empty()) throw ErrorCode{kErrorUserAddFailed};
-  if (RunCommandLine(BuildUserAddLine()) != 0) throw ErrorCode{kErrorUserAddFailed};
-  OpenUpNewHome(name, Param("DIR") + name);
+  // reported as an account that was never made; without a configured tool
+  // the line would start with the request's values.
+  if (account.name.empty() || account.name.front() == '-' || Setting("USERADD").empty()) {
+    return false;
+  }
+  const std::string line = BuildUserAddLine(account);
+  if (line.empty() || RunCommandLine(line) != 0) return false;
+  OpenUpNewHome(account.name, account.dir + account.name);
+  return true;
+}
+
+void RegisterUser() {
+  NewAccount account = RequestedAccount();
+  if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
+  RefuseIf(UserAddFieldsProblem(account));
+  std::set<std::uint32_t> uids;
+  if (const std::optional<std::uint32_t> uid = ParseId(account.uid)) uids.insert(*uid);
+  RefuseIf(UserAddTakenProblem(account, FindUsers({account.name}, uids)));
+  account.dir = DirWithSlash(account.dir);
+  SetParam("DIR", account.dir);
+  if (!AddAccount(account)) throw ErrorCode{kErrorUserAddFailed};
   PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
-  WriteOperationLog(name);
+  WriteOperationLog(account.name);
 }
 
 }  // namespace orvanta

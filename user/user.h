@@ -22,6 +22,9 @@ enum class UserListMode { List = 0, SelectForModify = 1, SelectForDelete = 2 };
 void PrintUserList(UserListMode mode);
 // GET ADD (user_add_form.cpp)
 void PrintUserAddForm();
+// The registration form's home directory row (DEF_DIR filled in) and login
+// shell row (the first shell chosen); the batch form has the same two.
+void PrintHomeAndShellRows();
 // POST WILLBEMOD (user_mod_form.cpp)
 void PrintUserModForm();
 
@@ -51,19 +54,41 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard);
 
-// Checks of the actions (user_checks.cpp); each throws ErrorCode 0 with
-// gErrorMessage set when the request may not go on.
+// A registration's values: the form's fields, or one line of a batch with
+// the batch's home directory base and shell.
+struct NewAccount {
+  std::string name, password, uid, group, gcos, dir, shell;
+};
+// NAME, PASS, UID, GID, GCOS, DIR and SHELL of the request.
+NewAccount RequestedAccount();
+
+// Checks of the actions (user_checks.cpp). The registration checks return
+// "" when the values pass, else the reason as the pages show it (HTML);
+// the modification check throws ErrorCode 0 with gErrorMessage set.
 // The registration form's rules in its order, then the group rule.
-void CheckUserAddFields();
+std::string UserAddFieldsProblem(const NewAccount& account);
+// The name or the uid already belong to an account that FindUsers found.
+std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
 // The rules of the ticked boxes; the account's current uid and group pass.
 void CheckUserModFields(const UserEntry& current);
-// The uid is the registration's UID, looked up by FindUsers with the name.
-void CheckNameNotRegistered(const FoundUsers& found);
-void CheckUidNotRegistered(const FoundUsers& found);
-void EnsureDirEndsWithSlash();
+// DIR with a slash at its end, as the tool line joins it to the name.
+std::string DirWithSlash(const std::string& dir);
 
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
+// Whether the configuration cannot hash the account's password: the
+// registration fails before anything runs.
+bool CannotHashPassword(const NewAccount& account);
+// Makes an account that passed every check with the user-adding tool and
+// opens up its new home. The password is hashed before the tool runs, so
+// outside the change lock. Returns whether the account was made.
+bool AddAccount(const NewAccount& account);
+
+// GET BATCH (batch_form.cpp): the batch registration form.
+void PrintBatchForm();
+// POST BATCHADD (batch_register.cpp): one account per line of LINES, each
+// checked as a single registration is, one result row per line.
+void RegisterBatch();
 // After the tool made the account `name` (new_home.cpp): adds r-x for user,
 // group and others to `path` when it is a directory, not a link, owned by
 // that account; anything else is left as it is, with one line on stderr.

@@ -8,6 +8,21 @@
 
 namespace orvanta {
 
+void PrintHomeAndShellRows() {
+  std::fputs(kAddFormDirLabel, stdout);
+  std::printf(
+      "<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\"  MAXLENGTH=\"50\" "
+      "VALUE=\"%s\"></TD></TR>\n",
+      "DIR", Html(Setting("DEF_DIR")).c_str());
+
+  std::fputs(kAddFormShellLabel, stdout);
+  PrintSelectOpening("SHELL");
+  // The first shell is preselected.
+  PrintOption(Setting(kShellSettings[0]), true);
+  for (size_t i = 1; i < std::size(kShellSettings); ++i) PrintOption(Setting(kShellSettings[i]), false);
+  PrintSelectClosing();
+}
+
 void PrintUserAddForm() {
   const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
   const int password_max = PasswordMaxLength(Setting("USE_CRYPT") == "YES");
@@ -40,18 +55,7 @@ void PrintUserAddForm() {
   std::fputs(kAddFormGcosLabel, stdout);
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n",
               "GCOS");
-  std::fputs(kAddFormDirLabel, stdout);
-  std::printf(
-      "<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\"  MAXLENGTH=\"50\" "
-      "VALUE=\"%s\"></TD></TR>\n",
-      "DIR", Html(Setting("DEF_DIR")).c_str());
-
-  std::fputs(kAddFormShellLabel, stdout);
-  PrintSelectOpening("SHELL");
-  // The first shell is preselected.
-  PrintOption(Setting(kShellSettings[0]), true);
-  for (size_t i = 1; i < std::size(kShellSettings); ++i) PrintOption(Setting(kShellSettings[i]), false);
-  PrintSelectClosing();
+  PrintHomeAndShellRows();
 
   PrintButtonRow(2, kAddFormButton, false);
   std::fputs("</TABLE>\n", stdout);

@@ -89,13 +89,17 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
   return user;
 }
 
-void CheckUserAddFields() {
-  RefuseIf(UserNameProblem(Param("NAME")));
-  RefuseIf(PasswordProblem(Param("PASS"), PasswordMaxLength(Setting("USE_CRYPT") == "YES")));
-  RefuseIf(UidRuleProblem(Param("UID"), std::nullopt));
-  RefuseIf(CommentProblem(Param("GCOS")));
-  RefuseIf(HomeDirProblem(Param("DIR")));
-  RefuseIf(GroupRuleProblem(Param("GID"), std::nullopt));
+std::string UserAddFieldsProblem(const NewAccount& account) {
+  // In the form's order, each looked at only when the ones before pass.
+  std::string problem = UserNameProblem(account.name);
+  if (problem.empty()) {
+    problem = PasswordProblem(account.password, PasswordMaxLength(Setting("USE_CRYPT") == "YES"));
+  }
+  if (problem.empty()) problem = UidRuleProblem(account.uid, std::nullopt);
+  if (problem.empty()) problem = CommentProblem(account.gcos);
+  if (problem.empty()) problem = HomeDirProblem(account.dir);
+  if (problem.empty()) problem = GroupRuleProblem(account.group, std::nullopt);
+  return problem;
 }
 
 void CheckUserModFields(const UserEntry& current) {
@@ -106,23 +110,15 @@ void CheckUserModFields(const UserEntry& current) {
   if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
 }
 
-void CheckNameNotRegistered(const FoundUsers& found) {
-  const std::string& name = Param("NAME");
-  if (!found.Exists(name)) return;
-  ThrowMessage(FormatText(kNameTakenFormat, Html(name).c_str()));
+std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found) {
+  if (found.Exists(account.name)) return FormatText(kNameTakenFormat, Html(account.name).c_str());
+  const std::optional<std::uint32_t> uid = ParseId(account.uid);
+  if (uid && found.taken_uids.count(*uid) != 0) return FormatText(kUidTakenFormat, *uid);
+  return "";
 }
 
-void CheckUidNotRegistered(const FoundUsers& found) {
-  const std::string& text = Param("UID");
-  if (text.empty() || !found.uid_taken) return;
-  const auto uid = static_cast<std::uint32_t>(AtoiLike(text));
-  ThrowMessage(FormatText(kUidTakenFormat, uid));
-}
-
-void EnsureDirEndsWithSlash() {
-  const std::string dir = Param("DIR");
-  if (dir.empty() || dir.back() == '/') return;
-  SetParam("DIR", dir + "/");
+std::string DirWithSlash(const std::string& dir) {
+  return dir.empty() || dir.back() == '/' ? dir : dir + "/";
 }
 
 }  // namespace orvanta

@@ -697,6 +697,42 @@ TEST_F(RealToolsTest, DeletesGroupsInRequestOrder) {
 }
 
 // The text with one line replaced (the line must be there).
+TEST_F(RealToolsTest, RegistersABatch) {
+  const ToolTree tree;
+  std::string lines = "# class 2B\r\n";
+  std::vector<std::string> expected_names;
+  for (int i = 1; i <= 20; ++i) {
+    const std::string name = "kb" + std::to_string(100 + i);
+    if (i == 4) {
+      lines += name + ",abc\r\n";  // password too short
+    } else if (i == 9) {
+      lines += name + ",abc123,,nogroup\r\n";
+    } else if (i == 15) {
+      lines += "kb101,abc123\r\n";  // the first line's name again
+    } else {
+      lines += name + ",abc123," + std::to_string(3000 + i) + ",staff,Student " +
+               std::to_string(i) + "\r\n";
+      expected_names.push_back(name);
+    }
+  }
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result = tree.Send("COMMAND=BATCHADD&DIR=" + Enc(kHostHomeBase) +
+                                     "&SHELL=%2Fbin%2Fsh&LINES=" + Enc(lines));
+  const std::time_t to = std::time(nullptr);
+  EXPECT_NE(Utf8(result.out).find("<P>20行のうち、3行に問題がありました。</P>"), std::string::npos)
+      << Utf8(result.out);
+  std::vector<std::string> records;
+  std::string passwd = PasswdText(kAccounts);
+  for (const std::string& name : expected_names) {
+    const int i = std::stoi(name.substr(2)) - 100;
+    passwd += name + ":x:" + std::to_string(3000 + i) + ":1100:Student " + std::to_string(i) +
+              ":" + kHostHomeBase + "/" + name + ":/bin/sh\n";
+    records.push_back("ADD," + name);
+  }
+  EXPECT_EQ(tree.Etc("passwd"), passwd);
+  ExpectLog(tree.Log(), records, from, to);
+}
+
 std::string WithLine(const std::string& text, const std::string& line, const std::string& by) {
   const size_t at = text.find(line);
   EXPECT_NE(at, std::string::npos) << line;

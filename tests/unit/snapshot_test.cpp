@@ -62,14 +62,13 @@ TEST_F(AccountTables, GroupsKeepTheLastEntryAndKnowRepeatedNames) {
 }
 
 TEST_F(AccountTables, FindUsersSeesEveryEntryOfTheNamesInOnePass) {
-  const FoundUsers found = FindUsers({"zed", "ab", "ghost"}, 5);
-  EXPECT_TRUE(found.uid_taken);
+  const FoundUsers found = FindUsers({"zed", "ab", "ghost"}, {5, 6});
+  EXPECT_EQ(found.taken_uids, (std::set<std::uint32_t>{5}));
   EXPECT_EQ(found.by_name.at("zed").size(), 2u);
   EXPECT_EQ(found.Single("zed"), nullptr);
   ASSERT_NE(found.Single("ab"), nullptr);
   EXPECT_EQ(found.Single("ab")->uid, 1000u);
   EXPECT_FALSE(found.Exists("ghost"));
-  EXPECT_FALSE(FindUsers({}, 6).uid_taken);
 }
 
 }  // namespace

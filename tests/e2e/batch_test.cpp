@@ -1,0 +1,188 @@
+// Batch registration (BATCH, BATCHADD) through the real program with a
+// recording useradd: how LINES is split into lines and fields, each line's
+// checks and reason, duplicates within one batch, check-only runs, the
+// line limit, and the exact command lines and records.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+#include "tests/support/trace.h"
+
+namespace orvanta::test {
+namespace {
+
+constexpr char kRegistered[] = "登録しました";
+constexpr char kCheckedOnly[] = "確認のみ: 問題なし";
+constexpr char kFieldCount[] = "項目の数が正しくありません（2〜5個）";
+constexpr char kAddFailed[] = "ユーザーの登録に失敗しました。";
+
+std::string Row(int line, const std::string& name, const std::string& outcome) {
+  return "<TR BGCOLOR=\"#FFFFFF\"><TD>" + std::to_string(line) + "</TD><TD>" + name +
+         "</TD><TD>" + outcome + "</TD></TR>\n";
+}
+
+std::string BatchResult(const std::vector<std::string>& rows, int problems) {
+  std::string body =
+      "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><B><FONT SIZE=\"+1\">ユーザーの一括登録"
+      "</FONT></B></CAPTION>\n<TR BGCOLOR=\"#D0D0FF\"><TH>行</TH><TH>ユーザー名</TH><TH>結果</TH>"
+      "</TR>\n";
+  for (const std::string& row : rows) body += row;
+  return Framed(body + "</TABLE>\n<P>" + std::to_string(rows.size()) + "行のうち、" +
+                std::to_string(problems) + "行に問題がありました。</P>\n");
+}
+
+// Form encoding of the textarea: every byte but letters and digits as %XX.
+std::string Encode(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) != 0) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+class BatchTest : public ::testing::Test {
+ protected:
+  BatchTest() {
+    useradd_ = box_.AddRecordingTool("useradd", 0);
+    failing_ = box_.AddRecordingTool("failing", 1);
+    box_.SetAccounts(
+        "root:x:0:0:root:/root:/bin/bash\n"
+        "taro:x:1001:100:Taro:/home/taro:/bin/sh\n",
+        "root:x:0:\nusers:x:100:\nsysgrp:x:999:\nstaff:x:1100:\n");
+  }
+
+  // The lines handed to /bin/sh (after the tool's path) and the page.
+  std::vector<std::string> Send(const std::string& body, const std::string& useradd,
+                                CgiResult* result) const {
+    box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\nUSERADD=" + useradd + "\n");
+    const std::string trace = box_.PathOf("execve.trace");
+    *result = box_.Run(Post(body), StraceArgs(trace));
+    std::vector<std::string> lines;
+    for (const Exec& exec : SuccessfulExecs(box_.ReadFile("execve.trace"))) {
+      if (exec.path == "/bin/sh" && exec.argv.size() == 3) {
+        lines.push_back(exec.argv[2].substr(std::min(useradd.size(), exec.argv[2].size())));
+      }
+    }
+    return lines;
+  }
+
+  std::vector<std::string> Records() const {
+    std::vector<std::string> records;
+    std::istringstream in(box_.Exists("orvanta.log") ? box_.ReadFile("orvanta.log") : "");
+    const std::regex tail(",192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}$");
+    for (std::string line; std::getline(in, line);) {
+      std::smatch match;
+      EXPECT_TRUE(std::regex_search(line, match, tail)) << line;
+      records.push_back(match.prefix());
+    }
+    return records;
+  }
+
+  CgiSandbox box_;
+  std::string useradd_;
+  std::string failing_;
+};
+
+struct BatchCase {
+  const char* what;
+  std::string lines;  // LINES as typed
+  std::string extra;  // more fields of the request
+  std::vector<std::string> rows;
+  int problems;
+  std::vector<std::string> commands;  // after USERADD's path
+  bool tool_fails = false;
+};
+
+TEST_F(BatchTest, ChecksAndRegistersLineByLine) {
+  const std::vector<BatchCase> cases = {
+      {"CR LF, blank and comment lines, 2 to 5 fields, commas in the comment",
+       "# class 1A\r\nhanako,abc123\r\n\r\n  \r\njiro,abc123,1500\r\nsaburo,abc123,,staff\r\n"
+       "shiro,abc123,1501,staff,Shiro, Jr.,PhD\r\nnocomma\r\n",
+       "&DIR=%2Fhome&SHELL=%2Fbin%2Fsh",
+       {Row(2, "hanako", kRegistered), Row(5, "jiro", kRegistered),
+        Row(6, "saburo", kRegistered), Row(7, "shiro", kRegistered),
+        Row(8, "nocomma", kFieldCount)},
+       1,
+       {"  -d /home/hanako -p abc123 -s /bin/sh hanako",
+        "  -d /home/jiro -p abc123 -s /bin/sh -u 1500 jiro",
+        "  -d /home/saburo -g staff -p abc123 -s /bin/sh saburo",
+        "  -c 'Shiro, Jr.,PhD'  -d /home/shiro -g staff -p abc123 -s /bin/sh -u 1501 shiro"}},
+      {"each line's reason in the single registration's words; duplicates of the database "
+       "and of earlier lines that passed",
+       "1abc,abc123\nhanako,abc\nhanako,abc123,999\nhanako,abc123,,nogroup\ntaro,abc123\n"
+       "hanako,abc123,1001\nhanako,abc123,1600\nhanako,abc123\nhana2,abc123,1600\n<b>x,abc123\n",
+       "",
+       {Row(1, "1abc", "ユーザー名の先頭に数字が使われています。"),
+        Row(2, "hanako", "パスワードは6〜8文字にしてください"),
+        Row(3, "hanako", "ユーザーＩＤ(999)がシステムＩＤ(999)以下です。<BR>\n登録できません。"),
+        Row(4, "hanako", "グループ(nogroup)は登録されていません。"),
+        Row(5, "taro", "ユーザー名(taro)はすでに登録されています。"),
+        Row(6, "hanako", "ユーザーＩＤ(1001)がはすでに登録されています。"),
+        Row(7, "hanako", kRegistered),
+        Row(8, "hanako", "ユーザー名(hanako)はすでに登録されています。"),
+        Row(9, "hana2", "ユーザーＩＤ(1600)がはすでに登録されています。"),
+        Row(10, "&lt;b&gt;x", "ユーザー名に使用できない文字(&lt;)が含まれています")},
+       9,
+       {"  -p abc123 -u 1600 hanako"}},
+      {"a line whose tool fails counts as taken for the lines after it",
+       "hanako,abc123,1600\nhanako,abc123\n", "",
+       {Row(1, "hanako", kAddFailed), Row(2, "hanako", "ユーザー名(hanako)はすでに登録されています。")},
+       2,
+       {"  -p abc123 -u 1600 hanako"},
+       true},
+      {"check only runs no tool and agrees with a real run",
+       "hanako,abc123,1600\nhanako,abc123\nnocomma\n", "&CHECKONLY=on",
+       {Row(1, "hanako", kCheckedOnly),
+        Row(2, "hanako", "ユーザー名(hanako)はすでに登録されています。"),
+        Row(3, "nocomma", kFieldCount)},
+       2,
+       {}},
+  };
+  for (const BatchCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    box_.WriteFile("orvanta.log", "");
+    CgiResult result;
+    const std::vector<std::string> commands =
+        Send("COMMAND=BATCHADD&LINES=" + Encode(c.lines) + c.extra,
+             c.tool_fails ? failing_ : useradd_, &result);
+    EXPECT_EQ(Utf8(result.out), Utf8(BatchResult(c.rows, c.problems)));
+    EXPECT_EQ(commands, c.commands);
+    std::vector<std::string> records;
+    for (const std::string& row : c.rows) {
+      if (row.find(kRegistered) == std::string::npos) continue;
+      const size_t name = row.find("<TD>", row.find("</TD>")) + 4;
+      records.push_back("ADD," + row.substr(name, row.find("</TD>", name) - name));
+    }
+    EXPECT_EQ(Records(), records);
+    EXPECT_EQ(result.out.find("abc123"), std::string::npos) << "a password on the page";
+  }
+}
+
+TEST_F(BatchTest, TakesAtMostAThousandLines) {
+  std::string lines = "# skipped lines do not count\n\n";
+  for (int i = 0; i < 1000; ++i) lines += "u" + std::to_string(1000 + i) + ",abc123\n";
+  CgiResult result;
+  EXPECT_EQ(Send("COMMAND=BATCHADD&CHECKONLY=on&LINES=" + Encode(lines), useradd_, &result),
+            std::vector<std::string>{});
+  EXPECT_NE(Utf8(result.out).find("<P>1000行のうち、0行に問題がありました。</P>"),
+            std::string::npos);
+  EXPECT_EQ(Send("COMMAND=BATCHADD&LINES=" + Encode(lines + "u9999,abc123\n"), useradd_, &result),
+            std::vector<std::string>{});
+  EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("一度に登録できるのは1000行までです。<BR>\n")));
+}
+
+}  // namespace
+}  // namespace orvanta::test
