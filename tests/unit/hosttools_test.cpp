@@ -1,7 +1,10 @@
 // Shell quoting and the runner: what the shell receives is exactly one
 // argument per value, and the shell sees nothing of the CGI environment.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -92,6 +95,25 @@ TEST(RunCommandLine, ReturnsTheWaitStatusAndResetsTheEnvironment) {
   unsetenv("HTTP_X_EVIL");
   unsetenv("IFS");
   std::filesystem::remove_all(dir);
+}
+
+// A batch lets the lock go between its accounts: another request (another
+// open file, as flock counts) can take it then, and not while a tool runs.
+TEST(ChangeLock, IsHeldFromAToolRunUntilLetGo) {
+  LockFileInTempDir();
+  const auto others_can_take = [] {
+    const int fd = open(Param("LOCKFILE").c_str(), O_RDWR | O_CLOEXEC);
+    const bool taken = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0) close(fd);
+    return taken;
+  };
+  ASSERT_EQ(RunCommandLine("true"), 0);
+  EXPECT_FALSE(others_can_take());
+  ReleaseChangeLock();
+  EXPECT_TRUE(others_can_take());
+  ASSERT_EQ(RunCommandLine("true"), 0);
+  EXPECT_FALSE(others_can_take());
+  ReleaseChangeLock();
 }
 
 }  // namespace
