@@ -37,7 +37,8 @@ constexpr ToolOf kTools[] = {{"WILLBEADD", "USERADD"},
                              {"GP_WILLBEADD", "GROUPADD"},
                              {"GP_WILLBEDEL", "GROUPDEL"},
                              {"GP_TOBEMEM", "USERMOD"},
-                             {"TOBELOCK", "USERMOD"}};
+                             {"TOBELOCK", "USERMOD"},
+                             {"BATCHADD", "USERADD"}};
 
 size_t Count(std::string_view text, std::string_view piece) {
   size_t count = 0;
