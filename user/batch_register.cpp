@@ -139,6 +139,9 @@ void RegisterBatch() {
     const Outcome outcome = RegisterLine(line, batch);
     if (!outcome.passed) ++batch.problems;
     std::printf(kBatchRowFormat, line.number, Html(line.fields[0]).c_str(), outcome.text.c_str());
+    // Row by row, so a long batch shows its progress and the web server
+    // does not give up on a response that stays silent for a minute.
+    std::fflush(stdout);
   }
   std::fputs("</TABLE>\n", stdout);
   std::printf(kBatchSummaryFormat, lines.size(), batch.problems);
