@@ -1,6 +1,7 @@
 // POST WILLBEADD: creates the account with the configured user-adding tool.
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "user/account_result.h"
 #include "user/user.h"
@@ -38,6 +39,16 @@ std::string BuildUserAddLine() {
   return line;
 }
 
+// The directory backend instead of the tool: the same pages and record.
+void RegisterInDirectory(const std::string& name) {
+  const DirectoryResult result = DirectoryAddUser({name, Param("PASS"), Param("UID"), Param("GID"),
+                                                   Param("GCOS"), Param("DIR"), Param("SHELL")});
+  if (result == DirectoryResult::NameTaken) RefuseTakenName(name);
+  if (result != DirectoryResult::Done) throw ErrorCode{kErrorUserAddFailed};
+  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
+  WriteOperationLog(name);
+}
+
 }  // namespace
 
 void RegisterUser() {
@@ -56,6 +67,7 @@ void RegisterUser() {
   // A name the tool would read as an option ("--help" exits 0) would be
   // reported as an account that was never made.
   if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorUserAddFailed};
+  if (UsesDirectory()) return RegisterInDirectory(name);
   // Without a configured tool the line would start with the request's values.
   if (Setting("USERADD").empty()) throw ErrorCode{kErrorUserAddFailed};
   if (RunCommandLine(BuildUserAddLine()) != 0) throw ErrorCode{kErrorUserAddFailed};

@@ -59,6 +59,8 @@ void CheckUserAddFields();
 void CheckUserModFields(const UserEntry& current);
 // The uid is the registration's UID, looked up by FindUsers with the name.
 void CheckNameNotRegistered(const FoundUsers& found);
+// The name-taken message for NAME.
+[[noreturn]] void RefuseTakenName(const std::string& name);
 void CheckUidNotRegistered(const FoundUsers& found);
 void EnsureDirEndsWithSlash();
 

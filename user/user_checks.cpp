@@ -109,6 +109,10 @@ void CheckUserModFields(const UserEntry& current) {
 void CheckNameNotRegistered(const FoundUsers& found) {
   const std::string& name = Param("NAME");
   if (!found.Exists(name)) return;
+  RefuseTakenName(name);
+}
+
+void RefuseTakenName(const std::string& name) {
   ThrowMessage(FormatText(kNameTakenFormat, Html(name).c_str()));
 }
 
