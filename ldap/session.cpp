@@ -156,6 +156,9 @@ LDAP* Session() {
 }
 
 void LogFailure(std::string_view what, int code, LDAP* ld) {
+  if (ld == nullptr) ld = Session();
+  // Without a connection the one line was written when it failed.
+  if (ld == nullptr) return;
   std::string line = "ldap ";
   line += what;
   line += ": ";
@@ -164,8 +167,7 @@ void LogFailure(std::string_view what, int code, LDAP* ld) {
   line += ldap_err2string(code);
   line += ")";
   char* message = nullptr;
-  if (ld == nullptr) ld = Session();
-  if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &message) == LDAP_OPT_SUCCESS &&
+  if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &message) == LDAP_OPT_SUCCESS &&
       message != nullptr) {
     line += ": ";
     line += Printable(message);

@@ -21,7 +21,8 @@ namespace orvanta::directory {
 LDAP* Session();
 
 // "orvanta: ldap WHAT: CODE (text): server's message", one line on stderr;
-// the message is the last one of `ld` (nullptr: of the run's connection).
+// the message is the last one of `ld` (nullptr: of the run's connection,
+// and nothing when there is none: its failure was reported).
 void LogFailure(std::string_view what, int code, LDAP* ld = nullptr);
 // The page's terms for a result code, with LogFailure for anything but success.
 DirectoryResult ResultOf(std::string_view what, int code);
