@@ -4,7 +4,6 @@
 
 namespace orvanta {
 
-
 DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid_text) {
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
@@ -29,8 +28,11 @@ DirectoryResult DirectoryDeleteGroup(const std::string& name) {
     return found;
   }
   // As groupdel: an account's primary group stays.
-  if (AnyMatch(PeopleBase(),
-               EqualityFilter("posixAccount", "gidNumber", std::string(group.First("gidNumber"))))) {
+  const std::optional<bool> primary =
+      AnyMatch(PeopleBase(),
+               EqualityFilter("posixAccount", "gidNumber", std::string(group.First("gidNumber"))));
+  if (!primary) return DirectoryResult::Failed;
+  if (*primary) {
     ErrorLogLine("ldap: the primary group of an account is not deleted: " + Printable(name));
     return DirectoryResult::Failed;
   }

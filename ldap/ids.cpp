@@ -19,24 +19,40 @@ constexpr int kMaxAttempts = 500;
 // The highest id handed out: -2 and -1 are never ids.
 constexpr std::uint32_t kMaxId = 4294967293U;
 
-std::uint32_t MinId() {
-  return ParseId(Setting("LDAP_MIN_ID")).value_or(kDefaultMinId);
+std::uint32_t MinId() { return ParseId(Setting("LDAP_MIN_ID")).value_or(kDefaultMinId); }
+
+// Whether the directory or the host's own databases use the id; nullopt
+// when the directory cannot tell.
+std::optional<bool> IsUsed(const char* attribute, std::uint32_t id) {
+  const bool user = std::string_view(attribute) == "uidNumber";
+  if (IsReservedId(id) || (user ? getpwuid(id) != nullptr : getgrgid(id) != nullptr)) return true;
+  return AnyMatch(
+      user ? PeopleBase() : GroupBase(),
+      EqualityFilter(user ? "posixAccount" : "posixGroup", attribute, std::to_string(id)));
 }
 
-// Whether the directory or the host's own databases use the id.
-bool IsUsed(const char* attribute, std::uint32_t id) {
-  const bool user = std::string_view(attribute) == "uidNumber";
-  if (user ? getpwuid(id) != nullptr : getgrgid(id) != nullptr) return true;
-  return AnyMatch(user ? PeopleBase() : GroupBase(),
-                  EqualityFilter(user ? "posixAccount" : "posixGroup", attribute,
-                                 std::to_string(id)));
+// The first id from `id` on that nobody uses.
+std::optional<std::uint32_t> FirstFree(const char* attribute, std::uint32_t id) {
+  for (; id <= kMaxId; ++id) {
+    const std::optional<bool> used = IsUsed(attribute, id);
+    if (!used) return std::nullopt;
+    if (!*used) return id;
+  }
+  ErrorLogLine(std::string("ldap: no free ") + attribute + " left");
+  return std::nullopt;
 }
 
 // The counter's value: nullopt when it cannot be read, 0 when it has none.
 std::optional<std::uint32_t> ReadCounter(const char* attribute) {
+  const std::string& dn = Setting("LDAP_COUNTER_DN");
+  if (dn.empty()) {
+    ErrorLogLine("ldap: LDAP_COUNTER_DN is needed to give out ids");
+    return std::nullopt;
+  }
   Entry counter;
-  const int code = Search(Setting("LDAP_COUNTER_DN"), "(objectClass=*)", {attribute},
-                          [&](Entry entry) { counter = std::move(entry); });
+  const int code = Search(
+      dn, "(objectClass=*)", {attribute}, [&](Entry entry) { counter = std::move(entry); },
+      LDAP_SCOPE_BASE);
   if (code != LDAP_SUCCESS) return std::nullopt;
   if (counter.First(attribute).empty()) return 0;
   return ParseId(counter.First(attribute));
@@ -62,13 +78,9 @@ std::optional<std::uint32_t> NextId(const char* attribute) {
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     const std::optional<std::uint32_t> seen = ReadCounter(attribute);
     if (!seen) return std::nullopt;
-    std::uint32_t id = std::max(*seen, MinId());
-    while (id <= kMaxId && (IsReservedId(id) || IsUsed(attribute, id))) ++id;
-    if (id > kMaxId) {
-      ErrorLogLine(std::string("ldap: no free ") + attribute + " left");
-      return std::nullopt;
-    }
-    const int code = SwapCounter(attribute, *seen, id + 1);
+    const std::optional<std::uint32_t> id = FirstFree(attribute, std::max(*seen, MinId()));
+    if (!id) return std::nullopt;
+    const int code = SwapCounter(attribute, *seen, *id + 1);
     if (code == LDAP_SUCCESS) return id;
     if (!OtherWriterFirst(code)) {
       LogFailure(std::string("counter ") + attribute, code);
@@ -85,7 +97,8 @@ std::optional<std::uint32_t> GroupIdOf(const std::string& group) {
   Entry found;
   const std::string filter = digits ? EqualityFilter("posixGroup", "gidNumber", group)
                                     : EqualityFilter("posixGroup", "cn", group);
-  if (group.empty() || FindOne(GroupBase(), filter, {"gidNumber"}, found) != DirectoryResult::Done) {
+  if (group.empty() ||
+      FindOne(GroupBase(), filter, {"gidNumber"}, found) != DirectoryResult::Done) {
     return std::nullopt;
   }
   return ParseId(found.First("gidNumber"));

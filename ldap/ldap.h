@@ -80,8 +80,7 @@ DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChan
 // Puts '!' after {CRYPT} and sets shadowExpire to 1, or takes both away.
 DirectoryResult DirectoryLockUser(const std::string& name, bool lock);
 // Adds or deletes the memberUid; already a member, or not one, is done.
-DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name,
-                                      bool add);
+DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add);
 // Takes the account out of every group, deletes its entry, then runs
 // HOME_DELETE with its home directory.
 DirectoryResult DirectoryDeleteUser(const std::string& name);

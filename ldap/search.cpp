@@ -66,7 +66,7 @@ Cookie NextCookie(LDAP* ld, LDAPMessage* result, int& code) {
 }
 
 // One page: its entries to `visit`, the cookie of the next page back.
-Cookie SearchPage(LDAP* ld, const std::string& base, const std::string& filter,
+Cookie SearchPage(LDAP* ld, const std::string& base, int scope, const std::string& filter,
                   const std::vector<const char*>& attributes, berval* cookie,
                   const std::function<void(directory::Entry)>& visit, int& code) {
   LDAPControl* page = nullptr;
@@ -77,8 +77,8 @@ Cookie SearchPage(LDAP* ld, const std::string& base, const std::string& filter,
   for (const char* attribute : attributes) names.push_back(const_cast<char*>(attribute));
   names.push_back(nullptr);
   LDAPMessage* raw = nullptr;
-  code = ldap_search_ext_s(ld, base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(), names.data(), 0,
-                           controls, nullptr, nullptr, LDAP_NO_LIMIT, &raw);
+  code = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(), names.data(), 0, controls,
+                           nullptr, nullptr, LDAP_NO_LIMIT, &raw);
   ldap_control_free(page);
   const Message result(raw);
   if (code != LDAP_SUCCESS || raw == nullptr) return nullptr;
@@ -104,13 +104,14 @@ std::string_view Entry::First(std::string_view attribute) const {
 }
 
 int Search(const std::string& base, const std::string& filter,
-           const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit) {
+           const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit,
+           int scope) {
   LDAP* ld = Session();
   if (ld == nullptr) return LDAP_SERVER_DOWN;
   int code = LDAP_SUCCESS;
   Cookie cookie;
   do {
-    cookie = SearchPage(ld, base, filter, attributes, cookie.get(), visit, code);
+    cookie = SearchPage(ld, base, scope, filter, attributes, cookie.get(), visit, code);
   } while (code == LDAP_SUCCESS && cookie != nullptr);
   if (code != LDAP_SUCCESS) LogFailure("search " + Printable(base) + " " + Printable(filter), code);
   return code;
@@ -122,14 +123,19 @@ DirectoryResult FindOne(const std::string& base, const std::string& filter,
   const int code = Search(base, filter, attributes, [&](Entry entry) {
     if (++count == 1) found = std::move(entry);
   });
-  if (code != LDAP_SUCCESS || count > 1) return DirectoryResult::Failed;
+  if (code != LDAP_SUCCESS) return DirectoryResult::Failed;
+  if (count > 1) {
+    ErrorLogLine("ldap: more than one entry for " + Printable(filter));
+    return DirectoryResult::Failed;
+  }
   return count == 1 ? DirectoryResult::Done : DirectoryResult::Refused;
 }
 
-bool AnyMatch(const std::string& base, const std::string& filter) {
+std::optional<bool> AnyMatch(const std::string& base, const std::string& filter) {
   bool any = false;
   const int code = Search(base, filter, {"1.1"}, [&](Entry) { any = true; });
-  return any || code != LDAP_SUCCESS;
+  if (code != LDAP_SUCCESS) return std::nullopt;
+  return any;
 }
 
 }  // namespace directory

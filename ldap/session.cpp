@@ -1,6 +1,8 @@
 // The one connection of a run. The program runs as root on a web server's
 // behalf: the library reads no ldaprc, ldap.conf or LDAP* variable
 // (LDAPNOINIT), and every option it uses is set here.
+#include "ldap/session.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +12,7 @@
 #include <memory>
 
 #include "cgi/cgi.h"
-#include "ldap/session.h"
+#include "hosttools/hosttools.h"
 
 namespace orvanta {
 
@@ -105,7 +107,9 @@ Connection Open() {
   const std::string& uri = Setting("LDAP_URI");
   if (!HasKnownScheme(uri) || Setting("LDAP_PEOPLE_BASE").empty() ||
       Setting("LDAP_GROUP_BASE").empty()) {
-    LogSetup("LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are needed");
+    LogSetup(
+        "LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are "
+        "needed");
     return nullptr;
   }
   StartLibrary();
@@ -210,6 +214,12 @@ std::string EqualityFilter(const char* object_class, const char* attribute,
                        std::string(escaped.bv_val, escaped.bv_len) + "))";
   ber_memfree(escaped.bv_val);
   return filter;
+}
+
+bool HoldLock() {
+  if (HoldChangeLock()) return true;
+  ErrorLogLine("ldap: no change without the change lock");
+  return false;
 }
 
 const std::string& PeopleBase() { return Setting("LDAP_PEOPLE_BASE"); }

@@ -30,8 +30,7 @@ DirectoryResult ResultOf(std::string_view what, int code);
 // "ATTRIBUTE=value,BASE" with the value escaped by the library.
 std::string ChildDn(const char* attribute, std::string_view value, const std::string& base);
 // "(&(objectClass=CLASS)(ATTRIBUTE=value))" with the value escaped by the library.
-std::string EqualityFilter(const char* object_class, const char* attribute,
-                           std::string_view value);
+std::string EqualityFilter(const char* object_class, const char* attribute, std::string_view value);
 
 const std::string& PeopleBase();
 const std::string& GroupBase();
@@ -44,16 +43,16 @@ struct Entry {
   std::string_view First(std::string_view attribute) const;
 };
 
-// Pages of 1,000 entries under `base`; returns the result code of the
-// search (success once every page was read).
+// Pages of 1,000 entries under `base` (LDAP_SCOPE_SUBTREE or _BASE);
+// returns the result code of the search (success once every page was read).
 int Search(const std::string& base, const std::string& filter,
-           const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit);
+           const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit,
+           int scope = LDAP_SCOPE_SUBTREE);
 // The one entry the filter finds; Refused when none, Failed when more.
 DirectoryResult FindOne(const std::string& base, const std::string& filter,
                         const std::vector<const char*>& attributes, Entry& found);
-// Whether any entry matches; an error counts as a match, so that nothing is
-// given out that might be in use.
-bool AnyMatch(const std::string& base, const std::string& filter);
+// Whether any entry matches; nullopt when the search failed.
+std::optional<bool> AnyMatch(const std::string& base, const std::string& filter);
 
 // A list of modifications whose values it keeps alive.
 class Mods {
@@ -80,9 +79,6 @@ int Delete(const std::string& dn);
 
 // Holds the change lock as the tool runner does: false when it cannot be taken.
 bool HoldLock();
-// Runs HOME_CREATE or HOME_DELETE with the home directory when it is set;
-// a failure is a line on stderr, not a failed change.
-void RunHomeCommand(SettingName setting, const std::string& home);
 
 // The next free uidNumber ("uidNumber") or gidNumber ("gidNumber").
 std::optional<std::uint32_t> NextId(const char* attribute);

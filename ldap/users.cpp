@@ -114,14 +114,8 @@ DirectoryResult LeaveAllGroups(const std::string& name) {
   return DirectoryResult::Done;
 }
 
-}  // namespace
-
-bool HoldLock() {
-  if (HoldChangeLock()) return true;
-  ErrorLogLine("ldap: no change without the change lock");
-  return false;
-}
-
+// Runs HOME_CREATE or HOME_DELETE with the home directory when it is set;
+// a failure is a line on stderr, not a failed change.
 void RunHomeCommand(SettingName setting, const std::string& home) {
   const std::string& command = Setting(setting);
   if (command.empty()) return;
@@ -130,8 +124,9 @@ void RunHomeCommand(SettingName setting, const std::string& home) {
   }
 }
 
-}  // namespace directory
+}  // namespace
 
+}  // namespace directory
 
 DirectoryResult DirectoryAddUser(const DirectoryAccount& account) {
   using namespace directory;
@@ -184,15 +179,15 @@ DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {
   if (value.empty() && !lock) return DirectoryResult::Done;
   Mods mods;
   if (!value.empty()) {
-    mods.Add(LDAP_MOD_DELETE, "userPassword", {password}).Add(LDAP_MOD_ADD, "userPassword", {value});
+    mods.Add(LDAP_MOD_DELETE, "userPassword", {password})
+        .Add(LDAP_MOD_ADD, "userPassword", {value});
   }
-  mods.Add(LDAP_MOD_REPLACE, "shadowExpire", lock ? std::vector<std::string>{"1"}
-                                                   : std::vector<std::string>{});
+  mods.Add(LDAP_MOD_REPLACE, "shadowExpire",
+           lock ? std::vector<std::string>{"1"} : std::vector<std::string>{});
   return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
 }
 
-DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name,
-                                      bool add) {
+DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add) {
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry found;

@@ -34,9 +34,12 @@ std::optional<std::string> Ticked(const char* box, std::string value) {
 
 // The directory backend instead of the tool: the same pages and record.
 void ModifyInDirectory(const std::string& name) {
-  DirectoryChanges changes{std::nullopt, Ticked("CHKUID", Param("UID")),
-                           Ticked("CHKGID", Param("GID")), Ticked("CHKGCOS", Param("GCOS")),
-                           Ticked("CHKDIR", Param("DIR") + name), Ticked("CHKSHELL", Param("SHELL"))};
+  DirectoryChanges changes{std::nullopt,
+                           Ticked("CHKUID", Param("UID")),
+                           Ticked("CHKGID", Param("GID")),
+                           Ticked("CHKGCOS", Param("GCOS")),
+                           Ticked("CHKDIR", Param("DIR") + name),
+                           Ticked("CHKSHELL", Param("SHELL"))};
   if (HasParam("CHKPASS")) {
     changes.password_hash = HashPassword(Param("PASS"));
     if (changes.password_hash->empty()) throw ErrorCode{kErrorUserModFailed};

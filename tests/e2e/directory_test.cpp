@@ -2,6 +2,8 @@
 // changes the directory, gives the tools backend's page and log record, and
 // touches exactly the entries it names, also for names full of filter and
 // DN syntax.
+#include "tests/support/directory.h"
+
 #include <crypt.h>
 #include <gtest/gtest.h>
 
@@ -10,7 +12,6 @@
 #include <thread>
 
 #include "tests/support/cgi_process.h"
-#include "tests/support/directory.h"
 #include "tests/support/euc.h"
 #include "tests/support/pages.h"
 
@@ -24,7 +25,8 @@ constexpr char kPasswd[] =
     "jiro:x:1002:1200:Jiro Suzuki:/home/jiro:/bin/sh\n";
 constexpr char kGroup[] =
     "root:x:0:\nusers:x:100:\nsysgrp:x:999:\nstaff:x:1100:taro,jiro\ndevel:x:1200:jiro\n";
-constexpr char kShadow[] = "root:*:19000::::::\ntaro:$6$salt$hash:19000::::::\njiro:!:19000::::::\n";
+constexpr char kShadow[] =
+    "root:*:19000::::::\ntaro:$6$salt$hash:19000::::::\njiro:!:19000::::::\n";
 // An account and a group named with filter and DN syntax, and a name that
 // is taken by an entry that is no account.
 constexpr char kHostile[] = "h*)(,=\\";
@@ -40,8 +42,9 @@ constexpr char kLdif[] =
 // The host's own accounts: the counter skips their ids too.
 constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
 constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:\n";
-constexpr char kShown[] = "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
-                          "memberUid";
+constexpr char kShown[] =
+    "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
+    "memberUid";
 
 // A host: a working directory with its settings, pointed at the server.
 struct Host {
@@ -50,9 +53,10 @@ struct Host {
     home_tool = box.AddRecordingTool("home", 0);
   }
   void Configure(const DirectoryServer& server, const std::string& extra = "") const {
-    box.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\nCRYPT_METHOD=YESCRYPT\nUSE_CRYPT=YES\n"
-                  "DEF_DIR=/srv/home\nHOME_CREATE=" + home_tool + " create\nHOME_DELETE=" +
-                  home_tool + " delete\n" + server.Settings() + extra);
+    box.SetConfig(
+        "SYSTEMUID=999\nSYSTEMGID=999\nCRYPT_METHOD=YESCRYPT\nUSE_CRYPT=YES\n"
+        "DEF_DIR=/srv/home\nHOME_CREATE=" +
+        home_tool + " create\nHOME_DELETE=" + home_tool + " delete\n" + server.Settings() + extra);
   }
   std::string Send(const std::string& body) const { return box.Run(Post(body)).out; }
   CgiSandbox box;
@@ -76,7 +80,8 @@ std::vector<std::string> LogRecords(const CgiSandbox& box) {
   if (!box.Exists("orvanta.log")) return records;
   static const std::regex kTail(",192\\.0\\.2\\.10,\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d$");
   std::istringstream in(box.ReadFile("orvanta.log"));
-  for (std::string line; std::getline(in, line);) records.push_back(std::regex_replace(line, kTail, ""));
+  for (std::string line; std::getline(in, line);)
+    records.push_back(std::regex_replace(line, kTail, ""));
   return records;
 }
 
@@ -127,8 +132,12 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "create\n/srv/home/shiro\n--\n"},
       {"a name an entry holds that is no account (alreadyExists)",
        "COMMAND=WILLBEADD&NAME=saburo&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh",
-       "ユーザー名(saburo)はすでに登録されています。<BR>\n", {}, {}, "(uid=saburo)",
-       "dn: uid=saburo,ou=people,dc=orvanta,dc=test\nuid: saburo\n\n", ""},
+       "ユーザー名(saburo)はすでに登録されています。<BR>\n",
+       {},
+       {},
+       "(uid=saburo)",
+       "dn: uid=saburo,ou=people,dc=orvanta,dc=test\nuid: saburo\n\n",
+       ""},
       {"modification of the ticked attributes",
        "COMMAND=TOBEMOD&NAME=taro&GCOS=Taro+Y.&SHELL=/bin/false&GID=devel&UID=1700&CHKGCOS=on"
        "&CHKSHELL=on&CHKGID=on",
@@ -141,13 +150,22 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "/home/taro\ngecos: Taro Y.\ngidNumber: 1200\nloginShell: /bin/false\n\n",
        ""},
       {"a uid another account has (constraintViolation)",
-       "COMMAND=TOBEMOD&NAME=taro&UID=1002&CHKUID=on", "ユーザー情報変更に失敗しました。<BR>\n<BR>\n",
-       {}, {}, "(uid=taro)", taro, ""},
-      {"locking", "COMMAND=TOBELOCK&NAME=taro&NAME=sysacct&NAME=taro&ACTION=LOCK", "",
+       "COMMAND=TOBEMOD&NAME=taro&UID=1002&CHKUID=on",
+       "ユーザー情報変更に失敗しました。<BR>\n<BR>\n",
+       {},
+       {},
+       "(uid=taro)",
+       taro,
+       ""},
+      {"locking",
+       "COMMAND=TOBELOCK&NAME=taro&NAME=sysacct&NAME=taro&ACTION=LOCK",
+       "",
        {"<TD>taro</TD><TD>ロックしました。</TD>", "<TD>sysacct</TD><TD>変更が禁止されています</TD>",
         "<TD>taro</TD><TD>できませんでした</TD>"},
-       {"LOCK,taro"}, "(uid=taro)",
-       taro.substr(0, taro.size() - 1) + "shadowExpire: 1\n\n", ""},
+       {"LOCK,taro"},
+       "(uid=taro)",
+       taro.substr(0, taro.size() - 1) + "shadowExpire: 1\n\n",
+       ""},
       {"members put in (one already) and taken out",
        std::string("COMMAND=GP_TOBEMEM&GNAME=staff&ADDNAME=") + kHostileForm +
            "&ADDNAME=taro&DELNAME=jiro",
@@ -158,12 +176,14 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        {std::string("MADD,") + kHostile + ":staff", "MADD,taro:staff", "MDEL,jiro:staff"},
        "(cn=staff)",
        std::string("dn: cn=staff,ou=groups,dc=orvanta,dc=test\ngidNumber: 1100\nmemberUid: "
-                   "taro\nmemberUid: ") + kHostile + "\n\n",
+                   "taro\nmemberUid: ") +
+           kHostile + "\n\n",
        ""},
       {"deletion takes the accounts out of their groups; '*' and EUC-JP match nothing",
        std::string("COMMAND=WILLBEDEL&NAME=jiro&NAME=*&NAME=") + kHostileForm + "&NAME=%A4%A2",
        "",
-       {"<TD>jiro</TD><TD>削除しました。</TD>", "<TD>*</TD><TD>削除が禁止されているユーザーです</TD>",
+       {"<TD>jiro</TD><TD>削除しました。</TD>",
+        "<TD>*</TD><TD>削除が禁止されているユーザーです</TD>",
         std::string("<TD>") + kHostile + "</TD><TD>削除しました。</TD>",
         "<TD>あ</TD><TD>削除が禁止されているユーザーです</TD>"},
        {"DEL,jiro", std::string("DEL,") + kHostile},
@@ -175,18 +195,24 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\n\n"
        "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\ngidNumber: 1300\n\n",
        "delete\n/home/jiro\n--\ndelete\n/home/hostile\n--\n"},
-      {"group registration from the counter", "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=", "",
-       {Cells({"<TD NOWRAP>webteam</TD>", "<TD NOWRAP><BR></TD>"})}, {"GADD,webteam"},
+      {"group registration from the counter",
+       "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=",
+       "",
+       {Cells({"<TD NOWRAP>webteam</TD>", "<TD NOWRAP><BR></TD>"})},
+       {"GADD,webteam"},
        "(|(cn=webteam)(cn=idcounter))",
        "dn: cn=idcounter,dc=orvanta,dc=test\nuidNumber: 10000\ngidNumber: 10002\n\n"
        "dn: cn=webteam,ou=groups,dc=orvanta,dc=test\ngidNumber: 10001\n\n",
        ""},
-      {"group deletion keeps a primary group", "COMMAND=GP_WILLBEDEL&GNAME=devel&GNAME=staff&GNAME=*",
+      {"group deletion keeps a primary group",
+       "COMMAND=GP_WILLBEDEL&GNAME=devel&GNAME=staff&GNAME=*",
        "",
        {"<TD>devel</TD><TD>削除できませんでした。</TD>", "<TD>staff</TD><TD>削除しました。</TD>",
         "<TD>*</TD><TD>削除が禁止されているグループです。</TD>"},
-       {"GDEL,staff"}, "(|(cn=devel)(cn=staff))",
-       "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\nmemberUid: jiro\n\n", ""},
+       {"GDEL,staff"},
+       "(|(cn=devel)(cn=staff))",
+       "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\nmemberUid: jiro\n\n",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -232,12 +258,14 @@ TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
   const Host host;
   const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
   host.Configure(server);
-  host.Send("COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh");
+  host.Send(
+      "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh");
   const std::string stored = ValueOf(server, "hanako", "userPassword");
   ASSERT_TRUE(stored.starts_with("{CRYPT}$y$")) << stored;
   const std::string hash = stored.substr(7);
   EXPECT_EQ(crypt("Secret12", hash.c_str()), hash);
-  EXPECT_EQ(ValueOf(server, "hanako", "shadowLastChange"), std::to_string(std::time(nullptr) / 86400));
+  EXPECT_EQ(ValueOf(server, "hanako", "shadowLastChange"),
+            std::to_string(std::time(nullptr) / 86400));
 
   struct Step {
     const char* body;
@@ -295,16 +323,18 @@ TEST(DirectoryTest, ListsEveryAccountPageByPage) {
   std::string ldif;
   for (int i = 0; i < kAccounts; ++i) {
     const std::string n = std::to_string(20000 + i);
-    ldif += "dn: uid=u" + n + ",ou=people,dc=orvanta,dc=test\nobjectClass: account\n"
-            "objectClass: posixAccount\nuid: u" + n + "\ncn: u\nuidNumber: " + n +
-            "\ngidNumber: 100\nhomeDirectory: /home/u\n\n";
+    ldif += "dn: uid=u" + n +
+            ",ou=people,dc=orvanta,dc=test\nobjectClass: account\n"
+            "objectClass: posixAccount\nuid: u" +
+            n + "\ncn: u\nuidNumber: " + n + "\ngidNumber: 100\nhomeDirectory: /home/u\n\n";
   }
   const Host host;
   const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, ldif);
   host.Configure(server);
   const std::string page = host.box.Run(Get("COMMAND=VIEW")).out;
   size_t rows = 0;
-  for (size_t at = page.find("<TR><TD>"); at != std::string::npos; at = page.find("<TR><TD>", at + 1)) {
+  for (size_t at = page.find("<TR><TD>"); at != std::string::npos;
+       at = page.find("<TR><TD>", at + 1)) {
     ++rows;
   }
   EXPECT_EQ(rows, size_t{kAccounts} + 4);

@@ -37,7 +37,8 @@ DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passw
   box.WriteFile("seed/shadow", shadow);
   box.WriteFile("seed.ldif", ldif);
   const std::string start = ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
-                            ShellWord(box.PathOf("seed")) + " " + ShellWord(box.PathOf("seed.ldif"));
+                            ShellWord(box.PathOf("seed")) + " " +
+                            ShellWord(box.PathOf("seed.ldif"));
   EXPECT_EQ(std::system(start.c_str()), 0) << start;
 }
 
@@ -52,9 +53,10 @@ std::string DirectoryServer::Settings() const {
 std::string DirectoryServer::Search(const std::string& filter,
                                     const std::string& attributes) const {
   const std::string uri = Output(ShellWord(kScript) + " uri " + ShellWord(dir_));
-  return Output("ldapsearch -x -LLL -o ldif-wrap=no -H " + ShellWord(uri.substr(0, uri.size() - 1)) +
-                " -D cn=admin," + kBase + " -y " + ShellWord(dir_ + "/bindpw") + " -b " + kBase +
-                " " + ShellWord(filter) + " " + attributes);
+  return Output("ldapsearch -x -LLL -o ldif-wrap=no -H " +
+                ShellWord(uri.substr(0, uri.size() - 1)) + " -D cn=admin," + kBase + " -y " +
+                ShellWord(dir_ + "/bindpw") + " -b " + kBase + " " + ShellWord(filter) + " " +
+                attributes);
 }
 
 }  // namespace orvanta::test
