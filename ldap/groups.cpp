@@ -4,6 +4,12 @@
 
 namespace orvanta {
 
+namespace {
+
+constexpr char kPrimaryGroupKept[] = "ldap: the primary group of an account is not deleted: ";
+
+}  // namespace
+
 DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid_text) {
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
@@ -33,7 +39,7 @@ DirectoryResult DirectoryDeleteGroup(const std::string& name) {
                EqualityFilter("posixAccount", "gidNumber", std::string(group.First("gidNumber"))));
   if (!primary) return DirectoryResult::Failed;
   if (*primary) {
-    ErrorLogLine("ldap: the primary group of an account is not deleted: " + Printable(name));
+    ErrorLogLine(kPrimaryGroupKept + Printable(name));
     return DirectoryResult::Failed;
   }
   return ResultOf("delete " + Printable(group.dn), Delete(group.dn));

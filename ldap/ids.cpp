@@ -18,6 +18,9 @@ constexpr std::uint32_t kDefaultMinId = 10000;
 constexpr int kMaxAttempts = 500;
 // The highest id handed out: -2 and -1 are never ids.
 constexpr std::uint32_t kMaxId = 4294967293U;
+constexpr char kNoFreeId[] = "ldap: no free id left for ";
+constexpr char kNoCounter[] = "ldap: LDAP_COUNTER_DN is needed to give out ids";
+constexpr char kCounterBusy[] = "ldap: the counter kept changing: ";
 
 std::uint32_t MinId() { return ParseId(Setting("LDAP_MIN_ID")).value_or(kDefaultMinId); }
 
@@ -38,7 +41,7 @@ std::optional<std::uint32_t> FirstFree(const char* attribute, std::uint32_t id) 
     if (!used) return std::nullopt;
     if (!*used) return id;
   }
-  ErrorLogLine(std::string("ldap: no free ") + attribute + " left");
+  ErrorLogLine(kNoFreeId + std::string(attribute));
   return std::nullopt;
 }
 
@@ -46,7 +49,7 @@ std::optional<std::uint32_t> FirstFree(const char* attribute, std::uint32_t id) 
 std::optional<std::uint32_t> ReadCounter(const char* attribute) {
   const std::string& dn = Setting("LDAP_COUNTER_DN");
   if (dn.empty()) {
-    ErrorLogLine("ldap: LDAP_COUNTER_DN is needed to give out ids");
+    ErrorLogLine(kNoCounter);
     return std::nullopt;
   }
   Entry counter;
@@ -87,7 +90,7 @@ std::optional<std::uint32_t> NextId(const char* attribute) {
       return std::nullopt;
     }
   }
-  ErrorLogLine(std::string("ldap: the counter's ") + attribute + " kept changing");
+  ErrorLogLine(kCounterBusy + std::string(attribute));
   return std::nullopt;
 }
 

@@ -14,6 +14,7 @@ namespace {
 
 constexpr ber_int_t kPageSize = 1000;
 constexpr char kCryptScheme[] = "{CRYPT}";
+constexpr char kNotOneEntry[] = "ldap: more than one entry for ";
 
 struct MessageFree {
   void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
@@ -125,7 +126,7 @@ DirectoryResult FindOne(const std::string& base, const std::string& filter,
   });
   if (code != LDAP_SUCCESS) return DirectoryResult::Failed;
   if (count > 1) {
-    ErrorLogLine("ldap: more than one entry for " + Printable(filter));
+    ErrorLogLine(kNotOneEntry + Printable(filter));
     return DirectoryResult::Failed;
   }
   return count == 1 ? DirectoryResult::Done : DirectoryResult::Refused;

@@ -24,6 +24,13 @@ constexpr int kNetworkTimeoutSeconds = 10;
 constexpr int kOperationTimeoutSeconds = 60;
 constexpr size_t kMaxPasswordFile = 4096;
 
+constexpr char kSettingsMissing[] =
+    "LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are needed";
+constexpr char kUnusableUri[] = "LDAP_URI is not a usable URI";
+constexpr char kOptionNotSet[] = "an option could not be set";
+constexpr char kUntrustedPassword[] = "LDAP_BINDPW_FILE cannot be read or is readable by others";
+constexpr char kNoLock[] = "ldap: no change without the change lock";
+
 struct Unbinder {
   void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
 };
@@ -95,7 +102,7 @@ int Bind(LDAP* ld) {
   }
   std::optional<std::string> password = ReadBindPassword();
   if (!password) {
-    LogSetup("LDAP_BINDPW_FILE cannot be read or is readable by others");
+    LogSetup(kUntrustedPassword);
     return LDAP_INVALID_CREDENTIALS;
   }
   berval credentials{password->size(), password->data()};
@@ -107,20 +114,18 @@ Connection Open() {
   const std::string& uri = Setting("LDAP_URI");
   if (!HasKnownScheme(uri) || Setting("LDAP_PEOPLE_BASE").empty() ||
       Setting("LDAP_GROUP_BASE").empty()) {
-    LogSetup(
-        "LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are "
-        "needed");
+    LogSetup(kSettingsMissing);
     return nullptr;
   }
   StartLibrary();
   LDAP* raw = nullptr;
   if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) {
-    LogSetup("LDAP_URI is not a usable URI");
+    LogSetup(kUnusableUri);
     return nullptr;
   }
   Connection ld(raw);
   if (!SetOptions(ld.get())) {
-    LogSetup("an option could not be set");
+    LogSetup(kOptionNotSet);
     return nullptr;
   }
   if (Setting("LDAP_STARTTLS") == "YES") {
@@ -218,7 +223,7 @@ std::string EqualityFilter(const char* object_class, const char* attribute,
 
 bool HoldLock() {
   if (HoldChangeLock()) return true;
-  ErrorLogLine("ldap: no change without the change lock");
+  ErrorLogLine(kNoLock);
   return false;
 }
 

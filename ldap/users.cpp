@@ -14,6 +14,10 @@ namespace {
 constexpr char kCryptScheme[] = "{CRYPT}";
 constexpr char kLockMark = '!';
 constexpr char kDefaultHomeBase[] = "/home/";
+constexpr char kLeftLocked[] =
+    "ldap: unlocking would leave the account without a password; left locked";
+constexpr char kHomeCommandFailed[] = " failed for ";
+constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 
 DirectoryResult FindUser(const std::string& name, const std::vector<const char*>& attributes,
                          Entry& user) {
@@ -89,7 +93,7 @@ std::string LockedValue(std::string_view password, bool lock) {
   if (lock) return kCryptScheme + (kLockMark + std::string(hash));
   // Like usermod -U: unlocking "!" alone would leave no password at all.
   if (hash.size() == 1) {
-    ErrorLogLine("ldap: unlocking would leave the account without a password; left locked");
+    ErrorLogLine(kLeftLocked);
     return "";
   }
   return kCryptScheme + std::string(hash.substr(1));
@@ -120,7 +124,7 @@ void RunHomeCommand(SettingName setting, const std::string& home) {
   const std::string& command = Setting(setting);
   if (command.empty()) return;
   if (RunCommandLine(command + " " + ShellWord(home)) != 0) {
-    ErrorLogLine(std::string(setting.c_str()) + " failed for " + Printable(home));
+    ErrorLogLine(setting.c_str() + (kHomeCommandFailed + Printable(home)));
   }
 }
 
@@ -133,7 +137,7 @@ DirectoryResult DirectoryAddUser(const DirectoryAccount& account) {
   if (!HoldLock()) return DirectoryResult::Failed;
   const std::optional<std::uint32_t> gid = GroupIdOf(account.group);
   if (!gid) {
-    ErrorLogLine("ldap: the group of a new account must exist: " + Printable(account.group));
+    ErrorLogLine(kNoSuchGroup + Printable(account.group));
     return DirectoryResult::Failed;
   }
   const std::string hash = HashPassword(account.password);
