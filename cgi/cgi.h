@@ -75,7 +75,10 @@ inline constexpr std::string_view kSettingNames[] = {
     "SORT",     "SYSTEMUID", "SYSTEMGID", "DEF_DIR",         "SHELL1",       "SHELL2",
     "SHELL3",   "SHELL4",    "SHELL5",    "USE_CRYPT",       "OPTION",       "USERADD",
     "USERMOD",  "USERDEL",   "GROUPADD",  "GROUPDEL",        "TRUSTED_ORIGINS",
-    "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH"};
+    "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
+    "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
+    "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
+    "HOME_CREATE", "HOME_DELETE"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -176,6 +179,13 @@ struct UserEntry {
   std::string gecos;
   std::string dir;
   std::string shell;
+};
+
+// A registration's values as typed: the form's fields, or one line of a
+// batch with the batch's home directory base and shell. uid and group may be
+// empty; dir is the directory the name is joined to.
+struct NewAccount {
+  std::string name, password, uid, group, gcos, dir, shell;
 };
 
 struct GroupEntry {

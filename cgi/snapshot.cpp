@@ -13,6 +13,7 @@
 #include <new>
 
 #include "cgi/cgi.h"
+#include "ldap/ldap.h"
 
 namespace orvanta {
 
@@ -51,6 +52,7 @@ void ForEachAccount(Visit visit) {
     }
     return;
   }
+  if (UsesDirectory()) return ForEachDirectoryAccount(visit);
   setpwent();
   while (const passwd* pw = getpwent()) {
     visit(OrEmpty(pw->pw_name), pw->pw_uid, pw->pw_gid, OrEmpty(pw->pw_gecos),
@@ -65,6 +67,7 @@ void ForEachGroup(Visit visit) {
     for (const GroupEntry& group : FixedEntries()->groups) visit(GroupEntry(group));
     return;
   }
+  if (UsesDirectory()) return ForEachDirectoryGroup(visit);
   setgrent();
   while (const group* gr = getgrent()) {
     GroupEntry entry{std::string(OrEmpty(gr->gr_name)), gr->gr_gid};

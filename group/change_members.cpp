@@ -10,6 +10,7 @@
 #include "group/group.h"
 #include "group/members_texts.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -59,6 +60,20 @@ void PrintRow(const std::string& name, const Direction& direction, const char* o
   std::printf(kMemberRowFormat, Html(name).c_str(), direction.label, outcome);
 }
 
+// The directory backend instead of the tool: the same rows and records.
+void ChangeInDirectory(const std::string& name, const Direction& direction,
+                       const MemberRequest& request) {
+  const bool add = &direction == &kDirections[0];
+  const DirectoryResult result = DirectoryChangeMember(request.group->name, name, add);
+  if (result == DirectoryResult::Done) {
+    PrintRow(name, direction, direction.done);
+    WriteOperationLog(direction.code, name + ":" + request.group->name);
+  } else {
+    PrintRow(name, direction,
+             result == DirectoryResult::Refused ? kMemberChangeRefused : kMemberChangeFailed);
+  }
+}
+
 void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
   if (request.group == nullptr || request.both_ways.count(name) != 0 ||
       ChangeableUser(request.found, name, request.guard) == nullptr) {
@@ -68,6 +83,7 @@ void ChangeOne(const std::string& name, const Direction& direction, MemberReques
   // A name posted again was dealt with by its first row; without a tool
   // setting the line would start with the request's values.
   const bool first = request.done.insert(name).second;
+  if (first && UsesDirectory()) return ChangeInDirectory(name, direction, request);
   const std::string& tool = Setting("USERMOD");
   if (first && !tool.empty() &&
       RunCommandLine(tool + direction.option + ShellWord(request.group->name) + " " +

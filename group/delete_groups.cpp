@@ -7,12 +7,25 @@
 #include "group/group.h"
 #include "group/group_texts.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 
 namespace orvanta {
 
 namespace {
+
+// The directory backend instead of the tool: the same rows and records.
+void DeleteFromDirectory(const std::string& name, const std::string& shown) {
+  const DirectoryResult result = DirectoryDeleteGroup(name);
+  if (result == DirectoryResult::Done) {
+    std::printf(kGroupDeleteDoneRow, shown.c_str());
+    WriteOperationLog(name);
+  } else {
+    std::printf(result == DirectoryResult::Refused ? kGroupDeleteRefusedRow : kGroupDeleteFailedRow,
+                shown.c_str());
+  }
+}
 
 void DeleteOneGroup(const std::string& name, std::set<std::string>& seen) {
   const std::string shown = Html(name);
@@ -27,6 +40,7 @@ void DeleteOneGroup(const std::string& name, std::set<std::string>& seen) {
   // A name posted again was dealt with by its first row; without a tool
   // setting the line would start with the name.
   const bool first = seen.insert(name).second;
+  if (first && UsesDirectory()) return DeleteFromDirectory(name, shown);
   if (first && !Setting("GROUPDEL").empty() &&
       RunCommandLine(Setting("GROUPDEL") + " " + ShellWord(name)) == 0) {
     std::printf(kGroupDeleteDoneRow, shown.c_str());

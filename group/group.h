@@ -23,6 +23,8 @@ void RegisterGroup();
 // Duplicate checks of the registration; throw ErrorCode 0 with gErrorMessage.
 void CheckGroupNameFree();
 void CheckGroupIdFree();
+// The name-taken message for the group NAME.
+[[noreturn]] void RefuseTakenGroupName(const std::string& name);
 // Whether the deletion form offers the group and the action may remove it:
 // above SYSTEMGID and not reserved, and yielded once by the database.
 bool IsChangeableGroup(const GroupEntry& group);

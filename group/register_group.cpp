@@ -6,6 +6,7 @@
 #include "group/group.h"
 #include "group/group_texts.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 
@@ -14,6 +15,10 @@ namespace orvanta {
 void CheckGroupNameFree() {
   const std::string& name = Param("GNAME");
   if (AllGroups().by_name.count(name) == 0) return;
+  RefuseTakenGroupName(name);
+}
+
+void RefuseTakenGroupName(const std::string& name) {
   ThrowMessage(FormatText(kGroupNameTakenFormat, Html(name).c_str()));
 }
 
@@ -24,6 +29,26 @@ void CheckGroupIdFree() {
   if (AllGroups().by_gid.count(gid) == 0) return;
   ThrowMessage(FormatText(kGroupIdTakenFormat, gid));
 }
+
+namespace {
+
+void AddGroupWithTool(const std::string& name, const std::string& gid) {
+  // Without a configured tool the line would start with the request's values.
+  if (Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
+  std::string line = Setting("GROUPADD") + " ";
+  if (!gid.empty()) line += " -g " + ShellWord(gid);
+  line += " " + ShellWord(name);
+  if (RunCommandLine(line) != 0) throw ErrorCode{kErrorGroupAddFailed};
+}
+
+// The directory backend instead of the tool: the same pages for the same outcome.
+void AddGroupToDirectory(const std::string& name, const std::string& gid) {
+  const DirectoryResult result = DirectoryAddGroup(name, gid);
+  if (result == DirectoryResult::NameTaken) RefuseTakenGroupName(name);
+  if (result != DirectoryResult::Done) throw ErrorCode{kErrorGroupAddFailed};
+}
+
+}  // namespace
 
 bool IsChangeableGroup(const GroupEntry& group) {
   return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
@@ -42,12 +67,11 @@ void RegisterGroup() {
   const std::string gid = Param("GID");
   // The tool would read such a name as an option, not as a group.
   if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorGroupAddFailed};
-  // Without a configured tool the line would start with the request's values.
-  if (Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
-  std::string line = Setting("GROUPADD") + " ";
-  if (!gid.empty()) line += " -g " + ShellWord(gid);
-  line += " " + ShellWord(name);
-  if (RunCommandLine(line) != 0) throw ErrorCode{kErrorGroupAddFailed};
+  if (UsesDirectory()) {
+    AddGroupToDirectory(name, gid);
+  } else {
+    AddGroupWithTool(name, gid);
+  }
 
   PrintPageHeader();
   std::fputs(kGroupRegisteredCaption, stdout);

@@ -108,12 +108,19 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (const auto uid = UidOf(account)) batch.earlier.taken_uids.insert(*uid);
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
-  const bool added = AddAccount(account);
-  if (added) WriteOperationLog("ADD", account.name);
-  // Taken again by the next line's tool, after its password is hashed.
+  const AddResult result = AddAccount(account);
+  if (result == AddResult::Added) WriteOperationLog("ADD", account.name);
+  // Taken again by the next line's change, after its password is hashed.
   ReleaseChangeLock();
-  if (!added) return {CellText(kMessageUserAddFailed), false};
-  return {kBatchRegistered, true};
+  switch (result) {
+    case AddResult::Added:
+      return {kBatchRegistered, true};
+    case AddResult::NameTaken:
+      return {NameTakenProblem(account.name), false};
+    case AddResult::Failed:
+      break;
+  }
+  return {CellText(kMessageUserAddFailed), false};
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -13,6 +14,18 @@
 namespace orvanta {
 
 namespace {
+
+// The directory backend instead of the tool: the same rows and records.
+void DeleteFromDirectory(const std::string& name, const std::string& shown) {
+  const DirectoryResult result = DirectoryDeleteUser(name);
+  if (result == DirectoryResult::Done) {
+    std::printf(kDeleteDoneRow, shown.c_str());
+    WriteOperationLog(name);
+  } else {
+    std::printf(result == DirectoryResult::Refused ? kDeleteRefusedRow : kDeleteFailedRow,
+                shown.c_str());
+  }
+}
 
 void DeleteOneUser(const std::string& name, const FoundUsers& found,
                    std::set<std::string>& seen) {
@@ -26,6 +39,7 @@ void DeleteOneUser(const std::string& name, const FoundUsers& found,
   // A name posted again was dealt with by its first row; without a tool
   // setting the line would start with the name.
   const bool first = seen.insert(name).second;
+  if (first && UsesDirectory()) return DeleteFromDirectory(name, shown);
   if (first && !Setting("USERDEL").empty() &&
       RunCommandLine(Setting("USERDEL") + " -r " + ShellWord(name)) == 0) {
     std::printf(kDeleteDoneRow, shown.c_str());

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "cgi/cgi.h"
+#include "ldap/ldap.h"
 #include "page/forms_texts.h"
 #include "page/page.h"
 #include "user/lock_texts.h"
@@ -22,6 +23,12 @@ enum class LockState { Unknown, Locked, Open };
 // the shadow database: a getspnam per row would read it once per account.
 std::unordered_map<std::string, LockState> ReadLockStates() {
   std::unordered_map<std::string, LockState> states;
+  if (UsesDirectory()) {
+    for (const auto& [name, locked] : DirectoryLockStates()) {
+      states[name] = locked ? LockState::Locked : LockState::Open;
+    }
+    return states;
+  }
   setspent();
   while (const spwd* entry = getspent()) {
     if (entry->sp_namp == nullptr) continue;

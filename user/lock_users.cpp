@@ -7,6 +7,7 @@
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/lock_texts.h"
@@ -45,16 +46,30 @@ struct LockRequest {
   std::set<std::string> done;  // names already acted on
 };
 
+// The directory backend instead of the tool: the same rows and records.
+void LockInDirectory(const std::string& name, const LockAction& action) {
+  const bool lock = std::string_view(action.value) == kLockActions[0].value;
+  const DirectoryResult result = DirectoryLockUser(name, lock);
+  if (result == DirectoryResult::Done) {
+    PrintRow(name, action.done);
+    WriteOperationLog(action.value, name);
+  } else {
+    PrintRow(name, result == DirectoryResult::Refused ? kLockRefused : kLockFailed);
+  }
+}
+
 void LockOne(const std::string& name, LockRequest& request) {
-  // An account without a shadow entry has no password to lock.
+  // An account without a shadow entry has no password to lock (in the
+  // directory: without a {CRYPT} password, which the lock answers).
   if (request.action == nullptr || ChangeableUser(request.found, name, request.guard) == nullptr ||
-      getspnam(name.c_str()) == nullptr) {
+      (!UsesDirectory() && getspnam(name.c_str()) == nullptr)) {
     PrintRow(name, kLockRefused);
     return;
   }
   // A name posted again was dealt with by its first row; without a tool
   // setting the line would start with the request's values.
   const bool first = request.done.insert(name).second;
+  if (first && UsesDirectory()) return LockInDirectory(name, *request.action);
   const std::string& tool = Setting("USERMOD");
   if (first && !tool.empty() &&
       RunCommandLine(tool + request.action->option + ShellWord(name)) == 0) {

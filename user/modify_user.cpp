@@ -2,6 +2,7 @@
 // configured user-changing tool.
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "user/account_result.h"
 #include "user/user.h"
@@ -25,6 +26,31 @@ std::string BuildUserModLine(const std::string& hash) {
   return line;
 }
 
+// A ticked box's value for the directory; unticked ones stay unset.
+std::optional<std::string> Ticked(const char* box, std::string value) {
+  if (!HasParam(box)) return std::nullopt;
+  return value;
+}
+
+// The directory backend instead of the tool: the same pages and record.
+void ModifyInDirectory(const std::string& name) {
+  DirectoryChanges changes{std::nullopt,
+                           Ticked("CHKUID", Param("UID")),
+                           Ticked("CHKGID", Param("GID")),
+                           Ticked("CHKGCOS", Param("GCOS")),
+                           Ticked("CHKDIR", Param("DIR") + name),
+                           Ticked("CHKSHELL", Param("SHELL"))};
+  if (HasParam("CHKPASS")) {
+    changes.password_hash = HashPassword(Param("PASS"));
+    if (changes.password_hash->empty()) throw ErrorCode{kErrorUserModFailed};
+  }
+  const DirectoryResult result = DirectoryModifyUser(name, changes);
+  if (result == DirectoryResult::Refused) throw ErrorCode{kErrorNoUserSelected};
+  if (result != DirectoryResult::Done) throw ErrorCode{kErrorUserModFailed};
+  PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText);
+  WriteOperationLog(name);
+}
+
 }  // namespace
 
 void ModifyUser() {
@@ -38,6 +64,7 @@ void ModifyUser() {
     throw ErrorCode{kErrorUserModFailed};
   }
   CheckUserModFields(*user);
+  if (UsesDirectory()) return ModifyInDirectory(name);
   // Without a configured tool the line would start with the request's values.
   if (Setting("USERMOD").empty()) throw ErrorCode{kErrorUserModFailed};
   std::string hash;

@@ -1,6 +1,8 @@
-// POST WILLBEADD: creates the account with the configured user-adding tool.
+// POST WILLBEADD: creates the account with the configured user-adding tool,
+// or in the directory.
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/account_result.h"
@@ -49,21 +51,31 @@ NewAccount RequestedAccount() {
 }
 
 bool CannotHashPassword(const NewAccount& account) {
-  return Setting("USE_CRYPT") == "YES" && !account.password.empty() &&
-         ConfiguredCryptMethod() == CryptMethod::Unknown;
+  // The directory keeps every password hashed.
+  const bool hashed = Setting("USE_CRYPT") == "YES" || UsesDirectory();
+  return hashed && !account.password.empty() && ConfiguredCryptMethod() == CryptMethod::Unknown;
 }
 
-bool AddAccount(const NewAccount& account) {
+AddResult AddAccount(const NewAccount& account) {
   // A name the tool would read as an option ("--help" exits 0) would be
-  // reported as an account that was never made; without a configured tool
-  // the line would start with the request's values.
-  if (account.name.empty() || account.name.front() == '-' || Setting("USERADD").empty()) {
-    return false;
+  // reported as an account that was never made.
+  if (account.name.empty() || account.name.front() == '-') return AddResult::Failed;
+  if (UsesDirectory()) {
+    switch (DirectoryAddUser(account)) {
+      case DirectoryResult::Done:
+        return AddResult::Added;
+      case DirectoryResult::NameTaken:
+        return AddResult::NameTaken;
+      default:
+        return AddResult::Failed;
+    }
   }
+  // Without a configured tool the line would start with the request's values.
+  if (Setting("USERADD").empty()) return AddResult::Failed;
   const std::string line = BuildUserAddLine(account);
-  if (line.empty() || RunCommandLine(line) != 0) return false;
+  if (line.empty() || RunCommandLine(line) != 0) return AddResult::Failed;
   OpenUpNewHome(account.name, account.dir + account.name);
-  return true;
+  return AddResult::Added;
 }
 
 void RegisterUser() {
@@ -75,7 +87,14 @@ void RegisterUser() {
   RefuseIf(UserAddTakenProblem(account, FindUsers({account.name}, uids)));
   account.dir = DirWithSlash(account.dir);
   SetParam("DIR", account.dir);
-  if (!AddAccount(account)) throw ErrorCode{kErrorUserAddFailed};
+  switch (AddAccount(account)) {
+    case AddResult::Added:
+      break;
+    case AddResult::NameTaken:
+      ThrowMessage(NameTakenProblem(account.name));
+    case AddResult::Failed:
+      throw ErrorCode{kErrorUserAddFailed};
+  }
   PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
   WriteOperationLog(account.name);
 }

@@ -54,11 +54,6 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard);
 
-// A registration's values: the form's fields, or one line of a batch with
-// the batch's home directory base and shell.
-struct NewAccount {
-  std::string name, password, uid, group, gcos, dir, shell;
-};
 // NAME, PASS, UID, GID, GCOS, DIR and SHELL of the request.
 NewAccount RequestedAccount();
 
@@ -69,6 +64,8 @@ NewAccount RequestedAccount();
 std::string UserAddFieldsProblem(const NewAccount& account);
 // The name or the uid already belong to an account that FindUsers found.
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
+// "ユーザー名(name)はすでに登録されています。", the name escaped.
+std::string NameTakenProblem(std::string_view name);
 // The rules of the ticked boxes; the account's current uid and group pass.
 void CheckUserModFields(const UserEntry& current);
 // DIR with a slash at its end, as the tool line joins it to the name.
@@ -79,10 +76,11 @@ void RegisterUser();
 // Whether the configuration cannot hash the account's password: the
 // registration fails before anything runs.
 bool CannotHashPassword(const NewAccount& account);
-// Makes an account that passed every check with the user-adding tool and
-// opens up its new home. The password is hashed before the tool runs, so
-// outside the change lock. Returns whether the account was made.
-bool AddAccount(const NewAccount& account);
+// Makes an account that passed every check, with the user-adding tool (and
+// opens up its new home) or in the directory. The password is hashed before
+// the change lock is taken. NameTaken: the directory already holds the name.
+enum class AddResult { Added, NameTaken, Failed };
+AddResult AddAccount(const NewAccount& account);
 
 // GET BATCH (batch_form.cpp): the batch registration form.
 void PrintBatchForm();

@@ -111,10 +111,14 @@ void CheckUserModFields(const UserEntry& current) {
 }
 
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found) {
-  if (found.Exists(account.name)) return FormatText(kNameTakenFormat, Html(account.name).c_str());
+  if (found.Exists(account.name)) return NameTakenProblem(account.name);
   const std::optional<std::uint32_t> uid = ParseId(account.uid);
   if (uid && found.taken_uids.count(*uid) != 0) return FormatText(kUidTakenFormat, *uid);
   return "";
+}
+
+std::string NameTakenProblem(std::string_view name) {
+  return FormatText(kNameTakenFormat, Html(name).c_str());
 }
 
 std::string DirWithSlash(const std::string& dir) {

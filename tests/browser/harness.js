@@ -2,8 +2,9 @@
 // What every browser test file shares: a server started by scripts/serve on a
 // fresh sandbox and a free port, behind its login, Debian's Chromium with a
 // fresh profile that logs in, a screenshot of every page visited, and readers
-// for the sandbox's account files.
-const { spawn, spawnSync } = require('node:child_process');
+// for the sandbox's accounts: its account files, or with ORVANTA_ACCOUNTS=ldap
+// (the same suites once more) the directory of scripts/serve --ldap.
+const { execFileSync, spawn, spawnSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const { before, after } = require('node:test');
@@ -16,6 +17,9 @@ const BUILD = process.env.ORVANTA_BUILD_DIR || path.join(PROJECT, 'build');
 const CHROMIUM = process.env.ORVANTA_CHROMIUM || '/usr/bin/chromium';
 const ARTIFACTS = path.join(PROJECT, 'test-artifacts', 'browser');
 const LOGIN_USER = 'admin';
+const LDAP = process.env.ORVANTA_ACCOUNTS === 'ldap';
+const SLAPD = path.join(PROJECT, 'scripts', 'serve.d', 'slapd');
+const LDAP_BASE = 'dc=orvanta,dc=test';
 
 const CHROMIUM_ARGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
@@ -40,6 +44,23 @@ const basicAuthorization = ({ username, password }) =>
 
 // scripts/serve refuses to serve without its mount namespace unless told
 // --unconfined; it is told so only where no such namespace can be made.
+// The entries ldapsearch finds, as objects of attribute to values.
+function searchDirectory(sandbox, filter, attributes) {
+  const dir = path.join(sandbox, 'ldap');
+  const uri = execFileSync(SLAPD, ['uri', dir], { encoding: 'utf8' }).trim();
+  const ldif = execFileSync('ldapsearch', ['-x', '-H', uri, '-D', `cn=admin,${LDAP_BASE}`,
+    '-y', path.join(dir, 'bindpw'), '-b', LDAP_BASE, '-LLL', '-o', 'ldif-wrap=no', filter,
+    ...attributes], { encoding: 'utf8' });
+  return ldif.split('\n\n').filter((block) => block.trim()).map((block) => {
+    const entry = {};
+    for (const line of block.split('\n')) {
+      const [, name, base64, value] = line.match(/^([^:]+):(:?) ?(.*)$/);
+      (entry[name] ||= []).push(base64 ? Buffer.from(value, 'base64').toString('latin1') : value);
+    }
+    return entry;
+  });
+}
+
 function confinementOptions() {
   if (spawnSync('unshare', ['--mount', 'true'], { stdio: 'ignore' }).status === 0) return [];
   console.log('"unshare --mount true" fails here: scripts/serve runs with --unconfined, '
@@ -61,7 +82,7 @@ async function startServer() {
   const output = [];
   const child = spawn(path.join(PROJECT, 'scripts', 'serve'),
     ['--no-build', '--build', BUILD, '--sandbox', sandbox, '--port', String(port), '--reset',
-      ...confinementOptions()],
+      ...confinementOptions(), ...(LDAP ? ['--ldap'] : [])],
     {
       detached: true,
       stdio: ['ignore', 'pipe', 'pipe'],
@@ -105,23 +126,48 @@ async function startServer() {
       fetch(target, { ...init, headers: { ...init.headers, authorization } }),
     read: (name) => fs.readFileSync(file(name), 'utf8'),
     exists: (name) => fs.existsSync(file(name)),
-    // etc/passwd as objects, by name.
+    ldap: LDAP,
+    // The accounts (etc/passwd or the directory) as objects, by name.
     passwd() {
       const accounts = new Map();
+      if (LDAP) {
+        for (const e of searchDirectory(sandbox, '(objectClass=posixAccount)', [])) {
+          accounts.set(e.uid[0], {
+            uid: Number(e.uidNumber[0]), gid: Number(e.gidNumber[0]), gecos: e.gecos?.[0] ?? '',
+            dir: e.homeDirectory[0], shell: e.loginShell?.[0] ?? '',
+          });
+        }
+        return accounts;
+      }
       for (const line of this.read('etc/passwd').split('\n').filter(Boolean)) {
         const [name, , uid, gid, gecos, dir, shell] = line.split(':');
         accounts.set(name, { uid: Number(uid), gid: Number(gid), gecos, dir, shell });
       }
       return accounts;
     },
-    // etc/group as objects, by name.
+    // The groups (etc/group or the directory) as objects, by name.
     groups() {
       const groups = new Map();
+      if (LDAP) {
+        for (const e of searchDirectory(sandbox, '(objectClass=posixGroup)', [])) {
+          groups.set(e.cn[0], { gid: Number(e.gidNumber[0]), members: (e.memberUid ?? []).join(',') });
+        }
+        return groups;
+      }
       for (const line of this.read('etc/group').split('\n').filter(Boolean)) {
         const [name, , gid, members] = line.split(':');
         groups.set(name, { gid: Number(gid), members });
       }
       return groups;
+    },
+    // The account's password hash (shadow, or userPassword after {CRYPT}).
+    passwordHash(name) {
+      if (LDAP) {
+        const [entry] = searchDirectory(sandbox, `(uid=${name})`, ['userPassword']);
+        return entry.userPassword[0].replace(/^\{CRYPT\}/, '');
+      }
+      const line = this.read('etc/shadow').split('\n').find((l) => l.startsWith(`${name}:`));
+      return line.split(':')[1];
     },
     async stop() {
       if (!exit) {
@@ -213,7 +259,7 @@ function openSession(name) {
     page: null,
     dialogs: [],
     posts: [],
-    shot: screenshots(name),
+    shot: screenshots(LDAP ? `ldap-${name}` : name),
     // The input (a button) showing this value.
     control: (value) => session.page.locator(`input[value="${value}"]`),
   };

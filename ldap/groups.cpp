@@ -1,0 +1,48 @@
+// Group changes in the directory.
+#include "ldap/session.h"
+#include "page/page.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr char kPrimaryGroupKept[] = "ldap: the primary group of an account is not deleted: ";
+
+}  // namespace
+
+DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid_text) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  const std::optional<std::uint32_t> gid =
+      gid_text.empty() ? NextId("gidNumber") : ParseId(gid_text);
+  if (!gid) return DirectoryResult::Failed;
+  Mods mods;
+  mods.Add(LDAP_MOD_ADD, "objectClass", {"posixGroup"})
+      .Add(LDAP_MOD_ADD, "cn", {name})
+      .Add(LDAP_MOD_ADD, "gidNumber", {std::to_string(*gid)});
+  const std::string dn = ChildDn("cn", name, GroupBase());
+  return ResultOf("add " + Printable(dn), Add(dn, mods));
+}
+
+DirectoryResult DirectoryDeleteGroup(const std::string& name) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry group;
+  if (const DirectoryResult found =
+          FindOne(GroupBase(), EqualityFilter("posixGroup", "cn", name), {"gidNumber"}, group);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  // As groupdel: an account's primary group stays.
+  const std::optional<bool> primary =
+      AnyMatch(PeopleBase(),
+               EqualityFilter("posixAccount", "gidNumber", std::string(group.First("gidNumber"))));
+  if (!primary) return DirectoryResult::Failed;
+  if (*primary) {
+    ErrorLogLine(kPrimaryGroupKept + Printable(name));
+    return DirectoryResult::Failed;
+  }
+  return ResultOf("delete " + Printable(group.dn), Delete(group.dn));
+}
+
+}  // namespace orvanta

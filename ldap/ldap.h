@@ -1,0 +1,90 @@
+// The directory backend (ACCOUNTS=ldap): accounts and groups kept in
+// OpenLDAP as posixAccount/shadowAccount and posixGroup entries, read by
+// paged search and changed by LDAP operations instead of the shell tools.
+//
+//   session.cpp  the settings, the library's start (LDAPNOINIT), the one
+//                bound connection of a run, escaping, failure lines
+//   search.cpp   paged searches: the accounts and groups, lock states
+//   ids.cpp      the next uidNumber or gidNumber from the counter entry
+//   users.cpp    registration, modification, locking, membership, deletion
+//   groups.cpp   group registration and deletion
+//
+// The pages, checks and log records stay those of the tools backend; an
+// action asks UsesDirectory() where it would run a tool and calls the
+// function below instead.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cgi/cgi.h"
+
+namespace orvanta {
+
+// ACCOUNTS=ldap. Missing, "tools" or anything else keeps the shell tools.
+bool UsesDirectory();
+
+// What a change came to, in the terms the pages already have.
+enum class DirectoryResult {
+  Done,
+  NameTaken,  // an entry of that name exists (the name-taken message)
+  Refused,    // no such account or group, or nothing to act on (a refused row)
+  Failed,     // anything else; one line on stderr names the code and message
+};
+
+// ---- Reading (search.cpp) ------------------------------------------------------------
+
+using DirectoryAccountVisitor =
+    std::function<void(std::string_view name, std::uint32_t uid, std::uint32_t gid,
+                       std::string_view gecos, std::string_view dir, std::string_view shell)>;
+// Every posixAccount under LDAP_PEOPLE_BASE, a page of 1,000 at a time; a
+// failed search ends the list with one line on stderr.
+void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit);
+// Every posixGroup under LDAP_GROUP_BASE, the same way.
+void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit);
+// Whether each account with a {CRYPT} password is locked ('!' after the
+// scheme); accounts without one are not in the map.
+std::map<std::string, bool, std::less<>> DirectoryLockStates();
+
+// ---- Changes (users.cpp, groups.cpp) ---------------------------------------------------
+
+// A registration (cgi.h's NewAccount): an empty uid takes the next one from
+// the counter; the group, digits as a gid or else a name, must exist.
+DirectoryResult DirectoryAddUser(const NewAccount& account);
+
+// The ticked attributes of a modification; unset ones stay as they are.
+struct DirectoryChanges {
+  std::optional<std::string> password_hash;
+  std::optional<std::string> uid;
+  std::optional<std::string> group;
+  std::optional<std::string> comment;
+  std::optional<std::string> home;
+  std::optional<std::string> shell;
+};
+DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes);
+
+// Puts '!' after {CRYPT} and sets shadowExpire to 1, or takes both away.
+DirectoryResult DirectoryLockUser(const std::string& name, bool lock);
+// Adds or deletes the memberUid; already a member, or not one, is done.
+DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add);
+// Takes the account out of every group, deletes its entry, then runs
+// HOME_DELETE with its home directory.
+DirectoryResult DirectoryDeleteUser(const std::string& name);
+
+// gid empty: the next one from the counter.
+DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid);
+// Fails while an account has the group as its primary group.
+DirectoryResult DirectoryDeleteGroup(const std::string& name);
+
+// ---- Trust ------------------------------------------------------------------------------
+
+// Whether the bind password file may be read: when the program runs
+// set-user-ID, a regular file owned by root that group and others can
+// neither read nor write. `setuid` tells how the program runs.
+bool IsTrustedPasswordFile(int fd, bool setuid);
+
+}  // namespace orvanta

@@ -1,0 +1,279 @@
+// The one connection of a run. The program runs as root on a web server's
+// behalf: the library reads no ldaprc, ldap.conf or LDAP* variable
+// (LDAPNOINIT), and every option it uses is set here.
+#include "ldap/session.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr char kDirectoryBackend[] = "ldap";
+constexpr const char* kUriSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
+constexpr int kNetworkTimeoutSeconds = 10;
+constexpr int kOperationTimeoutSeconds = 60;
+constexpr size_t kMaxPasswordFile = 4096;
+
+constexpr char kSettingsMissing[] =
+    "LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are needed";
+constexpr char kUnusableUri[] = "LDAP_URI is not a usable URI";
+constexpr char kOptionNotSet[] = "an option could not be set";
+constexpr char kUntrustedPassword[] = "LDAP_BINDPW_FILE cannot be read or is readable by others";
+constexpr char kNoLock[] = "ldap: no change without the change lock";
+
+struct Unbinder {
+  void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+};
+using Connection = std::unique_ptr<LDAP, Unbinder>;
+
+void LogSetup(std::string_view problem) { ErrorLogLine(std::string("ldap: ") += problem); }
+
+// Before the library's first call: with LDAPNOINIT it takes no defaults
+// from files or the environment.
+void StartLibrary() {
+  static const bool started = setenv("LDAPNOINIT", "1", 1) == 0;
+  (void)started;
+}
+
+bool HasKnownScheme(const std::string& uri) {
+  for (const char* scheme : kUriSchemes) {
+    if (uri.starts_with(scheme)) return true;
+  }
+  return false;
+}
+
+// The bind password: the first line of LDAP_BINDPW_FILE.
+std::optional<std::string> ReadBindPassword() {
+  const std::string& path = Setting("LDAP_BINDPW_FILE");
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  if (IsTrustedPasswordFile(fd, getuid() != geteuid())) {
+    char buffer[kMaxPasswordFile];
+    const ssize_t length = read(fd, buffer, sizeof buffer);
+    if (length > 0) text.assign(buffer, static_cast<size_t>(length));
+  }
+  close(fd);
+  const size_t end = text.find_first_of("\r\n");
+  if (end != std::string::npos) text.resize(end);
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+bool SetOptions(LDAP* ld) {
+  const int version = LDAP_VERSION3;
+  const int demand = LDAP_OPT_X_TLS_DEMAND;
+  const int no_new_context = 0;
+  const timeval network{kNetworkTimeoutSeconds, 0};
+  const timeval operation{kOperationTimeoutSeconds, 0};
+  const int never = LDAP_DEREF_NEVER;
+  const int no_limit = LDAP_NO_LIMIT;
+  bool set = ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_DEREF, &never) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &no_limit) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &no_limit) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_TIMEOUT, &operation) == LDAP_OPT_SUCCESS &&
+             ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
+  const std::string& cacert = Setting("LDAP_CACERT");
+  if (!cacert.empty()) {
+    set = set && ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, cacert.c_str()) == LDAP_OPT_SUCCESS;
+  }
+  // The TLS options above take effect in a context of this connection's own.
+  return set && ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &no_new_context) == LDAP_OPT_SUCCESS;
+}
+
+int Bind(LDAP* ld) {
+  const std::string& dn = Setting("LDAP_BINDDN");
+  if (dn.empty()) {
+    berval anonymous{0, nullptr};
+    return ldap_sasl_bind_s(ld, "", LDAP_SASL_SIMPLE, &anonymous, nullptr, nullptr, nullptr);
+  }
+  std::optional<std::string> password = ReadBindPassword();
+  if (!password) {
+    LogSetup(kUntrustedPassword);
+    return LDAP_INVALID_CREDENTIALS;
+  }
+  berval credentials{password->size(), password->data()};
+  return ldap_sasl_bind_s(ld, dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr,
+                          nullptr);
+}
+
+Connection Open() {
+  const std::string& uri = Setting("LDAP_URI");
+  if (!HasKnownScheme(uri) || Setting("LDAP_PEOPLE_BASE").empty() ||
+      Setting("LDAP_GROUP_BASE").empty()) {
+    LogSetup(kSettingsMissing);
+    return nullptr;
+  }
+  StartLibrary();
+  LDAP* raw = nullptr;
+  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) {
+    LogSetup(kUnusableUri);
+    return nullptr;
+  }
+  Connection ld(raw);
+  if (!SetOptions(ld.get())) {
+    LogSetup(kOptionNotSet);
+    return nullptr;
+  }
+  if (Setting("LDAP_STARTTLS") == "YES") {
+    const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
+    if (code != LDAP_SUCCESS) {
+      directory::LogFailure("StartTLS", code, ld.get());
+      return nullptr;
+    }
+  }
+  if (const int code = Bind(ld.get()); code != LDAP_SUCCESS) {
+    directory::LogFailure("bind", code, ld.get());
+    return nullptr;
+  }
+  return ld;
+}
+
+}  // namespace
+
+bool UsesDirectory() { return Setting("ACCOUNTS") == kDirectoryBackend; }
+
+bool IsTrustedPasswordFile(int fd, bool setuid) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return !setuid || (info.st_uid == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0);
+}
+
+namespace directory {
+
+LDAP* Session() {
+  static Connection connection;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    connection = Open();
+  }
+  return connection.get();
+}
+
+void LogFailure(std::string_view what, int code, LDAP* ld) {
+  if (ld == nullptr) ld = Session();
+  // Without a connection the one line was written when it failed.
+  if (ld == nullptr) return;
+  std::string line = "ldap ";
+  line += what;
+  line += ": ";
+  line += std::to_string(code);
+  line += " (";
+  line += ldap_err2string(code);
+  line += ")";
+  char* message = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &message) == LDAP_OPT_SUCCESS &&
+      message != nullptr) {
+    line += ": ";
+    line += Printable(message);
+    ldap_memfree(message);
+  }
+  ErrorLogLine(line);
+}
+
+DirectoryResult ResultOf(std::string_view what, int code) {
+  if (code == LDAP_SUCCESS) return DirectoryResult::Done;
+  LogFailure(what, code);
+  if (code == LDAP_ALREADY_EXISTS) return DirectoryResult::NameTaken;
+  if (code == LDAP_NO_SUCH_OBJECT) return DirectoryResult::Refused;
+  return DirectoryResult::Failed;
+}
+
+std::string ChildDn(const char* attribute, std::string_view value, const std::string& base) {
+  StartLibrary();
+  LDAPAVA ava{};
+  ava.la_attr = {std::char_traits<char>::length(attribute), const_cast<char*>(attribute)};
+  ava.la_value = {value.size(), const_cast<char*>(value.data())};
+  ava.la_flags = LDAP_AVA_STRING;
+  LDAPAVA* rdn[] = {&ava, nullptr};
+  char* text = nullptr;
+  if (ldap_rdn2str(rdn, &text, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS || text == nullptr) {
+    return "";
+  }
+  std::string dn = text;
+  ldap_memfree(text);
+  return dn + "," + base;
+}
+
+std::string EqualityFilter(const char* object_class, const char* attribute,
+                           std::string_view value) {
+  StartLibrary();
+  berval raw{value.size(), const_cast<char*>(value.data())};
+  berval escaped{0, nullptr};
+  if (ldap_bv2escaped_filter_value(&raw, &escaped) != 0) return "(!(objectClass=*))";
+  std::string filter = std::string("(&(objectClass=") + object_class + ")(" + attribute + "=" +
+                       std::string(escaped.bv_val, escaped.bv_len) + "))";
+  ber_memfree(escaped.bv_val);
+  return filter;
+}
+
+bool HoldLock() {
+  if (HoldChangeLock()) return true;
+  ErrorLogLine(kNoLock);
+  return false;
+}
+
+const std::string& PeopleBase() { return Setting("LDAP_PEOPLE_BASE"); }
+const std::string& GroupBase() { return Setting("LDAP_GROUP_BASE"); }
+
+std::string DaysSinceEpoch() {
+  constexpr std::time_t kSecondsPerDay = 86400;
+  return std::to_string(std::time(nullptr) / kSecondsPerDay);
+}
+
+Mods& Mods::Add(int op, const char* attribute, std::vector<std::string> values) {
+  std::vector<std::string>& texts = texts_.emplace_back(std::move(values));
+  std::vector<berval>& bervals = values_.emplace_back();
+  for (std::string& text : texts) bervals.push_back({text.size(), text.data()});
+  std::vector<berval*>& pointers = pointers_.emplace_back();
+  for (berval& value : bervals) pointers.push_back(&value);
+  pointers.push_back(nullptr);
+  LDAPMod& mod = mods_.emplace_back();
+  mod.mod_op = op | LDAP_MOD_BVALUES;
+  mod.mod_type = const_cast<char*>(attribute);
+  mod.mod_bvalues = pointers.data();
+  return *this;
+}
+
+LDAPMod** Mods::get() {
+  list_.clear();
+  for (LDAPMod& mod : mods_) list_.push_back(&mod);
+  list_.push_back(nullptr);
+  return list_.data();
+}
+
+int Modify(const std::string& dn, Mods& mods) {
+  LDAP* ld = Session();
+  if (ld == nullptr) return LDAP_SERVER_DOWN;
+  return ldap_modify_ext_s(ld, dn.c_str(), mods.get(), nullptr, nullptr);
+}
+
+int Add(const std::string& dn, Mods& mods) {
+  LDAP* ld = Session();
+  if (ld == nullptr) return LDAP_SERVER_DOWN;
+  return ldap_add_ext_s(ld, dn.c_str(), mods.get(), nullptr, nullptr);
+}
+
+int Delete(const std::string& dn) {
+  LDAP* ld = Session();
+  if (ld == nullptr) return LDAP_SERVER_DOWN;
+  return ldap_delete_ext_s(ld, dn.c_str(), nullptr, nullptr);
+}
+
+}  // namespace directory
+
+}  // namespace orvanta

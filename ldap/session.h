@@ -1,0 +1,92 @@
+// What the files of ldap/ share: the run's connection, escaping, the
+// search helpers and a modification list.
+#pragma once
+
+#include <ldap.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ldap/ldap.h"
+
+namespace orvanta::directory {
+
+// The run's bound connection, opened on first use; nullptr (with a line on
+// stderr) when the settings are incomplete or the server cannot be reached.
+LDAP* Session();
+
+// "orvanta: ldap WHAT: CODE (text): server's message", one line on stderr;
+// the message is the last one of `ld` (nullptr: of the run's connection,
+// and nothing when there is none: its failure was reported).
+void LogFailure(std::string_view what, int code, LDAP* ld = nullptr);
+// The page's terms for a result code, with LogFailure for anything but success.
+DirectoryResult ResultOf(std::string_view what, int code);
+
+// "ATTRIBUTE=value,BASE" with the value escaped by the library.
+std::string ChildDn(const char* attribute, std::string_view value, const std::string& base);
+// "(&(objectClass=CLASS)(ATTRIBUTE=value))" with the value escaped by the library.
+std::string EqualityFilter(const char* object_class, const char* attribute, std::string_view value);
+
+const std::string& PeopleBase();
+const std::string& GroupBase();
+
+// One entry of a search: its DN and the values of the attributes asked for.
+struct Entry {
+  std::string dn;
+  std::map<std::string, std::vector<std::string>, std::less<>> values;
+  // The first value, "" when there is none.
+  std::string_view First(std::string_view attribute) const;
+};
+
+// Pages of 1,000 entries under `base` (LDAP_SCOPE_SUBTREE or _BASE);
+// returns the result code of the search (success once every page was read).
+int Search(const std::string& base, const std::string& filter,
+           const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit,
+           int scope = LDAP_SCOPE_SUBTREE);
+// The one entry the filter finds; Refused when none, Failed when more.
+DirectoryResult FindOne(const std::string& base, const std::string& filter,
+                        const std::vector<const char*>& attributes, Entry& found);
+// Whether any entry matches; nullopt when the search failed.
+std::optional<bool> AnyMatch(const std::string& base, const std::string& filter);
+
+// A list of modifications whose values it keeps alive.
+class Mods {
+ public:
+  Mods() = default;
+  Mods(const Mods&) = delete;
+  Mods& operator=(const Mods&) = delete;
+  Mods& Add(int op, const char* attribute, std::vector<std::string> values);
+  bool empty() const { return mods_.empty(); }
+  LDAPMod** get();
+
+ private:
+  std::deque<std::vector<std::string>> texts_;
+  std::deque<std::vector<berval>> values_;
+  std::deque<std::vector<berval*>> pointers_;
+  std::deque<LDAPMod> mods_;
+  std::vector<LDAPMod*> list_;
+};
+
+// The operations on the run's connection; LDAP_SERVER_DOWN without one.
+int Modify(const std::string& dn, Mods& mods);
+int Add(const std::string& dn, Mods& mods);
+int Delete(const std::string& dn);
+
+// Holds the change lock as the tool runner does: false when it cannot be taken.
+bool HoldLock();
+
+// The next free uidNumber ("uidNumber") or gidNumber ("gidNumber").
+std::optional<std::uint32_t> NextId(const char* attribute);
+
+// The gid of the group the form names (digits are a gid, else a name).
+std::optional<std::uint32_t> GroupIdOf(const std::string& group);
+
+// Today as the shadow fields count it: days since 1970-01-01.
+std::string DaysSinceEpoch();
+
+}  // namespace orvanta::directory

@@ -1,0 +1,233 @@
+// Account changes in the directory, each one LDAP operation or a short
+// sequence whose every step leaves the directory consistent.
+#include "hosttools/hosttools.h"
+#include "ldap/session.h"
+#include "page/page.h"
+#include "user/user.h"
+
+namespace orvanta {
+
+namespace directory {
+
+namespace {
+
+constexpr char kCryptScheme[] = "{CRYPT}";
+constexpr char kLockMark = '!';
+constexpr char kDefaultHomeBase[] = "/home/";
+constexpr char kLeftLocked[] =
+    "ldap: unlocking would leave the account without a password; left locked";
+constexpr char kHomeCommandFailed[] = " failed for ";
+constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
+
+DirectoryResult FindUser(const std::string& name, const std::vector<const char*>& attributes,
+                         Entry& user) {
+  return FindOne(PeopleBase(), EqualityFilter("posixAccount", "uid", name), attributes, user);
+}
+
+// homeDirectory is required: without DIR, DEF_DIR (or /home/) and the name.
+std::string HomeOf(const NewAccount& account) {
+  std::string base = account.dir;
+  if (base.empty()) base = Setting("DEF_DIR").empty() ? kDefaultHomeBase : Setting("DEF_DIR");
+  if (base.back() != '/') base += '/';
+  return base + account.name;
+}
+
+// cn and sn are required by inetOrgPerson: the comment, else the name.
+std::string CommonName(const std::string& comment, const std::string& name) {
+  return comment.empty() ? name : comment;
+}
+
+std::vector<std::string> Optional(const std::string& value) {
+  return value.empty() ? std::vector<std::string>{} : std::vector<std::string>{value};
+}
+
+void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
+                      std::uint32_t gid, const std::string& hash) {
+  const std::string cn = CommonName(account.gcos, account.name);
+  mods.Add(LDAP_MOD_ADD, "objectClass", {"inetOrgPerson", "posixAccount", "shadowAccount"})
+      .Add(LDAP_MOD_ADD, "uid", {account.name})
+      .Add(LDAP_MOD_ADD, "cn", {cn})
+      .Add(LDAP_MOD_ADD, "sn", {cn})
+      .Add(LDAP_MOD_ADD, "uidNumber", {std::to_string(uid)})
+      .Add(LDAP_MOD_ADD, "gidNumber", {std::to_string(gid)})
+      .Add(LDAP_MOD_ADD, "homeDirectory", {HomeOf(account)})
+      .Add(LDAP_MOD_ADD, "userPassword", {kCryptScheme + hash})
+      .Add(LDAP_MOD_ADD, "shadowLastChange", {DaysSinceEpoch()});
+  if (!account.gcos.empty()) mods.Add(LDAP_MOD_ADD, "gecos", {account.gcos});
+  if (!account.shell.empty()) mods.Add(LDAP_MOD_ADD, "loginShell", {account.shell});
+}
+
+// The modification's attributes; false when the group or uid is unusable.
+bool AddChanges(Mods& mods, const std::string& name, const DirectoryChanges& changes) {
+  if (changes.comment) {
+    const std::string cn = CommonName(*changes.comment, name);
+    mods.Add(LDAP_MOD_REPLACE, "gecos", Optional(*changes.comment))
+        .Add(LDAP_MOD_REPLACE, "cn", {cn})
+        .Add(LDAP_MOD_REPLACE, "sn", {cn});
+  }
+  if (changes.home) mods.Add(LDAP_MOD_REPLACE, "homeDirectory", {*changes.home});
+  if (changes.group) {
+    const std::optional<std::uint32_t> gid = GroupIdOf(*changes.group);
+    if (!gid) return false;
+    mods.Add(LDAP_MOD_REPLACE, "gidNumber", {std::to_string(*gid)});
+  }
+  if (changes.password_hash) {
+    mods.Add(LDAP_MOD_REPLACE, "userPassword", {kCryptScheme + *changes.password_hash})
+        .Add(LDAP_MOD_REPLACE, "shadowLastChange", {DaysSinceEpoch()});
+  }
+  if (changes.shell) mods.Add(LDAP_MOD_REPLACE, "loginShell", Optional(*changes.shell));
+  if (changes.uid) {
+    const std::optional<std::uint32_t> uid = ParseId(*changes.uid);
+    if (!uid) return false;
+    mods.Add(LDAP_MOD_REPLACE, "uidNumber", {std::to_string(*uid)});
+  }
+  return true;
+}
+
+// The new password value, the old one swapped in the same modify so that a
+// change made meanwhile makes it fail; empty when nothing is to change.
+std::string LockedValue(std::string_view password, bool lock) {
+  const std::string_view hash = password.substr(sizeof kCryptScheme - 1);
+  const bool locked = hash.starts_with(kLockMark);
+  if (lock == locked) return "";
+  if (lock) return kCryptScheme + (kLockMark + std::string(hash));
+  // Like usermod -U: unlocking "!" alone would leave no password at all.
+  if (hash.size() == 1) {
+    ErrorLogLine(kLeftLocked);
+    return "";
+  }
+  return kCryptScheme + std::string(hash.substr(1));
+}
+
+// Takes the name out of every group that lists it.
+DirectoryResult LeaveAllGroups(const std::string& name) {
+  std::vector<std::string> groups;
+  const int code = Search(GroupBase(), EqualityFilter("posixGroup", "memberUid", name), {"1.1"},
+                          [&](const Entry& group) { groups.push_back(group.dn); });
+  if (code != LDAP_SUCCESS) return DirectoryResult::Failed;
+  for (const std::string& dn : groups) {
+    Mods mods;
+    mods.Add(LDAP_MOD_DELETE, "memberUid", {name});
+    const int removed = Modify(dn, mods);
+    if (removed == LDAP_NO_SUCH_ATTRIBUTE) continue;
+    if (const DirectoryResult result = ResultOf("modify " + Printable(dn), removed);
+        result != DirectoryResult::Done) {
+      return result;
+    }
+  }
+  return DirectoryResult::Done;
+}
+
+// Runs HOME_CREATE or HOME_DELETE with the home directory when it is set;
+// a failure is a line on stderr, not a failed change.
+void RunHomeCommand(SettingName setting, const std::string& home) {
+  const std::string& command = Setting(setting);
+  if (command.empty()) return;
+  if (RunCommandLine(command + " " + ShellWord(home)) != 0) {
+    ErrorLogLine(setting.c_str() + (kHomeCommandFailed + Printable(home)));
+  }
+}
+
+}  // namespace
+
+}  // namespace directory
+
+DirectoryResult DirectoryAddUser(const NewAccount& account) {
+  using namespace directory;
+  // Hashed before the lock is taken, so nobody waits on it.
+  const std::string hash = HashPassword(account.password);
+  if (hash.empty()) return DirectoryResult::Failed;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  const std::optional<std::uint32_t> gid = GroupIdOf(account.group);
+  if (!gid) {
+    ErrorLogLine(kNoSuchGroup + Printable(account.group));
+    return DirectoryResult::Failed;
+  }
+  const std::optional<std::uint32_t> uid =
+      account.uid.empty() ? NextId("uidNumber") : ParseId(account.uid);
+  if (!uid) return DirectoryResult::Failed;
+  Mods mods;
+  AddAccountValues(mods, account, *uid, *gid, hash);
+  const std::string dn = ChildDn("uid", account.name, PeopleBase());
+  const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
+  if (result == DirectoryResult::Done && !Setting("HOME_CREATE").empty()) {
+    RunHomeCommand("HOME_CREATE", HomeOf(account));
+    OpenUpNewHome(account.name, HomeOf(account));
+  }
+  return result;
+}
+
+DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry user;
+  if (const DirectoryResult found = FindUser(name, {"1.1"}, user); found != DirectoryResult::Done) {
+    return found;
+  }
+  Mods mods;
+  if (!AddChanges(mods, name, changes)) return DirectoryResult::Failed;
+  if (mods.empty()) return DirectoryResult::Done;
+  return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
+}
+
+DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry user;
+  if (const DirectoryResult found = FindUser(name, {"userPassword"}, user);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  const std::string password(user.First("userPassword"));
+  if (!password.starts_with(kCryptScheme)) return DirectoryResult::Refused;
+  const std::string value = LockedValue(password, lock);
+  if (value.empty() && !lock) return DirectoryResult::Done;
+  Mods mods;
+  if (!value.empty()) {
+    mods.Add(LDAP_MOD_DELETE, "userPassword", {password})
+        .Add(LDAP_MOD_ADD, "userPassword", {value});
+  }
+  mods.Add(LDAP_MOD_REPLACE, "shadowExpire",
+           lock ? std::vector<std::string>{"1"} : std::vector<std::string>{});
+  return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
+}
+
+DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry found;
+  if (const DirectoryResult result =
+          FindOne(GroupBase(), EqualityFilter("posixGroup", "cn", group), {"1.1"}, found);
+      result != DirectoryResult::Done) {
+    return result;
+  }
+  Mods mods;
+  mods.Add(add ? LDAP_MOD_ADD : LDAP_MOD_DELETE, "memberUid", {name});
+  const int code = Modify(found.dn, mods);
+  if (code == (add ? LDAP_TYPE_OR_VALUE_EXISTS : LDAP_NO_SUCH_ATTRIBUTE)) {
+    return DirectoryResult::Done;
+  }
+  return ResultOf("modify " + Printable(found.dn), code);
+}
+
+DirectoryResult DirectoryDeleteUser(const std::string& name) {
+  using namespace directory;
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry user;
+  if (const DirectoryResult found = FindUser(name, {"homeDirectory"}, user);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  // Memberships first: a failure then leaves the account as it was, only
+  // out of some groups, never a group naming an account that is gone.
+  if (const DirectoryResult left = LeaveAllGroups(name); left != DirectoryResult::Done) {
+    return left;
+  }
+  const DirectoryResult result = ResultOf("delete " + Printable(user.dn), Delete(user.dn));
+  if (result == DirectoryResult::Done && !user.First("homeDirectory").empty()) {
+    RunHomeCommand("HOME_DELETE", std::string(user.First("homeDirectory")));
+  }
+  return result;
+}
+
+}  // namespace orvanta

@@ -1,0 +1,393 @@
+// orvanta.cgi with ACCOUNTS=ldap against a throw-away slapd: every action
+// changes the directory, gives the tools backend's page and log record, and
+// touches exactly the entries it names, also for names full of filter and
+// DN syntax.
+#include "tests/support/directory.h"
+
+#include <crypt.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "tests/support/cgi_process.h"
+#include "tests/support/euc.h"
+#include "tests/support/pages.h"
+
+namespace orvanta::test {
+namespace {
+
+constexpr char kPasswd[] =
+    "root:x:0:0:root:/root:/bin/bash\n"
+    "sysacct:x:999:999:System:/var/lib/sysacct:/usr/sbin/nologin\n"
+    "taro:x:1001:100:Taro Yamada:/home/taro:/bin/sh\n"
+    "jiro:x:1002:1200:Jiro Suzuki:/home/jiro:/bin/sh\n";
+constexpr char kGroup[] =
+    "root:x:0:\nusers:x:100:\nsysgrp:x:999:\nstaff:x:1100:taro,jiro\ndevel:x:1200:jiro\n";
+constexpr char kShadow[] =
+    "root:*:19000::::::\ntaro:$6$salt$hash:19000::::::\njiro:!:19000::::::\n";
+// An account and a group named with filter and DN syntax, and a name that
+// is taken by an entry that is no account.
+constexpr char kHostile[] = "h*)(,=\\";
+constexpr char kHostileForm[] = "h%2A%29%28%2C%3D%5C";
+constexpr char kLdif[] =
+    "dn: uid=h*)(\\2C\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
+    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(,=\\\ncn: H\nsn: H\n"
+    "uidNumber: 10000\ngidNumber: 100\nhomeDirectory: /home/hostile\n\n"
+    "dn: uid=saburo,ou=people,dc=orvanta,dc=test\n"
+    "objectClass: inetOrgPerson\nuid: saburo\ncn: Saburo\nsn: Saburo\n\n"
+    "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\n"
+    "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(,=\\\n\n";
+// The host's own accounts: the counter skips their ids too.
+constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
+constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:\n";
+constexpr char kShown[] =
+    "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
+    "memberUid";
+
+// A host: a working directory with its settings, pointed at the server.
+struct Host {
+  Host() {
+    box.SetAccounts(kHostPasswd, kHostGroup);
+    home_tool = box.AddRecordingTool("home", 0);
+  }
+  void Configure(const DirectoryServer& server, const std::string& extra = "") const {
+    box.SetConfig(
+        "SYSTEMUID=999\nSYSTEMGID=999\nCRYPT_METHOD=YESCRYPT\nUSE_CRYPT=YES\n"
+        "DEF_DIR=/srv/home\nHOME_CREATE=" +
+        home_tool + " create\nHOME_DELETE=" + home_tool + " delete\n" + server.Settings() + extra);
+  }
+  std::string Send(const std::string& body) const { return box.Run(Post(body)).out; }
+  CgiSandbox box;
+  std::string home_tool;
+};
+
+// The rows of a page's result table, in UTF-8.
+std::vector<std::string> Rows(const std::string& page) {
+  static const std::regex kRow(R"(<TR BGCOLOR="#FFFFFF">([\s\S]*?)(</TR>|\n</TABLE>))");
+  const std::string text = Utf8(page);
+  std::vector<std::string> rows;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kRow); it != std::sregex_iterator();
+       ++it) {
+    rows.push_back((*it)[1]);
+  }
+  return rows;
+}
+
+std::vector<std::string> LogRecords(const CgiSandbox& box) {
+  std::vector<std::string> records;
+  if (!box.Exists("orvanta.log")) return records;
+  static const std::regex kTail(",192\\.0\\.2\\.10,\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d$");
+  std::istringstream in(box.ReadFile("orvanta.log"));
+  for (std::string line; std::getline(in, line);)
+    records.push_back(std::regex_replace(line, kTail, ""));
+  return records;
+}
+
+std::string Cells(const std::vector<std::string>& cells) {
+  std::string row = "\n";
+  for (const std::string& cell : cells) row += cell + "\n";
+  row.pop_back();
+  return row;
+}
+
+TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string page;               // the whole page, a message, or else
+    std::vector<std::string> rows;  // the rows of its result table
+    std::vector<std::string> log;
+    std::string filter;  // the entries looked at afterwards (kShown)
+    std::string entries;
+    std::string home_calls;  // the recording home tool's calls
+  };
+  const std::string taro =
+      "dn: uid=taro,ou=people,dc=orvanta,dc=test\nuid: taro\ngecos: Taro Yamada\nuidNumber: "
+      "1001\ngidNumber: 100\nhomeDirectory: /home/taro\nloginShell: /bin/sh\n\n";
+  const std::vector<Case> cases = {
+      {"registration with a uid; settings in the request are dropped",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&GCOS=Hanako+Sato"
+       "&DIR=/home&SHELL=/bin/sh&ACCOUNTS=tools&LDAP_PEOPLE_BASE=dc%3Dorvanta%2Cdc%3Dtest",
+       "",
+       {Cells({"<TD NOWRAP>hanako</TD>", "<TD NOWRAP>1500</TD>", "<TD NOWRAP>staff</TD>",
+               "<TD NOWRAP>Hanako Sato</TD>", "<TD NOWRAP>/home/hanako</TD>",
+               "<TD NOWRAP>/bin/sh</TD>"})},
+       {"ADD,hanako"},
+       "(uid=hanako)",
+       "dn: uid=hanako,ou=people,dc=orvanta,dc=test\nuid: hanako\nuidNumber: 1500\ngidNumber: "
+       "1100\nhomeDirectory: /home/hanako\ngecos: Hanako Sato\nloginShell: /bin/sh\n\n",
+       "create\n/home/hanako\n--\n"},
+      {"registration from the counter skips the ids the directory and the host use",
+       "COMMAND=WILLBEADD&NAME=shiro&PASS=Secret12&UID=&GID=1200&GCOS=&DIR=&SHELL=/bin/bash",
+       "",
+       {Cells({"<TD NOWRAP>shiro</TD>", "<TD><BR></TD>", "<TD NOWRAP>1200</TD>", "<TD><BR></TD>",
+               "<TD NOWRAP>shiro</TD>", "<TD NOWRAP>/bin/bash</TD>"})},
+       {"ADD,shiro"},
+       "(|(uid=shiro)(cn=idcounter))",
+       "dn: cn=idcounter,dc=orvanta,dc=test\ngidNumber: 10000\nuidNumber: 10003\n\n"
+       "dn: uid=shiro,ou=people,dc=orvanta,dc=test\nuid: shiro\nuidNumber: 10002\ngidNumber: "
+       "1200\nhomeDirectory: /srv/home/shiro\nloginShell: /bin/bash\n\n",
+       "create\n/srv/home/shiro\n--\n"},
+      {"a name an entry holds that is no account (alreadyExists)",
+       "COMMAND=WILLBEADD&NAME=saburo&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh",
+       "ユーザー名(saburo)はすでに登録されています。<BR>\n",
+       {},
+       {},
+       "(uid=saburo)",
+       "dn: uid=saburo,ou=people,dc=orvanta,dc=test\nuid: saburo\n\n",
+       ""},
+      {"modification of the ticked attributes",
+       "COMMAND=TOBEMOD&NAME=taro&GCOS=Taro+Y.&SHELL=/bin/false&GID=devel&UID=1700&CHKGCOS=on"
+       "&CHKSHELL=on&CHKGID=on",
+       "",
+       {Cells({"<TD NOWRAP>taro</TD>", "<TD NOWRAP>1700</TD>", "<TD NOWRAP>devel</TD>",
+               "<TD NOWRAP>Taro Y.</TD>", "<TD NOWRAP>taro</TD>", "<TD NOWRAP>/bin/false</TD>"})},
+       {"MOD,taro"},
+       "(uid=taro)",
+       "dn: uid=taro,ou=people,dc=orvanta,dc=test\nuid: taro\nuidNumber: 1001\nhomeDirectory: "
+       "/home/taro\ngecos: Taro Y.\ngidNumber: 1200\nloginShell: /bin/false\n\n",
+       ""},
+      {"a uid another account has (constraintViolation)",
+       "COMMAND=TOBEMOD&NAME=taro&UID=1002&CHKUID=on",
+       "ユーザー情報変更に失敗しました。<BR>\n<BR>\n",
+       {},
+       {},
+       "(uid=taro)",
+       taro,
+       ""},
+      {"locking",
+       "COMMAND=TOBELOCK&NAME=taro&NAME=sysacct&NAME=taro&ACTION=LOCK",
+       "",
+       {"<TD>taro</TD><TD>ロックしました。</TD>", "<TD>sysacct</TD><TD>変更が禁止されています</TD>",
+        "<TD>taro</TD><TD>できませんでした</TD>"},
+       {"LOCK,taro"},
+       "(uid=taro)",
+       taro.substr(0, taro.size() - 1) + "shadowExpire: 1\n\n",
+       ""},
+      {"members put in (one already) and taken out",
+       std::string("COMMAND=GP_TOBEMEM&GNAME=staff&ADDNAME=") + kHostileForm +
+           "&ADDNAME=taro&DELNAME=jiro",
+       "",
+       {std::string("<TD>") + kHostile + "</TD><TD>追加</TD><TD>追加しました。</TD>",
+        "<TD>taro</TD><TD>追加</TD><TD>追加しました。</TD>",
+        "<TD>jiro</TD><TD>削除</TD><TD>削除しました。</TD>"},
+       {std::string("MADD,") + kHostile + ":staff", "MADD,taro:staff", "MDEL,jiro:staff"},
+       "(cn=staff)",
+       std::string("dn: cn=staff,ou=groups,dc=orvanta,dc=test\ngidNumber: 1100\nmemberUid: "
+                   "taro\nmemberUid: ") +
+           kHostile + "\n\n",
+       ""},
+      {"deletion takes the accounts out of their groups; '*' and EUC-JP match nothing",
+       std::string("COMMAND=WILLBEDEL&NAME=jiro&NAME=*&NAME=") + kHostileForm + "&NAME=%A4%A2",
+       "",
+       {"<TD>jiro</TD><TD>削除しました。</TD>",
+        "<TD>*</TD><TD>削除が禁止されているユーザーです</TD>",
+        std::string("<TD>") + kHostile + "</TD><TD>削除しました。</TD>",
+        "<TD>あ</TD><TD>削除が禁止されているユーザーです</TD>"},
+       {"DEL,jiro", std::string("DEL,") + kHostile},
+       "(|(objectClass=posixGroup)(uid=jiro))",
+       "dn: cn=root,ou=groups,dc=orvanta,dc=test\ngidNumber: 0\n\n"
+       "dn: cn=users,ou=groups,dc=orvanta,dc=test\ngidNumber: 100\n\n"
+       "dn: cn=sysgrp,ou=groups,dc=orvanta,dc=test\ngidNumber: 999\n\n"
+       "dn: cn=staff,ou=groups,dc=orvanta,dc=test\ngidNumber: 1100\nmemberUid: taro\n\n"
+       "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\n\n"
+       "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\ngidNumber: 1300\n\n",
+       "delete\n/home/jiro\n--\ndelete\n/home/hostile\n--\n"},
+      {"group registration from the counter",
+       "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=",
+       "",
+       {Cells({"<TD NOWRAP>webteam</TD>", "<TD NOWRAP><BR></TD>"})},
+       {"GADD,webteam"},
+       "(|(cn=webteam)(cn=idcounter))",
+       "dn: cn=idcounter,dc=orvanta,dc=test\nuidNumber: 10000\ngidNumber: 10002\n\n"
+       "dn: cn=webteam,ou=groups,dc=orvanta,dc=test\ngidNumber: 10001\n\n",
+       ""},
+      {"group deletion keeps a primary group",
+       "COMMAND=GP_WILLBEDEL&GNAME=devel&GNAME=staff&GNAME=*",
+       "",
+       {"<TD>devel</TD><TD>削除できませんでした。</TD>", "<TD>staff</TD><TD>削除しました。</TD>",
+        "<TD>*</TD><TD>削除が禁止されているグループです。</TD>"},
+       {"GDEL,staff"},
+       "(|(cn=devel)(cn=staff))",
+       "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\nmemberUid: jiro\n\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Host host;
+    const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, kLdif);
+    host.Configure(server);
+    const std::string page = host.Send(c.body);
+    if (c.rows.empty()) {
+      EXPECT_EQ(Utf8(page), Utf8(MessagePage(c.page)));
+    } else {
+      EXPECT_EQ(Rows(page), c.rows);
+    }
+    EXPECT_EQ(LogRecords(host.box), c.log);
+    EXPECT_EQ(server.Search(c.filter, kShown), c.entries);
+    EXPECT_EQ(host.box.Exists("home.calls") ? host.box.ReadFile("home.calls") : "", c.home_calls);
+  }
+}
+
+std::string FromBase64(const std::string& text) {
+  static constexpr std::string_view kDigits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    bits = (bits << 6) | static_cast<unsigned>(kDigits.find(c));
+    if ((count += 6) >= 8) out += static_cast<char>((bits >> (count -= 8)) & 0xFF);
+  }
+  return out;
+}
+
+// The value of one attribute of the account (ldapsearch writes some in base64).
+std::string ValueOf(const DirectoryServer& server, const std::string& name, const char* attribute) {
+  static const std::regex kValue("\n[A-Za-z]+(::?) ([^\n]*)\n");
+  const std::string ldif = server.Search("(uid=" + name + ")", attribute);
+  std::smatch match;
+  if (!std::regex_search(ldif, match, kValue)) return "";
+  return match[1] == "::" ? FromBase64(match[2]) : match[2].str();
+}
+
+TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  host.Configure(server);
+  host.Send(
+      "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh");
+  const std::string stored = ValueOf(server, "hanako", "userPassword");
+  ASSERT_TRUE(stored.starts_with("{CRYPT}$y$")) << stored;
+  const std::string hash = stored.substr(7);
+  EXPECT_EQ(crypt("Secret12", hash.c_str()), hash);
+  EXPECT_EQ(ValueOf(server, "hanako", "shadowLastChange"),
+            std::to_string(std::time(nullptr) / 86400));
+
+  struct Step {
+    const char* body;
+    std::string row;
+    std::string password;
+    std::string expire;
+  };
+  const std::vector<Step> steps = {
+      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1"},
+      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1"},
+      {"NAME=hanako&ACTION=UNLOCK", "ロックを解除しました。", stored, ""},
+      // As usermod -U: "!" alone stays, or the account would need no password.
+      {"NAME=jiro&ACTION=UNLOCK", "ロックを解除しました。", "{CRYPT}!", ""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.body);
+    const std::string name = std::string(step.body).substr(5, std::string(step.body).find('&') - 5);
+    EXPECT_EQ(Rows(host.Send(std::string("COMMAND=TOBELOCK&") + step.body)),
+              std::vector<std::string>{"<TD>" + name + "</TD><TD>" + step.row + "</TD>"});
+    EXPECT_EQ(ValueOf(server, name, "userPassword"), step.password);
+    EXPECT_EQ(ValueOf(server, name, "shadowExpire"), step.expire);
+  }
+}
+
+TEST(DirectoryTest, ConcurrentRegistrationsFromManyHostsGetDistinctIds) {
+  constexpr int kRegistrations = 50;
+  const Host first;
+  const DirectoryServer server(first.box, kPasswd, kGroup, kShadow);
+  // Every registration from a host of its own: no shared change lock.
+  std::vector<std::unique_ptr<Host>> hosts;
+  for (int i = 0; i < kRegistrations; ++i) {
+    hosts.push_back(std::make_unique<Host>());
+    hosts.back()->Configure(server);
+  }
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRegistrations; ++i) {
+    threads.emplace_back([&hosts, i] {
+      hosts[i]->Send("COMMAND=WILLBEADD&NAME=user" + std::to_string(i) +
+                     "&PASS=Secret12&UID=&GID=staff&DIR=/home/&SHELL=/bin/sh");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::set<std::string> uids;
+  const std::string ldif = server.Search("(uid=user*)", "uidNumber");
+  static const std::regex kUid("uidNumber: (\\d+)");
+  for (auto it = std::sregex_iterator(ldif.begin(), ldif.end(), kUid); it != std::sregex_iterator();
+       ++it) {
+    uids.insert((*it)[1]);
+  }
+  EXPECT_EQ(uids.size(), size_t{kRegistrations}) << ldif;
+}
+
+TEST(DirectoryTest, ListsEveryAccountPageByPage) {
+  constexpr int kAccounts = 2500;
+  std::string ldif;
+  for (int i = 0; i < kAccounts; ++i) {
+    const std::string n = std::to_string(20000 + i);
+    ldif += "dn: uid=u" + n +
+            ",ou=people,dc=orvanta,dc=test\nobjectClass: account\n"
+            "objectClass: posixAccount\nuid: u" +
+            n + "\ncn: u\nuidNumber: " + n + "\ngidNumber: 100\nhomeDirectory: /home/u\n\n";
+  }
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, ldif);
+  host.Configure(server);
+  const std::string page = host.box.Run(Get("COMMAND=VIEW")).out;
+  size_t rows = 0;
+  for (size_t at = page.find("<TR><TD>"); at != std::string::npos;
+       at = page.find("<TR><TD>", at + 1)) {
+    ++rows;
+  }
+  EXPECT_EQ(rows, size_t{kAccounts} + 4);
+  EXPECT_NE(page.find("<TD>u22499</TD>"), std::string::npos);
+}
+
+TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
+  struct Case {
+    const char* what;
+    std::string settings;
+    std::string body;
+    std::string page;
+    std::string error_line;
+  };
+  const std::vector<Case> cases = {
+      {"no server", "LDAP_URI=ldapi://%2Fnonexistent%2Fldapi\n",
+       "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
+       "orvanta: ldap bind: -1 (Can't contact LDAP server)\n"},
+      {"a URI of another scheme", "LDAP_URI=http://example.org/\n",
+       "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
+       "orvanta: ldap: LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and "
+       "LDAP_GROUP_BASE are needed\n"},
+      {"a wrong bind password", "LDAP_BINDPW_FILE=/dev/null\n",
+       "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
+       "orvanta: ldap: LDAP_BINDPW_FILE cannot be read or is readable by others\n"
+       "orvanta: ldap bind: 49 (Invalid credentials)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Host host;
+    const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+    host.Configure(server, c.settings);
+    EXPECT_EQ(Utf8(host.Send(c.body)), Utf8(MessagePage(c.page)));
+    EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
+    EXPECT_FALSE(host.box.Exists("orvanta.log"));
+  }
+}
+
+TEST(DirectoryTest, TheLibraryReadsNoConfigurationOfItsOwn) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  host.Configure(server);
+  host.box.WriteFile("ldaprc", "URI ldap://192.0.2.1/\n");
+  const std::string trace = host.box.PathOf("open.trace");
+  CgiRequest request = Get("COMMAND=VIEW");
+  request.extra_env = {"LDAPRC=" + host.box.PathOf("ldaprc"), "LDAPURI=ldap://192.0.2.1/"};
+  const CgiResult result = host.box.Run(
+      request, {"/usr/bin/strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace});
+  EXPECT_NE(result.out.find("<TD>taro</TD>"), std::string::npos);
+  const std::string opened = host.box.ReadFile("open.trace");
+  EXPECT_EQ(opened.find("ldap.conf"), std::string::npos) << opened;
+  EXPECT_EQ(opened.find("ldaprc"), std::string::npos) << opened;
+}
+
+}  // namespace
+}  // namespace orvanta::test

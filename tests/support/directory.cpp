@@ -1,0 +1,62 @@
+#include "tests/support/directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "hosttools/hosttools.h"
+
+namespace orvanta::test {
+
+namespace {
+
+const std::string kScript = std::string(ORVANTA_SOURCE_DIR) + "/scripts/serve.d/slapd";
+constexpr char kBase[] = "dc=orvanta,dc=test";
+
+std::string Output(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  std::string out;
+  char buffer[4096];
+  size_t got = 0;
+  while (pipe && (got = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, got);
+  return out;
+}
+
+}  // namespace
+
+DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passwd,
+                                 const std::string& group, const std::string& shadow,
+                                 const std::string& ldif)
+    : dir_(box.PathOf("ldap")) {
+  std::filesystem::create_directories(box.PathOf("seed"));
+  box.WriteFile("seed/passwd", passwd);
+  box.WriteFile("seed/group", group);
+  box.WriteFile("seed/shadow", shadow);
+  box.WriteFile("seed.ldif", ldif);
+  const std::string start = ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
+                            ShellWord(box.PathOf("seed")) + " " +
+                            ShellWord(box.PathOf("seed.ldif"));
+  EXPECT_EQ(std::system(start.c_str()), 0) << start;
+}
+
+DirectoryServer::~DirectoryServer() {
+  std::system((ShellWord(kScript) + " discard " + ShellWord(dir_)).c_str());
+}
+
+std::string DirectoryServer::Settings() const {
+  return Output(ShellWord(kScript) + " settings " + ShellWord(dir_));
+}
+
+std::string DirectoryServer::Search(const std::string& filter,
+                                    const std::string& attributes) const {
+  const std::string uri = Output(ShellWord(kScript) + " uri " + ShellWord(dir_));
+  return Output("ldapsearch -x -LLL -o ldif-wrap=no -H " +
+                ShellWord(uri.substr(0, uri.size() - 1)) + " -D cn=admin," + kBase + " -y " +
+                ShellWord(dir_ + "/bindpw") + " -b " + kBase + " " + ShellWord(filter) + " " +
+                attributes);
+}
+
+}  // namespace orvanta::test

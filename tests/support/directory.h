@@ -1,0 +1,32 @@
+// A throw-away slapd for the process-level tests of the directory backend,
+// started, seeded and discarded by scripts/serve.d/slapd (the script that
+// scripts/serve --ldap uses).
+#pragma once
+
+#include <string>
+
+#include "tests/support/cgi_process.h"
+
+namespace orvanta::test {
+
+class DirectoryServer {
+ public:
+  // Seeds the directory from passwd(5), group(5) and shadow(5) text, then
+  // the entries of `ldif`, in box's directory ldap/.
+  DirectoryServer(const CgiSandbox& box, const std::string& passwd, const std::string& group,
+                  const std::string& shadow, const std::string& ldif = "");
+  ~DirectoryServer();
+  DirectoryServer(const DirectoryServer&) = delete;
+  DirectoryServer& operator=(const DirectoryServer&) = delete;
+
+  // The program's settings for this server (ACCOUNTS=ldap and the LDAP_*).
+  std::string Settings() const;
+  // The entries the filter finds, as unwrapped LDIF of the attributes named
+  // (blank-separated; all user attributes when empty), read as the rootdn.
+  std::string Search(const std::string& filter, const std::string& attributes = "") const;
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace orvanta::test
