@@ -204,6 +204,18 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "dn: cn=idcounter,dc=orvanta,dc=test\nuidNumber: 10000\ngidNumber: 10002\n\n"
        "dn: cn=webteam,ou=groups,dc=orvanta,dc=test\ngidNumber: 10001\n\n",
        ""},
+      {"a batch: lines taken in the directory, or by an entry that is no account",
+       "COMMAND=BATCHADD&DIR=/home&SHELL=/bin/sh&LINES=goro%2CSecret12%2C%2Cstaff%2CGoro%0D%0A"
+       "taro%2CSecret12%0D%0Asaburo%2CSecret12%2C%2Cstaff",
+       "",
+       {"<TD>1</TD><TD>goro</TD><TD>登録しました</TD>",
+        "<TD>2</TD><TD>taro</TD><TD>ユーザー名(taro)はすでに登録されています。</TD>",
+        "<TD>3</TD><TD>saburo</TD><TD>ユーザー名(saburo)はすでに登録されています。</TD>"},
+       {"ADD,goro"},
+       "(uid=goro)",
+       "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuid: goro\nuidNumber: 10002\ngidNumber: "
+       "1100\nhomeDirectory: /home/goro\ngecos: Goro\nloginShell: /bin/sh\n\n",
+       "create\n/home/goro\n--\n"},
       {"group deletion keeps a primary group",
        "COMMAND=GP_WILLBEDEL&GNAME=devel&GNAME=staff&GNAME=*",
        "",
