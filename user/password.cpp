@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "cgi/cgi.h"
+#include "ldap/ldap.h"
 #include "page/page.h"
 #include "user/user.h"
 
@@ -40,6 +41,8 @@ CryptMethod ConfiguredCryptMethod() {
   const Method* method = ConfiguredMethod();
   return method != nullptr ? method->method : CryptMethod::Unknown;
 }
+
+bool RegistrationHashesPassword() { return Setting("USE_CRYPT") == "YES" || UsesDirectory(); }
 
 int PasswordMaxLength(bool hashed) {
   const CryptMethod method = ConfiguredCryptMethod();

@@ -51,9 +51,8 @@ NewAccount RequestedAccount() {
 }
 
 bool CannotHashPassword(const NewAccount& account) {
-  // The directory keeps every password hashed.
-  const bool hashed = Setting("USE_CRYPT") == "YES" || UsesDirectory();
-  return hashed && !account.password.empty() && ConfiguredCryptMethod() == CryptMethod::Unknown;
+  return RegistrationHashesPassword() && !account.password.empty() &&
+         ConfiguredCryptMethod() == CryptMethod::Unknown;
 }
 
 AddResult AddAccount(const NewAccount& account) {

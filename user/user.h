@@ -112,6 +112,9 @@ void LockUsers(const std::string& request_text);
 // the clock; SHA512 and YESCRYPT take salts from the kernel's randomness.
 enum class CryptMethod { Des, Sha512, Yescrypt, Unknown };
 CryptMethod ConfiguredCryptMethod();
+// Whether a registration stores the password hashed: USE_CRYPT=YES, or the
+// directory, which keeps every password hashed.
+bool RegistrationHashesPassword();
 // The longest password the forms and actions accept: 64 when it will be
 // hashed with a modern method, else 8.
 int PasswordMaxLength(bool hashed);

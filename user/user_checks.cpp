@@ -93,7 +93,7 @@ std::string UserAddFieldsProblem(const NewAccount& account) {
   // In the form's order, each looked at only when the ones before pass.
   std::string problem = UserNameProblem(account.name);
   if (problem.empty()) {
-    problem = PasswordProblem(account.password, PasswordMaxLength(Setting("USE_CRYPT") == "YES"));
+    problem = PasswordProblem(account.password, PasswordMaxLength(RegistrationHashesPassword()));
   }
   if (problem.empty()) problem = UidRuleProblem(account.uid, std::nullopt);
   if (problem.empty()) problem = CommentProblem(account.gcos);

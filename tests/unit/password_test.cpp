@@ -2,6 +2,7 @@
 #include <crypt.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/program_state.h"
 #include "user/user.h"
 
 namespace orvanta {
@@ -29,6 +30,24 @@ TEST(HashPassword, GivesTheTraditionalDesForm) {
   // Only the first eight characters take part.
   const std::string long_hash = HashPassword("abcdefghXYZ");
   EXPECT_STREQ(crypt("abcdefgh", long_hash.substr(0, 2).c_str()), long_hash.c_str());
+}
+
+class HashedPasswordTest : public test::ProgramTest {};
+
+// The directory keeps every password hashed, so its forms and checks allow
+// the modern methods' long passwords even without USE_CRYPT.
+TEST_F(HashedPasswordTest, WhenTheToolsOrTheDirectoryStoreAHash) {
+  const std::vector<std::pair<std::map<std::string, std::string>, bool>> cases = {
+      {{}, false},
+      {{{"USE_CRYPT", "YES"}}, true},
+      {{{"ACCOUNTS", "ldap"}}, true},
+      {{{"ACCOUNTS", "tools"}, {"USE_CRYPT", "yes"}}, false},
+  };
+  for (const auto& [settings, hashed] : cases) {
+    Reset();
+    Params(settings);
+    EXPECT_EQ(RegistrationHashesPassword(), hashed) << testing::PrintToString(settings);
+  }
 }
 
 }  // namespace
