@@ -385,6 +385,41 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
   }
 }
 
+// The server's certificate is always checked: StartTLS and ldaps reach the
+// directory with the CA that signed it, and nothing without it.
+TEST(DirectoryTest, TlsDemandsTheServersCertificate) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, "", true);
+  const std::string starttls =
+      "LDAP_URI=ldap://localhost:" + std::to_string(server.starttls_port()) + "/\nLDAP_STARTTLS=YES\n";
+  const std::string ldaps = "LDAP_URI=ldaps://localhost:" + std::to_string(server.ldaps_port()) + "/\n";
+  const std::string ca = "LDAP_CACERT=" + server.TlsFile("ca.crt") + "\n";
+  const std::string other_ca = "LDAP_CACERT=" + server.TlsFile("other-ca.crt") + "\n";
+  const std::string refused_starttls =
+      "orvanta: ldap StartTLS: -11 (Connect error): (unknown\\x20error\\x20code)\n";
+  const std::string refused_ldaps =
+      "orvanta: ldap bind: -1 (Can't contact LDAP server): (unknown\\x20error\\x20code)\n";
+  const struct {
+    const char* what;
+    std::string settings;
+    std::string error_line;  // "" when the list shows the directory
+  } cases[] = {
+      {"StartTLS", starttls + ca, ""},
+      {"ldaps", ldaps + ca, ""},
+      {"StartTLS, another CA", starttls + other_ca, refused_starttls},
+      {"ldaps, another CA", ldaps + other_ca, refused_ldaps},
+      {"ldaps, no CA", ldaps, refused_ldaps},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host.Configure(server, c.settings);
+    host.box.WriteFile(".stderr", "");
+    const std::string page = host.box.Run(Get("COMMAND=VIEW")).out;
+    EXPECT_EQ(page.find("<TD>taro</TD>") != std::string::npos, c.error_line.empty());
+    EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
+  }
+}
+
 TEST(DirectoryTest, TheLibraryReadsNoConfigurationOfItsOwn) {
   const Host host;
   const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);

@@ -1,6 +1,9 @@
 #include "tests/support/directory.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,18 +28,38 @@ std::string Output(const std::string& command) {
   return out;
 }
 
+// A loopback port nobody listens on now.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+  EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
 }  // namespace
 
 DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passwd,
                                  const std::string& group, const std::string& shadow,
-                                 const std::string& ldif)
+                                 const std::string& ldif, bool tls)
     : dir_(box.PathOf("ldap")) {
   std::filesystem::create_directories(box.PathOf("seed"));
   box.WriteFile("seed/passwd", passwd);
   box.WriteFile("seed/group", group);
   box.WriteFile("seed/shadow", shadow);
   box.WriteFile("seed.ldif", ldif);
-  const std::string start = ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
+  std::string ports;
+  if (tls) {
+    starttls_port_ = FreePort();
+    ldaps_port_ = FreePort();
+    ports = "SLAPD_TLS_PORTS=" + ShellWord(std::to_string(starttls_port_) + " " +
+                                         std::to_string(ldaps_port_)) + " ";
+  }
+  const std::string start = ports + ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
                             ShellWord(box.PathOf("seed")) + " " +
                             ShellWord(box.PathOf("seed.ldif"));
   EXPECT_EQ(std::system(start.c_str()), 0) << start;

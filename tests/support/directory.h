@@ -13,8 +13,10 @@ class DirectoryServer {
  public:
   // Seeds the directory from passwd(5), group(5) and shadow(5) text, then
   // the entries of `ldif`, in box's directory ldap/.
+  // With `tls`, the server also listens on loopback ports for StartTLS and
+  // ldaps, with a certificate for localhost signed by TlsFile("ca.crt").
   DirectoryServer(const CgiSandbox& box, const std::string& passwd, const std::string& group,
-                  const std::string& shadow, const std::string& ldif = "");
+                  const std::string& shadow, const std::string& ldif = "", bool tls = false);
   ~DirectoryServer();
   DirectoryServer(const DirectoryServer&) = delete;
   DirectoryServer& operator=(const DirectoryServer&) = delete;
@@ -25,8 +27,15 @@ class DirectoryServer {
   // (blank-separated; all user attributes when empty), read as the rootdn.
   std::string Search(const std::string& filter, const std::string& attributes = "") const;
 
+  int starttls_port() const { return starttls_port_; }
+  int ldaps_port() const { return ldaps_port_; }
+  // ca.crt, or other-ca.crt: a CA that did not sign the server's certificate.
+  std::string TlsFile(const std::string& name) const { return dir_ + "/tls/" + name; }
+
  private:
   std::string dir_;
+  int starttls_port_ = 0;
+  int ldaps_port_ = 0;
 };
 
 }  // namespace orvanta::test
