@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace orvanta::test {
@@ -110,6 +111,19 @@ std::vector<std::vector<std::string>> CgiSandbox::CallsOf(const std::string& too
     }
   }
   return calls;
+}
+
+std::vector<std::string> CgiSandbox::LogRecords() const {
+  std::vector<std::string> records;
+  if (!Exists("orvanta.log")) return records;
+  static const std::regex kTail(",192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}$");
+  std::istringstream in(ReadFile("orvanta.log"));
+  for (std::string line; std::getline(in, line);) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(line, match, kTail)) << line;
+    records.push_back(match.prefix());
+  }
+  return records;
 }
 
 CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::string>& prefix,

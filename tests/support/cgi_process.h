@@ -58,6 +58,11 @@ class CgiSandbox {
   std::string AddRecordingTool(const std::string& name, int exit_code) const;
   std::vector<std::vector<std::string>> CallsOf(const std::string& tool) const;
 
+  // The records of orvanta.log (none without one), each without the
+  // ",192.0.2.10,YYYY/MM/DD hh:mm" a request of the default client ends it
+  // with; a record that does not end so fails the running test.
+  std::vector<std::string> LogRecords() const;
+
   // Runs `program` (the built orvanta.cgi by default) in this directory.
   // `prefix` is put before it on the command line (setpriv, strace, ...).
   CgiResult Run(const CgiRequest& request, const std::vector<std::string>& prefix = {},
