@@ -28,8 +28,7 @@ DirectoryResult DirectoryDeleteGroup(const std::string& name) {
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry group;
-  if (const DirectoryResult found =
-          FindOne(GroupBase(), EqualityFilter("posixGroup", "cn", name), {"gidNumber"}, group);
+  if (const DirectoryResult found = FindGroup(name, {"gidNumber"}, group);
       found != DirectoryResult::Done) {
     return found;
   }

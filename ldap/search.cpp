@@ -132,6 +132,16 @@ DirectoryResult FindOne(const std::string& base, const std::string& filter,
   return count == 1 ? DirectoryResult::Done : DirectoryResult::Refused;
 }
 
+DirectoryResult FindUser(const std::string& name, const std::vector<const char*>& attributes,
+                         Entry& user) {
+  return FindOne(PeopleBase(), EqualityFilter("posixAccount", "uid", name), attributes, user);
+}
+
+DirectoryResult FindGroup(const std::string& name, const std::vector<const char*>& attributes,
+                          Entry& group) {
+  return FindOne(GroupBase(), EqualityFilter("posixGroup", "cn", name), attributes, group);
+}
+
 std::optional<bool> AnyMatch(const std::string& base, const std::string& filter) {
   bool any = false;
   const int code = Search(base, filter, {"1.1"}, [&](Entry) { any = true; });

@@ -51,6 +51,12 @@ int Search(const std::string& base, const std::string& filter,
 // The one entry the filter finds; Refused when none, Failed when more.
 DirectoryResult FindOne(const std::string& base, const std::string& filter,
                         const std::vector<const char*>& attributes, Entry& found);
+// The one account (posixAccount by uid) or group (posixGroup by cn) of
+// that name, as FindOne finds it.
+DirectoryResult FindUser(const std::string& name, const std::vector<const char*>& attributes,
+                         Entry& user);
+DirectoryResult FindGroup(const std::string& name, const std::vector<const char*>& attributes,
+                          Entry& group);
 // Whether any entry matches; nullopt when the search failed.
 std::optional<bool> AnyMatch(const std::string& base, const std::string& filter);
 

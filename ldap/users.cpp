@@ -19,11 +19,6 @@ constexpr char kLeftLocked[] =
 constexpr char kHomeCommandFailed[] = " failed for ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 
-DirectoryResult FindUser(const std::string& name, const std::vector<const char*>& attributes,
-                         Entry& user) {
-  return FindOne(PeopleBase(), EqualityFilter("posixAccount", "uid", name), attributes, user);
-}
-
 // homeDirectory is required: without DIR, DEF_DIR (or /home/) and the name.
 std::string HomeOf(const NewAccount& account) {
   std::string base = account.dir;
@@ -196,8 +191,7 @@ DirectoryResult DirectoryChangeMember(const std::string& group, const std::strin
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry found;
-  if (const DirectoryResult result =
-          FindOne(GroupBase(), EqualityFilter("posixGroup", "cn", group), {"1.1"}, found);
+  if (const DirectoryResult result = FindGroup(group, {"1.1"}, found);
       result != DirectoryResult::Done) {
     return result;
   }

@@ -69,10 +69,8 @@ class BatchTest : public ::testing::Test {
     const std::string trace = box_.PathOf("execve.trace");
     *result = box_.Run(Post(body), StraceArgs(trace));
     std::vector<std::string> lines;
-    for (const Exec& exec : SuccessfulExecs(box_.ReadFile("execve.trace"))) {
-      if (exec.path == "/bin/sh" && exec.argv.size() == 3) {
-        lines.push_back(exec.argv[2].substr(std::min(useradd.size(), exec.argv[2].size())));
-      }
+    for (const std::string& line : ShellCommandLines(box_.ReadFile("execve.trace"))) {
+      lines.push_back(line.substr(std::min(useradd.size(), line.size())));
     }
     return lines;
   }

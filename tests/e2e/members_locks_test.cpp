@@ -94,11 +94,7 @@ class MembersLocksTest : public ::testing::Test {
   std::vector<std::string> ShellLines(const CgiRequest& request, CgiResult* result) const {
     const std::string trace = box_.PathOf("execve.trace");
     *result = box_.Run(request, StraceArgs(trace));
-    std::vector<std::string> lines;
-    for (const Exec& exec : SuccessfulExecs(box_.ReadFile("execve.trace"))) {
-      if (exec.path == "/bin/sh" && exec.argv.size() == 3) lines.push_back(exec.argv[2]);
-    }
-    return lines;
+    return ShellCommandLines(box_.ReadFile("execve.trace"));
   }
 
   CgiSandbox box_;

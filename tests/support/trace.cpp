@@ -138,4 +138,12 @@ void ExpectDesHashOf(const std::string& hash, const std::string& password, std::
   EXPECT_EQ(std::string(again), hash) << "not the DES hash of \"" << password << "\"";
 }
 
+std::vector<std::string> ShellCommandLines(const std::string& trace) {
+  std::vector<std::string> lines;
+  for (const Exec& exec : SuccessfulExecs(trace)) {
+    if (exec.path == "/bin/sh" && exec.argv.size() == 3) lines.push_back(exec.argv[2]);
+  }
+  return lines;
+}
+
 }  // namespace orvanta::test

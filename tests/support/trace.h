@@ -23,6 +23,8 @@ std::vector<std::string> StraceArgs(const std::string& output);
 // The execve calls that succeeded, in the order strace reported them. A line
 // that cannot be read fails the running test.
 std::vector<Exec> SuccessfulExecs(const std::string& trace);
+// The command lines of those execs that were `/bin/sh -c LINE`, in order.
+std::vector<std::string> ShellCommandLines(const std::string& trace);
 
 // A 13-character DES crypt hash of `password`, salted with the second at
 // which it was made (some second of [from, to]).
