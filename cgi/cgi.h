@@ -78,7 +78,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
-    "HOME_CREATE", "HOME_DELETE"};
+    "HOME_CREATE", "HOME_DELETE", "CHPASSWD"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -296,6 +296,13 @@ struct FoundUsers {
 };
 FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
                      const std::set<std::uint32_t>& uids = {});
+
+// Whether the host's account database holds the name now (getpwnam, not
+// the directory): looked at under the change lock before and after a tool.
+bool UserExists(const std::string& name);
+// The first entry of the group as the database yields it now (one pass, not
+// the tables read before): what a tool that failed may still have done.
+std::optional<GroupEntry> FindGroup(std::string_view name);
 
 // Forgets what was read, so the next use reads again (tests).
 void ForgetAccounts();

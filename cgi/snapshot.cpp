@@ -283,4 +283,21 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
   return found;
 }
 
+bool UserExists(const std::string& name) {
+  if (FixedEntries()) {
+    const auto& users = FixedEntries()->users;
+    return std::any_of(users.begin(), users.end(),
+                       [&](const UserEntry& user) { return user.name == name; });
+  }
+  return getpwnam(name.c_str()) != nullptr;
+}
+
+std::optional<GroupEntry> FindGroup(std::string_view name) {
+  std::optional<GroupEntry> found;
+  ForEachGroup([&](GroupEntry entry) {
+    if (!found && entry.name == name) found = std::move(entry);
+  });
+  return found;
+}
+
 }  // namespace orvanta

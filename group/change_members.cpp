@@ -101,8 +101,7 @@ bool IsMembershipChangeable(const GroupEntry& group, const AccountGuard& guard) 
   const std::string& name = group.name;
   const bool digits_only =
       std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-  return !digits_only && name.find(',') == std::string::npos && IsChangeableGroup(group) &&
-         !guard.ProtectsGroup(group.gid);
+  return !digits_only && name.find(',') == std::string::npos && IsChangeableGroup(group, guard);
 }
 
 void ChangeMembers(const std::string& request_text) {

@@ -26,8 +26,9 @@ void CheckGroupIdFree();
 // The name-taken message for the group NAME.
 [[noreturn]] void RefuseTakenGroupName(const std::string& name);
 // Whether the deletion form offers the group and the action may remove it:
-// above SYSTEMGID and not reserved, and yielded once by the database.
-bool IsChangeableGroup(const GroupEntry& group);
+// above SYSTEMGID and not reserved, yielded once by the database, and not
+// protected (its name in PROTECTED_GROUPS, or the gid of such a group).
+bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard);
 
 // GET GMEM (group_members.cpp): without GNAME a selector of the groups whose
 // members may be changed; with it the group's members and the accounts that

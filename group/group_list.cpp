@@ -1,11 +1,13 @@
 // GET GVIEW and GDEL: the group list in gid order, and the deletion form
-// built from it with a check box for every group above SYSTEMGID.
+// built from it with a check box for every group above SYSTEMGID that is
+// not protected.
 #include <cstdio>
 
 #include "cgi/cgi.h"
 #include "group/group.h"
 #include "group/group_texts.h"
 #include "page/page.h"
+#include "user/user.h"
 
 namespace orvanta {
 
@@ -19,6 +21,7 @@ void PrintGroupList(GroupListMode mode) {
   } else {
     std::fputs(kGroupListOpening, stdout);
   }
+  const AccountGuard guard;
   int index = 0;
   for (const auto& [gid, group] : AllGroups().by_gid) {
     if (index % kRowsPerHeading == 0) {
@@ -28,7 +31,7 @@ void PrintGroupList(GroupListMode mode) {
     }
     std::fputs("<TR><TD>", stdout);
     const std::string shown = Html(group.name);
-    if (selecting && IsChangeableGroup(group)) {
+    if (selecting && IsChangeableGroup(group, guard)) {
       std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", "CHECKBOX", "GNAME",
                   shown.c_str());
     }

@@ -9,6 +9,7 @@
 #include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
+#include "user/user.h"
 
 namespace orvanta {
 
@@ -32,13 +33,13 @@ void CheckGroupIdFree() {
 
 namespace {
 
+// groupadd may fail after it wrote the group (gshadow, nscd); what the
+// database holds now decides.
 void AddGroupWithTool(const std::string& name, const std::string& gid) {
-  // Without a configured tool the line would start with the request's values.
-  if (Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
   std::string line = Setting("GROUPADD") + " ";
   if (!gid.empty()) line += " -g " + ShellWord(gid);
   line += " " + ShellWord(name);
-  if (RunCommandLine(line) != 0) throw ErrorCode{kErrorGroupAddFailed};
+  if (RunCommandLine(line) != 0 && !FindGroup(name)) throw ErrorCode{kErrorGroupAddFailed};
 }
 
 // The directory backend instead of the tool: the same pages for the same outcome.
@@ -50,15 +51,20 @@ void AddGroupToDirectory(const std::string& name, const std::string& gid) {
 
 }  // namespace
 
-bool IsChangeableGroup(const GroupEntry& group) {
+bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard) {
   return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
-         AllGroups().repeated_names.count(group.name) == 0;
+         AllGroups().repeated_names.count(group.name) == 0 && !guard.ProtectsGroup(group.gid);
 }
 
 void RegisterGroup() {
+  // Without a configured tool the line would start with the request's values.
+  if (!UsesDirectory() && Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
+  const std::string& requested = Param("GNAME");
   for (const std::string& problem :
-       {GroupNameProblem(Param("GNAME")), IdProblem(Param("GID"), IdThreshold("SYSTEMGID"),
-                                                    IdKind::Group)}) {
+       {GroupNameProblem(requested),
+        IdProblem(Param("GID"), IdThreshold("SYSTEMGID"), IdKind::Group),
+        IsProtectedGroupName(requested) ? GroupRefusedProblem(requested) : std::string(),
+        HostGidProblem(Param("GID"))}) {
     if (!problem.empty()) ThrowMessage(problem);
   }
   CheckGroupNameFree();

@@ -67,6 +67,7 @@ int TakeLock() {
 }  // namespace
 
 bool HoldChangeLock() {
+  if (CommandRunnerReplaced()) return true;
   Lock& lock = TheLock();
   if (lock.state == LockState::NotTried) {
     lock.fd = TakeLock();

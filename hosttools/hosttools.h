@@ -30,22 +30,26 @@ inline constexpr int kToolKillGraceSeconds = ORVANTA_KILL_GRACE_SECONDS;
 // Runs one command line through /bin/sh, under the change lock, and returns
 // its wait status as system(3) does: 0 means the tool succeeded. A tool that
 // runs longer than kToolTimeoutSeconds is stopped and counts as failed; so
-// does every tool of a request that could not take the lock.
-int RunCommandLine(const std::string& line);
+// does every tool of a request that could not take the lock. `input` is the
+// tool's standard input (otherwise /dev/null): secrets such as password
+// hashes go there, since every local user can read a command line.
+int RunCommandLine(const std::string& line, std::string_view input = {});
 
 // Takes the exclusive lock on LOCKFILE (default orvanta.lock) at the first
 // call, waiting up to kChangeLockWaitSeconds, and keeps it until the process
 // ends or lets it go. Returns whether it is held; a request that once failed to take it
-// does not wait again.
+// does not wait again. With a replaced runner nothing runs, and nothing is
+// locked: the call answers true.
 bool HoldChangeLock();
 // Lets a held lock go; the next tool run takes it again. A batch does this
 // after each account, so other requests never wait for a whole batch.
 void ReleaseChangeLock();
 
-// Replaces the runner (tests record the lines instead of running them);
-// an empty function restores the shell.
-using CommandRunner = std::function<int(const std::string& line)>;
+// Replaces the runner (tests record the lines and inputs instead of running
+// them); an empty function restores the shell.
+using CommandRunner = std::function<int(const std::string& line, std::string_view input)>;
 void SetCommandRunner(CommandRunner runner);
+bool CommandRunnerReplaced();
 
 // A request value as one shell word: unchanged when every byte is in
 // [A-Za-z0-9_@%+=:,./-] (the empty value included), otherwise single-quoted.

@@ -3,7 +3,8 @@
 // program running as root must not see HTTP_* headers, LD_* or IFS), reads
 // no input, writes its output to the server's error log instead of into the
 // page, runs only under the change lock, and is stopped when it hangs:
-// nobody else could stop a process that runs as root.
+// nobody else could stop a process that runs as root. Its standard input is
+// /dev/null, or a pipe that already holds the whole input the caller gave.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -25,6 +26,25 @@ CommandRunner& ActiveRunner() {
 }
 
 constexpr int kShellFailed = 127 << 8;
+
+// The read end of a pipe that holds all of `input`, or /dev/null when there
+// is none; -1 when neither can be had. Inputs are one line, far below the
+// pipe's capacity, so writing it all before the tool starts cannot block.
+int InputDescriptor(std::string_view input) {
+  if (input.empty()) return open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+  const bool whole =
+      write(ends[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
+  close(ends[1]);
+  if (!whole) {
+    close(ends[0]);
+    return -1;
+  }
+  // The tool reads it as an ordinary blocking descriptor.
+  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) & ~O_NONBLOCK);
+  return ends[0];
+}
 
 // Waits up to `seconds` for the child; SIGCHLD is blocked by the caller, so
 // none is lost between the check and the wait.
@@ -71,7 +91,9 @@ int StopHungTool(pid_t child, const std::string& line) {
   return kShellFailed;
 }
 
-int RunThroughShell(const std::string& line) {
+int RunThroughShell(const std::string& line, std::string_view input) {
+  const int input_fd = InputDescriptor(input);
+  if (input_fd < 0) return kShellFailed;
   std::fflush(stdout);
   sigset_t child_signal;
   sigset_t previous;
@@ -81,6 +103,7 @@ int RunThroughShell(const std::string& line) {
   const pid_t child = fork();
   if (child < 0) {
     sigprocmask(SIG_SETMASK, &previous, nullptr);
+    close(input_fd);
     return -1;
   }
   if (child == 0) {
@@ -92,10 +115,12 @@ int RunThroughShell(const std::string& line) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd > STDIN_FILENO) {
-      dup2(null_fd, STDIN_FILENO);
-      close(null_fd);  // the tool gets no descriptor above 2
+    // dup2 clears close-on-exec on the copy only: the tool gets no
+    // descriptor above 2.
+    if (input_fd == STDIN_FILENO) {
+      fcntl(STDIN_FILENO, F_SETFD, 0);
+    } else {
+      dup2(input_fd, STDIN_FILENO);
     }
     dup2(STDERR_FILENO, STDOUT_FILENO);
     char path_entry[sizeof kToolPath];
@@ -107,6 +132,7 @@ int RunThroughShell(const std::string& line) {
     execve("/bin/sh", argv, environment);
     _exit(127);
   }
+  close(input_fd);
   setpgid(child, child);
   int status = 0;
   if (!WaitFor(child, kToolTimeoutSeconds, status)) status = StopHungTool(child, line);
@@ -118,10 +144,12 @@ int RunThroughShell(const std::string& line) {
 
 void SetCommandRunner(CommandRunner runner) { ActiveRunner() = std::move(runner); }
 
-int RunCommandLine(const std::string& line) {
-  if (ActiveRunner()) return ActiveRunner()(line);
+bool CommandRunnerReplaced() { return static_cast<bool>(ActiveRunner()); }
+
+int RunCommandLine(const std::string& line, std::string_view input) {
+  if (ActiveRunner()) return ActiveRunner()(line, input);
   if (!HoldChangeLock()) return kShellFailed;
-  return RunThroughShell(line);
+  return RunThroughShell(line, input);
 }
 
 }  // namespace orvanta

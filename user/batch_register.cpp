@@ -12,6 +12,7 @@
 #include "page/page.h"
 #include "user/batch_texts.h"
 #include "user/user.h"
+#include "user/user_texts.h"
 
 namespace orvanta {
 
@@ -109,12 +110,16 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const AddResult result = AddAccount(account);
-  if (result == AddResult::Added) WriteOperationLog("ADD", account.name);
+  if (result == AddResult::Added || result == AddResult::AddedWithoutPassword) {
+    WriteOperationLog("ADD", account.name);
+  }
   // Taken again by the next line's change, after its password is hashed.
   ReleaseChangeLock();
   switch (result) {
     case AddResult::Added:
       return {kBatchRegistered, true};
+    case AddResult::AddedWithoutPassword:
+      return {kPasswordNotSet, false};
     case AddResult::NameTaken:
       return {NameTakenProblem(account.name), false};
     case AddResult::Failed:
@@ -126,6 +131,7 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
 }  // namespace
 
 void RegisterBatch() {
+  if (LacksUserAddTool()) throw ErrorCode{kErrorUserAddFailed};
   const std::vector<BatchLine> lines = AccountLines(Param("LINES"));
   if (lines.size() > kMaxBatchLines) ThrowMessage(kBatchTooManyLines);
   Batch batch;

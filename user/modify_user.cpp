@@ -1,5 +1,8 @@
 // POST TOBEMOD: changes the ticked attributes of one account with the
-// configured user-changing tool.
+// configured user-changing tool, and its password with chpasswd.
+#include <algorithm>
+#include <iterator>
+
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
 #include "ldap/ldap.h"
@@ -12,18 +15,56 @@ namespace orvanta {
 
 namespace {
 
-// Only a ticked box's presence counts, whatever its value.
-std::string BuildUserModLine(const std::string& hash) {
+// The boxes of the attributes usermod changes; the password goes to
+// chpasswd. Only a ticked box's presence counts, whatever its value.
+constexpr const char* kAttributeBoxes[] = {"CHKGCOS", "CHKDIR", "CHKGID", "CHKSHELL", "CHKUID"};
+
+bool AnyAttributeTicked() {
+  return std::any_of(std::begin(kAttributeBoxes), std::end(kAttributeBoxes),
+                     [](const char* box) { return HasParam(box); });
+}
+
+std::string BuildUserModLine() {
   const std::string& name = Param("NAME");
   std::string line = Setting("USERMOD") + " ";
   if (HasParam("CHKGCOS")) line += " -c '" + ShellQuotedBody(Param("GCOS")) + "' ";
   if (HasParam("CHKDIR")) line += " -d " + ShellWord(Param("DIR") + name);
   if (HasParam("CHKGID")) line += " -g " + ShellWord(Param("GID"));
-  if (HasParam("CHKPASS")) line += " -p '" + hash + "' ";
   if (HasParam("CHKSHELL")) line += " -s " + ShellWord(Param("SHELL"));
   if (HasParam("CHKUID")) line += " -u " + ShellWord(Param("UID"));
   line += " " + ShellWord(name);
   return line;
+}
+
+// usermod may fail after it rewrote the entry (a file it updates later):
+// what the database holds now decides whether the change happened.
+bool ChangedWithTool(const UserEntry& before) {
+  if (RunCommandLine(BuildUserModLine()) == 0) return true;
+  const FoundUsers now = FindUsers({before.name});
+  const UserEntry* after = now.Single(before.name);
+  return after != nullptr &&
+         (after->uid != before.uid || after->gid != before.gid || after->gecos != before.gecos ||
+          after->dir != before.dir || after->shell != before.shell);
+}
+
+void ModifyWithTools(const UserEntry& user) {
+  const std::string& name = user.name;
+  std::string hash;
+  if (HasParam("CHKPASS")) {
+    hash = HashPassword(Param("PASS"));
+    if (hash.empty()) throw ErrorCode{kErrorUserModFailed};
+  }
+  // A request with no box ticked runs the tool as it always did; one that
+  // changes only the password has nothing for usermod to do.
+  const bool attributes = AnyAttributeTicked() || !HasParam("CHKPASS");
+  if (attributes && !ChangedWithTool(user)) throw ErrorCode{kErrorUserModFailed};
+  if (!hash.empty() && !SetPasswordHash(name, hash)) {
+    // The attributes were changed: that change is recorded.
+    if (attributes) WriteOperationLog(name);
+    throw ErrorCode{kErrorUserModFailed};
+  }
+  PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText);
+  WriteOperationLog(name);
 }
 
 // A ticked box's value for the directory; unticked ones stay unset.
@@ -54,6 +95,8 @@ void ModifyInDirectory(const std::string& name) {
 }  // namespace
 
 void ModifyUser() {
+  // Without a configured tool the line would start with the request's values.
+  if (!UsesDirectory() && Setting("USERMOD").empty()) throw ErrorCode{kErrorUserModFailed};
   // The selection list offers only accounts above SYSTEMUID; a hand-made
   // request must not reach root's account either.
   const std::string name = Param("NAME");
@@ -65,16 +108,7 @@ void ModifyUser() {
   }
   CheckUserModFields(*user);
   if (UsesDirectory()) return ModifyInDirectory(name);
-  // Without a configured tool the line would start with the request's values.
-  if (Setting("USERMOD").empty()) throw ErrorCode{kErrorUserModFailed};
-  std::string hash;
-  if (HasParam("CHKPASS")) {
-    hash = HashPassword(Param("PASS"));
-    if (hash.empty()) throw ErrorCode{kErrorUserModFailed};
-  }
-  if (RunCommandLine(BuildUserModLine(hash)) != 0) throw ErrorCode{kErrorUserModFailed};
-  PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText);
-  WriteOperationLog(name);
+  ModifyWithTools(*user);
 }
 
 }  // namespace orvanta

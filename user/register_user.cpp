@@ -13,30 +13,39 @@ namespace orvanta {
 
 namespace {
 
-// The password piece: hashed in quotes when USE_CRYPT says so, else as typed;
-// "" when the hash cannot be made.
-std::string PasswordPiece(const std::string& password) {
-  if (Setting("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
-  const std::string hash = HashPassword(password);
-  return hash.empty() ? "" : " -p '" + hash + "'";
-}
-
-// The tool's line, or "" when the password cannot be hashed.
+// The tool's line. The password is not on it: the line is readable by every
+// local user while the tool runs, so the hash goes to chpasswd's input.
 std::string BuildUserAddLine(const NewAccount& account) {
   std::string line = Setting("USERADD") + " ";
   if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
   if (!account.dir.empty()) line += " -d " + ShellWord(account.dir + account.name);
   if (!account.group.empty()) line += " -g " + ShellWord(account.group);
-  if (!account.password.empty()) {
-    const std::string piece = PasswordPiece(account.password);
-    if (piece.empty()) return "";
-    line += piece;
-  }
   if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
   if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
   if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
   line += " " + ShellWord(account.name);
   return line;
+}
+
+AddResult AddWithTools(const NewAccount& account) {
+  // Hashed before the change lock is taken, so nobody waits on it.
+  std::string hash;
+  if (!account.password.empty()) {
+    hash = HashPassword(account.password);
+    if (hash.empty()) return AddResult::Failed;
+  }
+  // Under the lock the name is free, so an account of that name after a
+  // tool that failed is the one this request made.
+  if (!HoldChangeLock()) return AddResult::Failed;
+  if (UserExists(account.name)) return AddResult::NameTaken;
+  if (RunCommandLine(BuildUserAddLine(account)) != 0 && !UserExists(account.name)) {
+    return AddResult::Failed;
+  }
+  OpenUpNewHome(account.name, account.dir + account.name);
+  if (!hash.empty() && !SetPasswordHash(account.name, hash)) {
+    return AddResult::AddedWithoutPassword;
+  }
+  return AddResult::Added;
 }
 
 void RefuseIf(const std::string& problem) {
@@ -51,9 +60,10 @@ NewAccount RequestedAccount() {
 }
 
 bool CannotHashPassword(const NewAccount& account) {
-  return RegistrationHashesPassword() && !account.password.empty() &&
-         ConfiguredCryptMethod() == CryptMethod::Unknown;
+  return !account.password.empty() && ConfiguredCryptMethod() == CryptMethod::Unknown;
 }
+
+bool LacksUserAddTool() { return !UsesDirectory() && Setting("USERADD").empty(); }
 
 AddResult AddAccount(const NewAccount& account) {
   // A name the tool would read as an option ("--help" exits 0) would be
@@ -71,13 +81,11 @@ AddResult AddAccount(const NewAccount& account) {
   }
   // Without a configured tool the line would start with the request's values.
   if (Setting("USERADD").empty()) return AddResult::Failed;
-  const std::string line = BuildUserAddLine(account);
-  if (line.empty() || RunCommandLine(line) != 0) return AddResult::Failed;
-  OpenUpNewHome(account.name, account.dir + account.name);
-  return AddResult::Added;
+  return AddWithTools(account);
 }
 
 void RegisterUser() {
+  if (LacksUserAddTool()) throw ErrorCode{kErrorUserAddFailed};
   NewAccount account = RequestedAccount();
   if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
   RefuseIf(UserAddFieldsProblem(account));
@@ -89,6 +97,9 @@ void RegisterUser() {
   switch (AddAccount(account)) {
     case AddResult::Added:
       break;
+    case AddResult::AddedWithoutPassword:
+      WriteOperationLog(account.name);
+      ThrowMessage(kPasswordNotSet);
     case AddResult::NameTaken:
       ThrowMessage(NameTakenProblem(account.name));
     case AddResult::Failed:

@@ -7,6 +7,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cgi/cgi.h"
 
@@ -54,13 +56,32 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard);
 
+// PROTECTED_GROUPS, or "root sudo adm wheel shadow disk" when it is not set:
+// groups whose members have root's powers. Nobody is given one as primary
+// group, none is deleted, and none of these names is made.
+std::vector<std::string> ProtectedGroupNames();
+bool IsProtectedGroupName(std::string_view name);
+// "グループ(name)は使用できません。", the name escaped.
+std::string GroupRefusedProblem(std::string_view name);
+// Only the shells the forms offer (the non-empty SHELL1-SHELL5), and in a
+// modification the account's current one; "" when the shell passes.
+std::string ShellProblem(const std::string& shell, const std::string* current);
+// With the directory: a typed gid that the host's own group database uses.
+std::string HostGidProblem(const std::string& text);
+
+// Whether the user forms list the group as a primary group: above the
+// threshold (SYSTEMGID) and not protected.
+bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
+                           const AccountGuard& guard);
+
 // NAME, PASS, UID, GID, GCOS, DIR and SHELL of the request.
 NewAccount RequestedAccount();
 
 // Checks of the actions (user_checks.cpp). The registration checks return
 // "" when the values pass, else the reason as the pages show it (HTML);
 // the modification check throws ErrorCode 0 with gErrorMessage set.
-// The registration form's rules in its order, then the group rule.
+// The registration form's rules in its order, then the group rule, then
+// the shell, the protected groups and (with the directory) the host's uids.
 std::string UserAddFieldsProblem(const NewAccount& account);
 // The name or the uid already belong to an account that FindUsers found.
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
@@ -73,13 +94,18 @@ std::string DirWithSlash(const std::string& dir);
 
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
-// Whether the configuration cannot hash the account's password: the
-// registration fails before anything runs.
+// Whether the configuration cannot hash the account's password (every
+// password is stored hashed): the registration fails before anything runs.
 bool CannotHashPassword(const NewAccount& account);
+// The host tools keep the accounts and USERADD is not set: registrations
+// fail before any check, since no line could be run.
+bool LacksUserAddTool();
 // Makes an account that passed every check, with the user-adding tool (and
-// opens up its new home) or in the directory. The password is hashed before
-// the change lock is taken. NameTaken: the directory already holds the name.
-enum class AddResult { Added, NameTaken, Failed };
+// opens up its new home, then sets the password) or in the directory. The
+// password is hashed before the change lock is taken. NameTaken: the name
+// was taken meanwhile. AddedWithoutPassword: the account was made but
+// keeps useradd's locked password.
+enum class AddResult { Added, AddedWithoutPassword, NameTaken, Failed };
 AddResult AddAccount(const NewAccount& account);
 
 // GET BATCH (batch_form.cpp): the batch registration form.
@@ -128,5 +154,9 @@ std::string SaltForTime(std::uint32_t seconds);
 // when the method is unknown or the library refuses (a NULL result, or one
 // starting with '*').
 std::string HashPassword(const std::string& password);
+// Gives the account the hash with CHPASSWD (default /usr/sbin/chpasswd) and
+// -e, "name:hash" on its standard input: a command line is readable by
+// every local user. Whether the account's shadow entry now holds it.
+bool SetPasswordHash(const std::string& name, const std::string& hash);
 
 }  // namespace orvanta

@@ -47,8 +47,9 @@ void PrintUserAddForm() {
 
   std::fputs(kAddFormGidLabel, stdout);
   PrintSelectOpening("GID");
+  const AccountGuard guard;
   for (const auto& [name, group] : AllGroups().by_name) {
-    if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(name, false);
+    if (IsOfferedPrimaryGroup(group, group_threshold, guard)) PrintOption(name, false);
   }
   PrintSelectClosing();
 

@@ -1,9 +1,13 @@
 // Server-side checks of the user actions: the forms' field rules, the group
-// rule, duplicates before a registration, and which accounts may be changed
-// at all.
+// rule, the shells and groups an account may be given, duplicates before a
+// registration, and which accounts may be changed at all.
+#include <grp.h>
+#include <pwd.h>
+
 #include <algorithm>
 
 #include "cgi/cgi.h"
+#include "ldap/ldap.h"
 #include "page/page.h"
 #include "user/user.h"
 #include "user/user_texts.h"
@@ -51,6 +55,26 @@ std::string GroupRuleProblem(const std::string& text, std::optional<std::uint32_
   return IdValueProblem(group->gid, IdThreshold("SYSTEMGID"), IdKind::Group);
 }
 
+// A protected group gives its members root's powers: nobody is given it as
+// primary group (the account's current one stays allowed).
+std::string ProtectedGroupProblem(const std::string& text, std::optional<std::uint32_t> current_gid,
+                                  const AccountGuard& guard) {
+  const GroupEntry* group = text.empty() ? nullptr : FindGroupAsTheToolsDo(text);
+  if (group == nullptr || (current_gid && group->gid == *current_gid)) return "";
+  return guard.ProtectsGroup(group->gid) ? GroupRefusedProblem(text) : "";
+}
+
+// The directory shares the host's ids: a typed id that the host's own
+// databases give to an account or group would make two of them one.
+std::string HostIdProblem(const std::string& text, std::optional<std::uint32_t> current,
+                          IdKind kind) {
+  const std::optional<std::uint32_t> id = ParseId(text);
+  if (!UsesDirectory() || !id || (current && *id == *current)) return "";
+  const bool used = kind == IdKind::User ? getpwuid(*id) != nullptr : getgrgid(*id) != nullptr;
+  if (!used) return "";
+  return FormatText(kind == IdKind::User ? kHostUidFormat : kHostGidFormat, *id);
+}
+
 std::string UidRuleProblem(const std::string& text, std::optional<std::uint32_t> current_uid) {
   if (text.empty()) return "";
   const std::optional<std::uint32_t> uid = ParseId(text);
@@ -61,14 +85,43 @@ std::string UidRuleProblem(const std::string& text, std::optional<std::uint32_t>
 
 }  // namespace
 
+std::vector<std::string> ProtectedGroupNames() {
+  return Words(HasSetting("PROTECTED_GROUPS") ? Setting("PROTECTED_GROUPS")
+                                              : kDefaultProtectedGroups);
+}
+
+bool IsProtectedGroupName(std::string_view name) {
+  const std::vector<std::string> names = ProtectedGroupNames();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
+                           const AccountGuard& guard) {
+  return IsAboveSystemIds(group.gid, threshold) && !guard.ProtectsGroup(group.gid);
+}
+
+std::string GroupRefusedProblem(std::string_view name) {
+  return FormatText(kGroupRefusedFormat, Html(name).c_str());
+}
+
 AccountGuard::AccountGuard() : threshold_(IdThreshold("SYSTEMUID")) {
-  const std::vector<std::string> names =
-      Words(HasSetting("PROTECTED_GROUPS") ? Setting("PROTECTED_GROUPS") : kDefaultProtectedGroups);
+  const std::vector<std::string> names = ProtectedGroupNames();
   // Every entry of such a name counts, also one the name index does not keep.
   for (const auto& [gid, group] : AllGroups().by_gid) {
     if (std::find(names.begin(), names.end(), group.name) == names.end()) continue;
     protected_gids_.insert(gid);
     protected_members_.insert(group.members.begin(), group.members.end());
+  }
+  // With the directory, the host's own groups still decide who is root there
+  // (sudo lists directory accounts by name).
+  if (!UsesDirectory()) return;
+  for (const std::string& name : names) {
+    const group* host_group = getgrnam(name.c_str());
+    if (host_group == nullptr) continue;
+    protected_gids_.insert(host_group->gr_gid);
+    for (char** member = host_group->gr_mem; member != nullptr && *member != nullptr; ++member) {
+      protected_members_.insert(*member);
+    }
   }
 }
 
@@ -89,6 +142,14 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
   return user;
 }
 
+std::string ShellProblem(const std::string& shell, const std::string* current) {
+  if (current != nullptr && shell == *current) return "";
+  for (const SettingName key : kShellSettings) {
+    if (!Setting(key).empty() && shell == Setting(key)) return "";
+  }
+  return FormatText(kShellRefusedFormat, Html(shell).c_str());
+}
+
 std::string UserAddFieldsProblem(const NewAccount& account) {
   // In the form's order, each looked at only when the ones before pass.
   std::string problem = UserNameProblem(account.name);
@@ -99,6 +160,13 @@ std::string UserAddFieldsProblem(const NewAccount& account) {
   if (problem.empty()) problem = CommentProblem(account.gcos);
   if (problem.empty()) problem = HomeDirProblem(account.dir);
   if (problem.empty()) problem = GroupRuleProblem(account.group, std::nullopt);
+  if (problem.empty()) problem = ShellProblem(account.shell, nullptr);
+  if (problem.empty()) problem = ProtectedGroupProblem(account.group, std::nullopt, AccountGuard());
+  // useradd would make a group of the account's name: never one of these.
+  if (problem.empty() && IsProtectedGroupName(account.name)) {
+    problem = GroupRefusedProblem(account.name);
+  }
+  if (problem.empty()) problem = HostIdProblem(account.uid, std::nullopt, IdKind::User);
   return problem;
 }
 
@@ -108,6 +176,15 @@ void CheckUserModFields(const UserEntry& current) {
   if (HasParam("CHKGID")) RefuseIf(GroupRuleProblem(Param("GID"), current.gid));
   if (HasParam("CHKGCOS")) RefuseIf(CommentProblem(Param("GCOS")));
   if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
+  if (HasParam("CHKSHELL")) RefuseIf(ShellProblem(Param("SHELL"), &current.shell));
+  if (HasParam("CHKGID")) {
+    RefuseIf(ProtectedGroupProblem(Param("GID"), current.gid, AccountGuard()));
+  }
+  if (HasParam("CHKUID")) RefuseIf(HostIdProblem(Param("UID"), current.uid, IdKind::User));
+}
+
+std::string HostGidProblem(const std::string& text) {
+  return HostIdProblem(text, std::nullopt, IdKind::Group);
 }
 
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found) {

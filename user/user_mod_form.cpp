@@ -52,8 +52,9 @@ void PrintUserModForm() {
   std::printf(kModFormGidLabel, "CHKGID");
   PrintSelectOpening("GID");
   PrintOption(std::string(groups.NameOf(user.gid)), true);
+  const AccountGuard guard;
   for (const auto& [group_name, group] : groups.by_name) {
-    if (IsAboveSystemIds(group.gid, group_threshold)) PrintOption(group_name, false);
+    if (IsOfferedPrimaryGroup(group, group_threshold, guard)) PrintOption(group_name, false);
   }
   PrintSelectClosing();
 

@@ -19,6 +19,8 @@ namespace orvanta::test {
 namespace {
 
 constexpr char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr const char* kTools[] = {"useradd", "usermod", "userdel", "groupadd", "groupdel",
+                                  "chpasswd"};
 
 // ---------------------------------------------------------------------------
 // Helpers for expected texts.
@@ -37,9 +39,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 class Bench {
  public:
   Bench() {
-    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
-      box.AddRecordingTool(tool, 0);
-    }
+    for (const char* tool : kTools) box.AddRecordingTool(tool, 0);
     box.SetAccounts(
         "root:x:0:0:root:/root:/bin/bash\n"
         "sysacct:x:999:999:System:/var/lib/sysacct:/usr/sbin/nologin\n"
@@ -57,13 +57,14 @@ class Bench {
   void Configure(const std::string& extra) const {
     box.SetConfig("USERADD=" + box.PathOf("useradd") + "\nUSERMOD=" + box.PathOf("usermod") +
                   "\nUSERDEL=" + box.PathOf("userdel") + "\nGROUPADD=" + box.PathOf("groupadd") +
-                  "\nGROUPDEL=" + box.PathOf("groupdel") + "\nSYSTEMUID=999\nSYSTEMGID=999\n" +
-                  extra);
+                  "\nGROUPDEL=" + box.PathOf("groupdel") + "\nCHPASSWD=" +
+                  box.PathOf("chpasswd") + "\nSYSTEMUID=999\nSYSTEMGID=999\n" +
+                  "SHELL1=/bin/sh\nSHELL2=/bin/false\n" + Fill(extra));
   }
 
   // Replaces @BOX@ with this directory and @useradd@ etc. with the tools.
   std::string Fill(std::string text) const {
-    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+    for (const char* tool : kTools) {
       text = Replace(text, std::string("@") + tool + "@", box.PathOf(tool));
     }
     return Replace(text, "@BOX@", box.dir());
@@ -133,23 +134,22 @@ struct CommandCase {
 };
 
 TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
+  const Step password_step = {"@chpasswd@ -e", {"@chpasswd@", "-e"}};
   const std::vector<CommandCase> cases = {
       {"registration with every field and OPTION",
        "OPTION=-m -k /etc/skel\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=pw1234&UID=1500&GID=staff&GCOS=Hanako+Sato"
        "&DIR=@BOX@/homes&SHELL=/bin/sh",
-       {{"@useradd@  -c 'Hanako Sato'  -d @BOX@/homes/hanako -g staff -p pw1234 -s /bin/sh"
+       {{"@useradd@  -c 'Hanako Sato'  -d @BOX@/homes/hanako -g staff -s /bin/sh"
          " -u 1500 -m -k /etc/skel  hanako",
-         {"@useradd@", "-c", "Hanako Sato", "-d", "@BOX@/homes/hanako", "-g", "staff", "-p",
-          "pw1234", "-s", "/bin/sh", "-u", "1500", "-m", "-k", "/etc/skel", "hanako"}}}},
-      {"registration with only NAME and PASS (all other fields empty)",
+         {"@useradd@", "-c", "Hanako Sato", "-d", "@BOX@/homes/hanako", "-g", "staff", "-s",
+          "/bin/sh", "-u", "1500", "-m", "-k", "/etc/skel", "hanako"}},
+        password_step}},
+      {"registration with NAME, PASS and SHELL only (all other fields empty)",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=&SHELL=",
-       {{"@useradd@  -p abc123 hanako", {"@useradd@", "-p", "abc123", "hanako"}}}},
-      {"registration with USE_CRYPT=yes passes the typed password",
-       "USE_CRYPT=yes\n",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=pw.123",
-       {{"@useradd@  -p pw.123 hanako", {"@useradd@", "-p", "pw.123", "hanako"}}}},
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=&SHELL=/bin/false",
+       {{"@useradd@  -s /bin/false hanako", {"@useradd@", "-s", "/bin/false", "hanako"}},
+        password_step}},
       {"modification with only CHKSHELL",
        "",
        "COMMAND=TOBEMOD&NAME=taro&PASS=secret&UID=1001&GID=users&GCOS=Taro&DIR=/home/"
@@ -185,38 +185,44 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       // Shell safety: every value reaches the tool as one argument.
       {"registration comment with a quote",
        "",
-       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien",
-       {{"@useradd@  -c 'O'\\''Brien'  -p abc123 obrien",
-         {"@useradd@", "-c", "O'Brien", "-p", "abc123", "obrien"}}}},
+       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien&SHELL=/bin/sh",
+       {{"@useradd@  -c 'O'\\''Brien'  -s /bin/sh obrien",
+         {"@useradd@", "-c", "O'Brien", "-s", "/bin/sh", "obrien"}},
+        password_step}},
       {"modification comment with a quote and a command substitution",
        "",
        "COMMAND=TOBEMOD&NAME=taro&GCOS=it%27s+%24%28id%29&CHKGCOS=on",
        {{"@usermod@  -c 'it'\\''s $(id)'  taro", {"@usermod@", "-c", "it's $(id)", "taro"}}}},
-      {"registration shell with a semicolon",
-       "",
+      {"registration shell with a semicolon, offered by a setting",
+       "SHELL3=/bin/sh;touch @BOX@/pwned\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&SHELL=/bin/sh%3Btouch+@BOX@/pwned",
-       {{"@useradd@  -p abc123 -s '/bin/sh;touch @BOX@/pwned' hanako",
-         {"@useradd@", "-p", "abc123", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}}}},
-      {"modification shell with a semicolon",
-       "",
+       {{"@useradd@  -s '/bin/sh;touch @BOX@/pwned' hanako",
+         {"@useradd@", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}},
+        password_step}},
+      {"modification shell with a semicolon, offered by a setting",
+       "SHELL3=/bin/sh;touch @BOX@/pwned\n",
        "COMMAND=TOBEMOD&NAME=taro&SHELL=/bin/sh%3Btouch+@BOX@/pwned&CHKSHELL=on",
        {{"@usermod@  -s '/bin/sh;touch @BOX@/pwned' taro",
          {"@usermod@", "-s", "/bin/sh;touch @BOX@/pwned", "taro"}}}},
       {"registration group name with a blank",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g+b",
-       {{"@useradd@  -g 'g b' -p abc123 hanako",
-         {"@useradd@", "-g", "g b", "-p", "abc123", "hanako"}}}},
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g+b&SHELL=/bin/sh",
+       {{"@useradd@  -g 'g b' -s /bin/sh hanako",
+         {"@useradd@", "-g", "g b", "-s", "/bin/sh", "hanako"}},
+        password_step}},
       {"registration directory and group with command substitutions",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=%24%28id%29/&GID=users%60id%60",
-       {{"@useradd@  -d '$(id)/hanako' -g 'users`id`' -p abc123 hanako",
-         {"@useradd@", "-d", "$(id)/hanako", "-g", "users`id`", "-p", "abc123", "hanako"}}}},
-      {"registration uid with a blank and password with a pipe",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=%24%28id%29/&GID=users%60id%60"
+       "&SHELL=/bin/sh",
+       {{"@useradd@  -d '$(id)/hanako' -g 'users`id`' -s /bin/sh hanako",
+         {"@useradd@", "-d", "$(id)/hanako", "-g", "users`id`", "-s", "/bin/sh", "hanako"}},
+        password_step}},
+      {"registration uid with a blank",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&UID=+1500&PASS=a%7Cb%3Bc1",
-       {{"@useradd@  -p 'a|b;c1' -u ' 1500' hanako",
-         {"@useradd@", "-p", "a|b;c1", "-u", " 1500", "hanako"}}}},
+       "COMMAND=WILLBEADD&NAME=hanako&UID=+1500&PASS=a%7Cb%3Bc1&SHELL=/bin/sh",
+       {{"@useradd@  -s /bin/sh -u ' 1500' hanako",
+         {"@useradd@", "-s", "/bin/sh", "-u", " 1500", "hanako"}},
+        password_step}},
       {"deletion of an account whose name holds a command substitution",
        "",
        "COMMAND=WILLBEDEL&NAME=x%24%28id%29",
@@ -237,78 +243,74 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
     CgiRequest request = Post(bench.Fill(c.body));
     const std::vector<Exec> execs = bench.RunTraced(request);
     ExpectSteps(bench, execs, c.steps);
-    // What the stand-ins recorded: the same arguments, one per value.
+    // What the stand-ins recorded: the same arguments, one per value, and
+    // standard input for chpasswd alone.
     for (const Step& step : c.steps) {
       std::vector<std::string> args;
       for (size_t i = 1; i < step.argv.size(); ++i) args.push_back(bench.Fill(step.argv[i]));
-      EXPECT_EQ(bench.box.CallsOf(ToolOf(bench.Fill(step.argv[0]))),
-                std::vector<std::vector<std::string>>{args});
+      const std::string tool = ToolOf(bench.Fill(step.argv[0]));
+      EXPECT_EQ(bench.box.CallsOf(tool), std::vector<std::vector<std::string>>{args});
+      if (tool != "chpasswd") {
+        EXPECT_EQ(bench.box.ReadFile(tool + ".input"), "") << tool;
+      }
     }
     EXPECT_FALSE(bench.box.Exists("pwned"));
   }
 }
 
-TEST(CommandLineTest, HashedPasswordStandsInQuotes) {
-  struct HashCase {
+// The password is on no command line (every local user can read those): the
+// tool runs without it, then chpasswd -e reads "name:hash" on its input.
+TEST(CommandLineTest, PasswordReachesChpasswdOnItsInputOnly) {
+  struct PasswordCase {
     const char* what;
     std::string config;
     std::string body;
-    std::string password;
-    std::string before;  // line text up to the opening quote of the hash
-    std::string after;   // line text after the closing quote
-    std::vector<std::string> args_before;
-    std::vector<std::string> args_after;
+    std::string name, password;
+    std::vector<std::string> lines;  // before chpasswd's
   };
-  const std::vector<HashCase> cases = {
-      {"registration with USE_CRYPT=YES",
+  const std::vector<PasswordCase> cases = {
+      {"registration",
        "USE_CRYPT=YES\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&SHELL=/bin/sh",
+       "hanako",
        "Secret12",
-       "@useradd@  -p '",
-       "' -s /bin/sh hanako",
-       {"-p"},
-       {"-s", "/bin/sh", "hanako"}},
-      {"modification with CHKPASS",
+       {"@useradd@  -s /bin/sh hanako"}},
+      {"modification with CHKPASS and CHKSHELL",
        "",
-       "COMMAND=TOBEMOD&NAME=taro&PASS=NewPass9&CHKPASS=on&SHELL=/bin/sh&CHKSHELL=on",
+       "COMMAND=TOBEMOD&NAME=taro&PASS=NewPass9&CHKPASS=on&SHELL=/bin/false&CHKSHELL=on",
+       "taro",
        "NewPass9",
-       "@usermod@  -p '",
-       "'  -s /bin/sh taro",
-       {"-p"},
-       {"-s", "/bin/sh", "taro"}},
-      {"modification with CHKPASS ignores USE_CRYPT",
+       {"@usermod@  -s /bin/false taro"}},
+      {"modification with CHKPASS only, hashed whatever USE_CRYPT says",
        "USE_CRYPT=NO\n",
        "COMMAND=TOBEMOD&NAME=taro&PASS=abc123&CHKPASS=",
+       "taro",
        "abc123",
-       "@usermod@  -p '",
-       "'  taro",
-       {"-p"},
-       {"taro"}},
+       {}},
   };
-  for (const HashCase& c : cases) {
+  for (const PasswordCase& c : cases) {
     SCOPED_TRACE(c.what);
     const Bench bench;
     bench.Configure(c.config);
     const std::time_t from = std::time(nullptr);
     const std::vector<Exec> execs = bench.RunTraced(Post(c.body));
     const std::time_t to = std::time(nullptr);
-    ASSERT_GE(execs.size(), 2u);
-    ASSERT_EQ(execs[0].argv.size(), 3u);
-    const std::string line = execs[0].argv[2];
-    const std::string before = bench.Fill(c.before);
-    ASSERT_TRUE(line.starts_with(before)) << line;
-    ASSERT_TRUE(line.ends_with(c.after)) << line;
-    ASSERT_EQ(line.size(), before.size() + 13 + c.after.size()) << line;
-    const std::string hash = line.substr(before.size(), 13);
-    ExpectDesHashOf(hash, c.password, from, to);
-    std::vector<std::string> args = c.args_before;
-    args.push_back(hash);
-    args.insert(args.end(), c.args_after.begin(), c.args_after.end());
-    const std::string tool = c.body.find("TOBEMOD") != std::string::npos ? "usermod" : "useradd";
-    EXPECT_EQ(bench.box.CallsOf(tool), std::vector<std::vector<std::string>>{args});
+    std::vector<std::string> lines;
+    for (const Exec& exec : execs) {
+      if (exec.path == "/bin/sh") lines.push_back(exec.argv.at(2));
+      for (const std::string& arg : exec.argv) EXPECT_EQ(arg.find(c.password), std::string::npos);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& line : c.lines) expected.push_back(bench.Fill(line));
+    expected.push_back(bench.Fill("@chpasswd@ -e"));
+    EXPECT_EQ(lines, expected);
+    const std::string input = bench.box.ReadFile("chpasswd.input");
+    const std::string head = c.name + ":";
+    ASSERT_EQ(input.size(), head.size() + 13 + 1) << input;
+    ASSERT_TRUE(input.starts_with(head) && input.ends_with("\n")) << input;
+    ExpectDesHashOf(input.substr(head.size(), 13), c.password, from, to);
   }
 }
-
 TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
   const Bench bench;
   bench.Configure("");
@@ -322,7 +324,7 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
   const std::string trace = bench.box.PathOf("execve.trace");
   ASSERT_EQ(bench.box.Run(request, StraceArgs(trace)).exit_status, 0);
   const std::vector<Exec> execs = SuccessfulExecs(bench.box.ReadFile("execve.trace"));
-  ASSERT_EQ(execs.size(), 3u);
+  ASSERT_EQ(execs.size(), 5u);
   // The program itself did get the hostile environment ...
   const std::vector<std::string>& own = execs[0].envp;
   EXPECT_NE(std::find(own.begin(), own.end(), "HTTP_X_EVIL=1"), own.end());
@@ -343,9 +345,9 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
     }
   }
   ExpectSteps(bench, std::vector<Exec>(execs.begin() + 1, execs.end()),
-              {{"@useradd@  -d @BOX@/homes/hanako -p abc123 -s /bin/sh hanako",
-                {"@useradd@", "-d", "@BOX@/homes/hanako", "-p", "abc123", "-s", "/bin/sh",
-                 "hanako"}}});
+              {{"@useradd@  -d @BOX@/homes/hanako -s /bin/sh hanako",
+                {"@useradd@", "-d", "@BOX@/homes/hanako", "-s", "/bin/sh", "hanako"}},
+               {"@chpasswd@ -e", {"@chpasswd@", "-e"}}});
   EXPECT_FALSE(bench.box.Exists("pwned"));
 }
 
@@ -360,9 +362,10 @@ TEST(CommandLineTest, OptionLikeNamesRunNoTool) {
       "<CAPTION><B><FONT SIZE=\"+1\">ユーザーを削除しました。</FONT></B></CAPTION>\n"
       "<TR BGCOLOR=\"#D0D0FF\"><TH>ユーザー名</TH><TH>結果</TH></TR>\n";
   const std::vector<RefusalCase> cases = {
-      {"registration of --help", "COMMAND=WILLBEADD&NAME=--help&PASS=abc123&UID=1500",
+      {"registration of --help",
+       "COMMAND=WILLBEADD&NAME=--help&PASS=abc123&UID=1500&SHELL=/bin/sh",
        MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")},
-      {"registration of -ou0", "COMMAND=WILLBEADD&NAME=-ou0&PASS=abc123&GID=staff",
+      {"registration of -ou0", "COMMAND=WILLBEADD&NAME=-ou0&PASS=abc123&GID=staff&SHELL=/bin/sh",
        MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")},
       {"group registration of --help", "COMMAND=GP_WILLBEADD&GNAME=--help&GID=1300",
        MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n")},

@@ -55,6 +55,7 @@ struct Host {
   void Configure(const DirectoryServer& server, const std::string& extra = "") const {
     box.SetConfig(
         "SYSTEMUID=999\nSYSTEMGID=999\nCRYPT_METHOD=YESCRYPT\nUSE_CRYPT=YES\n"
+        "SHELL1=/bin/sh\nSHELL2=/bin/bash\nSHELL3=/bin/false\n"
         "DEF_DIR=/srv/home\nHOME_CREATE=" +
         home_tool + " create\nHOME_DELETE=" + home_tool + " delete\n" + server.Settings() + extra);
   }

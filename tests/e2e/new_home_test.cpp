@@ -96,7 +96,7 @@ TEST(NewHomeTest, OnlyTheNewAccountsOwnDirectoryIsOpenedUp) {
                                                        passwd + "\n"
                                                  : ""));
     ASSERT_EQ(chmod(box.PathOf("useradd").c_str(), 0755), 0);
-    box.SetConfig("USERADD=" + box.PathOf("useradd") + "\n");
+    box.SetConfig("SHELL1=/bin/sh\nUSERADD=" + box.PathOf("useradd") + "\n");
     std::filesystem::create_directory(box.PathOf("homes"));
     c.plant(box);
 
@@ -134,7 +134,7 @@ TEST(NewHomeTest, RealUseraddHomeEndsUpOpen) {
     SCOPED_TRACE(c.what);
     CgiSandbox box;
     box.SetAccountFiles("/etc/passwd", "/etc/group");
-    box.SetConfig("USERADD=/usr/sbin/useradd -m\n");
+    box.SetConfig("SHELL1=/bin/sh\nUSERADD=/usr/sbin/useradd -m\n");
     std::filesystem::create_directories(box.PathOf("upper"));
     std::filesystem::create_directories(box.PathOf("work"));
     const std::string script =

@@ -102,7 +102,8 @@ class ServerChecks : public ::testing::Test {
         "0:x:1200:\n"
         "nogroup:x:65534:\n"
         "dup:x:1300:\n"
-        "dup:x:1301:\n");
+        "dup:x:1301:\n"
+        "admins:x:1400:\n");
   }
 
   void Configure(const std::string& extra) const {
@@ -112,7 +113,7 @@ class ServerChecks : public ::testing::Test {
       for (char& c : tool) c = static_cast<char>(std::tolower(c));
       config += std::string(key) + "=" + box_.PathOf(tool) + "\n";
     }
-    box_.SetConfig(config + extra);
+    box_.SetConfig(config + "SHELL1=/bin/sh\n" + extra);
   }
 
   size_t Calls(const std::string& tool) const { return box_.CallsOf(tool).size(); }
@@ -170,7 +171,7 @@ TEST_F(ServerChecks, RepeatsEveryFieldCheckOfTheForms) {
 // The user forms' GID names a group as the tools read -g: digits only are a
 // gid, anything else a name. A modification may keep the account's group.
 TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
-  Configure("SYSTEMUID=999\nSYSTEMGID=999\n");
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\nPROTECTED_GROUPS=sudo admins wheel\n");
   struct Case {
     const char* command;
     const char* gid;
@@ -193,11 +194,14 @@ TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
       {"WILLBEADD", "nogroup", "reserved"},
       {"WILLBEADD", "ghost", "missing"},
       {"WILLBEADD", "4294967296", "missing"},
+      {"WILLBEADD", "admins", "protected"},
+      {"WILLBEADD", "1400", "protected"},
       {"TOBEMOD", "users", ""},      // taro's own group
       {"TOBEMOD", "100", ""},
       {"TOBEMOD", "adm", "4"},
       {"TOBEMOD", "1100", ""},
       {"TOBEMOD", "ghost", "missing"},
+      {"TOBEMOD", "admins", "protected"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.command) + " GID=" + c.gid);
@@ -213,6 +217,8 @@ TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
     std::string expected;
     if (message == "missing") {
       expected = std::string("グループ(") + c.gid + ")は登録されていません。<BR>\n";
+    } else if (message == "protected") {
+      expected = std::string("グループ(") + c.gid + ")は使用できません。<BR>\n";
     } else if (message == "reserved") {
       expected = "グループＩＤ(65534)は使用できません。<BR>\n登録できません。<BR>\n";
     } else if (!message.empty()) {
@@ -236,7 +242,9 @@ TEST_F(ServerChecks, ModificationChecksOnlyTheTickedFields) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {{{"CHKSHELL", "on"}, {"PASS", ""}, {"UID", "x"}, {"GCOS", ":"}, {"DIR", ":"}}, ""},
+      {{{"CHKSHELL", "on"}, {"SHELL", "/bin/sh"}, {"PASS", ""}, {"UID", "x"}, {"GCOS", ":"},
+        {"DIR", ":"}},
+       ""},
       {{{"CHKUID", "on"}, {"UID", "1010"}}, ""},
       {{{"CHKUID", "on"}, {"UID", "1005"}},
        "ユーザーＩＤ(1005)がシステムＩＤ(1005)以下です。<BR>\n登録できません。"},
@@ -294,9 +302,12 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
   EXPECT_NE(box_.Run(Get("COMMAND=VIEW")).out.find("<TD>3000000000</TD>\n<TD>1100(staff)</TD>"),
             std::string::npos);
 
+  // A protected group above SYSTEMGID is neither offered nor deleted.
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\nPROTECTED_GROUPS=adm admins\n");
   const std::string groups = box_.Run(Get("COMMAND=GDEL")).out;
   for (const auto& [group, offered] : std::vector<std::pair<std::string, bool>>{
-           {"staff", true}, {"dup", false}, {"nogroup", false}, {"users", false}}) {
+           {"staff", true}, {"dup", false}, {"nogroup", false}, {"users", false},
+           {"admins", false}}) {
     SCOPED_TRACE(group);
     EXPECT_EQ(groups.find("VALUE=\"" + group + "\">") != std::string::npos, offered);
     std::filesystem::remove(box_.PathOf("groupdel.calls"));
@@ -306,6 +317,7 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
   const std::string add_form = box_.Run(Get("COMMAND=ADD")).out;
   EXPECT_EQ(add_form.find("VALUE=\"nogroup\""), std::string::npos);
   EXPECT_NE(add_form.find("VALUE=\"staff\""), std::string::npos);
+  EXPECT_EQ(add_form.find("VALUE=\"admins\""), std::string::npos);
 }
 
 // Without a tool setting nothing runs: the request's values would otherwise
@@ -334,20 +346,19 @@ TEST_F(ServerChecks, PasswordHashMethods) {
            {"SHA512", "$6$"}, {"YESCRYPT", "$y$"}}) {
     SCOPED_TRACE(method);
     Configure("SYSTEMUID=999\nSYSTEMGID=999\nUSE_CRYPT=YES\nCRYPT_METHOD=" + method + "\n");
-    std::filesystem::remove(box_.PathOf("useradd.calls"));
+    std::filesystem::remove(box_.PathOf("chpasswd.input"));
     box_.Run(Post(Body(Registration("PASS", password))));
     box_.Run(Post(Body(Registration("PASS", password))));
-    const auto calls = box_.CallsOf("useradd");
-    ASSERT_EQ(calls.size(), 2u);
+    std::istringstream input(box_.ReadFile("chpasswd.input"));
     std::vector<std::string> hashes;
-    for (const auto& args : calls) {
-      const auto p = std::find(args.begin(), args.end(), "-p");
-      ASSERT_NE(p, args.end());
-      const std::string hash = *(p + 1);
+    for (std::string line; std::getline(input, line);) {
+      ASSERT_TRUE(line.starts_with("hanako:")) << line;
+      const std::string hash = line.substr(7);
       EXPECT_EQ(hash.rfind(prefix, 0), 0u) << hash;
       EXPECT_EQ(std::string(crypt(password.c_str(), hash.c_str())), hash);
       hashes.push_back(hash);
     }
+    ASSERT_EQ(hashes.size(), 2u);
     EXPECT_NE(hashes[0], hashes[1]) << "two registrations share a salt";
   }
 

@@ -60,8 +60,11 @@ class Installation {
   std::string Install(const std::string& name) const { return install_ + "/" + name; }
 
   // Root's settings in the installation directory.
+  // The shell the registrations ask for is offered, and a stand-in sets
+  // their passwords.
   void SetInstalledConfig(const std::string& content) const {
-    box.WriteFile("install/cfg_file.cfg", content);
+    box.WriteFile("install/cfg_file.cfg", content + "\nSHELL1=/bin/sh\nCHPASSWD=" +
+                                              box.AddRecordingTool("chpasswd", 0) + "\n");
   }
 
   // Runs the set-user-ID copy as the caller from the sandbox, after the
@@ -119,7 +122,7 @@ TEST(SetuidTest, CallersDirectoryChoosesNothing) {
     EXPECT_FALSE(setup.box.Exists("payload.ran"));
     EXPECT_EQ(setup.box.CallsOf("install/useradd"),
               (std::vector<std::vector<std::string>>{
-                  {"-d", "/nonexistent/probeusr", "-p", "abc123", "-s", "/bin/sh", "probeusr"}}));
+                  {"-d", "/nonexistent/probeusr", "-s", "/bin/sh", "probeusr"}}));
   }
 }
 

@@ -88,12 +88,17 @@ void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::stri
   shadow_path_ = shadow_path;
 }
 
+void CgiSandbox::SetConfig(const std::string& content) const {
+  if (content.find("CHPASSWD=") != std::string::npos) return WriteFile("cfg_file.cfg", content);
+  WriteFile("cfg_file.cfg", content + "\nCHPASSWD=" + AddRecordingTool("chpasswd", 0) + "\n");
+}
+
 std::string CgiSandbox::AddRecordingTool(const std::string& name, int exit_code) const {
   const std::string path = PathOf(name);
   const std::string calls = PathOf(name + ".calls");
   WriteFile(name, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + calls +
-                      "'; done\necho -- >> '" + calls + "'\nexit " +
-                      std::to_string(exit_code) + "\n");
+                      "'; done\necho -- >> '" + calls + "'\nwhile IFS= read -r l; do printf '%s\\n' \"$l\" >> '" +
+                      PathOf(name + ".input") + "'; done\nexit " + std::to_string(exit_code) + "\n");
   chmod(path.c_str(), 0755);
   return path;
 }

@@ -39,8 +39,10 @@ class CgiSandbox {
   std::string ReadFile(const std::string& name) const;
   bool Exists(const std::string& name) const;
 
-  // The cfg_file.cfg the program reads.
-  void SetConfig(const std::string& content) const { WriteFile("cfg_file.cfg", content); }
+  // The cfg_file.cfg the program reads. Unless it names a CHPASSWD, a
+  // recording stand-in "chpasswd" is set: no test sets a password of the
+  // host's own accounts.
+  void SetConfig(const std::string& content) const;
   // passwd(5) and group(5) lines served through nss_wrapper.
   void SetAccounts(const std::string& passwd, const std::string& group) const;
   // shadow(5) lines served through nss_wrapper (none until set: the host's
@@ -54,7 +56,8 @@ class CgiSandbox {
                        const std::string& shadow_path = "");
 
   // A stand-in host tool: records each call's arguments (one per line,
-  // then a line "--") in NAME.calls and exits with `exit_code`. Returns its path.
+  // then a line "--") in NAME.calls, appends its standard input to
+  // NAME.input, and exits with `exit_code`. Returns its path.
   std::string AddRecordingTool(const std::string& name, int exit_code) const;
   std::vector<std::vector<std::string>> CallsOf(const std::string& tool) const;
 

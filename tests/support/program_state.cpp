@@ -17,10 +17,12 @@ void ProgramTest::SetUp() {
   entries_ = {};
   SetAccountEntries(entries_);
   commands.clear();
+  inputs.clear();
   results.clear();
-  SetCommandRunner([this](const std::string& line) {
+  SetCommandRunner([this](const std::string& line, std::string_view input) {
     const size_t call = commands.size();
     commands.push_back(line);
+    inputs.emplace_back(input);
     const auto found = results.find(call);
     return found == results.end() ? 0 : found->second;
   });

@@ -37,6 +37,8 @@ class ProgramTest : public ::testing::Test {
 
   // The command lines handed to the runner, in order.
   std::vector<std::string> commands;
+  // What each of them got on standard input ("" for none).
+  std::vector<std::string> inputs;
   // Exit status the recorded runner answers, by call (0 when not listed).
   std::map<size_t, int> results;
 

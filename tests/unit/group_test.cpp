@@ -77,7 +77,9 @@ TEST_F(GroupTest, HeadingRepeatsEveryTenRowsAndMissingSystemGidProtectsOnlyGidZe
   EXPECT_EQ(after[0].substr(0, 12), "<TR><TD>0</T");
   EXPECT_EQ(after[1].substr(0, 58), "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"GNAME\" VALUE=\"g1005\">");
   EXPECT_EQ(page.find("VALUE=\"root\""), std::string::npos);
-  EXPECT_NE(page.find("VALUE=\"adm\">1</TD>"), std::string::npos);
+  EXPECT_NE(page.find("VALUE=\"staff\">2</TD>"), std::string::npos);
+  // adm is one of the groups protected by default.
+  EXPECT_EQ(page.find("VALUE=\"adm\""), std::string::npos);
 }
 
 std::string GroupDeletePage(const std::string& rows_utf8) {
@@ -92,15 +94,19 @@ std::string GroupRow(const std::string& name, const std::string& outcome) {
 }
 
 TEST_F(GroupTest, DeletesEveryTickedGroupInOrder) {
-  Params({{"COMMAND", "GP_WILLBEDEL"}});
+  Groups({{"admins", 1200}});
+  Params({{"COMMAND", "GP_WILLBEDEL"}, {"PROTECTED_GROUPS", "admins"}});
   results = {{1, 1 << 8}};
   const std::string page = Capture([] {
-    DeleteGroups("COMMAND=GP_WILLBEDEL&GNAME=users&GNAME=users&GNAME=adm&GNAME=ghost&GNAME=a<b");
+    DeleteGroups(
+        "COMMAND=GP_WILLBEDEL&GNAME=users&GNAME=users&GNAME=adm&GNAME=admins&GNAME=ghost&"
+        "GNAME=a<b");
   });
   EXPECT_EQ(Utf8(page),
             Utf8(GroupDeletePage(GroupRow("users", "削除しました。") +
                                  GroupRow("users", "削除できませんでした。") +
                                  GroupRow("adm", "削除が禁止されているグループです。") +
+                                 GroupRow("admins", "削除が禁止されているグループです。") +
                                  GroupRow("ghost", "削除が禁止されているグループです。") +
                                  GroupRow("a&lt;b", "削除できませんでした。"))));
   EXPECT_EQ(commands,
@@ -163,6 +169,10 @@ TEST_F(GroupTest, RegistersAfterTheDuplicateChecks) {
       {"letters in the gid", {{"GNAME", "dev"}, {"GID", "abc"}}, {},
        "グループＩＤに数字以外の文字が含まれています<BR>\n", false},
       {"name the tool would take for an option", {{"GNAME", "--help"}}, {},
+       "グループの登録に失敗しました。<BR>\n<BR>\n", false},
+      {"a protected name, even when no such group exists", {{"GNAME", "wheel"}}, {},
+       "グループ(wheel)は使用できません。<BR>\n", false},
+      {"no GROUPADD setting, before the field checks", {{"GNAME", "--"}, {"GROUPADD", ""}}, {},
        "グループの登録に失敗しました。<BR>\n<BR>\n", false},
       {"gid with a leading blank quoted", {{"GNAME", "dev"}, {"GID", " 1200"}},
        {"/usr/sbin/groupadd  -g ' 1200' dev"}, "<TD NOWRAP> 1200</TD>\n", true},

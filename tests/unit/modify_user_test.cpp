@@ -21,9 +21,10 @@ class ModifyUserTest : public ProgramTest {
            {"daemon", 499, 1, "", "/usr/sbin", "/usr/sbin/nologin"},
            {"taro", 1000, 100, "Taro", "/home/taro", "/bin/sh"},
            {"-x", 1001, 100, "", "", ""}});
-    Groups({{"root", 0}, {"users", 100}});
+    Groups({{"root", 0}, {"users", 100}, {"admins", 1200}});
     Params({{"COMMAND", "TOBEMOD"}, {"REMOTE_ADDR", "192.0.2.1"},
-            {"USERMOD", "/usr/sbin/usermod"}, {"SYSTEMUID", "499"}, {"NAME", "taro"}});
+            {"USERMOD", "/usr/sbin/usermod"}, {"SYSTEMUID", "499"}, {"NAME", "taro"},
+            {"SHELL1", "/bin/zsh"}, {"SHELL2", "/bin/sh;id"}, {"PROTECTED_GROUPS", "admins"}});
   }
 };
 
@@ -62,16 +63,23 @@ TEST_F(ModifyUserTest, PassesOnlyTheTickedAttributes) {
   }
 }
 
-TEST_F(ModifyUserTest, AlwaysHashesATickedPasswordAndRefusesAnEmptyOne) {
-  Params({{"CHKPASS", "on"}, {"PASS", "abc123"}, {"USE_CRYPT", "NO"}});
-  Capture(ModifyUser);
-  ASSERT_EQ(commands.size(), 1u);
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(
-      commands[0], match, std::regex("/usr/sbin/usermod  -p '([./0-9A-Za-z]{13})'  taro")))
-      << commands[0];
-  const std::string hash = match[1];
-  EXPECT_STREQ(crypt("abc123", hash.substr(0, 2).c_str()), hash.c_str());
+// The password goes to chpasswd's input, hashed whatever USE_CRYPT says;
+// usermod runs only for the other ticked attributes.
+TEST_F(ModifyUserTest, PasswordGoesToChpasswdHashedAndAnEmptyOneIsRefused) {
+  for (const bool with_shell : {false, true}) {
+    Reset();
+    Params({{"CHKPASS", "on"}, {"PASS", "abc123"}, {"USE_CRYPT", "NO"}});
+    if (with_shell) Params({{"CHKSHELL", "on"}, {"SHELL", "/bin/zsh"}});
+    Capture(ModifyUser);
+    std::vector<std::string> expected = {"/usr/sbin/chpasswd -e"};
+    if (with_shell) expected.insert(expected.begin(), "/usr/sbin/usermod  -s /bin/zsh taro");
+    EXPECT_EQ(commands, expected);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(inputs.back(), match, std::regex("taro:([./0-9A-Za-z]{13})\n")))
+        << inputs.back();
+    const std::string hash = match[1];
+    EXPECT_STREQ(crypt("abc123", hash.substr(0, 2).c_str()), hash.c_str());
+  }
 
   Reset();
   Params({{"CHKPASS", "on"}, {"PASS", ""}});
@@ -79,6 +87,28 @@ TEST_F(ModifyUserTest, AlwaysHashesATickedPasswordAndRefusesAnEmptyOne) {
   EXPECT_TRUE(commands.empty());
 }
 
+// Shells and groups a modification may give: the offered ones and the
+// account's current ones.
+TEST_F(ModifyUserTest, RefusesShellsAndGroupsTheFormsDoNotOffer) {
+  const std::vector<std::pair<std::map<std::string, std::string>, std::string>> cases = {
+      {{{"CHKSHELL", "on"}, {"SHELL", "/var/tmp/anything"}},
+       "ログインシェル(/var/tmp/anything)は使用できません。<BR>\n"},
+      {{{"CHKSHELL", "on"}, {"SHELL", ""}}, "ログインシェル()は使用できません。<BR>\n"},
+      {{{"CHKGID", "on"}, {"GID", "admins"}}, "グループ(admins)は使用できません。<BR>\n"},
+      {{{"CHKSHELL", "on"}, {"SHELL", "/bin/sh"}}, ""},
+  };
+  for (const auto& [fields, message] : cases) {
+    Reset();
+    Params(fields);
+    const std::string page = Capture(ModifyUser);
+    if (message.empty()) {
+      EXPECT_EQ(commands.size(), 1u) << page;
+    } else {
+      EXPECT_EQ(Utf8(page), Utf8(MessagePage(message)));
+      EXPECT_TRUE(commands.empty());
+    }
+  }
+}
 TEST_F(ModifyUserTest, ResultPageShowsTheRequestValuesThenLogs) {
   Params({{"CHKSHELL", "on"}, {"SHELL", "/bin/zsh"}, {"UID", "1000"}, {"GID", "users"},
           {"GCOS", ""}, {"DIR", "/home/"}});

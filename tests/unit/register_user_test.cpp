@@ -25,10 +25,11 @@ class RegisterUserTest : public ProgramTest {
     Users({{"root", 0, 0, "root", "/root", "/bin/bash"},
            {"taro", 1000, 100, "", "/home/taro", "/bin/sh"},
            {"<b>", 1001, 100, "", "", ""}});
-    Groups({{"root", 0}, {"users", 100}, {"a b", 200}});
-    // A password the server's field checks accept; cases override it.
+    Groups({{"root", 0}, {"users", 100}, {"a b", 200}, {"admins", 1200}, {"wheel2", 1300}});
+    // A password and a shell the server's checks accept; cases override them.
     Params({{"COMMAND", "WILLBEADD"}, {"REMOTE_ADDR", "192.0.2.1"},
-            {"USERADD", "/usr/sbin/useradd"}, {"PASS", "abc123"}});
+            {"USERADD", "/usr/sbin/useradd"}, {"PASS", "abc123"}, {"SHELL1", "/bin/sh"},
+            {"SHELL2", "/bin/zsh"}, {"SHELL", "/bin/sh"}, {"PROTECTED_GROUPS", "admins wheel"}});
   }
 };
 
@@ -40,57 +41,71 @@ struct LineCase {
 
 TEST_F(RegisterUserTest, BuildsTheCommandLinePieceByPiece) {
   const std::vector<LineCase> cases = {
-      {"name and password only", {{"NAME", "hanako"}}, "/usr/sbin/useradd  -p abc123 hanako"},
-      {"every field, typed password",
+      {"name, password and shell", {{"NAME", "hanako"}}, "/usr/sbin/useradd  -s /bin/sh hanako"},
+      {"every field",
        {{"NAME", "hanako"}, {"GCOS", "Hanako Sato"}, {"DIR", "/home"}, {"GID", "users"},
-        {"PASS", "abc123"}, {"SHELL", "/bin/sh"}, {"UID", "1500"}, {"OPTION", "-m"}},
-       "/usr/sbin/useradd  -c 'Hanako Sato'  -d /home/hanako -g users -p abc123 -s /bin/sh "
+        {"SHELL", "/bin/zsh"}, {"UID", "1500"}, {"OPTION", "-m"}},
+       "/usr/sbin/useradd  -c 'Hanako Sato'  -d /home/hanako -g users -s /bin/zsh "
        "-u 1500 -m  hanako"},
       {"directory already ending in a slash",
        {{"NAME", "hanako"}, {"DIR", "/export/home/"}},
-       "/usr/sbin/useradd  -d /export/home/hanako -p abc123 hanako"},
+       "/usr/sbin/useradd  -d /export/home/hanako -s /bin/sh hanako"},
       {"lone slash", {{"NAME", "hanako"}, {"DIR", "/"}},
-       "/usr/sbin/useradd  -d /hanako -p abc123 hanako"},
-      {"USE_CRYPT in lower case passes the typed password",
-       {{"NAME", "hanako"}, {"PASS", "abc123"}, {"USE_CRYPT", "yes"}},
-       "/usr/sbin/useradd  -p abc123 hanako"},
+       "/usr/sbin/useradd  -d /hanako -s /bin/sh hanako"},
       {"option only", {{"NAME", "hanako"}, {"OPTION", "-m -k /etc/skel"}},
-       "/usr/sbin/useradd  -p abc123 -m -k /etc/skel  hanako"},
+       "/usr/sbin/useradd  -s /bin/sh -m -k /etc/skel  hanako"},
       // Values the shell would otherwise read as syntax go in as one word.
       {"quote inside the comment", {{"NAME", "hanako"}, {"GCOS", "O'Brien"}},
-       "/usr/sbin/useradd  -c 'O'\\''Brien'  -p abc123 hanako"},
+       "/usr/sbin/useradd  -c 'O'\\''Brien'  -s /bin/sh hanako"},
       {"comment closing its quotes", {{"NAME", "hanako"}, {"GCOS", "x'; reboot; '"}},
-       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -p abc123 hanako"},
-      {"shell with a separator", {{"NAME", "hanako"}, {"SHELL", "/bin/sh;id"}},
-       "/usr/sbin/useradd  -p abc123 -s '/bin/sh;id' hanako"},
+       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -s /bin/sh hanako"},
+      {"shell with a separator, when offered",
+       {{"NAME", "hanako"}, {"SHELL3", "/bin/sh;id"}, {"SHELL", "/bin/sh;id"}},
+       "/usr/sbin/useradd  -s '/bin/sh;id' hanako"},
       {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/$(id)/"}},
-       "/usr/sbin/useradd  -d '/$(id)/hanako' -p abc123 hanako"},
-      {"typed password with a quote", {{"NAME", "hanako"}, {"PASS", "a'bc12"}},
-       "/usr/sbin/useradd  -p 'a'\\''bc12' hanako"},
+       "/usr/sbin/useradd  -d '/$(id)/hanako' -s /bin/sh hanako"},
       {"group and uid with blanks", {{"NAME", "hanako"}, {"GID", "a b"}, {"UID", " 1500"}},
-       "/usr/sbin/useradd  -g 'a b' -p abc123 -u ' 1500' hanako"},
+       "/usr/sbin/useradd  -g 'a b' -s /bin/sh -u ' 1500' hanako"},
   };
   for (const LineCase& test_case : cases) {
     Reset();
     Params(test_case.fields);
     Capture(RegisterUser);
-    EXPECT_EQ(commands, (std::vector<std::string>{test_case.line})) << test_case.label;
+    EXPECT_EQ(commands, (std::vector<std::string>{test_case.line, "/usr/sbin/chpasswd -e"}))
+        << test_case.label;
+    ASSERT_EQ(inputs.size(), 2u) << test_case.label;
+    EXPECT_EQ(inputs[0], "") << test_case.label;
   }
 }
 
-TEST_F(RegisterUserTest, HashesThePasswordWhenUseCryptIsYes) {
-  Params({{"NAME", "hanako"}, {"PASS", "abc123"}, {"USE_CRYPT", "YES"}, {"SHELL", "/bin/sh"}});
-  Capture(RegisterUser);
-  ASSERT_EQ(commands.size(), 1u);
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(commands[0], match,
-                               std::regex("/usr/sbin/useradd  -p '([./0-9A-Za-z]{13})' -s "
-                                          "/bin/sh hanako")))
-      << commands[0];
-  const std::string hash = match[1];
-  EXPECT_STREQ(crypt("abc123", hash.substr(0, 2).c_str()), hash.c_str());
+// The password is never on a command line: chpasswd reads the program's own
+// hash, whatever USE_CRYPT says, since a line is readable by every user.
+TEST_F(RegisterUserTest, HashGoesToChpasswdInputOnly) {
+  for (const char* use_crypt : {"YES", "NO"}) {
+    Reset();
+    Params({{"NAME", "hanako"}, {"PASS", "a'bc12"}, {"USE_CRYPT", use_crypt},
+            {"CHPASSWD", "/sbin/chpasswd -R /srv/x"}});
+    Capture(RegisterUser);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1], "/sbin/chpasswd -R /srv/x -e");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(inputs[1], match, std::regex("hanako:([./0-9A-Za-z]{13})\n")))
+        << inputs[1];
+    const std::string hash = match[1];
+    EXPECT_STREQ(crypt("a'bc12", hash.substr(0, 2).c_str()), hash.c_str());
+  }
 }
 
+// useradd made the account, chpasswd failed: the account stays with
+// useradd's locked password, and its record is written.
+TEST_F(RegisterUserTest, AccountWithoutItsPasswordIsReportedAndRecorded) {
+  Params({{"NAME", "hanako"}});
+  results = {{1, 1 << 8}};
+  EXPECT_EQ(Utf8(Capture(RegisterUser)),
+            Utf8(MessagePage("登録しましたが、パスワードを設定できませんでした。<BR>\n")));
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("ADD,hanako,192\\.0\\.2\\.1,.*\n")))
+      << LogText();
+}
 TEST_F(RegisterUserTest, WritesTheResultPageThenTheLogRecord) {
   Params({{"NAME", "hanako"}, {"GCOS", "Hanako Sato"}, {"DIR", "/home"}, {"GID", "users"},
           {"SHELL", "/bin/sh"}, {"UID", "1500"}});
@@ -117,11 +132,12 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
                    kResultHeading +
                    "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n"
                    "<TD NOWRAP></TD>\n<TD><BR></TD>\n<TD NOWRAP>hanako</TD>\n"
-                   "<TD NOWRAP></TD></TR>\n\n</TABLE>\n<BR>\n"));
+                   "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"));
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {
-  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "<d>/"}, {"SHELL", "\"/bin/sh\""}});
+  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "<d>/"}, {"SHELL3", "\"/bin/sh\""},
+          {"SHELL", "\"/bin/sh\""}});
   const std::string page = Capture(RegisterUser);
   EXPECT_NE(page.find("<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n<TD NOWRAP></TD>\n"
                       "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>&lt;d&gt;/hanako</TD>\n"
@@ -157,9 +173,22 @@ TEST_F(RegisterUserTest, RefusalsWriteOnlyTheirMessagePage) {
        {},
        "パスワードが入力されていません。<BR>\n",
        0},
-      {"no USERADD setting", {{"NAME", "hanako"}, {"USERADD", ""}, {"UID", "1500"}}, {},
-       "ユーザーの登録に失敗しました。<BR>\n<BR>\n", 0},
-      {"tool fails", {{"NAME", "hanako"}}, {{0, 1 << 8}},
+      {"no USERADD setting, before the field checks",
+       {{"NAME", "hanako"}, {"USERADD", ""}, {"PASS", ""}},
+       {},
+       "ユーザーの登録に失敗しました。<BR>\n<BR>\n",
+       0},
+      {"a shell the forms do not offer", {{"NAME", "hanako"}, {"SHELL", "/var/tmp/x"}}, {},
+       "ログインシェル(/var/tmp/x)は使用できません。<BR>\n", 0},
+      {"no shell", {{"NAME", "hanako"}, {"SHELL", ""}}, {},
+       "ログインシェル()は使用できません。<BR>\n", 0},
+      {"a protected primary group", {{"NAME", "hanako"}, {"GID", "admins"}}, {},
+       "グループ(admins)は使用できません。<BR>\n", 0},
+      {"a protected primary group by gid", {{"NAME", "hanako"}, {"GID", "1200"}}, {},
+       "グループ(1200)は使用できません。<BR>\n", 0},
+      {"the name of a protected group, which useradd would create", {{"NAME", "wheel"}}, {},
+       "グループ(wheel)は使用できません。<BR>\n", 0},
+      {"tool fails and the account is not there", {{"NAME", "hanako"}}, {{0, 1 << 8}},
        "ユーザーの登録に失敗しました。<BR>\n<BR>\n", 1},
       {"name the tool would take for an option", {{"NAME", "--help"}}, {},
        "ユーザーの登録に失敗しました。<BR>\n<BR>\n", 0},

@@ -164,8 +164,9 @@ Harness::Harness() {
   ReplaceDescriptor(STDIN_FILENO, "orvanta-fuzz-stdin");
   ReplaceDescriptor(STDOUT_FILENO, "orvanta-fuzz-stdout");
   SetAccountEntries(FixedAccounts());
-  SetCommandRunner([this](const std::string& line) {
+  SetCommandRunner([this](const std::string& line, std::string_view input) {
     run_.command_lines.push_back(line);
+    run_.inputs.emplace_back(input);
     return ToolStatus(run_.command_lines.size() - 1);
   });
   SetOperationLogWriter([this](const std::string& name) {
@@ -249,6 +250,8 @@ const RequestRun& Harness::Run(std::string_view text) {
   std::filesystem::current_path(start_directory_);
   const auto command = gCGIData.find("COMMAND");
   if (command != gCGIData.end()) run_.command = command->second;
+  const auto password = gCGIData.find("PASS");
+  if (password != gCGIData.end()) run_.password = password->second;
   return run_;
 }
 

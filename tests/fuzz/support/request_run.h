@@ -16,8 +16,10 @@ struct RequestRun {
   bool cgi = false;     // REQUEST_METHOD was set
   std::string method;   // its value
   std::string command;  // COMMAND as the program read it
+  std::string password;  // PASS as the program read it
   std::string page;     // everything written to standard output
   std::vector<std::string> command_lines;
+  std::vector<std::string> inputs;  // each line's standard input
   std::vector<std::string> logged_names;
   std::vector<std::string> new_home_names;
   // The settings file of this run as KEY=value (empty: no file).
