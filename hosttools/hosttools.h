@@ -38,6 +38,9 @@ int RunCommandLine(const std::string& line);
 // ends or lets it go. Returns whether it is held; a request that once failed to take it
 // does not wait again.
 bool HoldChangeLock();
+// LOCKFILE, or orvanta.lock when it names none; files that only change
+// under the lock live beside it.
+std::string ChangeLockPath();
 // Lets a held lock go; the next tool run takes it again. A batch does this
 // after each account, so other requests never wait for a whole batch.
 void ReleaseChangeLock();
