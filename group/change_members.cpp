@@ -98,6 +98,7 @@ bool ChangedAnyway(const std::string& name, const Direction& direction,
 
 bool ChangeWithTool(const std::string& name, const Direction& direction,
                     const GroupEntry& group) {
+  // Without a tool setting the line would start with the request's values.
   const std::string& tool = Setting("USERMOD");
   if (tool.empty()) return false;
   return RunCommandLine(tool + direction.option + ShellWord(group.name) + " " +
@@ -106,9 +107,7 @@ bool ChangeWithTool(const std::string& name, const Direction& direction,
 }
 
 void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
-  // A name posted again was dealt with by its first row: it is looked up
-  // no more, and without a tool setting the line would start with the
-  // request's values.
+  // A name posted again was dealt with by its first row: no more lookups.
   if (const auto row = request.rows.find(name); row != request.rows.end()) {
     PrintRow(name, direction, row->second ? kMemberChangeRefused : kMemberChangeFailed);
     return;

@@ -7,6 +7,7 @@
 // date it replaces is saved first (SavedExpiries) and given back by UNLOCK.
 #include <shadow.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -34,7 +35,8 @@ constexpr LockAction kLockActions[] = {
     {"LOCK", " -L", kLockDone},
     {"UNLOCK", " -U", kUnlockDone},
 };
-const LockAction& kLock = kLockActions[0];
+constexpr const LockAction& kLock = kLockActions[0];
+constexpr const LockAction& kUnlock = kLockActions[1];
 
 // usermod -e with an empty date removes the expiry date.
 constexpr char kNoExpiryOption[] = " -e ''";
@@ -99,22 +101,27 @@ struct LockRequest {
   const LockAction* action = nullptr;  // nullptr: refuses every row
   AccountGuard guard;
   FoundUsers found;
-  ShadowLocks shadow;           // the tools' accounts that may change
-  SavedExpiries saved;          // read under the change lock
-  bool saved_loaded = false;    // false: no tool runs
+  ShadowLocks shadow;                // the tools' accounts that may change
+  SavedExpiries saved;               // read under the change lock
+  bool saved_loaded = false;         // false: no tool runs
   std::map<std::string, bool> rows;  // names with a row: whether refused
 };
 
+// Without a tool setting the line would start with the request's values;
+// without the saved dates read, a lock could lose one.
+bool MayRunTool(const LockRequest& request) {
+  return !Setting("USERMOD").empty() && request.saved_loaded;
+}
+
 bool LockWithTool(const UserEntry& user, const ShadowLock& before, LockRequest& request) {
-  const std::string& tool = Setting("USERMOD");
-  if (tool.empty() || !request.saved_loaded) return false;
+  if (!MayRunTool(request)) return false;
   // A second lock keeps the date the first one saved.
   const bool saving = request.saved.Find(user.name, user.uid) == nullptr;
   if (saving && !request.saved.Save(user.name, {user.uid, DateToSave(before.expire_days)})) {
     return false;
   }
-  const std::string line = tool + kLock.option + " -e " + std::to_string(kLockedExpiryDays) +
-                           " " + ShellWord(user.name);
+  const std::string line = Setting("USERMOD") + kLock.option + " -e " +
+                           std::to_string(kLockedExpiryDays) + " " + ShellWord(user.name);
   if (RunCommandLine(line) == 0 || ChangedAnyway(user.name, before, true)) return true;
   if (saving) request.saved.Forget(user.name);
   return false;
@@ -128,11 +135,10 @@ std::string UnlockExpiryOption(const SavedExpiry* saved, const ShadowLock& befor
 }
 
 bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, LockRequest& request) {
-  const std::string& tool = Setting("USERMOD");
-  if (tool.empty() || !request.saved_loaded) return false;
+  if (!MayRunTool(request)) return false;
   const SavedExpiry* saved = request.saved.Find(user.name, user.uid);
-  const std::string line = tool + kLockActions[1].option + UnlockExpiryOption(saved, before) +
-                           " " + ShellWord(user.name);
+  const std::string line = Setting("USERMOD") + kUnlock.option +
+                           UnlockExpiryOption(saved, before) + " " + ShellWord(user.name);
   if (RunCommandLine(line) != 0 && !ChangedAnyway(user.name, before, false)) return false;
   // The unlock happened: a date left behind is reported by Forget.
   request.saved.Forget(user.name);
@@ -159,9 +165,7 @@ void LockWithTools(const UserEntry& user, const ShadowLock& before, LockRequest&
 }
 
 void LockOne(const std::string& name, LockRequest& request) {
-  // A name posted again was dealt with by its first row: it is looked up
-  // no more, and without a tool setting the line would start with the
-  // request's values.
+  // A name posted again was dealt with by its first row: no more lookups.
   if (const auto row = request.rows.find(name); row != request.rows.end()) {
     PrintRow(name, row->second ? kLockRefused : kLockFailed);
     return;

@@ -95,6 +95,8 @@ bool SavedExpiries::Load() {
   entries_.clear();
   if (!HoldChangeLock()) return false;
   const std::string path = StorePath();
+  // Opened as the operation log is: never through a link or a FIFO, and
+  // only a regular file with one link that root owns.
   const char* failure = nullptr;
   const int fd = OpenOwnLogFile(path, O_RDONLY, failure);
   if (fd < 0) {
