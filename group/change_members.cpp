@@ -1,6 +1,8 @@
 // POST GP_TOBEMEM: puts every posted ADDNAME into GNAME and takes every
 // posted DELNAME out of it with usermod, one result row per field, in
 // request order.
+#include <grp.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -46,7 +48,7 @@ struct MemberRequest {
   AccountGuard guard;
   FoundUsers found;
   std::set<std::string, std::less<>> both_ways;
-  std::set<std::string> done;  // names already acted on
+  std::map<std::string, bool> rows;  // names with a row: whether refused
 };
 
 const GroupEntry* ChangeableGroupNamed(const std::string& name, const AccountGuard& guard) {
@@ -74,20 +76,50 @@ void ChangeInDirectory(const std::string& name, const Direction& direction,
   }
 }
 
+bool IsListedIn(const std::string& name, const std::vector<std::string>& members) {
+  return std::find(members.begin(), members.end(), name) != members.end();
+}
+
+bool IsListedIn(const std::string& name, char* const* members) {
+  for (; members != nullptr && *members != nullptr; ++members) {
+    if (name == *members) return true;
+  }
+  return false;
+}
+
+// After a tool failed: whether the member list changed all the same.
+bool ChangedAnyway(const std::string& name, const Direction& direction,
+                   const GroupEntry& group) {
+  const bool add = &direction == &kDirections[0];
+  const ::group* now = getgrnam(group.name.c_str());
+  return now != nullptr && IsListedIn(name, now->gr_mem) == add &&
+         IsListedIn(name, group.members) != add;
+}
+
+bool ChangeWithTool(const std::string& name, const Direction& direction,
+                    const GroupEntry& group) {
+  // Without a tool setting the line would start with the request's values.
+  const std::string& tool = Setting("USERMOD");
+  if (tool.empty()) return false;
+  return RunCommandLine(tool + direction.option + ShellWord(group.name) + " " +
+                        ShellWord(name)) == 0 ||
+         ChangedAnyway(name, direction, group);
+}
+
 void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
-  if (request.group == nullptr || request.both_ways.count(name) != 0 ||
-      ChangeableUser(request.found, name, request.guard) == nullptr) {
-    PrintRow(name, direction, kMemberChangeRefused);
+  // A name posted again was dealt with by its first row: no more lookups.
+  if (const auto row = request.rows.find(name); row != request.rows.end()) {
+    PrintRow(name, direction, row->second ? kMemberChangeRefused : kMemberChangeFailed);
     return;
   }
-  // A name posted again was dealt with by its first row; without a tool
-  // setting the line would start with the request's values.
-  const bool first = request.done.insert(name).second;
-  if (first && UsesDirectory()) return ChangeInDirectory(name, direction, request);
-  const std::string& tool = Setting("USERMOD");
-  if (first && !tool.empty() &&
-      RunCommandLine(tool + direction.option + ShellWord(request.group->name) + " " +
-                     ShellWord(name)) == 0) {
+  const bool refused = request.group == nullptr || request.both_ways.count(name) != 0 ||
+                       ChangeableUser(request.found, name, request.guard) == nullptr;
+  request.rows.emplace(name, refused);
+  if (refused) {
+    PrintRow(name, direction, kMemberChangeRefused);
+  } else if (UsesDirectory()) {
+    ChangeInDirectory(name, direction, request);
+  } else if (ChangeWithTool(name, direction, *request.group)) {
     PrintRow(name, direction, direction.done);
     WriteOperationLog(direction.code, name + ":" + request.group->name);
   } else {

@@ -48,8 +48,7 @@ bool WaitForLock(int fd) {
 // Held until the process ends or the lock is let go; tools do not inherit
 // the descriptor.
 int TakeLock() {
-  const std::string& setting = Setting("LOCKFILE");
-  const std::string path = setting.empty() ? kDefaultLockFile : setting;
+  const std::string path = ChangeLockPath();
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     std::fprintf(stderr, "orvanta: cannot open the lock file %s; nothing changed\n", path.c_str());
@@ -65,6 +64,11 @@ int TakeLock() {
 }
 
 }  // namespace
+
+std::string ChangeLockPath() {
+  const std::string& setting = Setting("LOCKFILE");
+  return setting.empty() ? kDefaultLockFile : setting;
+}
 
 bool HoldChangeLock() {
   if (CommandRunnerReplaced()) return true;

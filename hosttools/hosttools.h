@@ -41,6 +41,9 @@ int RunCommandLine(const std::string& line, std::string_view input = {});
 // does not wait again. With a replaced runner nothing runs, and nothing is
 // locked: the call answers true.
 bool HoldChangeLock();
+// LOCKFILE, or orvanta.lock when it names none; files that only change
+// under the lock live beside it.
+std::string ChangeLockPath();
 // Lets a held lock go; the next tool run takes it again. A batch does this
 // after each account, so other requests never wait for a whole batch.
 void ReleaseChangeLock();

@@ -46,9 +46,13 @@ using DirectoryAccountVisitor =
 void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit);
 // Every posixGroup under LDAP_GROUP_BASE, the same way.
 void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit);
-// Whether each account with a {CRYPT} password is locked ('!' after the
-// scheme); accounts without one are not in the map.
-std::map<std::string, bool, std::less<>> DirectoryLockStates();
+// The marks of a lock on each account with a {CRYPT} password: '!' after
+// the scheme, and shadowExpire 1; accounts without one are not in the map.
+struct DirectoryLockMarks {
+  bool password_locked = false;
+  bool expired = false;
+};
+std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
 
 // ---- Changes (users.cpp, groups.cpp) ---------------------------------------------------
 
@@ -67,7 +71,10 @@ struct DirectoryChanges {
 };
 DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes);
 
-// Puts '!' after {CRYPT} and sets shadowExpire to 1, or takes both away.
+// Puts '!' after {CRYPT} and sets shadowExpire to 1, keeping the date it
+// had in the entry itself (a description "orvanta-saved-expire:DAYS", or
+// ":none") so that an unlock from any host gives it back; or takes the '!'
+// away and gives that date back (without one, a shadowExpire of 1 goes).
 DirectoryResult DirectoryLockUser(const std::string& name, bool lock);
 // Adds or deletes the memberUid; already a member, or not one, is done.
 DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add);

@@ -7,6 +7,7 @@
 
 #include "ldap/session.h"
 #include "page/page.h"
+#include "user/user.h"
 
 namespace orvanta {
 
@@ -174,14 +175,15 @@ void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit) {
                     });
 }
 
-std::map<std::string, bool, std::less<>> DirectoryLockStates() {
-  std::map<std::string, bool, std::less<>> states;
-  directory::Search(directory::PeopleBase(), "(objectClass=posixAccount)", {"uid", "userPassword"},
-                    [&](const directory::Entry& entry) {
+std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates() {
+  std::map<std::string, DirectoryLockMarks, std::less<>> states;
+  directory::Search(directory::PeopleBase(), "(objectClass=posixAccount)",
+                    {"uid", "userPassword", "shadowExpire"}, [&](const directory::Entry& entry) {
                       const std::string_view password = entry.First("userPassword");
                       if (!password.starts_with(kCryptScheme)) return;
-                      states[std::string(entry.First("uid"))] =
-                          password.substr(sizeof kCryptScheme - 1).starts_with('!');
+                      states[std::string(entry.First("uid"))] = {
+                          password.substr(sizeof kCryptScheme - 1).starts_with('!'),
+                          entry.First("shadowExpire") == std::to_string(kLockedExpiryDays)};
                     });
   return states;
 }

@@ -18,6 +18,8 @@ constexpr char kLeftLocked[] =
     "ldap: unlocking would leave the account without a password; left locked";
 constexpr char kHomeCommandFailed[] = " failed for ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
+constexpr char kSavedExpiryTag[] = "orvanta-saved-expire:";
+constexpr char kNoSavedDate[] = "none";
 
 // homeDirectory is required: without DIR, DEF_DIR (or /home/) and the name.
 std::string HomeOf(const NewAccount& account) {
@@ -92,6 +94,43 @@ std::string LockedValue(std::string_view password, bool lock) {
     return "";
   }
   return kCryptScheme + std::string(hash.substr(1));
+}
+
+std::string LockedExpire() { return std::to_string(kLockedExpiryDays); }
+
+// The description value that holds the date a lock saved; "" when none.
+std::string_view SavedExpiryValue(const Entry& user) {
+  const auto found = user.values.find("description");
+  if (found == user.values.end()) return {};
+  for (const std::string& value : found->second) {
+    if (value.starts_with(kSavedExpiryTag)) return value;
+  }
+  return {};
+}
+
+// shadowExpire 1, and the date it replaces saved unless a lock before this
+// one saved it (1 is only ever a lock's own, never a date to give back).
+void AddLockExpiry(Mods& mods, const Entry& user) {
+  mods.Add(LDAP_MOD_REPLACE, "shadowExpire", {LockedExpire()});
+  if (!SavedExpiryValue(user).empty()) return;
+  const std::string expire(user.First("shadowExpire"));
+  const bool dated = !expire.empty() && expire != LockedExpire();
+  mods.Add(LDAP_MOD_ADD, "description", {kSavedExpiryTag + (dated ? expire : kNoSavedDate)});
+}
+
+// The saved date back (none: no shadowExpire) and its value gone; without
+// one, only a shadowExpire of 1 goes.
+void AddUnlockExpiry(Mods& mods, const Entry& user) {
+  const std::string saved(SavedExpiryValue(user));
+  if (saved.empty()) {
+    if (user.First("shadowExpire") == LockedExpire()) {
+      mods.Add(LDAP_MOD_REPLACE, "shadowExpire", {});
+    }
+    return;
+  }
+  const std::string days = saved.substr(sizeof kSavedExpiryTag - 1);
+  mods.Add(LDAP_MOD_REPLACE, "shadowExpire", ParseId(days) ? Optional(days) : Optional(""))
+      .Add(LDAP_MOD_DELETE, "description", {saved});
 }
 
 // Takes the name out of every group that lists it.
@@ -169,21 +208,25 @@ DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {
   using namespace directory;
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
-  if (const DirectoryResult found = FindUser(name, {"userPassword"}, user);
+  if (const DirectoryResult found =
+          FindUser(name, {"userPassword", "shadowExpire", "description"}, user);
       found != DirectoryResult::Done) {
     return found;
   }
   const std::string password(user.First("userPassword"));
   if (!password.starts_with(kCryptScheme)) return DirectoryResult::Refused;
-  const std::string value = LockedValue(password, lock);
-  if (value.empty() && !lock) return DirectoryResult::Done;
+  // Password, date and saved date in one modify: all of them or none.
   Mods mods;
-  if (!value.empty()) {
+  if (const std::string value = LockedValue(password, lock); !value.empty()) {
     mods.Add(LDAP_MOD_DELETE, "userPassword", {password})
         .Add(LDAP_MOD_ADD, "userPassword", {value});
   }
-  mods.Add(LDAP_MOD_REPLACE, "shadowExpire",
-           lock ? std::vector<std::string>{"1"} : std::vector<std::string>{});
+  if (lock) {
+    AddLockExpiry(mods, user);
+  } else {
+    AddUnlockExpiry(mods, user);
+  }
+  if (mods.empty()) return DirectoryResult::Done;
   return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
 }
 

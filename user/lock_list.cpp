@@ -1,5 +1,6 @@
 // GET LOCK: the accounts above SYSTEMUID with their lock state from the
-// shadow database, and a check box for each that TOBELOCK would act on.
+// shadow database (or the directory), and a check box for each that
+// TOBELOCK would act on: LOCK stays offered for a lock of the '!' alone.
 #include <shadow.h>
 
 #include <cstdio>
@@ -17,24 +18,21 @@ namespace orvanta {
 
 namespace {
 
-enum class LockState { Unknown, Locked, Open };
-
 // The state of every account that has a shadow entry, from one pass over
 // the shadow database: a getspnam per row would read it once per account.
 std::unordered_map<std::string, LockState> ReadLockStates() {
   std::unordered_map<std::string, LockState> states;
   if (UsesDirectory()) {
-    for (const auto& [name, locked] : DirectoryLockStates()) {
-      states[name] = locked ? LockState::Locked : LockState::Open;
+    for (const auto& [name, marks] : DirectoryLockStates()) {
+      states[name] = LockStateOf(marks.password_locked, marks.expired);
     }
     return states;
   }
   setspent();
   while (const spwd* entry = getspent()) {
     if (entry->sp_namp == nullptr) continue;
-    // A password field that starts with '!' is locked.
-    const bool locked = entry->sp_pwdp != nullptr && entry->sp_pwdp[0] == '!';
-    states[entry->sp_namp] = locked ? LockState::Locked : LockState::Open;
+    states[entry->sp_namp] =
+        ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire);
   }
   endspent();
   return states;
@@ -44,6 +42,8 @@ const char* StateCell(LockState state) {
   switch (state) {
     case LockState::Locked:
       return kLockStateLocked;
+    case LockState::PasswordOnly:
+      return kLockStatePasswordOnly;
     case LockState::Open:
       return kLockStateOpen;
     case LockState::Unknown:
@@ -90,6 +90,15 @@ void PrintLockRows() {
 }
 
 }  // namespace
+
+LockState LockStateOf(bool password_locked, bool expired) {
+  if (!password_locked) return LockState::Open;
+  return expired ? LockState::Locked : LockState::PasswordOnly;
+}
+
+LockState ShadowLockState(std::string_view password, long expire_days) {
+  return LockStateOf(password.starts_with('!'), expire_days == kLockedExpiryDays);
+}
 
 void PrintLockList() {
   PrintPageHeader();

@@ -1,10 +1,13 @@
 // User administration: the user list and its selection forms, the
 // registration and modification forms, and the registration, modification
-// and deletion actions with their checks and password hashing; locking.
+// and deletion actions with their checks and password hashing; locking
+// and the expiry dates it saves.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -129,9 +132,53 @@ void DeleteUsers(const std::string& request_text);
 // GET LOCK (lock_list.cpp): the accounts above SYSTEMUID with their lock
 // state, check boxes for those the action would take.
 void PrintLockList();
+// An account's lock: LOCK's two marks, a '!' before the password and the
+// expiry date kLockedExpiryDays (Locked); the '!' alone, as locks made
+// before LOCK set the date are (PasswordOnly); neither (Open). Unknown: no
+// password entry.
+enum class LockState { Unknown, Locked, PasswordOnly, Open };
+LockState LockStateOf(bool password_locked, bool expired);
+// The same from a shadow entry's password field and expiry (days, -1 none).
+LockState ShadowLockState(std::string_view password, long expire_days);
 // POST TOBELOCK (lock_users.cpp): locks (ACTION=LOCK) or unlocks
 // (ACTION=UNLOCK) every posted NAME, one row each, in request order.
 void LockUsers(const std::string& request_text);
+
+// The expiry date LOCK gives an account (1970-01-02: no login of any kind,
+// keys included, gets past the account check); never saved as a date of
+// its own, since only a lock sets it.
+inline constexpr long kLockedExpiryDays = 1;
+
+// Expiry dates saved while accounts are locked (saved_expiry.cpp): lines
+// "name:uid:days" (days empty for none) in ChangeLockPath() + ".expiry", a
+// root-owned 0600 file read and replaced whole (temporary file, fsync,
+// rename) under the change lock. The uid keeps a later account that reuses
+// a name from getting the date of the one before.
+struct SavedExpiry {
+  std::uint32_t uid = 0;
+  std::optional<std::uint32_t> days;  // days since 1970-01-01; none when unset
+};
+class SavedExpiries {
+ public:
+  // Takes the change lock and reads the file (missing: no entries). False,
+  // with a line on stderr, when the lock cannot be taken or the file cannot
+  // be read or is not a regular file with one link owned by root.
+  bool Load();
+  // The name's entry when it was saved for this uid.
+  const SavedExpiry* Find(const std::string& name, std::uint32_t uid) const;
+  // Sets the name's entry, or drops it (rewriting the file only when there
+  // was one); false, with a line on stderr, when the file could not be
+  // replaced.
+  bool Save(const std::string& name, const SavedExpiry& saved);
+  bool Forget(const std::string& name);
+
+ private:
+  bool Write() const;
+  std::map<std::string, SavedExpiry> entries_;
+};
+// Drops the entry of a deleted account, so that a new account of its name
+// never gets its date.
+bool ForgetSavedExpiry(const std::string& name);
 
 // Password hashing (password.cpp)
 // CRYPT_METHOD: missing, empty or DES is traditional DES with a salt from

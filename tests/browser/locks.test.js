@@ -12,9 +12,10 @@ const { shot, control } = session;
 
 const button = (value) => session.page.locator(`button[name="ACTION"][value="${value}"]`);
 
-function passwordOf(server, name) {
-  return server.read('etc/shadow').split('\n').find((l) => l.startsWith(`${name}:`)).split(':')[1];
+function shadowOf(server, name) {
+  return server.read('etc/shadow').split('\n').find((l) => l.startsWith(`${name}:`)).split(':');
 }
+const passwordOf = (server, name) => shadowOf(server, name)[1];
 
 // The lock page's rows as name and state.
 async function states(page) {
@@ -29,7 +30,7 @@ async function openLockPage(name) {
   assert.equal((await pageFacts(page)).caption, 'ユーザーのロック');
 }
 
-test('an account with a password is shown open, the seed\'s accounts locked', async () => {
+test('an account with a password is shown open, the seed\'s accounts locked by password only', async () => {
   const { page, server } = session;
   // An account with a password, registered through the form.
   await page.goto(`${server.url}orvanta.cgi?COMMAND=ADD`);
@@ -41,7 +42,11 @@ test('an account with a password is shown open, the seed\'s accounts locked', as
 
   await openLockPage('list');
   assert.deepEqual(await states(page), {
-    alice: 'ロック中', bob: 'ロック中', carol: 'ロック中', dave: 'ロック中', kenta: '使用可能',
+    alice: 'パスワードのみロック',
+    bob: 'パスワードのみロック',
+    carol: 'パスワードのみロック',
+    dave: 'パスワードのみロック',
+    kenta: '使用可能',
   });
   assert.equal(await button('LOCK').innerText(), 'ロック');
   assert.equal(await button('UNLOCK').innerText(), 'ロック解除');
@@ -56,6 +61,8 @@ test('the lock and unlock buttons lock and unlock the ticked account', async () 
   assert.equal((await pageFacts(page)).caption, 'ユーザーのロックを変更しました。');
   assert.deepEqual(await tableRows(page), [['ユーザー名', '結果'], ['kenta', 'ロックしました。']]);
   assert.equal(passwordOf(server, 'kenta'), `!${hash}`);
+  assert.equal(shadowOf(server, 'kenta')[7], '1');
+  assert.equal(server.read('cgi/orvanta.lock.expiry'), 'kenta:1700:\n');
 
   await openLockPage('list-locked');
   assert.equal((await states(page)).kenta, 'ロック中');
@@ -64,6 +71,7 @@ test('the lock and unlock buttons lock and unlock the ticked account', async () 
   await shot(page, 'unlocked');
   assert.deepEqual(await tableRows(page), [['ユーザー名', '結果'], ['kenta', 'ロックを解除しました。']]);
   assert.equal(passwordOf(server, 'kenta'), hash);
+  assert.equal(shadowOf(server, 'kenta')[7], '');
   const log = server.read('cgi/orvanta.log');
   assert.match(log, /^LOCK,kenta,127\.0\.0\.1,.*\nUNLOCK,kenta,127\.0\.0\.1,/m);
 });

@@ -51,6 +51,7 @@ class Bench {
         "staff:x:1100:\n"
         "g b:x:1400:\n"
         "users`id`:x:1500:\n");
+    box.SetShadow("taro:$y$j9T$salt$hash:19000:0:99999:7::1:\n");
     std::filesystem::create_directories(box.PathOf("homes"));
   }
 
@@ -182,6 +183,11 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
        "",
        "COMMAND=GP_WILLBEDEL&GNAME=staff",
        {{"@groupdel@ staff", {"@groupdel@", "staff"}}}},
+      {"lock", "", "COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro",
+       {{"@usermod@ -L -e 1 taro", {"@usermod@", "-L", "-e", "1", "taro"}}}},
+      {"unlock of an account with the lock's date and none saved", "",
+       "COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro",
+       {{"@usermod@ -U -e '' taro", {"@usermod@", "-U", "-e", "", "taro"}}}},
       // Shell safety: every value reaches the tool as one argument.
       {"registration comment with a quote",
        "",

@@ -44,7 +44,7 @@ constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:
 constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:\n";
 constexpr char kShown[] =
     "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
-    "memberUid";
+    "description memberUid";
 
 // A host: a working directory with its settings, pointed at the server.
 struct Host {
@@ -155,7 +155,8 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
         "<TD>taro</TD><TD>できませんでした</TD>"},
        {"LOCK,taro"},
        "(uid=taro)",
-       taro.substr(0, taro.size() - 1) + "shadowExpire: 1\n\n",
+       taro.substr(0, taro.size() - 1) +
+           "shadowExpire: 1\ndescription: orvanta-saved-expire:none\n\n",
        ""},
       {"members put in (one already) and taken out",
        std::string("COMMAND=GP_TOBEMEM&GNAME=staff&ADDNAME=") + kHostileForm +
@@ -259,7 +260,12 @@ std::string ValueOf(const DirectoryServer& server, const std::string& name, cons
 
 TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
   const Host host;
-  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  const DirectoryServer server(
+      host.box, kPasswd, kGroup, kShadow,
+      "dn: uid=shiro,ou=people,dc=orvanta,dc=test\nobjectClass: inetOrgPerson\n"
+      "objectClass: posixAccount\nobjectClass: shadowAccount\nuid: shiro\ncn: S\nsn: S\n"
+      "uidNumber: 1600\ngidNumber: 100\nhomeDirectory: /home/shiro\n"
+      "userPassword: {CRYPT}x\nshadowExpire: 20500\n\n");
   host.Configure(server);
   host.Send(
       "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh");
@@ -275,13 +281,21 @@ TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
     std::string row;
     std::string password;
     std::string expire;
+    std::string saved = "";  // the description
   };
+  const std::string none = "orvanta-saved-expire:none";
   const std::vector<Step> steps = {
-      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1"},
-      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1"},
+      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1", none},
+      {"NAME=hanako&ACTION=LOCK", "ロックしました。", "{CRYPT}!" + hash, "1", none},
       {"NAME=hanako&ACTION=UNLOCK", "ロックを解除しました。", stored, ""},
       // As usermod -U: "!" alone stays, or the account would need no password.
       {"NAME=jiro&ACTION=UNLOCK", "ロックを解除しました。", "{CRYPT}!", ""},
+      // A date is saved in the entry and given back, a second lock keeping it.
+      {"NAME=shiro&ACTION=LOCK", "ロックしました。", "{CRYPT}!x", "1",
+       "orvanta-saved-expire:20500"},
+      {"NAME=shiro&ACTION=LOCK", "ロックしました。", "{CRYPT}!x", "1",
+       "orvanta-saved-expire:20500"},
+      {"NAME=shiro&ACTION=UNLOCK", "ロックを解除しました。", "{CRYPT}x", "20500"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.body);
@@ -290,6 +304,7 @@ TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
               std::vector<std::string>{"<TD>" + name + "</TD><TD>" + step.row + "</TD>"});
     EXPECT_EQ(ValueOf(server, name, "userPassword"), step.password);
     EXPECT_EQ(ValueOf(server, name, "shadowExpire"), step.expire);
+    EXPECT_EQ(ValueOf(server, name, "description"), step.saved);
   }
 }
 

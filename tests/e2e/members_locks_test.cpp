@@ -4,6 +4,7 @@
 // check boxes only where the actions would act.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -34,11 +35,13 @@ constexpr char kGroup[] =
     "root:x:0:\nsudo:x:27:boss\nusers:x:100:\nsysgrp:x:999:\nstaff:x:1100:taro,ghost\n"
     "g b:x:1200:\n27:x:1300:\na,b:x:1400:\nwheel:x:1500:\ndup:x:1600:\ndup:x:1601:\n"
     "nogroup:x:65534:\n";
+// taro expires on day 20500, jiro is locked, x$(id) locked the old way.
 constexpr char kShadow[] =
     "root:*:19000:0:99999:7:::\nsysacct:*:19000:0:99999:7:::\n"
-    "taro:$y$j9T$salt$hash:19000:0:99999:7:::\njiro:!$y$j9T$salt$hash:19000:0:99999:7:::\n"
-    "x$(id):$y$j9T$salt$hash:19000:0:99999:7:::\nboss:$y$j9T$salt$hash:19000:0:99999:7:::\n"
+    "taro:$y$j9T$salt$hash:19000:0:99999:7::20500:\njiro:!$y$j9T$salt$hash:19000:0:99999:7::1:\n"
+    "x$(id):!$y$j9T$salt$hash:19000:0:99999:7:::\nboss:$y$j9T$salt$hash:19000:0:99999:7:::\n"
     "twin:$y$j9T$salt$hash:19000:0:99999:7:::\nnobody:*:19000:0:99999:7:::\n";
+constexpr char kSaved[] = "orvanta.lock.expiry";
 
 constexpr char kAdd[] = "追加";
 constexpr char kRemove[] = "削除";
@@ -110,6 +113,8 @@ struct ActionCase {
   std::vector<std::string> records;
   bool tool_fails = false;
   bool no_tool = false;  // USERMOD set empty
+  std::string saved_before = "";  // the saved expiry dates
+  std::string saved_after = "";
 };
 
 TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
@@ -128,24 +133,38 @@ TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
        MembersResult("g b", {MemberRow("taro", kRemove, kRemoved)}),
        {" -r -G 'g b' taro"},
        {"MDEL,taro:g b"}},
-      {"lock", "COMMAND=TOBELOCK&NAME=taro&ACTION=LOCK&NAME=x%24%28id%29",
-       LockResult({LockRow("taro", kLocked), LockRow("x$(id)", kLocked)}),
-       {" -L taro", " -L 'x$(id)'"},
-       {"LOCK,taro", "LOCK,x$(id)"}},
-      {"unlock", "COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=jiro",
-       LockResult({LockRow("jiro", kUnlocked)}), {" -U jiro"}, {"UNLOCK,jiro"}},
+      {"lock saves the dates, a second lock keeps the first's",
+       "COMMAND=TOBELOCK&NAME=taro&ACTION=LOCK&NAME=x%24%28id%29&NAME=jiro",
+       LockResult({LockRow("taro", kLocked), LockRow("x$(id)", kLocked), LockRow("jiro", kLocked)}),
+       {" -L -e 1 taro", " -L -e 1 'x$(id)'", " -L -e 1 jiro"},
+       {"LOCK,taro", "LOCK,x$(id)", "LOCK,jiro"}, false, false, "jiro:1002:19999\n",
+       "jiro:1002:19999\ntaro:1001:20500\nx$(id):1003:\n"},
+      {"unlock gives the saved dates back, ignores another uid's",
+       "COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=jiro&NAME=taro&NAME=x%24%28id%29",
+       LockResult({LockRow("jiro", kUnlocked), LockRow("taro", kUnlocked),
+                   LockRow("x$(id)", kUnlocked)}),
+       {" -U -e 19999 jiro", " -U taro", " -U -e '' 'x$(id)'"},
+       {"UNLOCK,jiro", "UNLOCK,taro", "UNLOCK,x$(id)"}, false, false,
+       "jiro:1002:19999\ntaro:999:20000\nx$(id):1003:\n", ""},
+      {"unlock without a saved date clears only the lock's",
+       "COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=jiro&NAME=x%24%28id%29",
+       LockResult({LockRow("jiro", kUnlocked), LockRow("x$(id)", kUnlocked)}),
+       {" -U -e '' jiro", " -U 'x$(id)'"}, {"UNLOCK,jiro", "UNLOCK,x$(id)"}},
       {"a name repeated is acted on once",
        "COMMAND=GP_TOBEMEM&GNAME=staff&ADDNAME=jiro&ADDNAME=jiro",
        MembersResult("staff", {MemberRow("jiro", kAdd, kAdded), MemberRow("jiro", kAdd, kFailed)}),
        {" -a -G staff jiro"},
        {"MADD,jiro:staff"}},
       {"a name repeated in a lock request is acted on once",
-       "COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro&NAME=taro",
-       LockResult({LockRow("taro", kLocked), LockRow("taro", kFailed)}), {" -L taro"},
-       {"LOCK,taro"}},
+       "COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro&NAME=taro&NAME=boss&NAME=boss",
+       LockResult({LockRow("taro", kLocked), LockRow("taro", kFailed), LockRow("boss", kRefused),
+                   LockRow("boss", kRefused)}),
+       {" -L -e 1 taro"}, {"LOCK,taro"}, false, false, "", "taro:1001:20500\n"},
       {"a failing tool", "COMMAND=GP_TOBEMEM&GNAME=staff&DELNAME=taro",
        MembersResult("staff", {MemberRow("taro", kRemove, kFailed)}), {" -r -G staff taro"}, {},
        true},
+      {"a failing lock saves nothing", "COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro",
+       LockResult({LockRow("taro", kFailed)}), {" -L -e 1 taro"}, {}, true},
       {"no tool setting", "COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro",
        LockResult({LockRow("taro", kFailed)}), {}, {}, false, true},
       {"a name both added and removed",
@@ -184,6 +203,7 @@ TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
     const std::string& tool = c.tool_fails ? failing_ : usermod_;
     Configure(c.no_tool ? "" : tool);
     box_.WriteFile("orvanta.log", "");
+    box_.WriteFile(kSaved, c.saved_before);
     CgiResult result;
     const std::vector<std::string> lines = ShellLines(Post(c.body), &result);
     EXPECT_EQ(Utf8(result.out), Utf8(c.page));
@@ -191,7 +211,52 @@ TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
     for (const std::string& line : c.lines) expected.push_back(tool + line);
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(box_.LogRecords(), c.records);
+    EXPECT_EQ(box_.ReadFile(kSaved), c.saved_after);
   }
+}
+
+// A tool that fails after making its change: rows and records follow what
+// the databases then hold, not the exit status.
+TEST_F(MembersLocksTest, AFailedToolIsJudgedByWhatItChanged) {
+  const struct {
+    std::string body, next_shadow, next_group, page, record, saved;
+  } cases[] = {
+      {"COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro",
+       std::regex_replace(kShadow, std::regex("taro:(.*)::20500:"), "taro:!$1::1:"), kGroup,
+       LockResult({LockRow("taro", kLocked)}), "LOCK,taro", "taro:1001:20500\n"},
+      {"COMMAND=GP_TOBEMEM&GNAME=staff&DELNAME=taro", kShadow,
+       std::regex_replace(kGroup, std::regex("taro,ghost"), "ghost"),
+       MembersResult("staff", {MemberRow("taro", kRemove, kRemoved)}), "MDEL,taro:staff", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    box_.SetAccounts(kPasswd, kGroup);
+    box_.SetShadow(kShadow);
+    box_.WriteFile("orvanta.log", "");
+    box_.WriteFile(kSaved, "");
+    // An older time than the files it replaces: nss_wrapper reads a file
+    // again when its time of change differs, to the second.
+    for (const auto& [name, text] : {std::pair{"shadow", c.next_shadow}, {"group", c.next_group}}) {
+      box_.WriteFile(std::string("next.") + name, text);
+      std::filesystem::last_write_time(box_.PathOf(std::string("next.") + name), {});
+    }
+    Configure("mv next.shadow test.shadow && mv next.group test.group && " + failing_);
+    EXPECT_EQ(Utf8(box_.Run(Post(c.body)).out), Utf8(c.page));
+    EXPECT_EQ(box_.LogRecords(), std::vector<std::string>{c.record});
+    EXPECT_EQ(box_.ReadFile(kSaved), c.saved);
+  }
+}
+
+// The saved dates are read only from a regular root-owned file with one
+// link: nothing is locked through a link planted at its name.
+TEST_F(MembersLocksTest, LockRefusesAPlantedSavedDatesFile) {
+  Configure(usermod_);
+  box_.WriteFile("elsewhere", "");
+  std::filesystem::create_symlink(box_.PathOf("elsewhere"), box_.PathOf(kSaved));
+  EXPECT_EQ(Utf8(box_.Run(Post("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro")).out),
+            Utf8(LockResult({LockRow("taro", kFailed)})));
+  EXPECT_TRUE(box_.CallsOf("usermod").empty());
+  EXPECT_EQ(box_.ReadFile("elsewhere"), "");
 }
 
 // Groups the action would refuse change nobody, whoever is named.
@@ -269,8 +334,8 @@ TEST_F(MembersLocksTest, LockPageShowsStatesAndOffersWhatTheActionTakes) {
   EXPECT_EQ(CheckBoxes(page), (std::vector<std::string>{"NAME=taro", "NAME=jiro", "NAME=x$(id)"}));
   // Accounts above SYSTEMUID only: taro, jiro, x$(id), boss, twin, twin, noshadow.
   EXPECT_EQ(AllOf(page, "<TD NOWRAP>([^<]*)</TD></TR>"),
-            (std::vector<std::string>{"使用可能", "ロック中", "使用可能", "使用可能", "使用可能",
-                                      "使用可能", "不明"}));
+            (std::vector<std::string>{"使用可能", "ロック中", "パスワードのみロック", "使用可能",
+                                      "使用可能", "使用可能", "不明"}));
   EXPECT_NE(page.find("<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"NAME\" VALUE=\"jiro\">1</TD>\n"
                       "<TD>jiro</TD>\n<TD>1002</TD>\n<TD NOWRAP>Jiro &lt;J&gt;</TD>\n"),
             std::string::npos);

@@ -763,7 +763,7 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
   const ToolTree tree;
   const std::string hash =
       "$y$j9T$F5Jx5fExrKuPp53xLKQ..1$X3DX6M94c7o7TNuedaLIdQXqHabOxnxiMaoT.tChIA";
-  const std::string open_line = "taro:" + hash + ":19000:0:99999:7:::\n";
+  const std::string open_line = "taro:" + hash + ":19000:0:99999:7::20500:\n";
   const std::string shadow = WithLine(ShadowText(kAccounts), ShadowLine("taro"), open_line);
   tree.box.WriteFile("root/etc/shadow", shadow);
   // taro's row of the lock list, from its check box to its state.
@@ -774,15 +774,20 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
   };
   EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能</TD>")) << taro_row();
   const std::time_t from = std::time(nullptr);
-  tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
+  // Locked twice: the second lock keeps the date the first one saved.
+  for (int lock = 0; lock < 2; ++lock) tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
   EXPECT_EQ(tree.Etc("shadow"),
-            WithLine(shadow, open_line, "taro:!" + hash + ":19000:0:99999:7:::\n"));
+            WithLine(shadow, open_line, "taro:!" + hash + ":19000:0:99999:7::1:\n"));
+  EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "taro:1001:20500\n");
+  EXPECT_EQ(std::filesystem::status(tree.box.PathOf("orvanta.lock.expiry")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中</TD>")) << taro_row();
   tree.Send("COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro");
   const std::time_t to = std::time(nullptr);
   EXPECT_EQ(tree.Etc("shadow"), shadow);
+  EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "");
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
-  ExpectLog(tree.Log(), {"LOCK,taro", "UNLOCK,taro"}, from, to);
+  ExpectLog(tree.Log(), {"LOCK,taro", "LOCK,taro", "UNLOCK,taro"}, from, to);
 }
 
 }  // namespace
