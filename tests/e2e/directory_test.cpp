@@ -41,7 +41,7 @@ constexpr char kLdif[] =
     "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(,=\\\n\n";
 // The host's own accounts: the counter skips their ids too.
 constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
-constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:\n";
+constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:jiro\n";
 constexpr char kShown[] =
     "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
     "description memberUid";
@@ -93,6 +93,7 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
     std::string filter;  // the entries looked at afterwards (kShown)
     std::string entries;
     std::string home_calls;  // the recording home tool's calls
+    std::string config = "";
   };
   const std::string taro =
       "dn: uid=taro,ou=people,dc=orvanta,dc=test\nuid: taro\ngecos: Taro Yamada\nuidNumber: "
@@ -121,6 +122,26 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "dn: uid=shiro,ou=people,dc=orvanta,dc=test\nuid: shiro\nuidNumber: 10002\ngidNumber: "
        "1200\nhomeDirectory: /srv/home/shiro\nloginShell: /bin/bash\n\n",
        "create\n/srv/home/shiro\n--\n"},
+      {"a typed uid the host's own accounts use",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&UID=10001&GID=staff&DIR=/home/&SHELL=/bin/sh",
+       "ユーザーＩＤ(10001)はこのホストで使われています。<BR>\n",
+       {},
+       {},
+       "(uid=hanako)",
+       "",
+       ""},
+      {"a typed gid the host's own groups use", "COMMAND=GP_WILLBEADD&GNAME=newgrp&GID=10000",
+       "グループＩＤ(10000)はこのホストで使われています。<BR>\n", {}, {}, "(cn=newgrp)", "", ""},
+      {"a member of a protected group of the host is out of reach",
+       "COMMAND=TOBEMOD&NAME=jiro&CHKSHELL=on&SHELL=/bin/false",
+       "ユーザーが選択されていません<BR>\n<BR>\n",
+       {},
+       {},
+       "(uid=jiro)",
+       "dn: uid=jiro,ou=people,dc=orvanta,dc=test\nuid: jiro\ngecos: Jiro Suzuki\nuidNumber: "
+       "1002\ngidNumber: 1200\nhomeDirectory: /home/jiro\nloginShell: /bin/sh\n\n",
+       "",
+       "PROTECTED_GROUPS=localgrp\n"},
       {"a name an entry holds that is no account (alreadyExists)",
        "COMMAND=WILLBEADD&NAME=saburo&PASS=Secret12&UID=1500&GID=staff&DIR=/home/&SHELL=/bin/sh",
        "ユーザー名(saburo)はすでに登録されています。<BR>\n",
@@ -222,7 +243,7 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
     SCOPED_TRACE(c.what);
     const Host host;
     const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, kLdif);
-    host.Configure(server);
+    host.Configure(server, c.config);
     const std::string page = host.Send(c.body);
     if (c.rows.empty()) {
       EXPECT_EQ(Utf8(page), Utf8(MessagePage(c.page)));

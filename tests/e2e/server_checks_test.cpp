@@ -320,6 +320,60 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
   EXPECT_EQ(add_form.find("VALUE=\"admins\""), std::string::npos);
 }
 
+// A tool that exits non-zero may still have made its change (useradd whose
+// home could not be made, exit 12): the database after it decides the page
+// and the record. The stand-ins replace the files, as the real tools do.
+TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
+  const std::string passwd = box_.PathOf("test.passwd");
+  const std::string group = box_.PathOf("test.group");
+  const auto rewrite = [](const std::string& file, const std::string& edit) {
+    return edit + " '" + file + "' > '" + file + ".new' && mv '" + file + ".new' '" + file + "'\n";
+  };
+  struct Case {
+    const char* what;
+    const char* tool;
+    std::string edit;  // what the stand-in does to the files before it fails
+    std::string body;
+    std::string shown;  // UTF-8 text the page shows
+    std::vector<std::string> records;
+  };
+  const std::vector<Case> cases = {
+      {"useradd made the account", "useradd",
+       rewrite(passwd, "{ cat; echo 'hanako:x:1500:1100::/home/hanako:/bin/sh'; } <"),
+       Body(Registration("UID", "1500")), "ユーザー登録しました。", {"ADD,hanako"}},
+      {"useradd made nothing", "useradd", "", Body(Registration("UID", "1500")),
+       "ユーザーの登録に失敗しました。", {}},
+      {"usermod changed the shell", "usermod",
+       rewrite(passwd, "sed 's|^taro:\\(.*\\):/bin/sh$|taro:\\1:/bin/false|'"),
+       "COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/false", "ユーザー情報を変更しました。",
+       {"MOD,taro"}},
+      {"usermod changed nothing", "usermod", "",
+       "COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/false", "ユーザー情報変更に失敗しました。",
+       {}},
+      {"groupadd made the group", "groupadd",
+       rewrite(group, "{ cat; echo 'devel:x:1500:'; } <"), "COMMAND=GP_WILLBEADD&GNAME=devel&GID=",
+       "グループ登録しました。", {"GADD,devel"}},
+      {"groupdel removed the group", "groupdel", rewrite(group, "grep -v '^staff:'"),
+       "COMMAND=GP_WILLBEDEL&GNAME=staff", "<TD>staff</TD><TD>削除しました。</TD>",
+       {"GDEL,staff"}},
+      {"groupdel removed nothing", "groupdel", "", "COMMAND=GP_WILLBEDEL&GNAME=staff",
+       "<TD>staff</TD><TD>削除できませんでした。</TD>", {}},
+  };
+  Configure("SYSTEMUID=999\nSYSTEMGID=999\nSHELL2=/bin/false\n");
+  const std::string passwd_before = box_.ReadFile("test.passwd");
+  const std::string group_before = box_.ReadFile("test.group");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    box_.WriteFile("test.passwd", passwd_before);
+    box_.WriteFile("test.group", group_before);
+    std::filesystem::remove(box_.PathOf("orvanta.log"));
+    box_.WriteFile(c.tool, "#!/bin/sh\n" + c.edit + "exit 1\n");
+    const std::string out = Utf8(box_.Run(Post(c.body)).out);
+    EXPECT_NE(out.find(c.shown), std::string::npos) << out;
+    EXPECT_EQ(box_.LogRecords(), c.records);
+  }
+}
+
 // Without a tool setting nothing runs: the request's values would otherwise
 // begin the command line.
 TEST_F(ServerChecks, NoToolSettingRunsNothing) {
