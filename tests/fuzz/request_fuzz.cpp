@@ -96,10 +96,16 @@ bool IsPasswordStep(const RequestRun& run, const std::string& line, const std::s
          input.substr(colon + 1, input.size() - colon - 2) != run.password;
 }
 
-// A membership record names "NAME:GNAME", and its line ends with GNAME NAME.
+// A membership record names "NAME:GNAME", and its line ends with GNAME NAME;
+// a password change alone names its account in chpasswd's input.
 bool IsLastWordOfALine(const std::string& logged, const RequestRun& run) {
   const size_t colon = logged.find(':');
   const std::string name = logged.substr(0, colon);
+  if (colon == std::string::npos &&
+      std::any_of(run.inputs.begin(), run.inputs.end(),
+                  [&](const std::string& input) { return input.starts_with(name + ":"); })) {
+    return true;
+  }
   return std::any_of(run.command_lines.begin(), run.command_lines.end(), [&](const std::string& line) {
     const std::vector<std::string> words = *SplitShellWords(line);
     if (words.back() != name) return false;
