@@ -326,6 +326,10 @@ void SetToolUmask();
 void SetToolResourceLimits();
 // Closes every descriptor above 2.
 void CloseInheritedDescriptors();
+// ITIMER_REAL, ITIMER_VIRTUAL and ITIMER_PROF stopped; before ResetSignals,
+// so that a timer whose signal the caller ignored never fires into the run.
+// kErrorNoRoot when one cannot be stopped.
+void ClearIntervalTimers();
 // Every signal back to its default action, none blocked.
 void ResetSignals();
 

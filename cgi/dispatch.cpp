@@ -142,6 +142,7 @@ int RunRequest() {
       SetToolUmask();
       SetToolResourceLimits();
       CloseInheritedDescriptors();
+      ClearIntervalTimers();
       ResetSignals();
     }
     // A client that went away must not stop the changes or their records.
