@@ -122,8 +122,7 @@ void ReportError(ErrorCode code) {
   }
   for (const FixedMessage& entry : kFixedMessages) {
     if (entry.code == code) {
-      if (entry.status != nullptr) std::fputs(entry.status, stdout);
-      PrintMessagePage(entry.text, true);
+      PrintMessagePage(entry.text, true, entry.status);
       return;
     }
   }

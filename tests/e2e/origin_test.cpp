@@ -77,9 +77,9 @@ TEST_F(OriginTest, RefusesEveryPostFromAnotherSite) {
     EXPECT_EQ(box_.ReadFile("orvanta.log"), log_before);
     const std::string same =
         PostWith(body, {"HTTP_HOST=admin.example", "HTTP_ORIGIN=http://admin.example"}).out;
-    EXPECT_EQ(same.rfind("Content-Type: text/html\n", 0), 0u);
+    EXPECT_EQ(same.rfind(PageHeader(), 0), 0u);
     const std::string none = PostWith(body, {"HTTP_HOST=admin.example"}).out;
-    EXPECT_EQ(none.rfind("Content-Type: text/html\n", 0), 0u);
+    EXPECT_EQ(none.rfind(PageHeader(), 0), 0u);
   }
   EXPECT_GT(ToolCalls(), 0u);
   const std::string log = box_.ReadFile(".stderr");
@@ -155,7 +155,7 @@ TEST_F(OriginTest, TrustedOriginsAndRequestParametersNamedLikeHeaders) {
     EXPECT_EQ(out.rfind(kForbidden, 0), 0u) << body;
   }
   const std::string list = box_.Run(Get("COMMAND=VIEW&TRUSTED_ORIGINS=x&HTTP_HOST=y")).out;
-  EXPECT_EQ(list.rfind("Content-Type: text/html\n", 0), 0u);
+  EXPECT_EQ(list.rfind(PageHeader(), 0), 0u);
   EXPECT_EQ(list.find("TRUSTED"), std::string::npos);
 }
 
@@ -174,7 +174,7 @@ TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
                      .out),
             refused);
   list.extra_env = {"REMOTE_USER=admin"};
-  EXPECT_EQ(box_.Run(list).out.rfind("Content-Type: text/html\n", 0), 0u);
+  EXPECT_EQ(box_.Run(list).out.rfind(PageHeader(), 0), 0u);
   EXPECT_EQ(ToolCalls(), 0u);
 }
 
