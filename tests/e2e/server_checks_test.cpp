@@ -185,6 +185,7 @@ TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
       {"WILLBEADD", "staff", ""},
       {"WILLBEADD", "1100", ""},
       {"WILLBEADD", "01100", ""},
+      {"WILLBEADD", "000000001100", ""},
       {"WILLBEADD", "users", "100"},
       {"WILLBEADD", "100", "100"},
       {"WILLBEADD", "0", "0"},       // digits: gid 0, not the group named "0"
