@@ -150,6 +150,7 @@ int RunRequest() {
     EndAtFirstNul(gRequestText);
     ParseParameters(gRequestText);
     ReadConfigFile(kConfigFileName);
+    ReportInvalidSettings();
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};

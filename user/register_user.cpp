@@ -16,7 +16,7 @@ namespace {
 // The password piece: hashed in quotes when USE_CRYPT says so, else as typed;
 // "" when the hash cannot be made.
 std::string PasswordPiece(const std::string& password) {
-  if (Setting("USE_CRYPT") != "YES") return " -p " + ShellWord(password);
+  if (YesNoSetting("USE_CRYPT") == YesNo::No) return " -p " + ShellWord(password);
   const std::string hash = HashPassword(password);
   return hash.empty() ? "" : " -p '" + hash + "'";
 }

@@ -160,9 +160,11 @@ TEST_F(OriginTest, TrustedOriginsAndRequestParametersNamedLikeHeaders) {
 }
 
 // With REQUIRE_AUTH=YES a request the web server authenticated nobody for is
-// refused before anything else, GET included.
+// refused before anything else, GET included; with a value that is neither
+// YES nor NO every request is.
 TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
-  box_.SetConfig(box_.ReadFile("cfg_file.cfg") + "REQUIRE_AUTH=YES\n");
+  const std::string settings = box_.ReadFile("cfg_file.cfg");
+  box_.SetConfig(settings + "REQUIRE_AUTH=YES\n");
   const std::string refused =
       kForbidden + Utf8(MessagePage("認証されていない要求は受け付けません。<BR>\n<BR>\n"));
   CgiRequest list = Get("COMMAND=VIEW");
@@ -175,6 +177,10 @@ TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
             refused);
   list.extra_env = {"REMOTE_USER=admin"};
   EXPECT_EQ(box_.Run(list).out.rfind(PageHeader(), 0), 0u);
+  box_.SetConfig(settings + "REQUIRE_AUTH=yes\n");
+  EXPECT_EQ(Utf8(box_.Run(list).out), refused);
+  EXPECT_EQ(box_.ReadFile(".stderr"),
+            "orvanta: REQUIRE_AUTH=yes is none of NO, YES or empty: every request is refused\n");
   EXPECT_EQ(ToolCalls(), 0u);
 }
 
