@@ -2,7 +2,8 @@
 //
 //   setuid_start.cpp    the clean process a set-user-ID run starts from
 //   request.cpp         reads the CGI request into gCGIData and gRequestText
-//   config.cpp          adds the entries of cfg_file.cfg to the same table
+//   config.cpp          adds the entries of cfg_file.cfg to the same table;
+//                       the settings that take only a few words
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
@@ -105,6 +106,20 @@ const std::string& Setting(SettingName name);
 // Whether cfg_file.cfg sets it at all, perhaps to "".
 bool HasSetting(SettingName name);
 
+// Switches and the backend take a few words only: a value that is none of
+// them (a "yes" meant as YES) fails closed where it is used, never silently
+// weakens anything.
+// USE_CRYPT, REQUIRE_AUTH, LDAP_STARTTLS: "NO", "YES", or missing or empty (No).
+enum class YesNo { No = 0, Yes = 1, Invalid = 2 };
+YesNo YesNoSetting(SettingName name);
+// ACCOUNTS: "tools", "ldap", or missing or empty (Tools).
+enum class AccountsBackend { Tools = 0, Directory = 1, Invalid = 2 };
+AccountsBackend AccountsSetting();
+// One line on stderr for each of those settings whose value is none of its
+// words, naming the setting and what it does now; once per run, after the
+// settings are read.
+void ReportInvalidSettings();
+
 // Converts like the C library's atoi: leading blanks, a sign, digits up to
 // the first other byte; no digits give 0.
 int AtoiLike(const std::string& text);
@@ -155,7 +170,8 @@ std::optional<std::string> NormalizedOrigin(std::string_view url);
 // SERVER_NAME and SERVER_PORT).
 std::optional<std::string> OwnOrigin();
 // Throws kErrorNotAuthenticated when REQUIRE_AUTH is YES and the web server
-// authenticated nobody (REMOTE_USER unset or empty).
+// authenticated nobody (REMOTE_USER unset or empty), and always when
+// REQUIRE_AUTH is neither YES, NO nor empty.
 void CheckAuthenticated();
 // Throws kErrorCrossSite for a POST whose Origin (or, without one, Referer)
 // names neither the request's own origin nor one of TRUSTED_ORIGINS.
@@ -333,6 +349,10 @@ void SetToolUmask();
 void SetToolResourceLimits();
 // Closes every descriptor above 2.
 void CloseInheritedDescriptors();
+// ITIMER_REAL, ITIMER_VIRTUAL and ITIMER_PROF stopped; before ResetSignals,
+// so that a timer whose signal the caller ignored never fires into the run.
+// kErrorNoRoot when one cannot be stopped.
+void ClearIntervalTimers();
 // Every signal back to its default action, none blocked.
 void ResetSignals();
 

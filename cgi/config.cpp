@@ -1,5 +1,6 @@
 // cfg_file.cfg: "KEY=value" lines stored into gCGIData after the request, so
-// that a setting always wins over a parameter of the same name.
+// that a setting always wins over a parameter of the same name; and the
+// settings that take only a few words.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,7 +38,48 @@ void StoreConfigLine(std::string line) {
   SetParam(line.substr(0, equals), line.substr(equals + 1));
 }
 
+// The words a strict setting takes: missing or empty reads as the first.
+constexpr std::string_view kYesNoWords[] = {"NO", "YES"};
+constexpr std::string_view kAccountsWords[] = {"tools", "ldap"};
+// Where WordOf finds none of the words.
+constexpr size_t kNoWord = 2;
+
+struct StrictSetting {
+  SettingName name;
+  const std::string_view* words;
+  const char* unreadable;  // what the program does then
+};
+
+constexpr StrictSetting kStrictSettings[] = {
+    {"USE_CRYPT", kYesNoWords, "no password is set"},
+    {"REQUIRE_AUTH", kYesNoWords, "every request is refused"},
+    {"LDAP_STARTTLS", kYesNoWords, "the directory is not reached"},
+    {"ACCOUNTS", kAccountsWords, "no account is changed"},
+};
+
+// 0 or 1: which of the two words the setting holds; kNoWord for neither.
+size_t WordOf(SettingName name, const std::string_view* words) {
+  const std::string& value = Setting(name);
+  if (value.empty() || value == words[0]) return 0;
+  return value == words[1] ? 1 : kNoWord;
+}
+
 }  // namespace
+
+YesNo YesNoSetting(SettingName name) { return static_cast<YesNo>(WordOf(name, kYesNoWords)); }
+
+AccountsBackend AccountsSetting() {
+  return static_cast<AccountsBackend>(WordOf("ACCOUNTS", kAccountsWords));
+}
+
+void ReportInvalidSettings() {
+  for (const StrictSetting& setting : kStrictSettings) {
+    if (WordOf(setting.name, setting.words) != kNoWord) continue;
+    ErrorLogLine(std::string(setting.name.c_str()) + "=" + Printable(Setting(setting.name)) +
+                 " is none of " + std::string(setting.words[0]) + ", " +
+                 std::string(setting.words[1]) + " or empty: " + setting.unreadable);
+  }
+}
 
 bool ReadConfigFile(const char* path) {
   File file(std::fopen(path, "r"));

@@ -122,8 +122,7 @@ void ReportError(ErrorCode code) {
   }
   for (const FixedMessage& entry : kFixedMessages) {
     if (entry.code == code) {
-      if (entry.status != nullptr) std::fputs(entry.status, stdout);
-      PrintMessagePage(entry.text, true);
+      PrintMessagePage(entry.text, true, entry.status);
       return;
     }
   }
@@ -142,6 +141,7 @@ int RunRequest() {
       SetToolUmask();
       SetToolResourceLimits();
       CloseInheritedDescriptors();
+      ClearIntervalTimers();
       ResetSignals();
     }
     // A client that went away must not stop the changes or their records.
@@ -150,6 +150,7 @@ int RunRequest() {
     EndAtFirstNul(gRequestText);
     ParseParameters(gRequestText);
     ReadConfigFile(kConfigFileName);
+    ReportInvalidSettings();
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};

@@ -116,10 +116,11 @@ std::optional<std::string> OwnOrigin() {
 
 void CheckAuthenticated() {
   // A server configuration that lost its authentication must not open the
-  // program to everyone.
-  if (Setting("REQUIRE_AUTH") == "YES" && Env("REMOTE_USER").empty()) {
-    throw ErrorCode{kErrorNotAuthenticated};
-  }
+  // program to everyone; a value that is neither YES nor NO opens it to nobody.
+  const YesNo required = YesNoSetting("REQUIRE_AUTH");
+  if (required == YesNo::No) return;
+  if (required == YesNo::Yes && !Env("REMOTE_USER").empty()) return;
+  throw ErrorCode{kErrorNotAuthenticated};
 }
 
 void CheckRequestOrigin() {

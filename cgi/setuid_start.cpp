@@ -1,6 +1,6 @@
 // Start-up of a set-user-ID run. Whoever starts the program chooses what the
 // process inherits: working directory, descriptors, groups, umask, resource
-// limits, signal dispositions and mask. Before anything is read or run as
+// limits, interval timers, signal dispositions and mask. Before anything is read or run as
 // root, each of them is replaced by a fixed value, so that the account tools
 // start the same way whoever called (a caller's `ulimit -f 1` once cut
 // useradd off in the middle of writing the account files).
@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,9 @@ constexpr int kFirstInheritedDescriptor = STDERR_FILENO + 1;
 constexpr mode_t kToolUmask = S_IWGRP | S_IWOTH;  // 022
 constexpr rlim_t kStackSoftLimit = rlim_t{8} * 1024 * 1024;
 constexpr rlim_t kOpenFilesLimit = 1024;
+// They survive execve: a caller's SIGALRM once killed a batch between a
+// change and its record.
+constexpr int kIntervalTimers[] = {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF};
 
 struct Limit {
   int resource;
@@ -108,6 +112,13 @@ void SetToolResourceLimits() {
 
 void CloseInheritedDescriptors() {
   if (close_range(kFirstInheritedDescriptor, UINT_MAX, 0) != 0) throw ErrorCode{kErrorNoRoot};
+}
+
+void ClearIntervalTimers() {
+  const itimerval off{};
+  for (const int timer : kIntervalTimers) {
+    if (setitimer(timer, &off, nullptr) != 0) throw ErrorCode{kErrorNoRoot};
+  }
 }
 
 void ResetSignals() {

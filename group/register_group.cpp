@@ -26,9 +26,10 @@ void RefuseTakenGroupName(const std::string& name) {
 void CheckGroupIdFree() {
   const std::string& text = Param("GID");
   if (text.empty()) return;
-  const auto gid = static_cast<std::uint32_t>(AtoiLike(text));
-  if (AllGroups().by_gid.count(gid) == 0) return;
-  ThrowMessage(FormatText(kGroupIdTakenFormat, gid));
+  // Read as the id rule read it: the gid groupadd is given.
+  const std::optional<std::uint32_t> gid = ParseId(text);
+  if (!gid || AllGroups().by_gid.count(*gid) == 0) return;
+  ThrowMessage(FormatText(kGroupIdTakenFormat, *gid));
 }
 
 namespace {

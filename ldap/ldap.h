@@ -25,7 +25,9 @@
 
 namespace orvanta {
 
-// ACCOUNTS=ldap. Missing, "tools" or anything else keeps the shell tools.
+// ACCOUNTS=ldap, or a value that is neither tools, ldap nor empty (whose
+// session never opens, so nothing is read or changed). Missing, empty or
+// "tools" keeps the shell tools.
 bool UsesDirectory();
 
 // What a change came to, in the terms the pages already have.

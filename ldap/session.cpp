@@ -18,7 +18,6 @@ namespace orvanta {
 
 namespace {
 
-constexpr char kDirectoryBackend[] = "ldap";
 constexpr const char* kUriSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
 constexpr int kNetworkTimeoutSeconds = 10;
 constexpr int kOperationTimeoutSeconds = 60;
@@ -111,6 +110,12 @@ int Bind(LDAP* ld) {
 }
 
 Connection Open() {
+  // An unreadable ACCOUNTS or LDAP_STARTTLS reaches no directory at all;
+  // the line at start-up named it.
+  const YesNo starttls = YesNoSetting("LDAP_STARTTLS");
+  if (AccountsSetting() != AccountsBackend::Directory || starttls == YesNo::Invalid) {
+    return nullptr;
+  }
   const std::string& uri = Setting("LDAP_URI");
   if (!HasKnownScheme(uri) || Setting("LDAP_PEOPLE_BASE").empty() ||
       Setting("LDAP_GROUP_BASE").empty()) {
@@ -128,7 +133,7 @@ Connection Open() {
     LogSetup(kOptionNotSet);
     return nullptr;
   }
-  if (Setting("LDAP_STARTTLS") == "YES") {
+  if (starttls == YesNo::Yes) {
     const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
     if (code != LDAP_SUCCESS) {
       directory::LogFailure("StartTLS", code, ld.get());
@@ -144,7 +149,9 @@ Connection Open() {
 
 }  // namespace
 
-bool UsesDirectory() { return Setting("ACCOUNTS") == kDirectoryBackend; }
+// An unreadable ACCOUNTS counts as the directory, whose session then never
+// opens: neither the tools nor the directory change anything.
+bool UsesDirectory() { return AccountsSetting() != AccountsBackend::Tools; }
 
 bool IsTrustedPasswordFile(int fd, bool setuid) {
   struct stat info {};

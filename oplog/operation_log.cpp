@@ -44,15 +44,25 @@ bool IsOwnLogFile(int fd) {
          (geteuid() != 0 || info.st_uid == 0);
 }
 
-// One write per record, so concurrent appends never interleave.
+// One write per record, so concurrent appends never interleave. A short
+// write (a full disk) is cut off again: a part of a record would join the
+// next record into one line that names neither change.
 // Returns why the record was not written, or nullptr when it was.
+const char* WriteWholeRecord(int fd, const std::string& record) {
+  struct stat before {};
+  if (fstat(fd, &before) != 0) return "could not be examined";
+  if (write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size())) {
+    return nullptr;
+  }
+  if (ftruncate(fd, before.st_size) != 0) return "could not be written, and a part is left in it";
+  return "could not be written";
+}
+
 const char* AppendRecord(const std::string& path, const std::string& record) {
   const char* failure = nullptr;
   const int fd = OpenOwnLogFile(path, O_WRONLY | O_APPEND | O_CREAT, failure);
   if (fd < 0) return failure;
-  if (write(fd, record.data(), record.size()) != static_cast<ssize_t>(record.size())) {
-    failure = "could not be written";
-  }
+  failure = WriteWholeRecord(fd, record);
   close(fd);
   return failure;
 }

@@ -13,9 +13,10 @@ namespace orvanta {
 inline constexpr char kOperationLogName[] = "orvanta.log";
 
 // Appends "OP,name,address,YYYY/MM/DD hh:mm\n", the operation chosen by the
-// request's COMMAND. Returns false, and writes nothing, when the log cannot
-// be opened or is not a regular file with one link (owned by root when the
-// program runs as root).
+// request's COMMAND, with one write. Returns false, and leaves no part of
+// the record, when the log cannot be opened, is not a regular file with one
+// link (owned by root when the program runs as root), or takes only a part
+// (which is cut off again); stderr then names the record.
 bool WriteOperationLog(std::string name);
 // The same record with the code given: the actions whose rows are different
 // operations (MADD and MDEL, LOCK and UNLOCK) name it per row.

@@ -8,12 +8,31 @@ namespace orvanta {
 
 namespace {
 
+// Every response: no other site may frame a page (a framed form sends this
+// site's own Origin, and one click in it changes accounts), no browser may
+// read one as another type, no other site learns its address, and no cache
+// keeps one.
+constexpr char kProtectingHeaders[] =
+    "X-Frame-Options: DENY\n"
+    "Content-Security-Policy: frame-ancestors 'none'\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Referrer-Policy: same-origin\n"
+    "Cache-Control: no-store\n";
+constexpr char kContentTypeHeader[] = "Content-Type: text/html\n\n";
+
 void PrintBackLink() { std::printf(kBackLinkFormat, kCgiName); }
+
+// The whole CGI header block, ended by its blank line.
+void PrintResponseHeaders(const char* status) {
+  if (status != nullptr) std::fputs(status, stdout);
+  std::fputs(kProtectingHeaders, stdout);
+  std::fputs(kContentTypeHeader, stdout);
+}
 
 }  // namespace
 
-void PrintPageHeader() {
-  std::fputs("Content-Type: text/html\n\n", stdout);
+void PrintPageHeader(const char* status) {
+  PrintResponseHeaders(status);
   std::fputs("<HTML>\n<HEAD>\n", stdout);
   std::fputs("<META NAME=\"robots\" CONTENT=\"noindex,nofollow\">\n", stdout);
   std::fputs("<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html;charset=euc-jp\">\n",
@@ -28,8 +47,8 @@ void PrintPageHeader() {
 
 void PrintPageFooter() { std::fputs("</CENTER>\n</BODY>\n</HTML>\n", stdout); }
 
-void PrintMessagePage(const char* message, bool back_link) {
-  PrintPageHeader();
+void PrintMessagePage(const char* message, bool back_link, const char* status) {
+  PrintPageHeader(status);
   std::printf("%s<BR>\n", message);
   if (back_link) PrintBackLink();
   PrintPageFooter();

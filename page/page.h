@@ -18,11 +18,14 @@ inline constexpr char kCgiName[] = "orvanta.cgi";
 
 // ---- Frame (frame.cpp) ----------------------------------------------------------
 
-// The CGI header and everything up to the opening of the centred body.
-void PrintPageHeader();
+// The CGI header and everything up to the opening of the centred body. The
+// header block is written here alone: `status` (a whole "Status: ...\n"
+// line, nullptr for none), the headers that forbid framing, type sniffing,
+// cross-site referrers and caching, then Content-Type.
+void PrintPageHeader(const char* status = nullptr);
 void PrintPageFooter();
 // A whole page holding one message; this form adds "<BR>\n" after it.
-void PrintMessagePage(const char* message, bool back_link);
+void PrintMessagePage(const char* message, bool back_link, const char* status = nullptr);
 // The same page with the message written as it stands.
 void PrintMessagePage(std::string message, bool back_link);
 
@@ -106,7 +109,8 @@ std::string CommentProblem(std::string_view gcos);
 std::string HomeDirProblem(std::string_view dir);
 
 enum class IdKind { User, Group };
-// An id as the server accepts it: blanks, then decimal digits up to 4294967295.
+// An id as the server accepts it: blanks, then decimal digits worth at most
+// 4294967295, however many leading zeros they have.
 std::optional<std::uint32_t> ParseId(std::string_view text);
 // nobody, nogroup, and -1 in 16 and 32 bits: never given to an account.
 bool IsReservedId(std::uint32_t id);

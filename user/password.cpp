@@ -34,7 +34,10 @@ constexpr Method kMethods[] = {
     {"YESCRYPT", CryptMethod::Yescrypt, "$y$"},
 };
 
+// nullptr also when USE_CRYPT is unreadable: nobody can say then whether a
+// password is to be hashed, so none is set.
 const Method* ConfiguredMethod() {
+  if (YesNoSetting("USE_CRYPT") == YesNo::Invalid) return nullptr;
   const std::string& setting = Setting("CRYPT_METHOD");
   for (const Method& entry : kMethods) {
     if (setting == entry.setting) return &entry;
@@ -49,7 +52,9 @@ CryptMethod ConfiguredCryptMethod() {
   return method != nullptr ? method->method : CryptMethod::Unknown;
 }
 
-bool RegistrationHashesPassword() { return Setting("USE_CRYPT") == "YES" || UsesDirectory(); }
+bool RegistrationHashesPassword() {
+  return YesNoSetting("USE_CRYPT") != YesNo::No || UsesDirectory();
+}
 
 int PasswordMaxLength(bool hashed) {
   const CryptMethod method = ConfiguredCryptMethod();

@@ -400,15 +400,20 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
        "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
        "orvanta: ldap: LDAP_BINDPW_FILE cannot be read or is readable by others\n"
        "orvanta: ldap bind: 49 (Invalid credentials)\n"},
+      // Neither the directory nor the tool: nothing is changed at all.
+      {"ACCOUNTS in upper case", "ACCOUNTS=LDAP\n", "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500",
+       "グループの登録に失敗しました。<BR>\n<BR>\n",
+       "orvanta: ACCOUNTS=LDAP is none of tools, ldap or empty: no account is changed\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Host host;
     const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
-    host.Configure(server, c.settings);
+    host.Configure(server, c.settings + "GROUPADD=" + host.home_tool + " groupadd\n");
     EXPECT_EQ(Utf8(host.Send(c.body)), Utf8(MessagePage(c.page)));
     EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
     EXPECT_FALSE(host.box.Exists("orvanta.log"));
+    EXPECT_TRUE(host.box.CallsOf("home").empty());
   }
 }
 
@@ -417,8 +422,9 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
 TEST(DirectoryTest, TlsDemandsTheServersCertificate) {
   const Host host;
   const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, "", true);
-  const std::string starttls =
-      "LDAP_URI=ldap://localhost:" + std::to_string(server.starttls_port()) + "/\nLDAP_STARTTLS=YES\n";
+  const std::string plain_uri =
+      "LDAP_URI=ldap://localhost:" + std::to_string(server.starttls_port()) + "/\n";
+  const std::string starttls = plain_uri + "LDAP_STARTTLS=YES\n";
   const std::string ldaps = "LDAP_URI=ldaps://localhost:" + std::to_string(server.ldaps_port()) + "/\n";
   const std::string ca = "LDAP_CACERT=" + server.TlsFile("ca.crt") + "\n";
   const std::string other_ca = "LDAP_CACERT=" + server.TlsFile("other-ca.crt") + "\n";
@@ -436,6 +442,9 @@ TEST(DirectoryTest, TlsDemandsTheServersCertificate) {
       {"StartTLS, another CA", starttls + other_ca, refused_starttls},
       {"ldaps, another CA", ldaps + other_ca, refused_ldaps},
       {"ldaps, no CA", ldaps, refused_ldaps},
+      // Never a bind in clear text for a StartTLS meant but misspelt.
+      {"StartTLS in lower case", plain_uri + "LDAP_STARTTLS=yes\n" + ca,
+       "orvanta: LDAP_STARTTLS=yes is none of NO, YES or empty: the directory is not reached\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

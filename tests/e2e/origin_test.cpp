@@ -77,9 +77,9 @@ TEST_F(OriginTest, RefusesEveryPostFromAnotherSite) {
     EXPECT_EQ(box_.ReadFile("orvanta.log"), log_before);
     const std::string same =
         PostWith(body, {"HTTP_HOST=admin.example", "HTTP_ORIGIN=http://admin.example"}).out;
-    EXPECT_EQ(same.rfind("Content-Type: text/html\n", 0), 0u);
+    EXPECT_EQ(same.rfind(PageHeader(), 0), 0u);
     const std::string none = PostWith(body, {"HTTP_HOST=admin.example"}).out;
-    EXPECT_EQ(none.rfind("Content-Type: text/html\n", 0), 0u);
+    EXPECT_EQ(none.rfind(PageHeader(), 0), 0u);
   }
   EXPECT_GT(ToolCalls(), 0u);
   const std::string log = box_.ReadFile(".stderr");
@@ -155,14 +155,16 @@ TEST_F(OriginTest, TrustedOriginsAndRequestParametersNamedLikeHeaders) {
     EXPECT_EQ(out.rfind(kForbidden, 0), 0u) << body;
   }
   const std::string list = box_.Run(Get("COMMAND=VIEW&TRUSTED_ORIGINS=x&HTTP_HOST=y")).out;
-  EXPECT_EQ(list.rfind("Content-Type: text/html\n", 0), 0u);
+  EXPECT_EQ(list.rfind(PageHeader(), 0), 0u);
   EXPECT_EQ(list.find("TRUSTED"), std::string::npos);
 }
 
 // With REQUIRE_AUTH=YES a request the web server authenticated nobody for is
-// refused before anything else, GET included.
+// refused before anything else, GET included; with a value that is neither
+// YES nor NO every request is.
 TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
-  box_.SetConfig(box_.ReadFile("cfg_file.cfg") + "REQUIRE_AUTH=YES\n");
+  const std::string settings = box_.ReadFile("cfg_file.cfg");
+  box_.SetConfig(settings + "REQUIRE_AUTH=YES\n");
   const std::string refused =
       kForbidden + Utf8(MessagePage("認証されていない要求は受け付けません。<BR>\n<BR>\n"));
   CgiRequest list = Get("COMMAND=VIEW");
@@ -174,7 +176,11 @@ TEST_F(OriginTest, RequireAuthRefusesUnauthenticatedRequests) {
                      .out),
             refused);
   list.extra_env = {"REMOTE_USER=admin"};
-  EXPECT_EQ(box_.Run(list).out.rfind("Content-Type: text/html\n", 0), 0u);
+  EXPECT_EQ(box_.Run(list).out.rfind(PageHeader(), 0), 0u);
+  box_.SetConfig(settings + "REQUIRE_AUTH=yes\n");
+  EXPECT_EQ(Utf8(box_.Run(list).out), refused);
+  EXPECT_EQ(box_.ReadFile(".stderr"),
+            "orvanta: REQUIRE_AUTH=yes is none of NO, YES or empty: every request is refused\n");
   EXPECT_EQ(ToolCalls(), 0u);
 }
 

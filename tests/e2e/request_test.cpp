@@ -221,7 +221,7 @@ TEST_F(RequestTest, MalformedInputAlwaysGetsAPage) {
   for (const CgiRequest& request : requests) {
     const CgiResult result = box_.Run(request);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.out.rfind("Content-Type: text/html\n\n", 0), 0u);
+    EXPECT_EQ(result.out.rfind(PageHeader(), 0), 0u);
     EXPECT_EQ(result.out.substr(result.out.size() - PageFooter().size()), PageFooter());
   }
   EXPECT_EQ(box_.Run(truncated).out, ListPage());

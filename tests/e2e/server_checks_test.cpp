@@ -186,6 +186,7 @@ TEST_F(ServerChecks, GroupRuleOfTheUserForms) {
       {"WILLBEADD", "staff", ""},
       {"WILLBEADD", "1100", ""},
       {"WILLBEADD", "01100", ""},
+      {"WILLBEADD", "000000001100", ""},
       {"WILLBEADD", "users", "100"},
       {"WILLBEADD", "100", "100"},
       {"WILLBEADD", "0", "0"},       // digits: gid 0, not the group named "0"
@@ -393,7 +394,8 @@ TEST_F(ServerChecks, NoToolSettingRunsNothing) {
 }
 
 // Each CRYPT_METHOD hands the tool a hash that crypt(3) verifies; an unknown
-// method fails only requests that would hash, before any field check.
+// method, or a USE_CRYPT that is neither YES nor NO, fails only requests
+// that would hash, before any field check.
 TEST_F(ServerChecks, PasswordHashMethods) {
   const std::string password = "Secret-pass-longer-than-8";
   for (const auto& [method, prefix] : std::vector<std::pair<std::string, std::string>>{
@@ -418,15 +420,25 @@ TEST_F(ServerChecks, PasswordHashMethods) {
 
   const std::string long_field = "NAME=\"PASS\" SIZE=\"30\" MAXLENGTH=\"64\"";
   EXPECT_NE(box_.Run(Get("COMMAND=ADD")).out.find(long_field), std::string::npos);
-  Configure("SYSTEMUID=999\nSYSTEMGID=999\nUSE_CRYPT=YES\nCRYPT_METHOD=MD5\n");
   std::filesystem::remove(box_.PathOf("useradd.calls"));
-  EXPECT_EQ(Utf8(box_.Run(Post(Body(Registration("NAME", "Bad!")))).out),
-            Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
-  EXPECT_EQ(Utf8(box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKPASS=on&PASS=x")).out),
-            Utf8(MessagePage("ユーザー情報変更に失敗しました。<BR>\n<BR>\n")));
-  box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/sh"));
-  EXPECT_EQ(Calls("usermod"), 1u);
-  EXPECT_EQ(Calls("useradd"), 0u);
+  const std::string unreadable =
+      "orvanta: USE_CRYPT=yes is none of NO, YES or empty: no password is set\n";
+  for (const auto& [broken, line_per_run] : std::vector<std::pair<std::string, std::string>>{
+           {"USE_CRYPT=YES\nCRYPT_METHOD=MD5\n", ""},
+           {"USE_CRYPT=yes\nCRYPT_METHOD=YESCRYPT\n", unreadable}}) {
+    SCOPED_TRACE(broken);
+    Configure("SYSTEMUID=999\nSYSTEMGID=999\n" + broken);
+    std::filesystem::remove(box_.PathOf("usermod.calls"));
+    box_.WriteFile(".stderr", "");
+    EXPECT_EQ(Utf8(box_.Run(Post(Body(Registration("NAME", "Bad!")))).out),
+              Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
+    EXPECT_EQ(Utf8(box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKPASS=on&PASS=x")).out),
+              Utf8(MessagePage("ユーザー情報変更に失敗しました。<BR>\n<BR>\n")));
+    box_.Run(Post("COMMAND=TOBEMOD&NAME=taro&CHKSHELL=on&SHELL=/bin/sh"));
+    EXPECT_EQ(Calls("usermod"), 1u);
+    EXPECT_EQ(Calls("useradd"), 0u);
+    EXPECT_EQ(box_.ReadFile(".stderr"), line_per_run + line_per_run + line_per_run);
+  }
 }
 
 }  // namespace

@@ -172,6 +172,15 @@ std::string AddProbe(const Installation& setup) {
   return setup.Install("probe");
 }
 
+// Setup for RunAsCaller: the program is started through perl, which arms
+// all three interval timers (1 ms, repeating) with their signals ignored;
+// stderr closed, as the probe's clean process expects.
+constexpr char kArmIntervalTimers[] =
+    "exec 2>&-; set -- perl -MTime::HiRes=setitimer,ITIMER_REAL,ITIMER_VIRTUAL,ITIMER_PROF -e '"
+    "$SIG{$_} = \"IGNORE\" for qw(ALRM VTALRM PROF); "
+    "setitimer($_, 0.001, 0.001) for ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF; "
+    "exec @ARGV or die' \"$@\"; ";
+
 TEST(SetuidTest, ToolStartsFromACleanProcess) {
   if (TempIsNosuid()) GTEST_SKIP() << "the temporary directory is mounted nosuid";
   // ls lists its own descriptor of /proc/self/fd as 3: the lowest free one.
@@ -195,6 +204,9 @@ TEST(SetuidTest, ToolStartsFromACleanProcess) {
       {"umask 000, soft file-size limit, SIGINT ignored, descriptor 7, stderr closed",
        "umask 000; ulimit -S -f 8; trap '' INT; exec 7</dev/null 2>&-; ", false},
       {"hard file-size limit", "ulimit -f 8; ", !RootMayRaiseHardLimits()},
+      // Ignored until the signals are reset, then every millisecond: a run
+      // that kept the timers would die before its page.
+      {"interval timers armed, their signals ignored", kArmIntervalTimers, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -20,7 +20,13 @@ using orvanta::fuzz::SplitShellWords;
 
 constexpr std::string_view kPageStatuses[] = {"", "Status: 403 Forbidden\n",
                                               "Status: 413 Payload Too Large\n"};
-constexpr std::string_view kPageStart = "Content-Type: text/html\n\n<HTML>\n";
+constexpr std::string_view kPageStart =
+    "X-Frame-Options: DENY\n"
+    "Content-Security-Policy: frame-ancestors 'none'\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Referrer-Policy: same-origin\n"
+    "Cache-Control: no-store\n"
+    "Content-Type: text/html\n\n<HTML>\n";
 constexpr std::string_view kPageEnd = "</HTML>\n";
 // The seeds and the dictionary plant these in request values; no fixed text
 // of the program, the settings or the accounts holds them. A quote has the

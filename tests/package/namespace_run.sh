@@ -64,7 +64,7 @@ ip link set lo up
 # The README's steps on top of the host's configuration.
 prepare_apache2() {
   a2query -q -c orvanta || fail "the package did not enable its Apache configuration"
-  a2enmod -q cgid >/dev/null
+  a2enmod -q cgid headers >/dev/null
   # apache2ctl would read these and make the directories.
   set -a +u
   . /etc/apache2/envvars
@@ -130,10 +130,23 @@ expect_no_settings() {
   fi
 }
 
-expect_no_referrer_policy() {
-  if grep -qi '^Referrer-Policy:' "$work/headers"; then
-    fail "$1 is sent with a Referrer-Policy header"
-  fi
+# The program sends these with every page, and the snippets with the menu
+# page (Apache's after the README's "a2enmod headers"). same-origin, never
+# no-referrer, which would make browsers send "Origin: null" to the site.
+readonly protecting_headers=(
+  "X-Frame-Options: DENY"
+  "Content-Security-Policy: frame-ancestors 'none'"
+  "X-Content-Type-Options: nosniff"
+  "Referrer-Policy: same-origin"
+  "Cache-Control: no-store"
+)
+expect_protecting_headers() {
+  local header
+  for header in "${protecting_headers[@]}"; do
+    if [[ $(grep -cix "$header"$'\r' "$work/headers") != 1 ]]; then
+      fail "$1 is not sent with one \"$header\": $(grep -i "^${header%%:*}:" "$work/headers")"
+    fi
+  done
 }
 
 for path in /orvanta/ /orvanta/orvanta.cgi /cgi-bin/orvanta/orvanta.cgi; do
@@ -145,9 +158,9 @@ request "menu page" 200 -u "$login" "$base/orvanta/"
 cmp -s "$work/body" /usr/share/orvanta/www/index.html || fail "the menu page is not the installed one"
 grep -qix 'Content-Type: text/html; charset=euc-jp'$'\r' "$work/headers" ||
   fail "the menu page is not sent as EUC-JP: $(grep -i '^Content-Type' "$work/headers")"
-expect_no_referrer_policy "the menu page"
+expect_protecting_headers "the menu page"
 request "user list" 200 -u "$login" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
-expect_no_referrer_policy "the user list"
+expect_protecting_headers "the user list"
 if [[ $server == apache2 ]]; then
   request "program at /cgi-bin/orvanta/" 200 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
 else

@@ -5,7 +5,12 @@
 namespace orvanta::test {
 
 std::string PageHeader() {
-  return "Content-Type: text/html\n\n"
+  return "X-Frame-Options: DENY\n"
+         "Content-Security-Policy: frame-ancestors 'none'\n"
+         "X-Content-Type-Options: nosniff\n"
+         "Referrer-Policy: same-origin\n"
+         "Cache-Control: no-store\n"
+         "Content-Type: text/html\n\n"
          "<HTML>\n<HEAD>\n"
          "<META NAME=\"robots\" CONTENT=\"noindex,nofollow\">\n"
          "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html;charset=euc-jp\">\n"

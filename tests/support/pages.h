@@ -6,7 +6,8 @@
 
 namespace orvanta::test {
 
-// The fixed frame around a page body.
+// The fixed frame around a page body; PageHeader begins with the CGI header
+// block of a response without a status line.
 std::string PageHeader();
 std::string PageFooter();
 std::string Framed(std::string_view body_utf8);

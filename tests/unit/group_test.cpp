@@ -166,6 +166,8 @@ TEST_F(GroupTest, RegistersAfterTheDuplicateChecks) {
        "グループ名に使用できない文字(&lt;)が含まれています<BR>\n", false},
       {"gid taken", {{"GNAME", "dev"}, {"GID", "0100"}}, {},
        "グループＩＤ(100)がはすでに登録されています。<BR>\n", false},
+      {"gid taken, more than ten digits", {{"GNAME", "dev"}, {"GID", "0000000000100"}}, {},
+       "グループＩＤ(100)がはすでに登録されています。<BR>\n", false},
       {"letters in the gid", {{"GNAME", "dev"}, {"GID", "abc"}}, {},
        "グループＩＤに数字以外の文字が含まれています<BR>\n", false},
       {"name the tool would take for an option", {{"GNAME", "--help"}}, {},

@@ -1,8 +1,12 @@
 // The operation log: record format and how the file is opened.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <regex>
 
@@ -73,6 +77,41 @@ TEST_F(OperationLogTest, NeverFollowsASymbolicLink) {
   ASSERT_EQ(symlink(target.c_str(), "orvanta.log"), 0);
   EXPECT_FALSE(WriteOperationLog("taro"));
   EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// A write cut short (a full disk; here the file-size limit of a child that
+// writes the record) leaves the log as it was before it, and says so.
+TEST_F(OperationLogTest, ShortWriteLeavesNoPartOfTheRecord) {
+  ASSERT_TRUE(WriteOperationLog("taro"));
+  const std::string before = LogText();
+  int stderr_pipe[2];
+  ASSERT_EQ(pipe(stderr_pipe), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit room{};
+    getrlimit(RLIMIT_FSIZE, &room);
+    room.rlim_cur = before.size() + 10;
+    std::signal(SIGXFSZ, SIG_IGN);
+    const bool ready = dup2(stderr_pipe[1], STDERR_FILENO) == STDERR_FILENO &&
+                       setrlimit(RLIMIT_FSIZE, &room) == 0;
+    _exit(ready && !WriteOperationLog("hanako") ? 0 : 1);
+  }
+  close(stderr_pipe[1]);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(LogText(), before);
+  char buffer[512];
+  const ssize_t length = read(stderr_pipe[0], buffer, sizeof buffer);
+  close(stderr_pipe[0]);
+  const std::string lost(buffer, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+  EXPECT_TRUE(std::regex_match(lost, std::regex("orvanta: record lost: orvanta\\.log could not be "
+                                                "written: DEL,hanako,192\\.0\\.2\\.1,[0-9/]{10}"
+                                                "\\\\x20[0-9:]{5}\n")))
+      << lost;
+  EXPECT_TRUE(WriteOperationLog("jiro"));
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("DEL,taro,[^\n]*\nDEL,jiro,[^\n]*\n")));
 }
 
 TEST_F(OperationLogTest, UnwritableDirectoryGivesNoRecord) {

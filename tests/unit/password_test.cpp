@@ -41,7 +41,7 @@ TEST_F(HashedPasswordTest, WhenTheToolsOrTheDirectoryStoreAHash) {
       {{}, false},
       {{{"USE_CRYPT", "YES"}}, true},
       {{{"ACCOUNTS", "ldap"}}, true},
-      {{{"ACCOUNTS", "tools"}, {"USE_CRYPT", "yes"}}, false},
+      {{{"ACCOUNTS", "tools"}, {"USE_CRYPT", "NO"}}, false},
   };
   for (const auto& [settings, hashed] : cases) {
     Reset();

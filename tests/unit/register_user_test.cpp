@@ -164,6 +164,8 @@ TEST_F(RegisterUserTest, RefusalsWriteOnlyTheirMessagePage) {
        0},
       {"uid taken", {{"NAME", "hanako"}, {"UID", "1000"}}, {},
        "ユーザーＩＤ(1000)がはすでに登録されています。<BR>\n", 0},
+      {"uid taken, more than ten digits", {{"NAME", "hanako"}, {"UID", "00000000001000"}}, {},
+       "ユーザーＩＤ(1000)がはすでに登録されています。<BR>\n", 0},
       {"letters in the uid", {{"NAME", "hanako"}, {"UID", "abc"}}, {},
        "ユーザーＩＤに数字以外の文字が含まれています<BR>\n", 0},
       {"digits then letters", {{"NAME", "hanako"}, {"UID", "1000x"}}, {},
