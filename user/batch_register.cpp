@@ -75,7 +75,7 @@ std::string CellText(std::string text) {
 
 struct Batch {
   bool check_only = false;
-  FoundUsers database;  // the accounts of the batch's names and uids
+  FoundUsers database;  // the accounts of the batch's names, uids and homes
   FoundUsers earlier;   // the lines above that passed every check
   size_t problems = 0;  // lines not registered (or, only checking, refused)
 };
@@ -85,7 +85,7 @@ struct Batch {
 std::string LineProblem(const BatchLine& line, const NewAccount& account, const Batch& batch) {
   if (line.fields.size() < kMinFields) return kBatchFieldCount;
   if (CannotHashPassword(account)) return CellText(kMessageUserAddFailed);
-  std::string problem = UserAddFieldsProblem(account);
+  std::string problem = UserAddFieldsProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.earlier);
   return problem;
@@ -132,12 +132,14 @@ void RegisterBatch() {
   batch.check_only = HasParam("CHECKONLY");
   std::set<std::string, std::less<>> names;
   std::set<std::uint32_t> uids;
+  std::set<std::string, std::less<>> homes;
   for (const BatchLine& line : lines) {
     const NewAccount account = AccountOf(line);
     names.insert(account.name);
     if (const auto uid = UidOf(account)) uids.insert(*uid);
+    homes.insert(NewHomeOf(account));
   }
-  batch.database = FindUsers(names, uids);
+  batch.database = FindUsers(names, uids, homes);
 
   PrintPageHeader();
   std::fputs(kBatchResultCaption, stdout);

@@ -25,7 +25,7 @@ std::string PasswordPiece(const std::string& password) {
 std::string BuildUserAddLine(const NewAccount& account) {
   std::string line = Setting("USERADD") + " ";
   if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
-  if (!account.dir.empty()) line += " -d " + ShellWord(account.dir + account.name);
+  line += " -d " + ShellWord(NewHomeOf(account));
   if (!account.group.empty()) line += " -g " + ShellWord(account.group);
   if (!account.password.empty()) {
     const std::string piece = PasswordPiece(account.password);
@@ -73,17 +73,18 @@ AddResult AddAccount(const NewAccount& account) {
   if (Setting("USERADD").empty()) return AddResult::Failed;
   const std::string line = BuildUserAddLine(account);
   if (line.empty() || RunCommandLine(line) != 0) return AddResult::Failed;
-  OpenUpNewHome(account.name, account.dir + account.name);
+  OpenUpNewHome(account.name, NewHomeOf(account));
   return AddResult::Added;
 }
 
 void RegisterUser() {
   NewAccount account = RequestedAccount();
   if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
-  RefuseIf(UserAddFieldsProblem(account));
   std::set<std::uint32_t> uids;
   if (const std::optional<std::uint32_t> uid = ParseId(account.uid)) uids.insert(*uid);
-  RefuseIf(UserAddTakenProblem(account, FindUsers({account.name}, uids)));
+  const FoundUsers found = FindUsers({account.name}, uids, {NewHomeOf(account)});
+  RefuseIf(UserAddFieldsProblem(account, found));
+  RefuseIf(UserAddTakenProblem(account, found));
   account.dir = DirWithSlash(account.dir);
   SetParam("DIR", account.dir);
   switch (AddAccount(account)) {

@@ -89,7 +89,7 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
   return user;
 }
 
-std::string UserAddFieldsProblem(const NewAccount& account) {
+std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& found) {
   // In the form's order, each looked at only when the ones before pass.
   std::string problem = UserNameProblem(account.name);
   if (problem.empty()) {
@@ -99,15 +99,19 @@ std::string UserAddFieldsProblem(const NewAccount& account) {
   if (problem.empty()) problem = CommentProblem(account.gcos);
   if (problem.empty()) problem = HomeDirProblem(account.dir);
   if (problem.empty()) problem = GroupRuleProblem(account.group, std::nullopt);
+  if (problem.empty()) problem = NewHomeProblem(account, found);
   return problem;
 }
 
-void CheckUserModFields(const UserEntry& current) {
+void CheckUserModFields(const UserEntry& current, const FoundUsers& found) {
   if (HasParam("CHKPASS")) RefuseIf(PasswordProblem(Param("PASS"), PasswordMaxLength(true)));
   if (HasParam("CHKUID")) RefuseIf(UidRuleProblem(Param("UID"), current.uid));
   if (HasParam("CHKGID")) RefuseIf(GroupRuleProblem(Param("GID"), current.gid));
   if (HasParam("CHKGCOS")) RefuseIf(CommentProblem(Param("GCOS")));
   if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
+  // After the field rules, as in a registration; the tool's -d path.
+  const std::string home = Param("DIR") + current.name;
+  if (HasParam("CHKDIR")) RefuseIf(ChangedHomeProblem(home, current.name, found));
 }
 
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found) {

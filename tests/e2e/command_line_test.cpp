@@ -51,8 +51,8 @@ class Bench {
         "staff:x:1100:\n"
         "g b:x:1400:\n"
         "users`id`:x:1500:\n");
-    std::filesystem::create_directories(box.PathOf("homes"));
   }
+
 
   void Configure(const std::string& extra) const {
     box.SetConfig("USERADD=" + box.PathOf("useradd") + "\nUSERMOD=" + box.PathOf("usermod") +
@@ -137,19 +137,22 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration with every field and OPTION",
        "OPTION=-m -k /etc/skel\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=pw1234&UID=1500&GID=staff&GCOS=Hanako+Sato"
-       "&DIR=@BOX@/homes&SHELL=/bin/sh",
-       {{"@useradd@  -c 'Hanako Sato'  -d @BOX@/homes/hanako -g staff -p pw1234 -s /bin/sh"
+       "&DIR=/home&SHELL=/bin/sh",
+       {{"@useradd@  -c 'Hanako Sato'  -d /home/hanako -g staff -p pw1234 -s /bin/sh"
          " -u 1500 -m -k /etc/skel  hanako",
-         {"@useradd@", "-c", "Hanako Sato", "-d", "@BOX@/homes/hanako", "-g", "staff", "-p",
+         {"@useradd@", "-c", "Hanako Sato", "-d", "/home/hanako", "-g", "staff", "-p",
           "pw1234", "-s", "/bin/sh", "-u", "1500", "-m", "-k", "/etc/skel", "hanako"}}}},
-      {"registration with only NAME and PASS (all other fields empty)",
+      {"registration with only NAME and PASS (all other fields empty): the home stated",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=&SHELL=",
-       {{"@useradd@  -p abc123 hanako", {"@useradd@", "-p", "abc123", "hanako"}}}},
+       {{"@useradd@  -d /home/hanako -p abc123 hanako",
+         {"@useradd@", "-d", "/home/hanako", "-p", "abc123", "hanako"}}}},
       {"registration with USE_CRYPT=yes passes the typed password",
        "USE_CRYPT=yes\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=pw.123",
-       {{"@useradd@  -p pw.123 hanako", {"@useradd@", "-p", "pw.123", "hanako"}}}},
+       {{"@useradd@  -d /home/hanako -p pw.123 hanako",
+         {"@useradd@", "-d", "/home/hanako", "-p", "pw.123", "hanako"}}}},
+
       {"modification with only CHKSHELL",
        "",
        "COMMAND=TOBEMOD&NAME=taro&PASS=secret&UID=1001&GID=users&GCOS=Taro&DIR=/home/"
@@ -169,7 +172,7 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"deletion",
        "",
        "COMMAND=WILLBEDEL&NAME=taro",
-       {{"@userdel@ -r taro", {"@userdel@", "-r", "taro"}}}},
+       {{"@userdel@ taro", {"@userdel@", "taro"}}}},
       {"group registration with GID (leading zeros kept)",
        "",
        "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=01300",
@@ -185,9 +188,9 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       // Shell safety: every value reaches the tool as one argument.
       {"registration comment with a quote",
        "",
-       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien",
-       {{"@useradd@  -c 'O'\\''Brien'  -p abc123 obrien",
-         {"@useradd@", "-c", "O'Brien", "-p", "abc123", "obrien"}}}},
+       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien&DIR=/home/",
+       {{"@useradd@  -c 'O'\\''Brien'  -d /home/obrien -p abc123 obrien",
+         {"@useradd@", "-c", "O'Brien", "-d", "/home/obrien", "-p", "abc123", "obrien"}}}},
       {"modification comment with a quote and a command substitution",
        "",
        "COMMAND=TOBEMOD&NAME=taro&GCOS=it%27s+%24%28id%29&CHKGCOS=on",
@@ -195,8 +198,9 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration shell with a semicolon",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&SHELL=/bin/sh%3Btouch+@BOX@/pwned",
-       {{"@useradd@  -p abc123 -s '/bin/sh;touch @BOX@/pwned' hanako",
-         {"@useradd@", "-p", "abc123", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}}}},
+       {{"@useradd@  -d /home/hanako -p abc123 -s '/bin/sh;touch @BOX@/pwned' hanako",
+         {"@useradd@", "-d", "/home/hanako", "-p", "abc123", "-s", "/bin/sh;touch @BOX@/pwned",
+          "hanako"}}}},
       {"modification shell with a semicolon",
        "",
        "COMMAND=TOBEMOD&NAME=taro&SHELL=/bin/sh%3Btouch+@BOX@/pwned&CHKSHELL=on",
@@ -205,22 +209,22 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration group name with a blank",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g+b",
-       {{"@useradd@  -g 'g b' -p abc123 hanako",
-         {"@useradd@", "-g", "g b", "-p", "abc123", "hanako"}}}},
+       {{"@useradd@  -d /home/hanako -g 'g b' -p abc123 hanako",
+         {"@useradd@", "-d", "/home/hanako", "-g", "g b", "-p", "abc123", "hanako"}}}},
       {"registration directory and group with command substitutions",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=%24%28id%29/&GID=users%60id%60",
-       {{"@useradd@  -d '$(id)/hanako' -g 'users`id`' -p abc123 hanako",
-         {"@useradd@", "-d", "$(id)/hanako", "-g", "users`id`", "-p", "abc123", "hanako"}}}},
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=/home/%24%28id%29/&GID=users%60id%60",
+       {{"@useradd@  -d '/home/$(id)/hanako' -g 'users`id`' -p abc123 hanako",
+         {"@useradd@", "-d", "/home/$(id)/hanako", "-g", "users`id`", "-p", "abc123", "hanako"}}}},
       {"registration uid with a blank and password with a pipe",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&UID=+1500&PASS=a%7Cb%3Bc1",
-       {{"@useradd@  -p 'a|b;c1' -u ' 1500' hanako",
-         {"@useradd@", "-p", "a|b;c1", "-u", " 1500", "hanako"}}}},
+       {{"@useradd@  -d /home/hanako -p 'a|b;c1' -u ' 1500' hanako",
+         {"@useradd@", "-d", "/home/hanako", "-p", "a|b;c1", "-u", " 1500", "hanako"}}}},
       {"deletion of an account whose name holds a command substitution",
        "",
        "COMMAND=WILLBEDEL&NAME=x%24%28id%29",
-       {{"@userdel@ -r 'x$(id)'", {"@userdel@", "-r", "x$(id)"}}}},
+       {{"@userdel@ 'x$(id)'", {"@userdel@", "x$(id)"}}}},
       {"group registration gid with a blank",
        "",
        "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=+1300",
@@ -264,9 +268,9 @@ TEST(CommandLineTest, HashedPasswordStandsInQuotes) {
        "USE_CRYPT=YES\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&SHELL=/bin/sh",
        "Secret12",
-       "@useradd@  -p '",
+       "@useradd@  -d /home/hanako -p '",
        "' -s /bin/sh hanako",
-       {"-p"},
+       {"-d", "/home/hanako", "-p"},
        {"-s", "/bin/sh", "hanako"}},
       {"modification with CHKPASS",
        "",
@@ -313,7 +317,7 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
   const Bench bench;
   bench.Configure("");
   CgiRequest request =
-      Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=@BOX@/homes/&SHELL=/bin/sh"));
+      Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=/home/&SHELL=/bin/sh"));
   request.extra_env = {"HTTP_X_EVIL=1", "LD_LIBRARY_PATH=@BOX@/evil-libs", "IFS=/",
                        "ENV=@BOX@/evil-rc", "BASH_ENV=@BOX@/evil-rc"};
   for (std::string& entry : request.extra_env) entry = bench.Fill(entry);
@@ -343,9 +347,8 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
     }
   }
   ExpectSteps(bench, std::vector<Exec>(execs.begin() + 1, execs.end()),
-              {{"@useradd@  -d @BOX@/homes/hanako -p abc123 -s /bin/sh hanako",
-                {"@useradd@", "-d", "@BOX@/homes/hanako", "-p", "abc123", "-s", "/bin/sh",
-                 "hanako"}}});
+              {{"@useradd@  -d /home/hanako -p abc123 -s /bin/sh hanako",
+                {"@useradd@", "-d", "/home/hanako", "-p", "abc123", "-s", "/bin/sh", "hanako"}}});
   EXPECT_FALSE(bench.box.Exists("pwned"));
 }
 

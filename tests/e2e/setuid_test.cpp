@@ -20,7 +20,7 @@ namespace {
 
 constexpr uid_t kCaller = 65534;
 constexpr char kRegistration[] =
-    "COMMAND=WILLBEADD&NAME=probeusr&PASS=abc123&UID=&GID=&GCOS=&DIR=/nonexistent/"
+    "COMMAND=WILLBEADD&NAME=probeusr&PASS=abc123&UID=&GID=&GCOS=&DIR=/home/"
     "&SHELL=/bin/sh";
 constexpr int kCapSysResource = 24;
 
@@ -59,9 +59,10 @@ class Installation {
   const std::string& install_dir() const { return install_; }
   std::string Install(const std::string& name) const { return install_ + "/" + name; }
 
-  // Root's settings in the installation directory.
+  // Root's settings in the installation directory; homes go to the
+  // sandbox's tree (see CgiSandbox::SetConfig).
   void SetInstalledConfig(const std::string& content) const {
-    box.WriteFile("install/cfg_file.cfg", content);
+    box.WriteFile("install/cfg_file.cfg", "HOME_CHECK_ROOT=" + box.PathOf("root") + "\n" + content);
   }
 
   // Runs the set-user-ID copy as the caller from the sandbox, after the
@@ -119,7 +120,8 @@ TEST(SetuidTest, CallersDirectoryChoosesNothing) {
     EXPECT_FALSE(setup.box.Exists("payload.ran"));
     EXPECT_EQ(setup.box.CallsOf("install/useradd"),
               (std::vector<std::vector<std::string>>{
-                  {"-d", "/nonexistent/probeusr", "-p", "abc123", "-s", "/bin/sh", "probeusr"}}));
+                  {"-d", "/home/probeusr", "-p", "abc123", "-s", "/bin/sh", "probeusr"}}));
+
   }
 }
 

@@ -50,6 +50,9 @@ CgiSandbox::CgiSandbox() {
   if (made == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = made;
   chmod(dir_.c_str(), 0755);
+  std::filesystem::create_directories(PathOf("root/home"));
+  chmod(PathOf("root").c_str(), 0755);
+  chmod(PathOf("root/home").c_str(), 0755);
   SetAccounts("root:x:0:0:root:/root:/bin/bash\n", "root:x:0:\n");
   SetShadow("");
 }

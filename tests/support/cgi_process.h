@@ -39,8 +39,13 @@ class CgiSandbox {
   std::string ReadFile(const std::string& name) const;
   bool Exists(const std::string& name) const;
 
-  // The cfg_file.cfg the program reads.
-  void SetConfig(const std::string& content) const { WriteFile("cfg_file.cfg", content); }
+  // The cfg_file.cfg the program reads, after a line that makes root/ of
+  // this directory the tree the home rules look at (HOME_CHECK_ROOT): it
+  // holds an empty home/, so the default home base is there, never the
+  // host's.
+  void SetConfig(const std::string& content) const {
+    WriteFile("cfg_file.cfg", "HOME_CHECK_ROOT=" + PathOf("root") + "\n" + content);
+  }
   // passwd(5) and group(5) lines served through nss_wrapper.
   void SetAccounts(const std::string& passwd, const std::string& group) const;
   // shadow(5) lines served through nss_wrapper (none until set: the host's

@@ -40,35 +40,34 @@ struct LineCase {
 
 TEST_F(RegisterUserTest, BuildsTheCommandLinePieceByPiece) {
   const std::vector<LineCase> cases = {
-      {"name and password only", {{"NAME", "hanako"}}, "/usr/sbin/useradd  -p abc123 hanako"},
+      {"name and password only: the default home stated", {{"NAME", "hanako"}},
+       "/usr/sbin/useradd  -d /home/hanako -p abc123 hanako"},
       {"every field, typed password",
        {{"NAME", "hanako"}, {"GCOS", "Hanako Sato"}, {"DIR", "/home"}, {"GID", "users"},
         {"PASS", "abc123"}, {"SHELL", "/bin/sh"}, {"UID", "1500"}, {"OPTION", "-m"}},
        "/usr/sbin/useradd  -c 'Hanako Sato'  -d /home/hanako -g users -p abc123 -s /bin/sh "
        "-u 1500 -m  hanako"},
       {"directory already ending in a slash",
-       {{"NAME", "hanako"}, {"DIR", "/export/home/"}},
-       "/usr/sbin/useradd  -d /export/home/hanako -p abc123 hanako"},
-      {"lone slash", {{"NAME", "hanako"}, {"DIR", "/"}},
-       "/usr/sbin/useradd  -d /hanako -p abc123 hanako"},
+       {{"NAME", "hanako"}, {"DIR", "/home/"}},
+       "/usr/sbin/useradd  -d /home/hanako -p abc123 hanako"},
       {"USE_CRYPT in lower case passes the typed password",
        {{"NAME", "hanako"}, {"PASS", "abc123"}, {"USE_CRYPT", "yes"}},
-       "/usr/sbin/useradd  -p abc123 hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -p abc123 hanako"},
       {"option only", {{"NAME", "hanako"}, {"OPTION", "-m -k /etc/skel"}},
-       "/usr/sbin/useradd  -p abc123 -m -k /etc/skel  hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -p abc123 -m -k /etc/skel  hanako"},
       // Values the shell would otherwise read as syntax go in as one word.
       {"quote inside the comment", {{"NAME", "hanako"}, {"GCOS", "O'Brien"}},
-       "/usr/sbin/useradd  -c 'O'\\''Brien'  -p abc123 hanako"},
+       "/usr/sbin/useradd  -c 'O'\\''Brien'  -d /home/hanako -p abc123 hanako"},
       {"comment closing its quotes", {{"NAME", "hanako"}, {"GCOS", "x'; reboot; '"}},
-       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -p abc123 hanako"},
+       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -d /home/hanako -p abc123 hanako"},
       {"shell with a separator", {{"NAME", "hanako"}, {"SHELL", "/bin/sh;id"}},
-       "/usr/sbin/useradd  -p abc123 -s '/bin/sh;id' hanako"},
-      {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/$(id)/"}},
-       "/usr/sbin/useradd  -d '/$(id)/hanako' -p abc123 hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -p abc123 -s '/bin/sh;id' hanako"},
+      {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/home/$(id)/"}},
+       "/usr/sbin/useradd  -d '/home/$(id)/hanako' -p abc123 hanako"},
       {"typed password with a quote", {{"NAME", "hanako"}, {"PASS", "a'bc12"}},
-       "/usr/sbin/useradd  -p 'a'\\''bc12' hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -p 'a'\\''bc12' hanako"},
       {"group and uid with blanks", {{"NAME", "hanako"}, {"GID", "a b"}, {"UID", " 1500"}},
-       "/usr/sbin/useradd  -g 'a b' -p abc123 -u ' 1500' hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -g 'a b' -p abc123 -u ' 1500' hanako"},
   };
   for (const LineCase& test_case : cases) {
     Reset();
@@ -84,7 +83,8 @@ TEST_F(RegisterUserTest, HashesThePasswordWhenUseCryptIsYes) {
   ASSERT_EQ(commands.size(), 1u);
   std::smatch match;
   ASSERT_TRUE(std::regex_match(commands[0], match,
-                               std::regex("/usr/sbin/useradd  -p '([./0-9A-Za-z]{13})' -s "
+                               std::regex("/usr/sbin/useradd  -d /home/hanako -p "
+                                          "'([./0-9A-Za-z]{13})' -s "
                                           "/bin/sh hanako")))
       << commands[0];
   const std::string hash = match[1];
@@ -121,10 +121,11 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {
-  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "<d>/"}, {"SHELL", "\"/bin/sh\""}});
+  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "/home/<d>/"}, {"SHELL", "\"/bin/sh\""}});
   const std::string page = Capture(RegisterUser);
   EXPECT_NE(page.find("<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n<TD NOWRAP></TD>\n"
-                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>&lt;d&gt;/hanako</TD>\n"
+                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>/home/&lt;d&gt;/hanako</TD>\n"
+
                       "<TD NOWRAP>&quot;/bin/sh&quot;</TD></TR>"),
             std::string::npos)
       << page;
