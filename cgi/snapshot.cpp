@@ -306,7 +306,10 @@ bool AccountExistsNow(const std::string& name) {
          ERANGE) {
     buffer.resize(buffer.size() * 2);
   }
-  return error != 0 || result != nullptr;
+  // Some NSS modules answer "no such account" with one of these errors.
+  const bool not_found =
+      error == 0 || error == ENOENT || error == ESRCH || error == EBADF || error == EPERM;
+  return result != nullptr || !not_found;
 }
 
 }  // namespace orvanta
