@@ -37,16 +37,18 @@ constexpr char kDefaultCheckRoot[] = "/";
 constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 constexpr int kWalkFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Why a path is not used, for the error log (the page only says that it is not).
+// Why a path is not used, for the error log (the page says only that it is
+// not).
+
 constexpr char kNotPlain[] = "not an absolute path free of ., .. and //";
 constexpr char kNotBelowRoots[] = "not below one of HOME_ROOTS";
 constexpr char kNoCheckRoot[] = "HOME_CHECK_ROOT cannot be opened";
 constexpr char kLinkOnTheWay[] = "a link, or no directory, on the way";
-constexpr char kOpenOnTheWay[] = "a directory on the way is not root's, or group or others may write it";
+constexpr char kOpenOnTheWay[] =
+    "a directory on the way is not root's, or group or others may write it";
 constexpr char kThereAlready[] = "something is there already";
 constexpr char kAnotherAccounts[] = "another account's home";
 constexpr char kNoOwnDirectory[] = "no directory of its own there (missing, a file or a link)";
-
 constexpr char kUnusedRoot[] = "HOME_ROOTS entry not used (no absolute directory, or /): ";
 
 class Descriptor {
@@ -133,7 +135,8 @@ std::vector<std::string> ReadRoots(const std::string& text, bool as_written) {
     const std::string_view entry = std::string_view(text).substr(pos, end - pos);
     pos = end + 1;
     if (entry.empty()) continue;
-    const std::optional<std::string> root = as_written ? WrittenRoot(entry) : ResolvedRoot(entry, *base);
+    const std::optional<std::string> root =
+        as_written ? WrittenRoot(entry) : ResolvedRoot(entry, *base);
     if (root) {
       roots.push_back(*root);
     } else {
