@@ -76,6 +76,7 @@ std::string CellText(std::string text) {
 struct Batch {
   bool check_only = false;
   FoundUsers database;  // the accounts of the batch's names, uids and homes
+                        // (and the homes of the lines above that passed)
   FoundUsers earlier;   // the lines above that passed every check
   size_t problems = 0;  // lines not registered (or, only checking, refused)
 };
@@ -106,6 +107,9 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   // and a real run report the same lines.
   batch.earlier.by_name[account.name];
   if (const auto uid = UidOf(account)) batch.earlier.taken_uids.insert(*uid);
+  // Its home is the account's from now on, made or not.
+  batch.database.home_holders[NewHomeOf(account)].push_back(account.name);
+
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const AddResult result = AddAccount(account);

@@ -208,28 +208,33 @@ bool IsThere(const Descriptor& parent, std::string_view name) {
          errno != ENOENT;
 }
 
-bool IsAnotherAccountsHome(const std::string& path, std::string_view name,
-                           const FoundUsers& found) {
+// Whether an account of the name, or of another name, has the path as home.
+bool IsHomeOf(const std::string& path, std::string_view name, const FoundUsers& found,
+              bool same_name) {
   const auto holders = found.home_holders.find(path);
   if (holders == found.home_holders.end()) return false;
-  for (const std::string& holder : holders->second) {
-    if (holder != name) return true;
-  }
-  return false;
+  return std::any_of(holders->second.begin(), holders->second.end(),
+                     [&](const std::string& holder) { return (holder == name) == same_name; });
 }
 
 const char* HomeRefusal(const std::string& path, std::string_view name, const FoundUsers& found,
                         bool new_home) {
   if (const char* refusal = LexicalRefusal(path)) return refusal;
-  if (IsAnotherAccountsHome(path, name, found)) return kAnotherAccounts;
+  if (IsHomeOf(path, name, found, false)) return kAnotherAccounts;
   // The directory's home commands may act on a file server: nothing here
   // to look at.
   if (UsesDirectory()) return nullptr;
   const std::vector<std::string_view> parts = Components(path);
   Descriptor parent;
   if (const char* refusal = WalkToParent(parts, parent)) return refusal;
-  if (new_home && parent.get() >= 0 && IsThere(parent, parts.back())) return kThereAlready;
+  // The home of an account of the same name is there, and the name is
+  // refused as taken right after: that message says more.
+  if (new_home && parent.get() >= 0 && IsThere(parent, parts.back()) &&
+      !IsHomeOf(path, name, found, true)) {
+    return kThereAlready;
+  }
   return nullptr;
+
 }
 
 std::string HomeProblem(const std::string& path, std::string_view name, const FoundUsers& found,

@@ -83,8 +83,10 @@ std::string DirWithSlash(const std::string& dir);
 std::string NewHomeOf(const NewAccount& account);
 // "ホームディレクトリ(path)は使用できません。" (path escaped), with a line on
 // stderr saying why, unless NewHomeOf(account) may become its home: it
-// must also not exist yet and be no other account's home among `found`. The
-// directory backend's homes are not looked at on this machine.
+// must also be no other account's home among `found`, and not exist yet
+// unless it is the home of an account of the same name (whose name the
+// duplicate check then refuses). The directory backend's homes are not
+// looked at on this machine.
 std::string NewHomeProblem(const NewAccount& account, const FoundUsers& found);
 // The same for a modification's new home `path` of the account `name`,
 // which may exist.
