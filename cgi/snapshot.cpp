@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <new>
 

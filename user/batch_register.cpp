@@ -109,7 +109,6 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (const auto uid = UidOf(account)) batch.earlier.taken_uids.insert(*uid);
   // Its home is the account's from now on, made or not.
   batch.database.home_holders[NewHomeOf(account)].push_back(account.name);
-
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const AddResult result = AddAccount(account);

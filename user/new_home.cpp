@@ -1,9 +1,9 @@
 // The new account's home directory is opened to everyone (r-x for user,
-// group and others), and nothing else is. The home rules refused a path
-// that existed when they looked, but a directory backend's HOME_CREATE may
-// leave anything there: a file, a link or a directory of another account is
-// left as it is. The path is looked at below HOME_CHECK_ROOT, where the
-// rules looked and the tools made it.
+// group and others), and nothing else is. The tools backend's home rules
+// refused a path that existed when they looked, but a directory backend's
+// HOME_CREATE may leave anything there: a file, a link or a directory of
+// another account is left as it is. The path is looked at below
+// HOME_CHECK_ROOT, where the rules looked and the tools made it.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
