@@ -79,7 +79,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
-    "HOME_CREATE", "HOME_DELETE", "CHPASSWD"};
+    "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -301,21 +301,28 @@ struct GroupTables {
 const GroupTables& AllGroups();
 
 // The accounts an action names, from one pass over the database (an action
-// never builds an index of every account): every entry of those names, and
-// which of the uids asked about some account has.
+// never builds an index of every account): every entry of those names,
+// which of the uids asked about some account has, and the names of the
+// accounts whose home is one of the paths asked about (a stored home's
+// trailing '/' does not count).
 struct FoundUsers {
   std::map<std::string, std::vector<UserEntry>, std::less<>> by_name;
   std::set<std::uint32_t> taken_uids;
+  std::map<std::string, std::vector<std::string>, std::less<>> home_holders;
   // The one entry of the name; nullptr when there is none or more than one.
   const UserEntry* Single(std::string_view name) const;
   bool Exists(std::string_view name) const { return by_name.count(name) != 0; }
 };
 FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
-                     const std::set<std::uint32_t>& uids = {});
+                     const std::set<std::uint32_t>& uids = {},
+                     const std::set<std::string, std::less<>>& homes = {});
 
-// Whether the host's account database holds the name now (getpwnam, not
-// the directory): looked at under the change lock before and after a tool.
-bool UserExists(const std::string& name);
+// Whether an account of the name exists now in the host's database, looked
+// up afresh through NSS (getpwnam_r; the fixed entries when those stand in):
+// under the change lock before a tool, and after one failed, whether its
+// change was made all the same. A lookup that fails answers true.
+bool AccountExistsNow(const std::string& name);
+
 // The first entry of the group as the database yields it now (one pass, not
 // the tables read before): what a tool that failed may still have done.
 std::optional<GroupEntry> FindGroup(std::string_view name);

@@ -5,8 +5,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +79,11 @@ void ForEachGroup(Visit visit) {
     visit(std::move(entry));
   }
   endgrent();
+}
+
+std::string_view WithoutTrailingSlashes(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  return path;
 }
 
 // FNV-1a: repeated names are found by sorting hashes, not by indexing names.
@@ -270,11 +277,16 @@ const UserEntry* FoundUsers::Single(std::string_view name) const {
 }
 
 FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
-                     const std::set<std::uint32_t>& uids) {
+                     const std::set<std::uint32_t>& uids,
+                     const std::set<std::string, std::less<>>& homes) {
   FoundUsers found;
   ForEachAccount([&](std::string_view name, std::uint32_t entry_uid, std::uint32_t gid,
                      std::string_view gecos, std::string_view dir, std::string_view shell) {
     if (uids.count(entry_uid) != 0) found.taken_uids.insert(entry_uid);
+    if (!homes.empty()) {
+      const auto home = homes.find(WithoutTrailingSlashes(dir));
+      if (home != homes.end()) found.home_holders[*home].emplace_back(name);
+    }
     if (names.count(name) == 0) return;
     found.by_name[std::string(name)].push_back({std::string(name), entry_uid, gid,
                                                 std::string(gecos), std::string(dir),
@@ -283,13 +295,21 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
   return found;
 }
 
-bool UserExists(const std::string& name) {
-  if (FixedEntries()) {
-    const auto& users = FixedEntries()->users;
-    return std::any_of(users.begin(), users.end(),
-                       [&](const UserEntry& user) { return user.name == name; });
+bool AccountExistsNow(const std::string& name) {
+  if (FixedEntries()) return FindUsers({name}).Exists(name);
+  const long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 4096);
+  passwd entry{};
+  passwd* result = nullptr;
+  int error = 0;
+  while ((error = getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result)) ==
+         ERANGE) {
+    buffer.resize(buffer.size() * 2);
   }
-  return getpwnam(name.c_str()) != nullptr;
+  // Some NSS modules answer "no such account" with one of these errors.
+  const bool not_found =
+      error == 0 || error == ENOENT || error == ESRCH || error == EBADF || error == EPERM;
+  return result != nullptr || !not_found;
 }
 
 std::optional<GroupEntry> FindGroup(std::string_view name) {

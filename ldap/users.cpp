@@ -13,21 +13,13 @@ namespace {
 
 constexpr char kCryptScheme[] = "{CRYPT}";
 constexpr char kLockMark = '!';
-constexpr char kDefaultHomeBase[] = "/home/";
 constexpr char kLeftLocked[] =
     "ldap: unlocking would leave the account without a password; left locked";
 constexpr char kHomeCommandFailed[] = " failed for ";
+constexpr char kHomeOutsideRoots[] = " not run, no plain path below HOME_ROOTS: ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 constexpr char kSavedExpiryTag[] = "orvanta-saved-expire:";
 constexpr char kNoSavedDate[] = "none";
-
-// homeDirectory is required: without DIR, DEF_DIR (or /home/) and the name.
-std::string HomeOf(const NewAccount& account) {
-  std::string base = account.dir;
-  if (base.empty()) base = Setting("DEF_DIR").empty() ? kDefaultHomeBase : Setting("DEF_DIR");
-  if (base.back() != '/') base += '/';
-  return base + account.name;
-}
 
 // cn and sn are required by inetOrgPerson: the comment, else the name.
 std::string CommonName(const std::string& comment, const std::string& name) {
@@ -47,7 +39,7 @@ void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
       .Add(LDAP_MOD_ADD, "sn", {cn})
       .Add(LDAP_MOD_ADD, "uidNumber", {std::to_string(uid)})
       .Add(LDAP_MOD_ADD, "gidNumber", {std::to_string(gid)})
-      .Add(LDAP_MOD_ADD, "homeDirectory", {HomeOf(account)})
+      .Add(LDAP_MOD_ADD, "homeDirectory", {NewHomeOf(account)})
       .Add(LDAP_MOD_ADD, "userPassword", {kCryptScheme + hash})
       .Add(LDAP_MOD_ADD, "shadowLastChange", {DaysSinceEpoch()});
   if (!account.gcos.empty()) mods.Add(LDAP_MOD_ADD, "gecos", {account.gcos});
@@ -153,10 +145,15 @@ DirectoryResult LeaveAllGroups(const std::string& name) {
 }
 
 // Runs HOME_CREATE or HOME_DELETE with the home directory when it is set;
-// a failure is a line on stderr, not a failed change.
+// a failure is a line on stderr, not a failed change. A home outside
+// HOME_ROOTS (a stored one, say /etc) is never handed to them.
 void RunHomeCommand(SettingName setting, const std::string& home) {
   const std::string& command = Setting(setting);
   if (command.empty()) return;
+  if (!HomeLiesBelowRoots(home)) {
+    ErrorLogLine(setting.c_str() + (kHomeOutsideRoots + Printable(home)));
+    return;
+  }
   if (RunCommandLine(command + " " + ShellWord(home)) != 0) {
     ErrorLogLine(setting.c_str() + (kHomeCommandFailed + Printable(home)));
   }
@@ -185,8 +182,8 @@ DirectoryResult DirectoryAddUser(const NewAccount& account) {
   const std::string dn = ChildDn("uid", account.name, PeopleBase());
   const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
   if (result == DirectoryResult::Done && !Setting("HOME_CREATE").empty()) {
-    RunHomeCommand("HOME_CREATE", HomeOf(account));
-    OpenUpNewHome(account.name, HomeOf(account));
+    RunHomeCommand("HOME_CREATE", NewHomeOf(account));
+    OpenUpNewHome(account.name, NewHomeOf(account));
   }
   return result;
 }

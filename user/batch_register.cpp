@@ -76,7 +76,8 @@ std::string CellText(std::string text) {
 
 struct Batch {
   bool check_only = false;
-  FoundUsers database;  // the accounts of the batch's names and uids
+  FoundUsers database;  // the accounts of the batch's names, uids and homes
+                        // (and the homes of the lines above that passed)
   FoundUsers earlier;   // the lines above that passed every check
   size_t problems = 0;  // lines not registered (or, only checking, refused)
 };
@@ -86,7 +87,7 @@ struct Batch {
 std::string LineProblem(const BatchLine& line, const NewAccount& account, const Batch& batch) {
   if (line.fields.size() < kMinFields) return kBatchFieldCount;
   if (CannotHashPassword(account)) return CellText(kMessageUserAddFailed);
-  std::string problem = UserAddFieldsProblem(account);
+  std::string problem = UserAddFieldsProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.earlier);
   return problem;
@@ -107,6 +108,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   // and a real run report the same lines.
   batch.earlier.by_name[account.name];
   if (const auto uid = UidOf(account)) batch.earlier.taken_uids.insert(*uid);
+  // Its home is the account's from now on, made or not.
+  batch.database.home_holders[NewHomeOf(account)].push_back(account.name);
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const AddResult result = AddAccount(account);
@@ -138,12 +141,14 @@ void RegisterBatch() {
   batch.check_only = HasParam("CHECKONLY");
   std::set<std::string, std::less<>> names;
   std::set<std::uint32_t> uids;
+  std::set<std::string, std::less<>> homes;
   for (const BatchLine& line : lines) {
     const NewAccount account = AccountOf(line);
     names.insert(account.name);
     if (const auto uid = UidOf(account)) uids.insert(*uid);
+    homes.insert(NewHomeOf(account));
   }
-  batch.database = FindUsers(names, uids);
+  batch.database = FindUsers(names, uids, homes);
 
   PrintPageHeader();
   std::fputs(kBatchResultCaption, stdout);

@@ -1,6 +1,7 @@
 // POST WILLBEDEL: removes every ticked account above SYSTEMUID, one result
 // row per posted NAME, in request order.
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "cgi/cgi.h"
@@ -27,25 +28,53 @@ void DeleteFromDirectory(const std::string& name, const std::string& shown) {
   }
 }
 
-void DeleteOneUser(const std::string& name, const FoundUsers& found,
-                   std::set<std::string>& seen) {
-  const std::string shown = Html(name);
-  // A name that is not an account of the database is refused like a system
-  // account: nothing but real account names reaches the tool.
-  if (ChangeableUser(found, name) == nullptr) {
-    std::printf(kDeleteRefusedRow, shown.c_str());
+// userdel takes the home only when it is one of the account's own below
+// HOME_ROOTS; otherwise it would remove whatever the stored path names.
+void DeleteWithTool(const UserEntry& user, const std::string& shown) {
+  const bool remove_home = MayRemoveHome(user);
+  const std::string line =
+      Setting("USERDEL") + (remove_home ? " -r " : " ") + ShellWord(user.name);
+  const bool succeeded = RunCommandLine(line) == 0;
+  // userdel may remove the account and then fail on its home (exit 12):
+  // whether the account is gone tells what happened.
+  if (!succeeded && AccountExistsNow(user.name)) {
+    std::printf(kDeleteFailedRow, shown.c_str());
     return;
   }
-  // A name posted again was dealt with by its first row; without a tool
-  // setting the line would start with the name.
-  const bool first = seen.insert(name).second;
-  if (first && UsesDirectory()) return DeleteFromDirectory(name, shown);
-  if (first && !Setting("USERDEL").empty() &&
-      RunCommandLine(Setting("USERDEL") + " -r " + ShellWord(name)) == 0) {
-    std::printf(kDeleteDoneRow, shown.c_str());
-    WriteOperationLog(name);
-  } else {
+  std::printf(succeeded && remove_home ? kDeleteDoneRow : kDeleteHomeKeptRow, shown.c_str());
+  WriteOperationLog(user.name);
+  // A lock's saved date must not come back to a new account of the name.
+  ForgetSavedExpiry(user.name);
+}
+
+struct Deletion {
+  FoundUsers found;
+  AccountGuard guard;
+  // Each name handled so far, and whether it was refused.
+  std::map<std::string, bool, std::less<>> refused;
+};
+
+void DeleteOneUser(const std::string& name, Deletion& deletion) {
+  const std::string shown = Html(name);
+  // A name posted again gets no second lookup or run: the row its first
+  // would get now, refused or failed.
+  if (const auto earlier = deletion.refused.find(name); earlier != deletion.refused.end()) {
+    std::printf(earlier->second ? kDeleteRefusedRow : kDeleteFailedRow, shown.c_str());
+    return;
+  }
+  // A name that is not an account of the database is refused like a system
+  // account: nothing but real account names reaches the tool.
+  const UserEntry* user = ChangeableUser(deletion.found, name, deletion.guard);
+  deletion.refused[name] = user == nullptr;
+  if (user == nullptr) {
+    std::printf(kDeleteRefusedRow, shown.c_str());
+  } else if (UsesDirectory()) {
+    DeleteFromDirectory(name, shown);
+  } else if (Setting("USERDEL").empty()) {
+    // Without a tool setting the line would start with the name.
     std::printf(kDeleteFailedRow, shown.c_str());
+  } else {
+    DeleteWithTool(*user, shown);
   }
 }
 
@@ -59,10 +88,9 @@ void DeleteUsers(const std::string& request_text) {
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
   ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
-  const FoundUsers found = FindUsers(names);
-  std::set<std::string> seen;
+  Deletion deletion{FindUsers(names), AccountGuard(), {}};
   ForEachField(request_text, "NAME",
-               [&](const std::string& name) { DeleteOneUser(name, found, seen); });
+               [&](const std::string& name) { DeleteOneUser(name, deletion); });
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

@@ -100,13 +100,13 @@ void ModifyUser() {
   // The selection list offers only accounts above SYSTEMUID; a hand-made
   // request must not reach root's account either.
   const std::string name = Param("NAME");
-  const FoundUsers found = FindUsers({name});
+  const FoundUsers found = FindUsers({name}, {}, {Param("DIR") + name});
   const UserEntry* user = ChangeableUser(found, name);
   if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {
     throw ErrorCode{kErrorUserModFailed};
   }
-  CheckUserModFields(*user);
+  CheckUserModFields(*user, found);
   if (UsesDirectory()) return ModifyInDirectory(name);
   ModifyWithTools(*user);
 }

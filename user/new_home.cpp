@@ -1,8 +1,9 @@
 // The new account's home directory is opened to everyone (r-x for user,
-// group and others), and nothing else is. DIR and NAME come from the
-// request, so DIR+NAME may name an existing file (NAME=shadow, DIR=/etc/), a
-// link, or a directory of another account; such a path is left as it is.
-#include <fcntl.h>
+// group and others), and nothing else is. The tools backend's home rules
+// refused a path that existed when they looked, but a directory backend's
+// HOME_CREATE may leave anything there: a file, a link or a directory of
+// another account is left as it is. The path is looked at below
+// HOME_CHECK_ROOT, where the rules looked and the tools made it.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@ namespace {
 constexpr mode_t kOpenToEveryone = S_IRUSR | S_IXUSR | S_IRGRP | S_IXGRP | S_IROTH | S_IXOTH;
 constexpr mode_t kModeBits = 07777;
 
-constexpr char kNotADirectory[] = "no directory of its own there (missing, a file or a link)";
 constexpr char kNoSuchAccount[] = "the account is not in the account database";
 constexpr char kOtherOwner[] = "the directory does not belong to the new account";
 constexpr char kModeNotChanged[] = "its mode could not be changed";
@@ -54,9 +54,10 @@ void OpenUpNewHome(const std::string& name, const std::string& path) {
     ActiveNewHomeStep()(name, path);
     return;
   }
-  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const char* reason = nullptr;
+  const int fd = OpenHomeDirectory(path, &reason);
   if (fd < 0) {
-    LeaveAsItIs(kNotADirectory);
+    LeaveAsItIs(reason);
     return;
   }
   const char* refusal = OpenUp(fd, name);

@@ -18,7 +18,7 @@ namespace {
 std::string BuildUserAddLine(const NewAccount& account) {
   std::string line = Setting("USERADD") + " ";
   if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
-  if (!account.dir.empty()) line += " -d " + ShellWord(account.dir + account.name);
+  line += " -d " + ShellWord(NewHomeOf(account));
   if (!account.group.empty()) line += " -g " + ShellWord(account.group);
   if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
   if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
@@ -37,11 +37,11 @@ AddResult AddWithTools(const NewAccount& account) {
   // Under the lock the name is free, so an account of that name after a
   // tool that failed is the one this request made.
   if (!HoldChangeLock()) return AddResult::Failed;
-  if (UserExists(account.name)) return AddResult::NameTaken;
-  if (RunCommandLine(BuildUserAddLine(account)) != 0 && !UserExists(account.name)) {
+  if (AccountExistsNow(account.name)) return AddResult::NameTaken;
+  if (RunCommandLine(BuildUserAddLine(account)) != 0 && !AccountExistsNow(account.name)) {
     return AddResult::Failed;
   }
-  OpenUpNewHome(account.name, account.dir + account.name);
+  OpenUpNewHome(account.name, NewHomeOf(account));
   if (!hash.empty() && !SetPasswordHash(account.name, hash)) {
     return AddResult::AddedWithoutPassword;
   }
@@ -88,10 +88,11 @@ void RegisterUser() {
   if (LacksUserAddTool()) throw ErrorCode{kErrorUserAddFailed};
   NewAccount account = RequestedAccount();
   if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
-  RefuseIf(UserAddFieldsProblem(account));
   std::set<std::uint32_t> uids;
   if (const std::optional<std::uint32_t> uid = ParseId(account.uid)) uids.insert(*uid);
-  RefuseIf(UserAddTakenProblem(account, FindUsers({account.name}, uids)));
+  const FoundUsers found = FindUsers({account.name}, uids, {NewHomeOf(account)});
+  RefuseIf(UserAddFieldsProblem(account, found));
+  RefuseIf(UserAddTakenProblem(account, found));
   account.dir = DirWithSlash(account.dir);
   SetParam("DIR", account.dir);
   switch (AddAccount(account)) {

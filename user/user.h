@@ -84,16 +84,46 @@ NewAccount RequestedAccount();
 // "" when the values pass, else the reason as the pages show it (HTML);
 // the modification check throws ErrorCode 0 with gErrorMessage set.
 // The registration form's rules in its order, then the group rule, then
-// the shell, the protected groups and (with the directory) the host's uids.
-std::string UserAddFieldsProblem(const NewAccount& account);
+// the shell, the protected groups and (with the directory) the host's uids;
+// the home rules look at the home holders among `found`.
+std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& found);
 // The name or the uid already belong to an account that FindUsers found.
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
 // "ユーザー名(name)はすでに登録されています。", the name escaped.
 std::string NameTakenProblem(std::string_view name);
 // The rules of the ticked boxes; the account's current uid and group pass.
-void CheckUserModFields(const UserEntry& current);
+// `found` holds the account and the holders of its new home.
+void CheckUserModFields(const UserEntry& current, const FoundUsers& found);
 // DIR with a slash at its end, as the tool line joins it to the name.
 std::string DirWithSlash(const std::string& dir);
+
+// Home directories (home_rules.cpp): only strictly below one of HOME_ROOTS
+// (default DEF_DIR, else /home/), as absolute paths without ".", ".." or
+// "//", reached from HOME_CHECK_ROOT (default "/") through directories that
+// are root's, writable by neither group nor others, none of them a link.
+// The home a registration gives the account: DIR and the name, or with an
+// empty DIR, DEF_DIR (else /home/) and the name.
+std::string NewHomeOf(const NewAccount& account);
+// "ホームディレクトリ(path)は使用できません。" (path escaped), with a line on
+// stderr saying why, unless NewHomeOf(account) may become its home: it
+// must also be no other account's home among `found`, and not exist yet
+// unless it is the home of an account of the same name (whose name the
+// duplicate check then refuses). The directory backend's homes are not
+// looked at on this machine.
+std::string NewHomeProblem(const NewAccount& account, const FoundUsers& found);
+// The same for a modification's new home `path` of the account `name`,
+// which may exist.
+std::string ChangedHomeProblem(const std::string& path, std::string_view name,
+                               const FoundUsers& found);
+// The rules that need no look at the disk (for the directory backend's
+// HOME_CREATE and HOME_DELETE, which may act on a file server).
+bool HomeLiesBelowRoots(std::string_view path);
+// The home directory at `path` after the walk, opened read-only without
+// following a link: the descriptor, or -1 with `reason` set for stderr.
+int OpenHomeDirectory(std::string_view path, const char** reason);
+// Whether userdel may remove the account's home with it: a directory of the
+// account's own that OpenHomeDirectory opens.
+bool MayRemoveHome(const UserEntry& user);
 
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
@@ -117,8 +147,9 @@ void PrintBatchForm();
 // checked as a single registration is, one result row per line.
 void RegisterBatch();
 // After the tool made the account `name` (new_home.cpp): adds r-x for user,
-// group and others to `path` when it is a directory, not a link, owned by
-// that account; anything else is left as it is, with one line on stderr.
+// group and others to its home `path` (below HOME_CHECK_ROOT) when
+// OpenHomeDirectory opens it and it is owned by that account; anything else
+// is left as it is, with one line on stderr.
 void OpenUpNewHome(const std::string& name, const std::string& path);
 // Replaces that step (the fuzz targets record it instead of touching the
 // file system); an empty function restores it.

@@ -150,7 +150,7 @@ std::string ShellProblem(const std::string& shell, const std::string* current) {
   return FormatText(kShellRefusedFormat, Html(shell).c_str());
 }
 
-std::string UserAddFieldsProblem(const NewAccount& account) {
+std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& found) {
   // In the form's order, each looked at only when the ones before pass.
   std::string problem = UserNameProblem(account.name);
   if (problem.empty()) {
@@ -160,6 +160,7 @@ std::string UserAddFieldsProblem(const NewAccount& account) {
   if (problem.empty()) problem = CommentProblem(account.gcos);
   if (problem.empty()) problem = HomeDirProblem(account.dir);
   if (problem.empty()) problem = GroupRuleProblem(account.group, std::nullopt);
+  if (problem.empty()) problem = NewHomeProblem(account, found);
   if (problem.empty()) problem = ShellProblem(account.shell, nullptr);
   if (problem.empty()) problem = ProtectedGroupProblem(account.group, std::nullopt, AccountGuard());
   // useradd would make a group of the account's name: never one of these.
@@ -170,12 +171,15 @@ std::string UserAddFieldsProblem(const NewAccount& account) {
   return problem;
 }
 
-void CheckUserModFields(const UserEntry& current) {
+void CheckUserModFields(const UserEntry& current, const FoundUsers& found) {
   if (HasParam("CHKPASS")) RefuseIf(PasswordProblem(Param("PASS"), PasswordMaxLength(true)));
   if (HasParam("CHKUID")) RefuseIf(UidRuleProblem(Param("UID"), current.uid));
   if (HasParam("CHKGID")) RefuseIf(GroupRuleProblem(Param("GID"), current.gid));
   if (HasParam("CHKGCOS")) RefuseIf(CommentProblem(Param("GCOS")));
   if (HasParam("CHKDIR")) RefuseIf(HomeDirProblem(Param("DIR")));
+  // After the field rules, as in a registration; the tool's -d path.
+  const std::string home = Param("DIR") + current.name;
+  if (HasParam("CHKDIR")) RefuseIf(ChangedHomeProblem(home, current.name, found));
   if (HasParam("CHKSHELL")) RefuseIf(ShellProblem(Param("SHELL"), &current.shell));
   if (HasParam("CHKGID")) {
     RefuseIf(ProtectedGroupProblem(Param("GID"), current.gid, AccountGuard()));

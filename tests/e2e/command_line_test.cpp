@@ -52,8 +52,8 @@ class Bench {
         "g b:x:1400:\n"
         "users`id`:x:1500:\n");
     box.SetShadow("taro:$y$j9T$salt$hash:19000:0:99999:7::1:\n");
-    std::filesystem::create_directories(box.PathOf("homes"));
   }
+
 
   void Configure(const std::string& extra) const {
     box.SetConfig("USERADD=" + box.PathOf("useradd") + "\nUSERMOD=" + box.PathOf("usermod") +
@@ -140,16 +140,17 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration with every field and OPTION",
        "OPTION=-m -k /etc/skel\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=pw1234&UID=1500&GID=staff&GCOS=Hanako+Sato"
-       "&DIR=@BOX@/homes&SHELL=/bin/sh",
-       {{"@useradd@  -c 'Hanako Sato'  -d @BOX@/homes/hanako -g staff -s /bin/sh"
+       "&DIR=/home&SHELL=/bin/sh",
+       {{"@useradd@  -c 'Hanako Sato'  -d /home/hanako -g staff -s /bin/sh"
          " -u 1500 -m -k /etc/skel  hanako",
-         {"@useradd@", "-c", "Hanako Sato", "-d", "@BOX@/homes/hanako", "-g", "staff", "-s",
+         {"@useradd@", "-c", "Hanako Sato", "-d", "/home/hanako", "-g", "staff", "-s",
           "/bin/sh", "-u", "1500", "-m", "-k", "/etc/skel", "hanako"}},
         password_step}},
-      {"registration with NAME, PASS and SHELL only (all other fields empty)",
+      {"registration with NAME, PASS and SHELL only (all other fields empty): the home stated",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=&SHELL=/bin/false",
-       {{"@useradd@  -s /bin/false hanako", {"@useradd@", "-s", "/bin/false", "hanako"}},
+       {{"@useradd@  -d /home/hanako -s /bin/false hanako",
+         {"@useradd@", "-d", "/home/hanako", "-s", "/bin/false", "hanako"}},
         password_step}},
       {"modification with only CHKSHELL",
        "",
@@ -170,7 +171,7 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"deletion",
        "",
        "COMMAND=WILLBEDEL&NAME=taro",
-       {{"@userdel@ -r taro", {"@userdel@", "-r", "taro"}}}},
+       {{"@userdel@ taro", {"@userdel@", "taro"}}}},
       {"group registration with GID (leading zeros kept)",
        "",
        "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=01300",
@@ -191,9 +192,9 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       // Shell safety: every value reaches the tool as one argument.
       {"registration comment with a quote",
        "",
-       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien&SHELL=/bin/sh",
-       {{"@useradd@  -c 'O'\\''Brien'  -s /bin/sh obrien",
-         {"@useradd@", "-c", "O'Brien", "-s", "/bin/sh", "obrien"}},
+       "COMMAND=WILLBEADD&NAME=obrien&PASS=abc123&GCOS=O%27Brien&DIR=/home/&SHELL=/bin/sh",
+       {{"@useradd@  -c 'O'\\''Brien'  -d /home/obrien -s /bin/sh obrien",
+         {"@useradd@", "-c", "O'Brien", "-d", "/home/obrien", "-s", "/bin/sh", "obrien"}},
         password_step}},
       {"modification comment with a quote and a command substitution",
        "",
@@ -202,8 +203,8 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration shell with a semicolon, offered by a setting",
        "SHELL3=/bin/sh;touch @BOX@/pwned\n",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&SHELL=/bin/sh%3Btouch+@BOX@/pwned",
-       {{"@useradd@  -s '/bin/sh;touch @BOX@/pwned' hanako",
-         {"@useradd@", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}},
+       {{"@useradd@  -d /home/hanako -s '/bin/sh;touch @BOX@/pwned' hanako",
+         {"@useradd@", "-d", "/home/hanako", "-s", "/bin/sh;touch @BOX@/pwned", "hanako"}},
         password_step}},
       {"modification shell with a semicolon, offered by a setting",
        "SHELL3=/bin/sh;touch @BOX@/pwned\n",
@@ -213,26 +214,26 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
       {"registration group name with a blank",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g+b&SHELL=/bin/sh",
-       {{"@useradd@  -g 'g b' -s /bin/sh hanako",
-         {"@useradd@", "-g", "g b", "-s", "/bin/sh", "hanako"}},
+       {{"@useradd@  -d /home/hanako -g 'g b' -s /bin/sh hanako",
+         {"@useradd@", "-d", "/home/hanako", "-g", "g b", "-s", "/bin/sh", "hanako"}},
         password_step}},
       {"registration directory and group with command substitutions",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=%24%28id%29/&GID=users%60id%60"
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=/home/%24%28id%29/&GID=users%60id%60"
        "&SHELL=/bin/sh",
-       {{"@useradd@  -d '$(id)/hanako' -g 'users`id`' -s /bin/sh hanako",
-         {"@useradd@", "-d", "$(id)/hanako", "-g", "users`id`", "-s", "/bin/sh", "hanako"}},
+       {{"@useradd@  -d '/home/$(id)/hanako' -g 'users`id`' -s /bin/sh hanako",
+         {"@useradd@", "-d", "/home/$(id)/hanako", "-g", "users`id`", "-s", "/bin/sh", "hanako"}},
         password_step}},
       {"registration uid with a blank",
        "",
        "COMMAND=WILLBEADD&NAME=hanako&UID=+1500&PASS=a%7Cb%3Bc1&SHELL=/bin/sh",
-       {{"@useradd@  -s /bin/sh -u ' 1500' hanako",
-         {"@useradd@", "-s", "/bin/sh", "-u", " 1500", "hanako"}},
+       {{"@useradd@  -d /home/hanako -s /bin/sh -u ' 1500' hanako",
+         {"@useradd@", "-d", "/home/hanako", "-s", "/bin/sh", "-u", " 1500", "hanako"}},
         password_step}},
       {"deletion of an account whose name holds a command substitution",
        "",
        "COMMAND=WILLBEDEL&NAME=x%24%28id%29",
-       {{"@userdel@ -r 'x$(id)'", {"@userdel@", "-r", "x$(id)"}}}},
+       {{"@userdel@ 'x$(id)'", {"@userdel@", "x$(id)"}}}},
       {"group registration gid with a blank",
        "",
        "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=+1300",
@@ -280,7 +281,7 @@ TEST(CommandLineTest, PasswordReachesChpasswdOnItsInputOnly) {
        "COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&SHELL=/bin/sh",
        "hanako",
        "Secret12",
-       {"@useradd@  -s /bin/sh hanako"}},
+       {"@useradd@  -d /home/hanako -s /bin/sh hanako"}},
       {"modification with CHKPASS and CHKSHELL",
        "",
        "COMMAND=TOBEMOD&NAME=taro&PASS=NewPass9&CHKPASS=on&SHELL=/bin/false&CHKSHELL=on",
@@ -321,7 +322,7 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
   const Bench bench;
   bench.Configure("");
   CgiRequest request =
-      Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=@BOX@/homes/&SHELL=/bin/sh"));
+      Post(bench.Fill("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&DIR=/home/&SHELL=/bin/sh"));
   request.extra_env = {"HTTP_X_EVIL=1", "LD_LIBRARY_PATH=@BOX@/evil-libs", "IFS=/",
                        "ENV=@BOX@/evil-rc", "BASH_ENV=@BOX@/evil-rc"};
   for (std::string& entry : request.extra_env) entry = bench.Fill(entry);
@@ -351,8 +352,8 @@ TEST(CommandLineTest, ShellEnvironmentIsOnlyTheFixedPath) {
     }
   }
   ExpectSteps(bench, std::vector<Exec>(execs.begin() + 1, execs.end()),
-              {{"@useradd@  -d @BOX@/homes/hanako -s /bin/sh hanako",
-                {"@useradd@", "-d", "@BOX@/homes/hanako", "-s", "/bin/sh", "hanako"}},
+              {{"@useradd@  -d /home/hanako -s /bin/sh hanako",
+                {"@useradd@", "-d", "/home/hanako", "-s", "/bin/sh", "hanako"}},
                {"@chpasswd@ -e", {"@chpasswd@", "-e"}}});
   EXPECT_FALSE(bench.box.Exists("pwned"));
 }

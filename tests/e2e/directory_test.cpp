@@ -35,6 +35,9 @@ constexpr char kLdif[] =
     "dn: uid=h*)(\\2C\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(,=\\\ncn: H\nsn: H\n"
     "uidNumber: 10000\ngidNumber: 100\nhomeDirectory: /home/hostile\n\n"
+    "dn: uid=etcacct,ou=people,dc=orvanta,dc=test\n"
+    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: etcacct\ncn: E\nsn: E\n"
+    "uidNumber: 1003\ngidNumber: 100\nhomeDirectory: /etc\n\n"
     "dn: uid=saburo,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nuid: saburo\ncn: Saburo\nsn: Saburo\n\n"
     "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\n"
@@ -56,7 +59,7 @@ struct Host {
     box.SetConfig(
         "SYSTEMUID=999\nSYSTEMGID=999\nCRYPT_METHOD=YESCRYPT\nUSE_CRYPT=YES\n"
         "SHELL1=/bin/sh\nSHELL2=/bin/bash\nSHELL3=/bin/false\n"
-        "DEF_DIR=/srv/home\nHOME_CREATE=" +
+        "DEF_DIR=/srv/home\nHOME_ROOTS=/home/ /srv/home\nHOME_CREATE=" +
         home_tool + " create\nHOME_DELETE=" + home_tool + " delete\n" + server.Settings() + extra);
   }
   std::string Send(const std::string& body) const { return box.Run(Post(body)).out; }
@@ -208,7 +211,14 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "dn: cn=devel,ou=groups,dc=orvanta,dc=test\ngidNumber: 1200\n\n"
        "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\ngidNumber: 1300\n\n",
        "delete\n/home/jiro\n--\ndelete\n/home/hostile\n--\n"},
+      {"a home outside HOME_ROOTS: nothing added, no HOME_CREATE",
+       "COMMAND=WILLBEADD&NAME=etc&PASS=Secret12&UID=1500&GID=staff&DIR=/&SHELL=/bin/sh",
+       "ホームディレクトリ(/etc)は使用できません。<BR>\n", {}, {}, "(uid=etc)", "", ""},
+      {"a stored home outside HOME_ROOTS: the entry goes, HOME_DELETE does not run",
+       "COMMAND=WILLBEDEL&NAME=etcacct", "", {"<TD>etcacct</TD><TD>削除しました。</TD>"},
+       {"DEL,etcacct"}, "(uid=etcacct)", "", ""},
       {"group registration from the counter",
+
        "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=",
        "",
        {Cells({"<TD NOWRAP>webteam</TD>", "<TD NOWRAP><BR></TD>"})},

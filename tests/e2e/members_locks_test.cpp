@@ -90,7 +90,8 @@ class MembersLocksTest : public ::testing::Test {
   }
 
   void Configure(const std::string& usermod) const {
-    box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\nUSERMOD=" + usermod + "\n");
+    box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\nUSERMOD=" + usermod + "\nUSERDEL=" + usermod +
+                   "\n");
   }
 
   // The command lines the run handed to /bin/sh, seen with strace.
@@ -197,6 +198,19 @@ TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
        "COMMAND=TOBELOCK&ACTION=lock&NAME=taro&NAME=jiro",
        LockResult({LockRow("taro", kRefused), LockRow("jiro", kRefused)}), {}, {}},
       {"no ACTION", "COMMAND=TOBELOCK&NAME=taro", LockResult({LockRow("taro", kRefused)}), {}, {}},
+      {"a deleted account's saved date goes with it (its home is none of its own: kept)",
+       "COMMAND=WILLBEDEL&NAME=taro",
+       Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+              "<CAPTION><B><FONT SIZE=\"+1\">ユーザーを削除しました。</FONT></B></CAPTION>\n"
+              "<TR BGCOLOR=\"#D0D0FF\"><TH>ユーザー名</TH><TH>結果</TH></TR>\n"
+              "<TR BGCOLOR=\"#FFFFFF\"><TD>taro</TD>"
+              "<TD>削除しました（ホームディレクトリは残しました）。</TD></TR>\n</TABLE>\n"),
+       {" taro"},
+       {"DEL,taro"},
+       false,
+       false,
+       "jiro:1002:\ntaro:1001:20500\n",
+       "jiro:1002:\n"},
   };
   for (const ActionCase& c : cases) {
     SCOPED_TRACE(c.what);

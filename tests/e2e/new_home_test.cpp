@@ -29,12 +29,6 @@ std::optional<mode_t> ModeOf(const std::string& path) {
   return info.st_mode;
 }
 
-void MakeDirectory(const std::string& path, mode_t mode, uid_t owner) {
-  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-  ASSERT_EQ(chown(path.c_str(), owner, 100), 0);
-  ASSERT_EQ(chmod(path.c_str(), mode), 0);
-}
-
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -42,44 +36,34 @@ std::string ReadWhole(const std::string& path) {
   return text.str();
 }
 
+// What the tool leaves at the home's path ($H, below the sandbox's
+// HOME_CHECK_ROOT): the home rules let only a path through where nothing is.
 TEST(NewHomeTest, OnlyTheNewAccountsOwnDirectoryIsOpenedUp) {
   struct Case {
     const char* what;
-    std::function<void(const CgiSandbox&)> plant;  // in homes/, before the run
-    bool account_made;                             // the tool adds hanako (uid 1500)
-    std::string inspected;                         // below homes/
-    std::optional<mode_t> mode;                    // afterwards; nullopt: nothing there
-    std::string stderr_reason;                     // "" for no line
+    std::string plant;            // shell commands of the stand-in useradd
+    bool account_made;            // the tool adds hanako (uid 1500)
+    std::string inspected;        // below root/home/
+    std::optional<mode_t> mode;   // afterwards; nullopt: nothing there
+    std::string stderr_reason;    // "" for no line
   };
+  const std::string kOwnDirectory = "mkdir $H && chown 1500:100 $H && chmod ";
   const std::vector<Case> cases = {
-      {"directory of the new account",
-       [](const CgiSandbox& box) { MakeDirectory(box.PathOf("homes/hanako"), 0700, kNewUid); },
-       true, "hanako", S_IFDIR | 0755, ""},
+      {"directory of the new account", kOwnDirectory + "0700 $H", true, "hanako",
+       S_IFDIR | 0755, ""},
       {"set-group-ID directory of the new account: r-x is added, the rest kept",
-       [](const CgiSandbox& box) { MakeDirectory(box.PathOf("homes/hanako"), 02710, kNewUid); },
-       true, "hanako", S_IFDIR | 02755, ""},
+       kOwnDirectory + "02710 $H", true, "hanako", S_IFDIR | 02755, ""},
       {"existing file of the new account",
-       [](const CgiSandbox& box) {
-         box.WriteFile("homes/hanako", "secret\n");
-         ASSERT_EQ(chmod(box.PathOf("homes/hanako").c_str(), 0600), 0);
-         ASSERT_EQ(chown(box.PathOf("homes/hanako").c_str(), kNewUid, 100), 0);
-       },
-       true, "hanako", S_IFREG | 0600, kNotADirectory},
-      {"directory of another account",
-       [](const CgiSandbox& box) { MakeDirectory(box.PathOf("homes/hanako"), 0700, 0); },
-       true, "hanako", S_IFDIR | 0700, kOtherOwner},
+       "echo secret > $H && chmod 0600 $H && chown 1500:100 $H", true, "hanako",
+       S_IFREG | 0600, kNotADirectory},
+      {"directory of another account", "mkdir -m 0700 $H", true, "hanako", S_IFDIR | 0700,
+       kOtherOwner},
       {"link to a directory of the new account",
-       [](const CgiSandbox& box) {
-         MakeDirectory(box.PathOf("homes/target"), 0700, kNewUid);
-         ASSERT_EQ(symlink(box.PathOf("homes/target").c_str(), box.PathOf("homes/hanako").c_str()),
-                   0);
-       },
-       true, "target", S_IFDIR | 0700, kNotADirectory},
-      {"nothing at the path", [](const CgiSandbox&) {}, true, "hanako", std::nullopt,
-       kNotADirectory},
-      {"the tool made no account",
-       [](const CgiSandbox& box) { MakeDirectory(box.PathOf("homes/hanako"), 0700, kNewUid); },
-       false, "hanako", S_IFDIR | 0700, kNoSuchAccount},
+       "mkdir -m 0700 $H.d && chown 1500 $H.d && ln -s $H.d $H", true, "hanako.d",
+       S_IFDIR | 0700, kNotADirectory},
+      {"nothing at the path", "", true, "hanako", std::nullopt, kNotADirectory},
+      {"the tool made no account", kOwnDirectory + "0700 $H", false, "hanako", S_IFDIR | 0700,
+       kNoSuchAccount},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -89,7 +73,8 @@ TEST(NewHomeTest, OnlyTheNewAccountsOwnDirectoryIsOpenedUp) {
     // renaming a new file over it as useradd does (nss_wrapper rereads a
     // file changed within the same second only when it was replaced).
     const std::string passwd = box.PathOf("test.passwd");
-    box.WriteFile("useradd", std::string("#!/bin/sh\n") +
+    box.WriteFile("useradd", "#!/bin/sh\nH=" + box.PathOf("root/home/hanako") + "\n" + c.plant +
+                                 "\n" +
                                  (c.account_made ? "{ cat " + passwd +
                                                        "; echo 'hanako:x:1500:100::/x:/bin/sh'; } > " +
                                                        passwd + ".new\nmv " + passwd + ".new " +
@@ -97,15 +82,13 @@ TEST(NewHomeTest, OnlyTheNewAccountsOwnDirectoryIsOpenedUp) {
                                                  : ""));
     ASSERT_EQ(chmod(box.PathOf("useradd").c_str(), 0755), 0);
     box.SetConfig("SHELL1=/bin/sh\nUSERADD=" + box.PathOf("useradd") + "\n");
-    std::filesystem::create_directory(box.PathOf("homes"));
-    c.plant(box);
 
     const CgiResult result = box.Run(
-        Post("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=" +
-             box.PathOf("homes/") + "&SHELL=/bin/sh"));
+        Post("COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=&GCOS=&DIR=/home/&SHELL=/bin/sh"));
     EXPECT_NE(result.out.find(Euc("ユーザー登録しました。")), std::string::npos)
         << Utf8(result.out);
-    EXPECT_EQ(ModeOf(box.PathOf("homes/" + c.inspected)), c.mode);
+    EXPECT_EQ(ModeOf(box.PathOf("root/home/" + c.inspected)), c.mode);
+
     EXPECT_EQ(box.ReadFile(".stderr"),
               c.stderr_reason.empty() ? "" : kLeftAsItIs + c.stderr_reason);
   }
@@ -113,7 +96,8 @@ TEST(NewHomeTest, OnlyTheNewAccountsOwnDirectoryIsOpenedUp) {
 
 // The host's own useradd, without --prefix, in a mount namespace of the
 // test's own: /home, /var/log and /etc (an overlay whose login.defs says
-// HOME_MODE 0700) are the namespace's, so the host's files stay as they are.
+// HOME_MODE 0700) are the namespace's, so the host's files stay as they are;
+// the home rules look at the namespace's /.
 TEST(NewHomeTest, RealUseraddHomeEndsUpOpen) {
   if (std::system("unshare --mount --propagation private true >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no mount namespace can be made here";
@@ -121,31 +105,29 @@ TEST(NewHomeTest, RealUseraddHomeEndsUpOpen) {
   struct Case {
     const char* what;
     std::string name;
-    std::string plant;  // shell commands before the run
     std::string seen;   // stat -c '%F %a %U' of /home/NAME afterwards
   };
   const std::vector<Case> cases = {
-      {"home made by useradd -m with HOME_MODE 0700", "newacct", "", "directory 755 newacct\n"},
-      {"an existing file at the home's path", "filed",
-       "printf x > /home/filed; chmod 600 /home/filed; ", "regular file 600 root\n"},
+      {"home made by useradd -m with HOME_MODE 0700", "newacct", "directory 755 newacct\n"},
   };
   const std::string host_passwd = ReadWhole("/etc/passwd");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CgiSandbox box;
     box.SetAccountFiles("/etc/passwd", "/etc/group");
-    box.SetConfig("SHELL1=/bin/sh\nUSERADD=/usr/sbin/useradd -m\n");
+    box.SetConfig("SHELL1=/bin/sh\nUSERADD=/usr/sbin/useradd -m\nHOME_CHECK_ROOT=/\n");
     std::filesystem::create_directories(box.PathOf("upper"));
     std::filesystem::create_directories(box.PathOf("work"));
     const std::string script =
         "set -e\n"
-        "mount -t tmpfs tmpfs /home\n"
+        "mount -t tmpfs -o mode=0755 tmpfs /home\n"
         "mount -t tmpfs tmpfs /var/log\n"
         "mount -t overlay overlay -o lowerdir=/etc,upperdir=" + box.PathOf("upper") +
         ",workdir=" + box.PathOf("work") + " /etc\n"
         "sed -i '/^HOME_MODE/d' /etc/login.defs\n"
-        "echo 'HOME_MODE 0700' >> /etc/login.defs\n" +
-        c.plant + "\n\"$@\"\n"
+        "echo 'HOME_MODE 0700' >> /etc/login.defs\n"
+        "\"$@\"\n"
+
         "stat -c '%F %a %U' /home/" + c.name + " > " + box.PathOf("home.stat") + "\n";
 
     const CgiResult result = box.Run(

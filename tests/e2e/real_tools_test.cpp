@@ -302,6 +302,7 @@ class ToolTree {
     WriteEtc("shadow", ShadowText(kAccounts), 0600);
     WriteEtc("gshadow", GshadowText(kGroups), 0600);
     box.SetAccountFiles(root_ + "/etc/passwd", root_ + "/etc/group", root_ + "/etc/shadow");
+    std::filesystem::create_directory(root_ + kHostHomeBase);
     Configure("");
   }
 
@@ -313,11 +314,12 @@ class ToolTree {
                      [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
       config += std::string(key) + "=/usr/sbin/" + tool + " --prefix " + root_ + "\n";
     }
+    // The tree is the sandbox's HOME_CHECK_ROOT (see CgiSandbox::SetConfig).
     // Debian 12's chpasswd has -R (a chroot) but no --prefix. The shells
     // include relative ones, so that the tools' own refusals are seen.
     box.SetConfig(config + "CHPASSWD=/usr/sbin/chpasswd -R " + root_ +
                   "\nSYSTEMUID=999\nSYSTEMGID=999\nSHELL1=/bin/sh\nSHELL2=/bin/false\n"
-                  "SHELL3=bin/sh\nSHELL4=bin/false\n" +
+                  "SHELL3=bin/sh\nSHELL4=bin/false\nHOME_ROOTS=" + kHostHomeBase + "\n" +
                   extra);
   }
 
@@ -578,28 +580,48 @@ TEST_F(RealToolsTest, RefusedModificationChangesNothing) {
   }
 }
 
+// userdel -r only for a home of the account's own below HOME_ROOTS: jiro's
+// is root's, victim's the root-owned /srv/victim.
 TEST_F(RealToolsTest, DeletesAccountsInRequestOrder) {
   const ToolTree tree;
+  std::vector<Account> accounts = kAccounts;
+  accounts.push_back({"victim", 1003, 100, "", "/srv/victim", "/bin/sh"});
+  tree.box.WriteFile("root/etc/passwd", PasswdText(accounts));
+  tree.box.WriteFile("root/etc/shadow", ShadowText(accounts));
+  std::filesystem::create_directories(tree.box.PathOf("root/srv/victim"));
   tree.MakeHome(kAccounts[3]);  // taro
   tree.MakeHome(kAccounts[4]);  // jiro
+  ASSERT_EQ(chown(tree.box.PathOf("root/orvanta-test-home/jiro").c_str(), 0, 0), 0);
   const std::time_t from = std::time(nullptr);
-  const CgiResult result =
-      tree.Send("COMMAND=WILLBEDEL&NAME=taro&NAME=sysacct&NAME=jiro&NAME=taro");
+  CgiResult result;
+  const std::vector<Exec> execs = tree.SendTraced(
+      "COMMAND=WILLBEDEL&NAME=taro&NAME=sysacct&NAME=jiro&NAME=victim&NAME=taro", &result);
   const std::time_t to = std::time(nullptr);
+  std::vector<std::string> lines;
+  for (const Exec& exec : execs) {
+    if (exec.path == "/bin/sh") lines.push_back(exec.argv.at(2));
+  }
+  const std::string userdel = tree.Tool("userdel");
+  EXPECT_EQ(lines, (std::vector<std::string>{userdel + " -r taro", userdel + " jiro",
+                                             userdel + " victim"}));
+
+  const std::string kept = "削除しました（ホームディレクトリは残しました）。</TD>";
   EXPECT_EQ(Utf8(result.out),
             Utf8(ResultTable("", "ユーザーを削除しました。", "ユーザー名",
                              {"<TD>taro</TD><TD>削除しました。</TD>",
                               "<TD>sysacct</TD><TD>削除が禁止されているユーザーです</TD>",
-                              "<TD>jiro</TD><TD>削除しました。</TD>",
-                              // The snapshot still holds taro; the tool no longer does.
+                              "<TD>jiro</TD><TD>" + kept, "<TD>victim</TD><TD>" + kept,
+                              // A name again: no second run.
                               "<TD>taro</TD><TD>削除できませんでした</TD>"})));
   const std::vector<Account> left = {kAccounts[0], kAccounts[1], kAccounts[2]};
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(left));
   EXPECT_EQ(tree.Etc("shadow"), ShadowText(left));
   EXPECT_EQ(tree.Etc("group"), GroupText(kGroups));
   EXPECT_FALSE(tree.InTree("/orvanta-test-home/taro")) << "userdel -r removes the home";
-  EXPECT_FALSE(tree.InTree("/orvanta-test-home/jiro"));
-  ExpectLog(tree.Log(), {"DEL,taro", "DEL,jiro"}, from, to);
+  EXPECT_TRUE(tree.InTree("/orvanta-test-home/jiro/.profile"));
+  EXPECT_TRUE(tree.InTree("/srv/victim"));
+  ExpectLog(tree.Log(), {"DEL,taro", "DEL,jiro", "DEL,victim"}, from, to);
+
   EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(left, kGroups)));
 }
 

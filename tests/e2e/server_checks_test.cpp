@@ -2,6 +2,7 @@
 // group rules, the accounts no request may change, and the password hashes.
 #include <crypt.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -372,6 +373,82 @@ TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
     const std::string out = Utf8(box_.Run(Post(c.body)).out);
     EXPECT_NE(out.find(c.shown), std::string::npos) << out;
     EXPECT_EQ(box_.LogRecords(), c.records);
+  }
+}
+
+// A home lies strictly below HOME_ROOTS and is reached from HOME_CHECK_ROOT
+// (the sandbox's root/) through root's directories, none a link; a new one
+// is nowhere yet and no other account's. A refusal runs no tool.
+TEST_F(ServerChecks, HomesOnlyWhereHomesBelong) {
+  const std::string root = box_.PathOf("root");
+  for (const char* dir : {"/home/hanako", "/home/taro", "/home/real", "/home/open"}) {
+    ASSERT_TRUE(std::filesystem::create_directory(root + dir));
+  }
+  ASSERT_EQ(chmod((root + "/home/open").c_str(), 0775), 0);
+  ASSERT_EQ(symlink("real", (root + "/home/link").c_str()), 0);
+  struct Case {
+    std::string command, fields, settings;
+    std::string message;  // "" when the tool runs
+  };
+  const auto refused = [](const std::string& path) {
+    return "ホームディレクトリ(" + path + ")は使用できません。";
+  };
+  const std::vector<Case> cases = {
+      {"WILLBEADD", "NAME=apt&DIR=/usr/local/lib/python3.11/dist-packages/", "",
+       refused("/usr/local/lib/python3.11/dist-packages/apt")},
+      {"WILLBEADD", "NAME=socket.d&DIR=/etc/systemd/system/", "",
+       refused("/etc/systemd/system/socket.d")},
+      {"WILLBEADD", "NAME=.ssh&DIR=/root/", "", refused("/root/.ssh")},
+      {"WILLBEADD", "NAME=cron.d&DIR=/etc/", "", refused("/etc/cron.d")},
+      {"WILLBEADD", "NAME=hanako&DIR=/../../etc/", "", refused("/../../etc/hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/home//", "", refused("/home//hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/", "", refused("/hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/", "HOME_ROOTS=/ /home/..\n", refused("/home/hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/link/", "", refused("/home/link/hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/open/", "", refused("/home/open/hanako")},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/", "", refused("/home/hanako")},  // exists
+      {"WILLBEADD", "NAME=twice2&DIR=/home/", "", refused("/home/twice2")},  // twice's
+      // taro's own home is there: the name is taken, which says more.
+      {"WILLBEADD", "NAME=taro&DIR=/home/", "", "ユーザー名(taro)はすでに登録されています。"},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/real/", "", ""},
+      {"WILLBEADD", "NAME=hanako&DIR=/home/real/", "HOME_ROOTS=/home/link\n", ""},
+      {"TOBEMOD", "NAME=taro&CHKDIR=on&DIR=/etc/", "", refused("/etc/taro")},
+      {"TOBEMOD", "NAME=taro&CHKDIR=on&DIR=/home/", "", ""},  // exists: a modification's may
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command + " " + c.fields + " " + c.settings);
+    Configure("SYSTEMUID=999\nSYSTEMGID=999\n" + c.settings);
+    const std::string tool = c.command == "TOBEMOD" ? "usermod" : "useradd";
+    std::filesystem::remove(box_.PathOf(tool + ".calls"));
+    const CgiResult result =
+        box_.Run(Post("COMMAND=" + c.command + "&PASS=abc123&SHELL=/bin/sh&" + c.fields));
+    EXPECT_EQ(Calls(tool), c.message.empty() ? 1u : 0u) << Utf8(result.out);
+    if (!c.message.empty()) {
+      EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(c.message + "<BR>\n")));
+    }
+  }
+  EXPECT_EQ(box_.LogRecords(), (std::vector<std::string>{"ADD,hanako", "ADD,hanako", "MOD,taro"}));
+}
+
+// After userdel fails, whether the account is gone decides the row and the
+// record (userdel exits 12 when it removed the account but not its home).
+TEST_F(ServerChecks, FailedDeletionReportsWhatHappened) {
+  const std::string passwd = box_.PathOf("test.passwd");
+  for (const bool gone : {false, true}) {
+    SCOPED_TRACE(gone);
+    box_.WriteFile("userdel", "#!/bin/sh\n" +
+                                  (gone ? "grep -v '^taro:' " + passwd + " > " + passwd +
+                                              ".new; mv " + passwd + ".new " + passwd + "\n"
+                                        : std::string()) +
+                                  "exit 12\n");
+    Configure("SYSTEMUID=999\nSYSTEMGID=999\n");
+    const std::string page = Utf8(box_.Run(Post("COMMAND=WILLBEDEL&NAME=taro")).out);
+    EXPECT_NE(page.find(gone ? "<TD>taro</TD><TD>削除しました（ホームディレクトリは残しました）。"
+                             : "<TD>taro</TD><TD>削除できませんでした</TD>"),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(box_.LogRecords(), gone ? std::vector<std::string>{"DEL,taro"}
+                                      : std::vector<std::string>{});
   }
 }
 

@@ -20,7 +20,7 @@ namespace {
 
 constexpr uid_t kCaller = 65534;
 constexpr char kRegistration[] =
-    "COMMAND=WILLBEADD&NAME=probeusr&PASS=abc123&UID=&GID=&GCOS=&DIR=/nonexistent/"
+    "COMMAND=WILLBEADD&NAME=probeusr&PASS=abc123&UID=&GID=&GCOS=&DIR=/home/"
     "&SHELL=/bin/sh";
 constexpr int kCapSysResource = 24;
 
@@ -59,11 +59,12 @@ class Installation {
   const std::string& install_dir() const { return install_; }
   std::string Install(const std::string& name) const { return install_ + "/" + name; }
 
-  // Root's settings in the installation directory.
-  // The shell the registrations ask for is offered, and a stand-in sets
-  // their passwords.
+  // Root's settings in the installation directory; homes go to the
+  // sandbox's tree (see CgiSandbox::SetConfig). The shell the registrations
+  // ask for is offered, and a stand-in sets their passwords.
   void SetInstalledConfig(const std::string& content) const {
-    box.WriteFile("install/cfg_file.cfg", content + "\nSHELL1=/bin/sh\nCHPASSWD=" +
+    box.WriteFile("install/cfg_file.cfg", "HOME_CHECK_ROOT=" + box.PathOf("root") + "\n" + content +
+                                              "\nSHELL1=/bin/sh\nCHPASSWD=" +
                                               box.AddRecordingTool("chpasswd", 0) + "\n");
   }
 
@@ -122,7 +123,8 @@ TEST(SetuidTest, CallersDirectoryChoosesNothing) {
     EXPECT_FALSE(setup.box.Exists("payload.ran"));
     EXPECT_EQ(setup.box.CallsOf("install/useradd"),
               (std::vector<std::vector<std::string>>{
-                  {"-d", "/nonexistent/probeusr", "-s", "/bin/sh", "probeusr"}}));
+                  {"-d", "/home/probeusr", "-s", "/bin/sh", "probeusr"}}));
+
   }
 }
 

@@ -29,6 +29,7 @@ expected_settings='CRYPT_METHOD=YESCRYPT
 DEF_DIR=/home/
 GROUPADD=/usr/sbin/groupadd
 GROUPDEL=/usr/sbin/groupdel
+HOME_ROOTS=/home/
 LOCKFILE=/var/lib/orvanta/orvanta.lock
 LOGFILE=/var/log/orvanta/orvanta.log
 REQUIRE_AUTH=YES

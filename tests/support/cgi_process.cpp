@@ -50,6 +50,9 @@ CgiSandbox::CgiSandbox() {
   if (made == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = made;
   chmod(dir_.c_str(), 0755);
+  std::filesystem::create_directories(PathOf("root/home"));
+  chmod(PathOf("root").c_str(), 0755);
+  chmod(PathOf("root/home").c_str(), 0755);
   SetAccounts("root:x:0:0:root:/root:/bin/bash\n", "root:x:0:\n");
   SetShadow("");
 }
@@ -89,8 +92,12 @@ void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::stri
 }
 
 void CgiSandbox::SetConfig(const std::string& content) const {
-  if (content.find("CHPASSWD=") != std::string::npos) return WriteFile("cfg_file.cfg", content);
-  WriteFile("cfg_file.cfg", content + "\nCHPASSWD=" + AddRecordingTool("chpasswd", 0) + "\n");
+  const std::string home_tree = "HOME_CHECK_ROOT=" + PathOf("root") + "\n";
+  if (content.find("CHPASSWD=") != std::string::npos) {
+    return WriteFile("cfg_file.cfg", home_tree + content);
+  }
+  WriteFile("cfg_file.cfg",
+            home_tree + content + "\nCHPASSWD=" + AddRecordingTool("chpasswd", 0) + "\n");
 }
 
 std::string CgiSandbox::AddRecordingTool(const std::string& name, int exit_code) const {

@@ -39,9 +39,11 @@ class CgiSandbox {
   std::string ReadFile(const std::string& name) const;
   bool Exists(const std::string& name) const;
 
-  // The cfg_file.cfg the program reads. Unless it names a CHPASSWD, a
-  // recording stand-in "chpasswd" is set: no test sets a password of the
-  // host's own accounts.
+  // The cfg_file.cfg the program reads, after a line that makes root/ of
+  // this directory the tree the home rules look at (HOME_CHECK_ROOT): it
+  // holds an empty home/, so the default home base is there, never the
+  // host's. Unless it names a CHPASSWD, a recording stand-in "chpasswd" is
+  // set: no test sets a password of the host's own accounts.
   void SetConfig(const std::string& content) const;
   // passwd(5) and group(5) lines served through nss_wrapper.
   void SetAccounts(const std::string& passwd, const std::string& group) const;

@@ -30,6 +30,9 @@ void ProgramTest::SetUp() {
   work_dir = mkdtemp(pattern);
   previous_dir_ = std::filesystem::current_path();
   std::filesystem::current_path(work_dir);
+  // The home rules look at work_dir, whose home/ is empty.
+  std::filesystem::create_directory(work_dir + "/home");
+  SetParam("HOME_CHECK_ROOT", work_dir);
 }
 
 void ProgramTest::TearDown() {

@@ -12,6 +12,9 @@
 namespace orvanta::test {
 namespace {
 
+// The accounts have no home the tool may remove.
+constexpr char kKept[] = "削除しました（ホームディレクトリは残しました）。";
+
 class DeleteUsersTest : public ProgramTest {
  protected:
   void SetUp() override {
@@ -41,13 +44,13 @@ TEST_F(DeleteUsersTest, HandlesEveryNameInRequestOrder) {
   results = {{1, 1 << 8}};  // the second run fails
   const std::string page =
       Capture([] { DeleteUsers("COMMAND=WILLBEDEL&NAME=taro&NAME=edge&NAME=root&NAME=jiro"); });
-  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", "削除しました。") +
+  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", kKept) +
                                    Row("edge", "削除できませんでした") +
                                    Row("root", "削除が禁止されているユーザーです") +
-                                   Row("jiro", "削除しました。"))));
-  EXPECT_EQ(commands, (std::vector<std::string>{"/usr/sbin/userdel -r taro",
-                                                "/usr/sbin/userdel -r edge",
-                                                "/usr/sbin/userdel -r jiro"}));
+                                   Row("jiro", kKept))));
+  EXPECT_EQ(commands, (std::vector<std::string>{"/usr/sbin/userdel taro",
+                                                "/usr/sbin/userdel edge",
+                                                "/usr/sbin/userdel jiro"}));
   EXPECT_TRUE(std::regex_match(LogText(),
                                std::regex("DEL,taro,192\\.0\\.2\\.1,[0-9/: ]{16}\n"
                                           "DEL,jiro,192\\.0\\.2\\.1,[0-9/: ]{16}\n")))
@@ -67,16 +70,16 @@ TEST_F(DeleteUsersTest, RefusesSystemAndUnknownNames) {
                       Row("ghost", "削除が禁止されているユーザーです") +
                       Row(";id", "削除が禁止されているユーザーです") +
                       Row("--help", "削除が禁止されているユーザーです") +
-                      Row("a&lt;b", "削除しました。") +
+                      Row("a&lt;b", kKept) +
                       Row("", "削除が禁止されているユーザーです"))));
-  EXPECT_EQ(commands, std::vector<std::string>{"/usr/sbin/userdel -r 'a<b'"});
+  EXPECT_EQ(commands, std::vector<std::string>{"/usr/sbin/userdel 'a<b'"});
 }
 
 TEST_F(DeleteUsersTest, SameNameTwiceRunsOnce) {
   const std::string page = Capture([] { DeleteUsers("NAME=taro&NAME=taro&"); });
-  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", "削除しました。") +
+  EXPECT_EQ(Utf8(page), Utf8(Page(Row("taro", kKept) +
                                    Row("taro", "削除できませんでした"))));
-  EXPECT_EQ(commands, std::vector<std::string>{"/usr/sbin/userdel -r taro"});
+  EXPECT_EQ(commands, std::vector<std::string>{"/usr/sbin/userdel taro"});
 }
 
 // Without a USERDEL setting nothing runs: an allowed account gets the

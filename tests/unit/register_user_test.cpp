@@ -41,31 +41,30 @@ struct LineCase {
 
 TEST_F(RegisterUserTest, BuildsTheCommandLinePieceByPiece) {
   const std::vector<LineCase> cases = {
-      {"name, password and shell", {{"NAME", "hanako"}}, "/usr/sbin/useradd  -s /bin/sh hanako"},
+      {"name, password and shell: the default home stated", {{"NAME", "hanako"}},
+       "/usr/sbin/useradd  -d /home/hanako -s /bin/sh hanako"},
       {"every field",
        {{"NAME", "hanako"}, {"GCOS", "Hanako Sato"}, {"DIR", "/home"}, {"GID", "users"},
         {"SHELL", "/bin/zsh"}, {"UID", "1500"}, {"OPTION", "-m"}},
        "/usr/sbin/useradd  -c 'Hanako Sato'  -d /home/hanako -g users -s /bin/zsh "
        "-u 1500 -m  hanako"},
       {"directory already ending in a slash",
-       {{"NAME", "hanako"}, {"DIR", "/export/home/"}},
-       "/usr/sbin/useradd  -d /export/home/hanako -s /bin/sh hanako"},
-      {"lone slash", {{"NAME", "hanako"}, {"DIR", "/"}},
-       "/usr/sbin/useradd  -d /hanako -s /bin/sh hanako"},
+       {{"NAME", "hanako"}, {"DIR", "/home/"}},
+       "/usr/sbin/useradd  -d /home/hanako -s /bin/sh hanako"},
       {"option only", {{"NAME", "hanako"}, {"OPTION", "-m -k /etc/skel"}},
-       "/usr/sbin/useradd  -s /bin/sh -m -k /etc/skel  hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -s /bin/sh -m -k /etc/skel  hanako"},
       // Values the shell would otherwise read as syntax go in as one word.
       {"quote inside the comment", {{"NAME", "hanako"}, {"GCOS", "O'Brien"}},
-       "/usr/sbin/useradd  -c 'O'\\''Brien'  -s /bin/sh hanako"},
+       "/usr/sbin/useradd  -c 'O'\\''Brien'  -d /home/hanako -s /bin/sh hanako"},
       {"comment closing its quotes", {{"NAME", "hanako"}, {"GCOS", "x'; reboot; '"}},
-       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -s /bin/sh hanako"},
+       "/usr/sbin/useradd  -c 'x'\\''; reboot; '\\'''  -d /home/hanako -s /bin/sh hanako"},
       {"shell with a separator, when offered",
        {{"NAME", "hanako"}, {"SHELL3", "/bin/sh;id"}, {"SHELL", "/bin/sh;id"}},
-       "/usr/sbin/useradd  -s '/bin/sh;id' hanako"},
-      {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/$(id)/"}},
-       "/usr/sbin/useradd  -d '/$(id)/hanako' -s /bin/sh hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -s '/bin/sh;id' hanako"},
+      {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/home/$(id)/"}},
+       "/usr/sbin/useradd  -d '/home/$(id)/hanako' -s /bin/sh hanako"},
       {"group and uid with blanks", {{"NAME", "hanako"}, {"GID", "a b"}, {"UID", " 1500"}},
-       "/usr/sbin/useradd  -g 'a b' -s /bin/sh -u ' 1500' hanako"},
+       "/usr/sbin/useradd  -d /home/hanako -g 'a b' -s /bin/sh -u ' 1500' hanako"},
   };
   for (const LineCase& test_case : cases) {
     Reset();
@@ -136,11 +135,12 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {
-  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "<d>/"}, {"SHELL3", "\"/bin/sh\""},
+  Params({{"NAME", "hanako"}, {"GCOS", "a&b"}, {"DIR", "/home/<d>/"}, {"SHELL3", "\"/bin/sh\""},
           {"SHELL", "\"/bin/sh\""}});
   const std::string page = Capture(RegisterUser);
   EXPECT_NE(page.find("<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n<TD NOWRAP></TD>\n"
-                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>&lt;d&gt;/hanako</TD>\n"
+                      "<TD NOWRAP>a&amp;b</TD>\n<TD NOWRAP>/home/&lt;d&gt;/hanako</TD>\n"
+
                       "<TD NOWRAP>&quot;/bin/sh&quot;</TD></TR>"),
             std::string::npos)
       << page;
