@@ -52,6 +52,9 @@ for dir in /home /var/mail /run /var/log/apache2 /var/log/lighttpd; do
     mount -t tmpfs tmpfs "$dir"
   fi
 done
+# A tmpfs is 1777, and the program refuses homes below a directory that
+# others may write: /home gets the mode it has on every host.
+chmod 0755 /home
 mkdir -p /run/lock
 for file in /var/log/lastlog /var/log/faillog; do
   if [[ -f $file ]]; then
