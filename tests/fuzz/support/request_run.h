@@ -1,8 +1,9 @@
 // One request run in-process, as the web server would start the program,
 // on fixed accounts and fixed settings, with everything that would reach
 // outside the process recorded instead: the tools' command lines, the log
-// records and the new home's permission step. Millions of runs write no
-// file and run no tool.
+// records and the new home's permission step. Millions of runs run no tool;
+// the only file they write is the locks' saved dates, in the settings
+// directories of the run's own temporary directory.
 #pragma once
 
 #include <map>
