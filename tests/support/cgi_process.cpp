@@ -149,6 +149,8 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
                                   "NSS_WRAPPER_SHADOW=" + (shadow_path_.empty()
                                                                ? PathOf("test.shadow")
                                                                : shadow_path_)};
+  // The directory store of this build (a set-user-ID run ignores it).
+  env.push_back(std::string("ORVANTA_LDAP_MODULE=") + ORVANTA_LDAP_MODULE_BUILT);
   // nss_wrapper loads libc with RTLD_DEEPBIND for the host lookups libldap
   // makes, which the sanitizers' runtime refuses.
   env.push_back("NSS_WRAPPER_DISABLE_DEEPBIND=1");
