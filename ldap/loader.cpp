@@ -3,9 +3,12 @@
 // any directory above it; the dynamic loader then resolves the same path
 // through the same directories, which only root could have changed since.
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "ldap/ldap.h"
 
@@ -23,6 +26,10 @@ const OrvantaDirectoryHost*& Host() {
   return host;
 }
 
+// The kernel's mark of a set-user-ID start: it stays when the run has
+// become root throughout, where getuid() equals geteuid().
+bool SecureRun() { return getauxval(AT_SECURE) != 0; }
+
 bool IsRootsAlone(const char* path, bool directory) {
   struct stat info {};
   if (lstat(path, &info) != 0) return false;
@@ -32,13 +39,18 @@ bool IsRootsAlone(const char* path, bool directory) {
 
 // The store, or nullptr with `problem` set for the one line on stderr.
 const OrvantaDirectoryStore* Load(const std::string& path, std::string& problem) {
-  if (StartedSetuid() && !IsTrustedModule(path)) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    problem = Printable(path) + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (SecureRun() && !IsTrustedModule(path)) {
     problem = Printable(path) + kUntrusted;
     return nullptr;
   }
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
-    problem = Printable(dlerror());
+    problem = dlerror();
     return nullptr;
   }
   const auto open = reinterpret_cast<OrvantaDirectoryOpen>(dlsym(module, ORVANTA_DIRECTORY_OPEN));
@@ -54,7 +66,7 @@ void SetDirectoryHost(const OrvantaDirectoryHost* host) { Host() = host; }
 
 std::string DirectoryModulePath() {
   const char* chosen = std::getenv(kModuleOverride);
-  if (StartedSetuid() || chosen == nullptr) return ORVANTA_LDAP_MODULE_PATH;
+  if (SecureRun() || chosen == nullptr) return ORVANTA_LDAP_MODULE_PATH;
   return chosen;
 }
 
