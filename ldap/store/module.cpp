@@ -12,6 +12,7 @@ namespace {
 const OrvantaDirectoryHost* gHost = nullptr;
 
 constexpr int kFailed = static_cast<int>(DirectoryResult::Failed);
+constexpr char kStopped[] = "ldap: the store stopped on an exception (out of memory)";
 
 OrvantaText TextOf(std::string_view text) { return {text.data(), text.size()}; }
 
@@ -24,7 +25,7 @@ void Guarded(Call call) {
   try {
     call();
   } catch (...) {
-    ErrorLogLine("ldap: the store ran out of memory");
+    ErrorLogLine(kStopped);
   }
 }
 
