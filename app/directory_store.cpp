@@ -72,18 +72,14 @@ const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirect
 }  // namespace
 
 void ChooseAccountStore() {
-  if (!UsesDirectory()) return;
-  static const OrvantaDirectoryHost host = {SettingOf,
-                                            static_cast<int>(AccountsSetting()),
-                                            static_cast<int>(YesNoSetting("LDAP_STARTTLS")),
-                                            HoldLock,
-                                            Run,
-                                            Hash,
-                                            HomeOf,
-                                            BelowRoots,
-                                            OpenUp};
+  const bool directory = UsesDirectory();
+  SetAccountReaders(directory ? &kDirectoryReaders : nullptr);
+  if (!directory) return;
+  static OrvantaDirectoryHost host;
+  host = {SettingOf, static_cast<int>(AccountsSetting()),
+          static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, Hash, HomeOf, BelowRoots,
+          OpenUp};
   SetDirectoryHost(&host);
-  SetAccountReaders(&kDirectoryReaders);
 }
 
 }  // namespace orvanta
