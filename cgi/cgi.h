@@ -1,13 +1,15 @@
 // Request handling: what one run of the program is made of.
 //
 //   setuid_start.cpp    the clean process a set-user-ID run starts from
-//   request.cpp         reads the CGI request into gCGIData and gRequestText
+//   request.cpp         reads the CGI request into gCGIData and gRequestText;
+//                       the message of ErrorCode 0
 //   config.cpp          adds the entries of cfg_file.cfg to the same table;
 //                       the settings that take only a few words
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
-//   dispatch.cpp        the entry point, the command tables and the one error handler
+//
+// The entry point and the command tables sit above every feature, in app/.
 #pragma once
 
 #include <cstdint>
@@ -219,6 +221,23 @@ struct AccountEntries {
 };
 void SetAccountEntries(std::optional<AccountEntries> entries);
 
+// Where the accounts and groups are read from when they are not the host's
+// databases (the directory): the program's start sets them once; nullptr
+// (the default) reads getpwent and getgrent.
+using AccountVisitor =
+    std::function<void(std::string_view name, std::uint32_t uid, std::uint32_t gid,
+                       std::string_view gecos, std::string_view dir, std::string_view shell)>;
+struct AccountReaders {
+  void (*accounts)(const AccountVisitor& visit);
+  void (*groups)(const std::function<void(GroupEntry)>& visit);
+};
+void SetAccountReaders(const AccountReaders* readers);
+
+// The expiry date a lock gives an account (1970-01-02: no login of any
+// kind, keys included, gets past the account check); never saved as a date
+// of its own, since only a lock sets it. Both stores mark locks with it.
+inline constexpr long kLockedExpiryDays = 1;
+
 // Memory for the large tables of a run: big requests are mapped in 2 MiB
 // huge pages where the kernel allows, since touching 100,000 accounts' worth
 // of small pages one by one costs more than reading them.
@@ -362,14 +381,5 @@ void CloseInheritedDescriptors();
 void ClearIntervalTimers();
 // Every signal back to its default action, none blocked.
 void ResetSignals();
-
-// ---- Entry point and dispatch --------------------------------------------------
-
-// Runs one request from start to end; always returns 0 (the exit status).
-int RunRequest();
-// Calls the one page or action named by REQUEST_METHOD and COMMAND.
-void Dispatch();
-// Writes the response that belongs to an error code.
-void ReportError(ErrorCode code);
 
 }  // namespace orvanta

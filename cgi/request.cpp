@@ -11,6 +11,12 @@ namespace orvanta {
 
 std::map<std::string, std::string> gCGIData;
 std::string gRequestText;
+std::string gErrorMessage;
+
+void ThrowMessage(std::string message) {
+  gErrorMessage = std::move(message);
+  throw ErrorCode{kErrorMessageInGlobal};
+}
 
 namespace {
 

@@ -15,7 +15,6 @@
 #include <new>
 
 #include "cgi/cgi.h"
-#include "ldap/ldap.h"
 
 namespace orvanta {
 
@@ -29,6 +28,11 @@ constexpr size_t kLargeRequest = size_t{256} << 10;
 size_t RoundToHugePages(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 std::string_view OrEmpty(const char* text) { return text ? text : ""; }
+
+const AccountReaders*& Readers() {
+  static const AccountReaders* readers = nullptr;
+  return readers;
+}
 
 std::optional<AccountEntries>& FixedEntries() {
   static std::optional<AccountEntries> entries;
@@ -54,7 +58,7 @@ void ForEachAccount(Visit visit) {
     }
     return;
   }
-  if (UsesDirectory()) return ForEachDirectoryAccount(visit);
+  if (Readers() != nullptr) return Readers()->accounts(visit);
   setpwent();
   while (const passwd* pw = getpwent()) {
     visit(OrEmpty(pw->pw_name), pw->pw_uid, pw->pw_gid, OrEmpty(pw->pw_gecos),
@@ -69,7 +73,7 @@ void ForEachGroup(Visit visit) {
     for (const GroupEntry& group : FixedEntries()->groups) visit(GroupEntry(group));
     return;
   }
-  if (UsesDirectory()) return ForEachDirectoryGroup(visit);
+  if (Readers() != nullptr) return Readers()->groups(visit);
   setgrent();
   while (const group* gr = getgrent()) {
     GroupEntry entry{std::string(OrEmpty(gr->gr_name)), gr->gr_gid};
@@ -131,6 +135,8 @@ void SetAccountEntries(std::optional<AccountEntries> entries) {
   FixedEntries() = std::move(entries);
   ForgetAccounts();
 }
+
+void SetAccountReaders(const AccountReaders* readers) { Readers() = readers; }
 
 void ForgetAccounts() {
   LoadedUsers().reset();

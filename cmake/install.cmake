@@ -7,6 +7,14 @@
 #                                    existing file is kept, the sample is
 #                                    installed beside it as cfg_file.cfg.sample
 #   ORVANTA_MENU_DIR/index.html      the EUC-JP menu page
+#   ORVANTA_MODULE_DIR/orvanta-ldap.so
+#                                    the directory store, root's, mode 0644:
+#                                    the program loads it with ACCOUNTS=ldap
+#                                    from this path, fixed when it is built
+#                                    (below the configured prefix; --prefix
+#                                    at install time does not move it), and
+#                                    only when root alone can replace it or
+#                                    a directory above it
 #
 # With -DORVANTA_INSTALL_CONFIG=OFF neither cfg_file.cfg nor the sample is
 # installed: a package ships its own settings in /etc and a link to them.
@@ -36,6 +44,9 @@ if(ORVANTA_INSTALL_CONFIG)
           DESTINATION ${ORVANTA_CGI_DIR}
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
+install(TARGETS orvanta-ldap
+        LIBRARY DESTINATION ${ORVANTA_MODULE_FULL_DIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${CMAKE_BINARY_DIR}/index.html
         DESTINATION ${ORVANTA_MENU_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
@@ -46,6 +57,7 @@ install(FILES ${CMAKE_BINARY_DIR}/index.html
 install(CODE "
   set(orvanta_web_group \"${ORVANTA_WEB_GROUP}\")
   set(orvanta_cgi_dir \"${ORVANTA_CGI_DIR}\")
+  set(orvanta_module_dir \"${ORVANTA_MODULE_FULL_DIR}\")
   set(orvanta_install_config ${ORVANTA_INSTALL_CONFIG})
 ")
 install(CODE [[
@@ -53,6 +65,7 @@ install(CODE [[
     set(orvanta_cgi_dir "${CMAKE_INSTALL_PREFIX}/${orvanta_cgi_dir}")
   endif()
   set(orvanta_cgi_dir "$ENV{DESTDIR}${orvanta_cgi_dir}")
+  set(orvanta_module_dir "$ENV{DESTDIR}${orvanta_module_dir}")
   set(orvanta_program "${orvanta_cgi_dir}/orvanta.cgi")
   set(orvanta_config "${orvanta_cgi_dir}/cfg_file.cfg")
 
@@ -82,6 +95,7 @@ install(CODE [[
       "root and the web server's group cannot run it. As root, run:\n"
       "  chown root:root ${orvanta_cgi_dir}\n"
       "  chmod 0755 ${orvanta_cgi_dir}\n"
+      "  chown -R root:root ${orvanta_module_dir}\n"
       "${orvanta_config_steps}"
       "  chown root:${orvanta_web_group} ${orvanta_program}\n"
       "  chmod 4750 ${orvanta_program}\n")

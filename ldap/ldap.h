@@ -1,13 +1,15 @@
 // The directory backend (ACCOUNTS=ldap): accounts and groups kept in
 // OpenLDAP as posixAccount/shadowAccount and posixGroup entries, read by
 // paged search and changed by LDAP operations instead of the shell tools.
+// The store itself is the module orvanta-ldap.so (store/), loaded on first
+// use, so that a run of the tools backend loads no LDAP or TLS library.
 //
-//   session.cpp  the settings, the library's start (LDAPNOINIT), the one
-//                bound connection of a run, escaping, failure lines
-//   search.cpp   paged searches: the accounts and groups, lock states
-//   ids.cpp      the next uidNumber or gidNumber from the counter entry
-//   users.cpp    registration, modification, locking, membership, deletion
-//   groups.cpp   group registration and deletion
+//   directory.cpp   the functions below as calls into the loaded store
+//   loader.cpp      where the module is, whether a set-user-ID run trusts
+//                   it, and loading it once
+//   boundary.h      the C tables between the program and the module
+//   store/          the module: connection, paged searches, the id counter,
+//                   account and group changes (store/session.h)
 //
 // The pages, checks and log records stay those of the tools backend; an
 // action asks UsesDirectory() where it would run a tool and calls the
@@ -22,6 +24,7 @@
 #include <string_view>
 
 #include "cgi/cgi.h"
+#include "ldap/boundary.h"
 
 namespace orvanta {
 
@@ -38,11 +41,9 @@ enum class DirectoryResult {
   Failed,     // anything else; one line on stderr names the code and message
 };
 
-// ---- Reading (search.cpp) ------------------------------------------------------------
+// ---- Reading ------------------------------------------------------------
 
-using DirectoryAccountVisitor =
-    std::function<void(std::string_view name, std::uint32_t uid, std::uint32_t gid,
-                       std::string_view gecos, std::string_view dir, std::string_view shell)>;
+using DirectoryAccountVisitor = AccountVisitor;
 // Every posixAccount under LDAP_PEOPLE_BASE, a page of 1,000 at a time; a
 // failed search ends the list with one line on stderr.
 void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit);
@@ -56,7 +57,7 @@ struct DirectoryLockMarks {
 };
 std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
 
-// ---- Changes (users.cpp, groups.cpp) ---------------------------------------------------
+// ---- Changes ---------------------------------------------------
 
 // A registration (cgi.h's NewAccount): an empty uid takes the next one from
 // the counter; the group, digits as a gid or else a name, must exist.
@@ -89,11 +90,31 @@ DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gi
 // Fails while an account has the group as its primary group.
 DirectoryResult DirectoryDeleteGroup(const std::string& name);
 
+// ---- The loaded store (loader.cpp) ---------------------------------------------------------
+
+// What the store is lent by the program (its settings, change lock, runner
+// and home steps); kept, not copied. Set before the first operation.
+void SetDirectoryHost(const OrvantaDirectoryHost* host);
+// The store, loaded on the first call; nullptr, after one line on stderr,
+// when it is missing, untrusted or of another version: every operation then
+// fails as with an unreachable directory.
+const OrvantaDirectoryStore* LoadedDirectoryStore();
+// The module to load: the installed one, whose path is fixed when the
+// program is built; when the run is not set-user-ID, ORVANTA_LDAP_MODULE
+// instead if it is set (the build directory's, for tests).
+std::string DirectoryModulePath();
+// Whether a set-user-ID run loads the file at `path`: an absolute path whose
+// every directory, and the file itself, is no link, owned by root and
+// writable by neither group nor others. Nobody but root can then replace
+// any of them between this check and the loading.
+bool IsTrustedModule(const std::string& path);
+
 // ---- Trust ------------------------------------------------------------------------------
 
-// Whether the bind password file may be read: when the program runs
-// set-user-ID, a regular file owned by root that group and others can
-// neither read nor write. `setuid` tells how the program runs.
+// Whether the store (store/password_file.cpp) may read the bind password
+// file: when the program runs set-user-ID, a regular file owned by root
+// that group and others can neither read nor write. `setuid` tells how the
+// program runs.
 bool IsTrustedPasswordFile(int fd, bool setuid);
 
 }  // namespace orvanta

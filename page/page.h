@@ -109,8 +109,8 @@ std::string CommentProblem(std::string_view gcos);
 std::string HomeDirProblem(std::string_view dir);
 
 enum class IdKind { User, Group };
-// An id as the server accepts it: blanks, then decimal digits worth at most
-// 4294967295, however many leading zeros they have.
+// An id as the server accepts it (ids.cpp): blanks, then decimal digits
+// worth at most 4294967295, however many leading zeros they have.
 std::optional<std::uint32_t> ParseId(std::string_view text);
 // nobody, nogroup, and -1 in 16 and 32 bits: never given to an account.
 bool IsReservedId(std::uint32_t id);

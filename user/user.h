@@ -175,11 +175,6 @@ LockState ShadowLockState(std::string_view password, long expire_days);
 // (ACTION=UNLOCK) every posted NAME, one row each, in request order.
 void LockUsers(const std::string& request_text);
 
-// The expiry date LOCK gives an account (1970-01-02: no login of any kind,
-// keys included, gets past the account check); never saved as a date of
-// its own, since only a lock sets it.
-inline constexpr long kLockedExpiryDays = 1;
-
 // Expiry dates saved while accounts are locked (saved_expiry.cpp): lines
 // "name:uid:days" (days empty for none) in ChangeLockPath() + ".expiry", a
 // root-owned 0600 file read and replaced whole (temporary file, fsync,

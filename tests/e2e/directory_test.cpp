@@ -397,6 +397,7 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
     std::string body;
     std::string page;
     std::string error_line;
+    std::string module = ORVANTA_LDAP_MODULE_BUILT;
   };
   const std::vector<Case> cases = {
       {"no server", "LDAP_URI=ldapi://%2Fnonexistent%2Fldapi\n",
@@ -414,13 +415,20 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
       {"ACCOUNTS in upper case", "ACCOUNTS=LDAP\n", "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500",
        "グループの登録に失敗しました。<BR>\n<BR>\n",
        "orvanta: ACCOUNTS=LDAP is none of tools, ldap or empty: no account is changed\n"},
+      {"no directory store", "", "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500",
+       "グループの登録に失敗しました。<BR>\n<BR>\n",
+       "orvanta: ldap: the directory store is not loaded: /nonexistent/orvanta-ldap.so: No such "
+       "file or directory\n",
+       "/nonexistent/orvanta-ldap.so"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Host host;
     const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
     host.Configure(server, c.settings + "GROUPADD=" + host.home_tool + " groupadd\n");
-    EXPECT_EQ(Utf8(host.Send(c.body)), Utf8(MessagePage(c.page)));
+    CgiRequest request = Post(c.body);
+    request.extra_env.push_back("ORVANTA_LDAP_MODULE=" + c.module);
+    EXPECT_EQ(Utf8(host.box.Run(request).out), Utf8(MessagePage(c.page)));
     EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
     EXPECT_FALSE(host.box.Exists("orvanta.log"));
     EXPECT_TRUE(host.box.CallsOf("home").empty());

@@ -156,6 +156,28 @@ TEST(SetuidTest, InstallationDirectoryOthersMayWriteGivesCode110) {
   }
 }
 
+// The directory store comes only from its installed path: the build's own,
+// which every test run names in ORVANTA_LDAP_MODULE, is not loaded. Where
+// none is installed, that is one line and nothing runs.
+TEST(SetuidTest, DirectoryStoreOnlyFromItsInstalledPath) {
+  if (TempIsNosuid()) GTEST_SKIP() << "the temporary directory is mounted nosuid";
+  if (std::filesystem::exists(ORVANTA_LDAP_MODULE_INSTALLED)) GTEST_SKIP() << "a store is installed";
+  const Installation setup;
+  const std::string groupadd = setup.box.AddRecordingTool("install/groupadd", 0);
+  setup.SetInstalledConfig("ACCOUNTS=ldap\nGROUPADD=" + groupadd + "\n");
+
+  const CgiResult result = setup.RunAsCaller(Post("COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500"));
+  EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n")));
+  // The dynamic loader's own line on nss_wrapper, which it does not load
+  // into a set-user-ID run, aside.
+  std::string errors = setup.box.ReadFile(".stderr");
+  errors.erase(0, errors.find("orvanta: "));
+  EXPECT_EQ(errors, std::string("orvanta: ldap: the directory store is not loaded: ") +
+                        ORVANTA_LDAP_MODULE_INSTALLED + ": No such file or directory\n");
+  EXPECT_TRUE(setup.box.CallsOf("install/groupadd").empty());
+  EXPECT_FALSE(setup.box.Exists("install/orvanta.log"));
+}
+
 // A stand-in useradd that writes down what it sees of its own process.
 std::string AddProbe(const Installation& setup) {
   const std::string out = setup.Install("probe.out");

@@ -161,6 +161,9 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
   }
   if (request.remote_addr) env.push_back("REMOTE_ADDR=" + *request.remote_addr);
   for (const std::string& extra : request.extra_env) env.push_back(extra);
+  // The directory store of this build, unless the request names another
+  // (the first of two entries counts); a set-user-ID run ignores both.
+  env.push_back(std::string("ORVANTA_LDAP_MODULE=") + ORVANTA_LDAP_MODULE_BUILT);
   // Sanitizer settings pass through; LeakSanitizer cannot run under a
   // tracer, so it is switched off when the run is traced.
   const bool traced = !prefix.empty() && prefix.front().ends_with("strace");

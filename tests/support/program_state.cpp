@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/app.h"
 #include "hosttools/hosttools.h"
 
 namespace orvanta::test {

@@ -1,5 +1,6 @@
 // The bind password file is trusted like the settings file, and more: when
-// the program runs set-user-ID nobody but root may read it either.
+// the program runs set-user-ID nobody but root may read it either. The
+// directory store module is trusted only when root alone can replace it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -43,6 +44,47 @@ TEST(PasswordFileTest, SetuidRunsTrustOnlyRootsPrivateRegularFile) {
   const int directory = open("/", O_RDONLY | O_DIRECTORY);
   EXPECT_FALSE(IsTrustedPasswordFile(directory, false)) << "not a regular file";
   close(directory);
+}
+
+TEST(PasswordFileTest, SetuidRunsLoadOnlyAStoreRootAloneCanReplace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to root and others";
+  struct Case {
+    const char* what;
+    mode_t directory_mode;
+    uid_t directory_owner;
+    mode_t module_mode;
+    uid_t module_owner;
+    bool trusted;
+  };
+  const Case cases[] = {
+      {"root's, 0755 and 0644", 0755, 0, 0644, 0, true},
+      {"a group-writable directory", 0775, 0, 0644, 0, false},
+      {"a world-writable sticky directory", 01777, 0, 0644, 0, false},
+      {"another owner's directory", 0755, 1, 0644, 0, false},
+      {"a group-writable module", 0755, 0, 0664, 0, false},
+      {"another owner's module", 0755, 0, 0644, 1, false},
+  };
+  // Beside the build's own module, whose directories are root's here.
+  const std::filesystem::path base =
+      std::filesystem::path(ORVANTA_LDAP_MODULE_BUILT).parent_path() / "store-trust-test";
+  const std::filesystem::path module = base / "orvanta" / "orvanta-ldap.so";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(base);
+    std::filesystem::create_directories(module.parent_path());
+    std::filesystem::copy_file(ORVANTA_LDAP_MODULE_BUILT, module);
+    ASSERT_EQ(chmod(module.parent_path().c_str(), c.directory_mode), 0);
+    ASSERT_EQ(chown(module.parent_path().c_str(), c.directory_owner, 0), 0);
+    ASSERT_EQ(chmod(module.c_str(), c.module_mode), 0);
+    ASSERT_EQ(chown(module.c_str(), c.module_owner, 0), 0);
+    EXPECT_EQ(IsTrustedModule(module), c.trusted);
+  }
+  ASSERT_EQ(chown(module.c_str(), 0, 0), 0);
+  ASSERT_TRUE(IsTrustedModule(module));
+  std::filesystem::create_directory_symlink("orvanta", base / "link");
+  EXPECT_FALSE(IsTrustedModule(base / "link" / "orvanta-ldap.so")) << "a link above it";
+  EXPECT_FALSE(IsTrustedModule("orvanta/orvanta-ldap.so")) << "a relative path";
+  std::filesystem::remove_all(base);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/app.h"
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
 #include "oplog/oplog.h"

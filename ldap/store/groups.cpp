@@ -1,8 +1,8 @@
 // Group changes in the directory.
-#include "ldap/session.h"
+#include "ldap/store/session.h"
 #include "page/page.h"
 
-namespace orvanta {
+namespace orvanta::directory {
 
 namespace {
 
@@ -10,8 +10,7 @@ constexpr char kPrimaryGroupKept[] = "ldap: the primary group of an account is n
 
 }  // namespace
 
-DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid_text) {
-  using namespace directory;
+DirectoryResult AddGroup(const std::string& name, const std::string& gid_text) {
   if (!HoldLock()) return DirectoryResult::Failed;
   const std::optional<std::uint32_t> gid =
       gid_text.empty() ? NextId("gidNumber") : ParseId(gid_text);
@@ -24,8 +23,7 @@ DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gi
   return ResultOf("add " + Printable(dn), Add(dn, mods));
 }
 
-DirectoryResult DirectoryDeleteGroup(const std::string& name) {
-  using namespace directory;
+DirectoryResult DeleteGroup(const std::string& name) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry group;
   if (const DirectoryResult found = FindGroup(name, {"gidNumber"}, group);
@@ -44,4 +42,4 @@ DirectoryResult DirectoryDeleteGroup(const std::string& name) {
   return ResultOf("delete " + Printable(group.dn), Delete(group.dn));
 }
 
-}  // namespace orvanta
+}  // namespace orvanta::directory

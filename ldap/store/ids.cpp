@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "ldap/session.h"
+#include "ldap/store/session.h"
 #include "page/page.h"
 
 namespace orvanta::directory {
@@ -22,7 +22,7 @@ constexpr char kNoFreeId[] = "ldap: no free id left for ";
 constexpr char kNoCounter[] = "ldap: LDAP_COUNTER_DN is needed to give out ids";
 constexpr char kCounterBusy[] = "ldap: the counter kept changing: ";
 
-std::uint32_t MinId() { return ParseId(Setting("LDAP_MIN_ID")).value_or(kDefaultMinId); }
+std::uint32_t MinId() { return ParseId(HostSetting("LDAP_MIN_ID")).value_or(kDefaultMinId); }
 
 // Whether the directory or the host's own databases use the id; nullopt
 // when the directory cannot tell.
@@ -47,7 +47,7 @@ std::optional<std::uint32_t> FirstFree(const char* attribute, std::uint32_t id) 
 
 // The counter's value: nullopt when it cannot be read, 0 when it has none.
 std::optional<std::uint32_t> ReadCounter(const char* attribute) {
-  const std::string& dn = Setting("LDAP_COUNTER_DN");
+  const std::string& dn = HostSetting("LDAP_COUNTER_DN");
   if (dn.empty()) {
     ErrorLogLine(kNoCounter);
     return std::nullopt;
@@ -67,7 +67,7 @@ int SwapCounter(const char* attribute, std::uint32_t seen, std::uint32_t next) {
   Mods mods;
   if (seen != 0) mods.Add(LDAP_MOD_DELETE, attribute, {std::to_string(seen)});
   mods.Add(LDAP_MOD_ADD, attribute, {std::to_string(next)});
-  return Modify(Setting("LDAP_COUNTER_DN"), mods);
+  return Modify(HostSetting("LDAP_COUNTER_DN"), mods);
 }
 
 bool OtherWriterFirst(int code) {

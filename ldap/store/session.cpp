@@ -1,20 +1,16 @@
 // The one connection of a run. The program runs as root on a web server's
 // behalf: the library reads no ldaprc, ldap.conf or LDAP* variable
 // (LDAPNOINIT), and every option it uses is set here.
-#include "ldap/session.h"
+#include "ldap/store/session.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 
-#include "cgi/cgi.h"
-#include "hosttools/hosttools.h"
-
-namespace orvanta {
+namespace orvanta::directory {
 
 namespace {
 
@@ -53,7 +49,7 @@ bool HasKnownScheme(const std::string& uri) {
 
 // The bind password: the first line of LDAP_BINDPW_FILE.
 std::optional<std::string> ReadBindPassword() {
-  const std::string& path = Setting("LDAP_BINDPW_FILE");
+  const std::string& path = HostSetting("LDAP_BINDPW_FILE");
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string text;
@@ -85,7 +81,7 @@ bool SetOptions(LDAP* ld) {
              ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_TIMEOUT, &operation) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
-  const std::string& cacert = Setting("LDAP_CACERT");
+  const std::string& cacert = HostSetting("LDAP_CACERT");
   if (!cacert.empty()) {
     set = set && ldap_set_option(ld, LDAP_OPT_X_TLS_CACERTFILE, cacert.c_str()) == LDAP_OPT_SUCCESS;
   }
@@ -94,7 +90,7 @@ bool SetOptions(LDAP* ld) {
 }
 
 int Bind(LDAP* ld) {
-  const std::string& dn = Setting("LDAP_BINDDN");
+  const std::string& dn = HostSetting("LDAP_BINDDN");
   if (dn.empty()) {
     berval anonymous{0, nullptr};
     return ldap_sasl_bind_s(ld, "", LDAP_SASL_SIMPLE, &anonymous, nullptr, nullptr, nullptr);
@@ -112,13 +108,13 @@ int Bind(LDAP* ld) {
 Connection Open() {
   // An unreadable ACCOUNTS or LDAP_STARTTLS reaches no directory at all;
   // the line at start-up named it.
-  const YesNo starttls = YesNoSetting("LDAP_STARTTLS");
+  const YesNo starttls = StartTlsSetting();
   if (AccountsSetting() != AccountsBackend::Directory || starttls == YesNo::Invalid) {
     return nullptr;
   }
-  const std::string& uri = Setting("LDAP_URI");
-  if (!HasKnownScheme(uri) || Setting("LDAP_PEOPLE_BASE").empty() ||
-      Setting("LDAP_GROUP_BASE").empty()) {
+  const std::string& uri = HostSetting("LDAP_URI");
+  if (!HasKnownScheme(uri) || HostSetting("LDAP_PEOPLE_BASE").empty() ||
+      HostSetting("LDAP_GROUP_BASE").empty()) {
     LogSetup(kSettingsMissing);
     return nullptr;
   }
@@ -136,30 +132,18 @@ Connection Open() {
   if (starttls == YesNo::Yes) {
     const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
     if (code != LDAP_SUCCESS) {
-      directory::LogFailure("StartTLS", code, ld.get());
+      LogFailure("StartTLS", code, ld.get());
       return nullptr;
     }
   }
   if (const int code = Bind(ld.get()); code != LDAP_SUCCESS) {
-    directory::LogFailure("bind", code, ld.get());
+    LogFailure("bind", code, ld.get());
     return nullptr;
   }
   return ld;
 }
 
 }  // namespace
-
-// An unreadable ACCOUNTS counts as the directory, whose session then never
-// opens: neither the tools nor the directory change anything.
-bool UsesDirectory() { return AccountsSetting() != AccountsBackend::Tools; }
-
-bool IsTrustedPasswordFile(int fd, bool setuid) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  return !setuid || (info.st_uid == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0);
-}
-
-namespace directory {
 
 LDAP* Session() {
   static Connection connection;
@@ -234,8 +218,8 @@ bool HoldLock() {
   return false;
 }
 
-const std::string& PeopleBase() { return Setting("LDAP_PEOPLE_BASE"); }
-const std::string& GroupBase() { return Setting("LDAP_GROUP_BASE"); }
+const std::string& PeopleBase() { return HostSetting("LDAP_PEOPLE_BASE"); }
+const std::string& GroupBase() { return HostSetting("LDAP_GROUP_BASE"); }
 
 std::string DaysSinceEpoch() {
   constexpr std::time_t kSecondsPerDay = 86400;
@@ -281,6 +265,4 @@ int Delete(const std::string& dn) {
   return ldap_delete_ext_s(ld, dn.c_str(), nullptr, nullptr);
 }
 
-}  // namespace directory
-
-}  // namespace orvanta
+}  // namespace orvanta::directory

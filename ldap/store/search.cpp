@@ -5,11 +5,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "ldap/session.h"
+#include "ldap/store/session.h"
 #include "page/page.h"
-#include "user/user.h"
 
-namespace orvanta {
+namespace orvanta::directory {
 
 namespace {
 
@@ -27,8 +26,8 @@ struct CookieFree {
 };
 using Cookie = std::unique_ptr<berval, CookieFree>;
 
-directory::Entry ReadEntry(LDAP* ld, LDAPMessage* message) {
-  directory::Entry entry;
+Entry ReadEntry(LDAP* ld, LDAPMessage* message) {
+  Entry entry;
   if (char* dn = ldap_get_dn(ld, message)) {
     entry.dn = dn;
     ldap_memfree(dn);
@@ -70,7 +69,7 @@ Cookie NextCookie(LDAP* ld, LDAPMessage* result, int& code) {
 // One page: its entries to `visit`, the cookie of the next page back.
 Cookie SearchPage(LDAP* ld, const std::string& base, int scope, const std::string& filter,
                   const std::vector<const char*>& attributes, berval* cookie,
-                  const std::function<void(directory::Entry)>& visit, int& code) {
+                  const std::function<void(Entry)>& visit, int& code) {
   LDAPControl* page = nullptr;
   code = ldap_create_page_control(ld, kPageSize, cookie, 1, &page);
   if (code != LDAP_SUCCESS) return nullptr;
@@ -91,13 +90,11 @@ Cookie SearchPage(LDAP* ld, const std::string& base, int scope, const std::strin
   return NextCookie(ld, raw, code);
 }
 
-std::optional<std::uint32_t> IdOf(const directory::Entry& entry, std::string_view attribute) {
+std::optional<std::uint32_t> IdOf(const Entry& entry, std::string_view attribute) {
   return ParseId(entry.First(attribute));
 }
 
 }  // namespace
-
-namespace directory {
 
 std::string_view Entry::First(std::string_view attribute) const {
   const auto found = values.find(attribute);
@@ -150,42 +147,40 @@ std::optional<bool> AnyMatch(const std::string& base, const std::string& filter)
   return any;
 }
 
-}  // namespace directory
-
-void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit) {
-  directory::Search(directory::PeopleBase(), "(objectClass=posixAccount)",
-                    {"uid", "uidNumber", "gidNumber", "gecos", "homeDirectory", "loginShell"},
-                    [&](const directory::Entry& entry) {
-                      const auto uid = IdOf(entry, "uidNumber");
-                      const auto gid = IdOf(entry, "gidNumber");
-                      if (!uid || !gid || entry.First("uid").empty()) return;
-                      visit(entry.First("uid"), *uid, *gid, entry.First("gecos"),
-                            entry.First("homeDirectory"), entry.First("loginShell"));
-                    });
+void ForEachAccount(const DirectoryAccountVisitor& visit) {
+  Search(PeopleBase(), "(objectClass=posixAccount)",
+         {"uid", "uidNumber", "gidNumber", "gecos", "homeDirectory", "loginShell"},
+         [&](const Entry& entry) {
+           const auto uid = IdOf(entry, "uidNumber");
+           const auto gid = IdOf(entry, "gidNumber");
+           if (!uid || !gid || entry.First("uid").empty()) return;
+           visit(entry.First("uid"), *uid, *gid, entry.First("gecos"), entry.First("homeDirectory"),
+                 entry.First("loginShell"));
+         });
 }
 
-void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit) {
-  directory::Search(directory::GroupBase(), "(objectClass=posixGroup)",
-                    {"cn", "gidNumber", "memberUid"}, [&](directory::Entry entry) {
-                      const auto gid = IdOf(entry, "gidNumber");
-                      if (!gid || entry.First("cn").empty()) return;
-                      GroupEntry group{std::string(entry.First("cn")), *gid};
-                      group.members = std::move(entry.values["memberUid"]);
-                      visit(std::move(group));
-                    });
+void ForEachGroup(const std::function<void(GroupEntry)>& visit) {
+  Search(GroupBase(), "(objectClass=posixGroup)", {"cn", "gidNumber", "memberUid"},
+         [&](Entry entry) {
+           const auto gid = IdOf(entry, "gidNumber");
+           if (!gid || entry.First("cn").empty()) return;
+           GroupEntry group{std::string(entry.First("cn")), *gid};
+           group.members = std::move(entry.values["memberUid"]);
+           visit(std::move(group));
+         });
 }
 
-std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates() {
+std::map<std::string, DirectoryLockMarks, std::less<>> LockStates() {
   std::map<std::string, DirectoryLockMarks, std::less<>> states;
-  directory::Search(directory::PeopleBase(), "(objectClass=posixAccount)",
-                    {"uid", "userPassword", "shadowExpire"}, [&](const directory::Entry& entry) {
-                      const std::string_view password = entry.First("userPassword");
-                      if (!password.starts_with(kCryptScheme)) return;
-                      states[std::string(entry.First("uid"))] = {
-                          password.substr(sizeof kCryptScheme - 1).starts_with('!'),
-                          entry.First("shadowExpire") == std::to_string(kLockedExpiryDays)};
-                    });
+  Search(PeopleBase(), "(objectClass=posixAccount)", {"uid", "userPassword", "shadowExpire"},
+         [&](const Entry& entry) {
+           const std::string_view password = entry.First("userPassword");
+           if (!password.starts_with(kCryptScheme)) return;
+           states[std::string(entry.First("uid"))] = {
+               password.substr(sizeof kCryptScheme - 1).starts_with('!'),
+               entry.First("shadowExpire") == std::to_string(kLockedExpiryDays)};
+         });
   return states;
 }
 
-}  // namespace orvanta
+}  // namespace orvanta::directory

@@ -1,3 +1,3 @@
-#include "cgi/cgi.h"
+#include "app/app.h"
 
 int main() { return orvanta::RunRequest(); }

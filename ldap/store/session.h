@@ -1,5 +1,8 @@
-// What the files of ldap/ share: the run's connection, escaping, the
-// search helpers and a modification list.
+// The directory store, built as the module orvanta-ldap.so that the
+// program loads with ACCOUNTS=ldap (module.cpp is its one entry point).
+// What its files share: what the program lends it, the run's connection,
+// escaping, the search helpers, a modification list, and the operations
+// module.cpp hands to the program.
 #pragma once
 
 #include <ldap.h>
@@ -12,9 +15,39 @@
 #include <string_view>
 #include <vector>
 
+#include "hosttools/hosttools.h"
 #include "ldap/ldap.h"
 
 namespace orvanta::directory {
+
+// ---- The program's own, lent at start (module.cpp) ----------------------------
+// The one settings table, change lock, runner and home steps of the run.
+
+const std::string& HostSetting(SettingName name);
+AccountsBackend AccountsSetting();
+YesNo StartTlsSetting();
+bool HoldChangeLock();
+int RunCommandLine(const std::string& line);
+std::string HashPassword(const std::string& password);
+std::string HostNewHomeOf(const NewAccount& account);
+bool HomeLiesBelowRoots(std::string_view path);
+void OpenUpNewHome(const std::string& name, const std::string& path);
+
+// ---- The operations (search.cpp, users.cpp, groups.cpp) -----------------------
+// As ldap.h describes them under the names Directory...
+
+void ForEachAccount(const DirectoryAccountVisitor& visit);
+void ForEachGroup(const std::function<void(GroupEntry)>& visit);
+std::map<std::string, DirectoryLockMarks, std::less<>> LockStates();
+DirectoryResult AddUser(const NewAccount& account);
+DirectoryResult ModifyUser(const std::string& name, const DirectoryChanges& changes);
+DirectoryResult LockUser(const std::string& name, bool lock);
+DirectoryResult ChangeMember(const std::string& group, const std::string& name, bool add);
+DirectoryResult DeleteUser(const std::string& name);
+DirectoryResult AddGroup(const std::string& name, const std::string& gid);
+DirectoryResult DeleteGroup(const std::string& name);
+
+// ---- Shared by the operations ---------------------------------------------------
 
 // The run's bound connection, opened on first use; nullptr (with a line on
 // stderr) when the settings are incomplete or the server cannot be reached.

@@ -1,13 +1,9 @@
 // Account changes in the directory, each one LDAP operation or a short
 // sequence whose every step leaves the directory consistent.
-#include "hosttools/hosttools.h"
-#include "ldap/session.h"
+#include "ldap/store/session.h"
 #include "page/page.h"
-#include "user/user.h"
 
-namespace orvanta {
-
-namespace directory {
+namespace orvanta::directory {
 
 namespace {
 
@@ -39,7 +35,7 @@ void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
       .Add(LDAP_MOD_ADD, "sn", {cn})
       .Add(LDAP_MOD_ADD, "uidNumber", {std::to_string(uid)})
       .Add(LDAP_MOD_ADD, "gidNumber", {std::to_string(gid)})
-      .Add(LDAP_MOD_ADD, "homeDirectory", {NewHomeOf(account)})
+      .Add(LDAP_MOD_ADD, "homeDirectory", {HostNewHomeOf(account)})
       .Add(LDAP_MOD_ADD, "userPassword", {kCryptScheme + hash})
       .Add(LDAP_MOD_ADD, "shadowLastChange", {DaysSinceEpoch()});
   if (!account.gcos.empty()) mods.Add(LDAP_MOD_ADD, "gecos", {account.gcos});
@@ -148,7 +144,7 @@ DirectoryResult LeaveAllGroups(const std::string& name) {
 // a failure is a line on stderr, not a failed change. A home outside
 // HOME_ROOTS (a stored one, say /etc) is never handed to them.
 void RunHomeCommand(SettingName setting, const std::string& home) {
-  const std::string& command = Setting(setting);
+  const std::string& command = HostSetting(setting);
   if (command.empty()) return;
   if (!HomeLiesBelowRoots(home)) {
     ErrorLogLine(setting.c_str() + (kHomeOutsideRoots + Printable(home)));
@@ -161,10 +157,7 @@ void RunHomeCommand(SettingName setting, const std::string& home) {
 
 }  // namespace
 
-}  // namespace directory
-
-DirectoryResult DirectoryAddUser(const NewAccount& account) {
-  using namespace directory;
+DirectoryResult AddUser(const NewAccount& account) {
   // Hashed before the lock is taken, so nobody waits on it.
   const std::string hash = HashPassword(account.password);
   if (hash.empty()) return DirectoryResult::Failed;
@@ -181,15 +174,14 @@ DirectoryResult DirectoryAddUser(const NewAccount& account) {
   AddAccountValues(mods, account, *uid, *gid, hash);
   const std::string dn = ChildDn("uid", account.name, PeopleBase());
   const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
-  if (result == DirectoryResult::Done && !Setting("HOME_CREATE").empty()) {
-    RunHomeCommand("HOME_CREATE", NewHomeOf(account));
-    OpenUpNewHome(account.name, NewHomeOf(account));
+  if (result == DirectoryResult::Done && !HostSetting("HOME_CREATE").empty()) {
+    RunHomeCommand("HOME_CREATE", HostNewHomeOf(account));
+    OpenUpNewHome(account.name, HostNewHomeOf(account));
   }
   return result;
 }
 
-DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes) {
-  using namespace directory;
+DirectoryResult ModifyUser(const std::string& name, const DirectoryChanges& changes) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found = FindUser(name, {"1.1"}, user); found != DirectoryResult::Done) {
@@ -201,8 +193,7 @@ DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChan
   return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
 }
 
-DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {
-  using namespace directory;
+DirectoryResult LockUser(const std::string& name, bool lock) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found =
@@ -227,8 +218,7 @@ DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {
   return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
 }
 
-DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add) {
-  using namespace directory;
+DirectoryResult ChangeMember(const std::string& group, const std::string& name, bool add) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry found;
   if (const DirectoryResult result = FindGroup(group, {"1.1"}, found);
@@ -244,8 +234,7 @@ DirectoryResult DirectoryChangeMember(const std::string& group, const std::strin
   return ResultOf("modify " + Printable(found.dn), code);
 }
 
-DirectoryResult DirectoryDeleteUser(const std::string& name) {
-  using namespace directory;
+DirectoryResult DeleteUser(const std::string& name) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found = FindUser(name, {"homeDirectory"}, user);
@@ -264,4 +253,4 @@ DirectoryResult DirectoryDeleteUser(const std::string& name) {
   return result;
 }
 
-}  // namespace orvanta
+}  // namespace orvanta::directory

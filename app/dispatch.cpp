@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "app/app.h"
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
 #include "group/group.h"
@@ -15,13 +16,6 @@
 #include "user/user.h"
 
 namespace orvanta {
-
-std::string gErrorMessage;
-
-void ThrowMessage(std::string message) {
-  gErrorMessage = std::move(message);
-  throw ErrorCode{kErrorMessageInGlobal};
-}
 
 namespace {
 
@@ -151,6 +145,7 @@ int RunRequest() {
     ParseParameters(gRequestText);
     ReadConfigFile(kConfigFileName);
     ReportInvalidSettings();
+    ChooseAccountStore();
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};

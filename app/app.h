@@ -1,0 +1,28 @@
+// The program itself, above every feature: one run from start to end, the
+// two command tables that name the pages and actions, the one error
+// handler, and the choice of where the accounts are kept.
+//
+//   main.cpp             the entry point
+//   dispatch.cpp         RunRequest, the command tables and ReportError
+//   directory_store.cpp  with the directory: what the loaded store is given
+//                        of the program's own, and the snapshot's readers
+#pragma once
+
+#include "cgi/cgi.h"
+
+namespace orvanta {
+
+// Runs one request from start to end; always returns 0 (the exit status).
+int RunRequest();
+// Calls the one page or action named by REQUEST_METHOD and COMMAND.
+void Dispatch();
+// Writes the response that belongs to an error code.
+void ReportError(ErrorCode code);
+
+// Once the settings are read: with the directory (UsesDirectory) the
+// snapshot reads it, and the directory store, when first used, is lent the
+// program's settings, change lock, runner and home steps; else the
+// snapshot reads the host's databases.
+void ChooseAccountStore();
+
+}  // namespace orvanta

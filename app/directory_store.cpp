@@ -1,0 +1,85 @@
+// With the directory, the loaded store works with the program's own
+// settings, change lock, runner and home steps (and their test seams): it
+// is lent them here, where every layer is in reach. No exception crosses
+// back into the store: a host function that throws answers "no".
+#include "app/app.h"
+#include "hosttools/hosttools.h"
+#include "ldap/ldap.h"
+#include "user/user.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr int kToolFailed = 1;
+
+template <typename Call, typename Fallback>
+auto Guarded(Call call, Fallback fallback) -> decltype(call()) {
+  try {
+    return call();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+void Give(const std::string& text, OrvantaTextSink sink, void* context) {
+  sink(context, {text.data(), text.size()});
+}
+
+const char* SettingOf(const char* name) {
+  // Only the settings: a request parameter of another name is no setting.
+  if (!IsSettingName(name)) return "";
+  return Guarded([&] { return Param(name).c_str(); }, "");
+}
+
+int HoldLock() {
+  return Guarded([] { return HoldChangeLock() ? 1 : 0; }, 0);
+}
+
+int Run(const char* line) {
+  return Guarded([&] { return RunCommandLine(line); }, kToolFailed);
+}
+
+void Hash(const char* password, OrvantaTextSink sink, void* context) {
+  Give(Guarded([&] { return HashPassword(password); }, std::string()), sink, context);
+}
+
+void HomeOf(const char* name, const char* dir, OrvantaTextSink sink, void* context) {
+  const auto home = [&] {
+    NewAccount account;
+    account.name = name;
+    account.dir = dir;
+    return NewHomeOf(account);
+  };
+  Give(Guarded(home, std::string()), sink, context);
+}
+
+int BelowRoots(OrvantaText path) {
+  return Guarded([&] { return HomeLiesBelowRoots({path.data, path.size}) ? 1 : 0; }, 0);
+}
+
+void OpenUp(const char* name, const char* path) {
+  Guarded(
+      [&] {
+        OpenUpNewHome(name, path);
+        return 0;
+      },
+      0);
+}
+
+const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirectoryGroup};
+
+}  // namespace
+
+void ChooseAccountStore() {
+  const bool directory = UsesDirectory();
+  SetAccountReaders(directory ? &kDirectoryReaders : nullptr);
+  if (!directory) return;
+  static OrvantaDirectoryHost host;
+  host = {SettingOf, static_cast<int>(AccountsSetting()),
+          static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, Hash, HomeOf, BelowRoots,
+          OpenUp};
+  SetDirectoryHost(&host);
+}
+
+}  // namespace orvanta

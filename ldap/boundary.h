@@ -1,0 +1,90 @@
+// The boundary between the program and the directory store it loads
+// (orvanta-ldap.so). Each side links its own C++ runtime, so only C crosses
+// it: plain structs, texts as pointer and length, results as ints, callbacks
+// with a context pointer. No exception leaves either side's functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+// Raised whenever a struct below changes: a store built for another
+// version of the program is not used.
+#define ORVANTA_DIRECTORY_VERSION 1
+// The one symbol the store exports.
+#define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
+
+struct OrvantaText {
+  const char* data;
+  size_t size;
+};
+
+// Receives a text the callee made; it lives until the callee returns.
+typedef void (*OrvantaTextSink)(void* context, OrvantaText text);
+
+// What the program lends the store: one of each, never a copy.
+struct OrvantaDirectoryHost {
+  // A setting's value ("" when unset); valid for the whole run.
+  const char* (*setting)(const char* name);
+  int accounts;  // AccountsSetting()
+  int starttls;  // YesNoSetting("LDAP_STARTTLS")
+  // The change lock the tool runner holds; nonzero when held.
+  int (*hold_change_lock)(void);
+  // RunCommandLine with no input: the exit status.
+  int (*run_command_line)(const char* line);
+  // HashPassword: the sink gets the hash ("" when none).
+  void (*hash_password)(const char* password, OrvantaTextSink sink, void* context);
+  // NewHomeOf an account of that name and DIR.
+  void (*new_home_of)(const char* name, const char* dir, OrvantaTextSink sink, void* context);
+  int (*home_lies_below_roots)(OrvantaText path);
+  void (*open_up_new_home)(const char* name, const char* path);
+};
+
+typedef void (*OrvantaAccountVisit)(void* context, OrvantaText name, uint32_t uid, uint32_t gid,
+                                    OrvantaText gecos, OrvantaText dir, OrvantaText shell);
+typedef void (*OrvantaGroupVisit)(void* context, OrvantaText name, uint32_t gid,
+                                  const OrvantaText* members, size_t member_count);
+typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired);
+
+// A registration's fields, each a NUL-terminated text.
+struct OrvantaNewAccount {
+  const char* name;
+  const char* password;
+  const char* uid;
+  const char* group;
+  const char* gcos;
+  const char* dir;
+  const char* shell;
+};
+
+// A modification's ticked attributes; nullptr leaves one as it is.
+struct OrvantaDirectoryChanges {
+  const char* password_hash;
+  const char* uid;
+  const char* group;
+  const char* comment;
+  const char* home;
+  const char* shell;
+};
+
+// The store's operations; the ints they return are DirectoryResult values.
+struct OrvantaDirectoryStore {
+  void (*for_each_account)(OrvantaAccountVisit visit, void* context);
+  void (*for_each_group)(OrvantaGroupVisit visit, void* context);
+  void (*for_each_lock_state)(OrvantaLockVisit visit, void* context);
+  int (*add_user)(const OrvantaNewAccount* account);
+  int (*modify_user)(const char* name, const OrvantaDirectoryChanges* changes);
+  int (*lock_user)(const char* name, int lock);
+  int (*change_member)(const char* group, const char* name, int add);
+  int (*delete_user)(const char* name);
+  int (*add_group)(const char* name, const char* gid);
+  int (*delete_group)(const char* name);
+};
+
+// The store for this host, which must outlive it; nullptr when `version`
+// is not the store's own.
+typedef const OrvantaDirectoryStore* (*OrvantaDirectoryOpen)(int version,
+                                                             const OrvantaDirectoryHost* host);
+
+}  // extern "C"

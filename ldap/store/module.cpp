@@ -1,0 +1,160 @@
+// The module's one entry point: the store's operations as the boundary's C
+// functions, and what the program lent it behind the names the store's
+// files call. No exception leaves a function here: one that reaches the
+// boundary fails the operation.
+#include "ldap/boundary.h"
+#include "ldap/store/session.h"
+
+namespace orvanta::directory {
+
+namespace {
+
+const OrvantaDirectoryHost* gHost = nullptr;
+
+constexpr int kFailed = static_cast<int>(DirectoryResult::Failed);
+constexpr char kStopped[] = "ldap: the store stopped on an exception (out of memory)";
+
+OrvantaText TextOf(std::string_view text) { return {text.data(), text.size()}; }
+
+void AppendTo(void* context, OrvantaText text) {
+  static_cast<std::string*>(context)->append(text.data, text.size);
+}
+
+template <typename Call>
+void Guarded(Call call) {
+  try {
+    call();
+  } catch (...) {
+    ErrorLogLine(kStopped);
+  }
+}
+
+template <typename Operation>
+int Result(Operation operation) {
+  int result = kFailed;
+  Guarded([&] { result = static_cast<int>(operation()); });
+  return result;
+}
+
+std::optional<std::string> Ticked(const char* value) {
+  return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
+
+void ForEachAccountC(OrvantaAccountVisit visit, void* context) {
+  Guarded([&] {
+    ForEachAccount([&](std::string_view name, std::uint32_t uid, std::uint32_t gid,
+                       std::string_view gecos, std::string_view dir, std::string_view shell) {
+      visit(context, TextOf(name), uid, gid, TextOf(gecos), TextOf(dir), TextOf(shell));
+    });
+  });
+}
+
+void ForEachGroupC(OrvantaGroupVisit visit, void* context) {
+  Guarded([&] {
+    ForEachGroup([&](const GroupEntry& group) {
+      std::vector<OrvantaText> members;
+      for (const std::string& member : group.members) members.push_back(TextOf(member));
+      visit(context, TextOf(group.name), group.gid, members.data(), members.size());
+    });
+  });
+}
+
+void ForEachLockStateC(OrvantaLockVisit visit, void* context) {
+  Guarded([&] {
+    for (const auto& [name, marks] : LockStates()) {
+      visit(context, TextOf(name), marks.password_locked ? 1 : 0, marks.expired ? 1 : 0);
+    }
+  });
+}
+
+int AddUserC(const OrvantaNewAccount* fields) {
+  return Result([&] {
+    return AddUser({fields->name, fields->password, fields->uid, fields->group, fields->gcos,
+                    fields->dir, fields->shell});
+  });
+}
+
+int ModifyUserC(const char* name, const OrvantaDirectoryChanges* ticked) {
+  return Result([&] {
+    return ModifyUser(name,
+                      {Ticked(ticked->password_hash), Ticked(ticked->uid), Ticked(ticked->group),
+                       Ticked(ticked->comment), Ticked(ticked->home), Ticked(ticked->shell)});
+  });
+}
+
+int LockUserC(const char* name, int lock) {
+  return Result([&] { return LockUser(name, lock != 0); });
+}
+
+int ChangeMemberC(const char* group, const char* name, int add) {
+  return Result([&] { return ChangeMember(group, name, add != 0); });
+}
+
+int DeleteUserC(const char* name) {
+  return Result([&] { return DeleteUser(name); });
+}
+
+int AddGroupC(const char* name, const char* gid) {
+  return Result([&] { return AddGroup(name, gid); });
+}
+
+int DeleteGroupC(const char* name) {
+  return Result([&] { return DeleteGroup(name); });
+}
+
+constexpr OrvantaDirectoryStore kStore = {
+    ForEachAccountC, ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
+    LockUserC,       ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
+};
+
+// Settings as the program reads them, kept for the run by name: the store
+// hands out references, as the program's own Setting does.
+std::map<std::string, std::string, std::less<>>& Settings() {
+  static std::map<std::string, std::string, std::less<>> settings;
+  return settings;
+}
+
+}  // namespace
+
+const std::string& HostSetting(SettingName name) {
+  const auto [entry, added] = Settings().try_emplace(name.c_str());
+  if (added) entry->second = gHost->setting(name.c_str());
+  return entry->second;
+}
+
+AccountsBackend AccountsSetting() { return static_cast<AccountsBackend>(gHost->accounts); }
+
+YesNo StartTlsSetting() { return static_cast<YesNo>(gHost->starttls); }
+
+bool HoldChangeLock() { return gHost->hold_change_lock() != 0; }
+
+int RunCommandLine(const std::string& line) { return gHost->run_command_line(line.c_str()); }
+
+std::string HashPassword(const std::string& password) {
+  std::string hash;
+  gHost->hash_password(password.c_str(), AppendTo, &hash);
+  return hash;
+}
+
+std::string HostNewHomeOf(const NewAccount& account) {
+  std::string home;
+  gHost->new_home_of(account.name.c_str(), account.dir.c_str(), AppendTo, &home);
+  return home;
+}
+
+bool HomeLiesBelowRoots(std::string_view path) {
+  return gHost->home_lies_below_roots(TextOf(path)) != 0;
+}
+
+void OpenUpNewHome(const std::string& name, const std::string& path) {
+  gHost->open_up_new_home(name.c_str(), path.c_str());
+}
+
+}  // namespace orvanta::directory
+
+extern "C" __attribute__((visibility("default"))) const OrvantaDirectoryStore*
+orvanta_directory_open(int version, const OrvantaDirectoryHost* host) {
+  if (version != ORVANTA_DIRECTORY_VERSION || host == nullptr) return nullptr;
+  orvanta::directory::gHost = host;
+  return &orvanta::directory::kStore;
+}
