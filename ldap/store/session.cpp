@@ -4,6 +4,7 @@
 #include "ldap/store/session.h"
 
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -53,7 +54,9 @@ std::optional<std::string> ReadBindPassword() {
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string text;
-  if (IsTrustedPasswordFile(fd, getuid() != geteuid())) {
+  // The run has switched to uid 0 by now, so real and effective uids agree:
+  // the kernel's mark of a set-user-ID start is what tells.
+  if (IsTrustedPasswordFile(fd, getauxval(AT_SECURE) != 0)) {
     char buffer[kMaxPasswordFile];
     const ssize_t length = read(fd, buffer, sizeof buffer);
     if (length > 0) text.assign(buffer, static_cast<size_t>(length));
