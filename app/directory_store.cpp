@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "hosttools/hosttools.h"
 #include "ldap/ldap.h"
+#include "store/store.h"
 #include "user/user.h"
 
 namespace orvanta {
@@ -72,7 +73,7 @@ const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirect
 }  // namespace
 
 void ChooseAccountStore() {
-  if (!UsesDirectory()) return;
+  if (!UsesDirectory()) return UseAccountStore(HostToolStore());
   static const OrvantaDirectoryHost host = {SettingOf,
                                             static_cast<int>(AccountsSetting()),
                                             static_cast<int>(YesNoSetting("LDAP_STARTTLS")),
@@ -84,6 +85,7 @@ void ChooseAccountStore() {
                                             OpenUp};
   SetDirectoryHost(&host);
   SetAccountReaders(&kDirectoryReaders);
+  UseAccountStore(DirectoryStore());
 }
 
 }  // namespace orvanta
