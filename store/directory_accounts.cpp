@@ -23,6 +23,18 @@ StoreResult ResultOf(DirectoryResult result) {
   return StoreResult::Failed;
 }
 
+// Each lock in its own entry: nothing to read before.
+class DirectoryLocks final : public AccountLocks {
+ public:
+  explicit DirectoryLocks(bool lock) : lock_(lock) {}
+  StoreResult Change(const UserEntry& user) override {
+    return ResultOf(DirectoryLockUser(user.name, lock_));
+  }
+
+ private:
+  bool lock_;
+};
+
 class DirectoryAccounts final : public AccountStore {
  public:
   bool LacksTool(SettingName) const override { return false; }
@@ -52,13 +64,9 @@ class DirectoryAccounts final : public AccountStore {
     return ResultOf(DirectoryDeleteUser(user.name));
   }
 
-  std::vector<StoreResult> LockUsers(const std::vector<const UserEntry*>& users,
-                                     bool lock) const override {
-    std::vector<StoreResult> results;
-    for (const UserEntry* user : users) {
-      results.push_back(ResultOf(DirectoryLockUser(user->name, lock)));
-    }
-    return results;
+  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>&,
+                                           bool lock) const override {
+    return std::make_unique<DirectoryLocks>(lock);
   }
 
   StoreResult ChangeMember(const GroupEntry& group, const std::string& name,

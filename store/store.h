@@ -4,16 +4,17 @@
 // takes: password hashing and chpasswd, the home rules and the new home's
 // permissions, the expiry dates saved while accounts are locked.
 //
-//   store.cpp         the chosen store
-//   tool_store.cpp    the host tools: command lines, the change lock, the
-//                     chpasswd and new-home steps, the saved lock dates
-//   directory_store.cpp  the directory (ldap/)
+//   store.cpp               the chosen store, lock states
+//   tool_accounts.cpp       the host tools: command lines, the change lock,
+//                           the chpasswd and new-home steps, saved lock dates
+//   directory_accounts.cpp  the directory (ldap/)
 //   password.cpp, home_rules.cpp, new_home.cpp, saved_expiry.cpp
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,16 @@ struct AccountChanges {
   std::optional<std::string> shell;
 };
 
+// The locks or unlocks of one request: started for all its accounts at once
+// (the tools read their state in one pass, under the change lock), then
+// made one account at a time.
+class AccountLocks {
+ public:
+  virtual ~AccountLocks() = default;
+  // One of the accounts they were started for: Done, Refused or Failed.
+  virtual StoreResult Change(const UserEntry& user) = 0;
+};
+
 class AccountStore {
  public:
   virtual ~AccountStore() = default;
@@ -80,9 +91,9 @@ class AccountStore {
   virtual StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const = 0;
   // Done, DoneHomeKept, Refused or Failed.
   virtual StoreResult DeleteUser(const UserEntry& user) const = 0;
-  // Locks or unlocks each account, in order: one result each.
-  virtual std::vector<StoreResult> LockUsers(const std::vector<const UserEntry*>& users,
-                                             bool lock) const = 0;
+  // Locks (lock) or unlocks the accounts, each when its turn comes.
+  virtual std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
+                                                   bool lock) const = 0;
   // Puts the account into the group or takes it out.
   virtual StoreResult ChangeMember(const GroupEntry& group, const std::string& name,
                                    bool add) const = 0;

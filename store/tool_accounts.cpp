@@ -118,23 +118,16 @@ std::optional<std::uint32_t> DateToSave(long expire_days) {
   return static_cast<std::uint32_t>(expire_days);
 }
 
-// The saved dates, read once under the change lock for all the accounts of
-// a request; without them read, a lock could lose one, so no tool runs.
-struct LockRun {
-  SavedExpiries saved;
-  bool may_run = false;
-};
-
-bool LockWithTool(const UserEntry& user, const ShadowLock& before, LockRun& run) {
+bool LockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
   // A second lock keeps the date the first one saved.
-  const bool saving = run.saved.Find(user.name, user.uid) == nullptr;
-  if (saving && !run.saved.Save(user.name, {user.uid, DateToSave(before.expire_days)})) {
+  const bool saving = dates.Find(user.name, user.uid) == nullptr;
+  if (saving && !dates.Save(user.name, {user.uid, DateToSave(before.expire_days)})) {
     return false;
   }
   const std::string line = Setting("USERMOD") + kLockOption + " -e " +
                            std::to_string(kLockedExpiryDays) + " " + ShellWord(user.name);
   if (RunCommandLine(line) == 0 || LockChangedAnyway(user.name, before, true)) return true;
-  if (saving) run.saved.Forget(user.name);
+  if (saving) dates.Forget(user.name);
   return false;
 }
 
@@ -145,15 +138,42 @@ std::string UnlockExpiryOption(const SavedExpiry* saved, const ShadowLock& befor
   return "";
 }
 
-bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, LockRun& run) {
-  const SavedExpiry* saved = run.saved.Find(user.name, user.uid);
+bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
+  const SavedExpiry* saved = dates.Find(user.name, user.uid);
   const std::string line = Setting("USERMOD") + kUnlockOption +
                            UnlockExpiryOption(saved, before) + " " + ShellWord(user.name);
   if (RunCommandLine(line) != 0 && !LockChangedAnyway(user.name, before, false)) return false;
   // The unlock happened: a date left behind is reported by Forget.
-  run.saved.Forget(user.name);
+  dates.Forget(user.name);
   return true;
 }
+
+// The shadow entries and saved dates of a request's accounts, read once
+// before the first change.
+class ToolLocks final : public AccountLocks {
+ public:
+  ToolLocks(const std::vector<const UserEntry*>& users, bool lock) : lock_(lock) {
+    if (users.empty()) return;
+    // Without the saved dates read, a lock could lose one: no tool runs.
+    may_run_ = saved_.Load() && !Setting("USERMOD").empty();
+    shadow_ = ReadShadowLocks(users);
+  }
+
+  // An account without a shadow entry has no password to lock.
+  StoreResult Change(const UserEntry& user) override {
+    const auto before = shadow_.find(user.name);
+    if (before == shadow_.end()) return StoreResult::Refused;
+    const bool done = may_run_ && (lock_ ? LockWithTool(user, before->second, saved_)
+                                         : UnlockWithTool(user, before->second, saved_));
+    return done ? StoreResult::Done : StoreResult::Failed;
+  }
+
+ private:
+  bool lock_;
+  bool may_run_ = false;
+  SavedExpiries saved_;  // read under the change lock
+  ShadowLocks shadow_;
+};
 
 bool IsListedIn(const std::string& name, const std::vector<std::string>& members) {
   return std::find(members.begin(), members.end(), name) != members.end();
@@ -244,25 +264,9 @@ class HostToolAccounts final : public AccountStore {
     return succeeded && remove_home ? StoreResult::Done : StoreResult::DoneHomeKept;
   }
 
-  // An account without a shadow entry has no password to lock: refused.
-  std::vector<StoreResult> LockUsers(const std::vector<const UserEntry*>& users,
-                                     bool lock) const override {
-    std::vector<StoreResult> results;
-    if (users.empty()) return results;
-    LockRun run;
-    run.may_run = run.saved.Load() && !LacksTool("USERMOD");
-    const ShadowLocks shadow = ReadShadowLocks(users);
-    for (const UserEntry* user : users) {
-      const auto before = shadow.find(user->name);
-      if (before == shadow.end()) {
-        results.push_back(StoreResult::Refused);
-        continue;
-      }
-      const bool done = run.may_run && (lock ? LockWithTool(*user, before->second, run)
-                                             : UnlockWithTool(*user, before->second, run));
-      results.push_back(done ? StoreResult::Done : StoreResult::Failed);
-    }
-    return results;
+  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
+                                           bool lock) const override {
+    return std::make_unique<ToolLocks>(users, lock);
   }
 
   StoreResult ChangeMember(const GroupEntry& group, const std::string& name,

@@ -2,6 +2,7 @@
 // NAME in the store of this run, one result row per NAME, in request order.
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -37,55 +38,62 @@ void PrintRow(const std::string& name, const char* outcome) {
   std::printf(kLockRowFormat, Html(name).c_str(), outcome);
 }
 
-// The outcome of each name's first row, from one store call for all the
-// accounts that may change.
-std::map<std::string, StoreResult, std::less<>> LockAll(const LockAction* action,
-                                                       const std::vector<std::string>& names) {
-  std::map<std::string, StoreResult, std::less<>> outcomes;
-  if (action == nullptr) return outcomes;
-  const FoundUsers found = FindUsers({names.begin(), names.end()});
-  const AccountGuard guard;
-  std::vector<const UserEntry*> users;
-  for (const std::string& name : names) {
-    if (const UserEntry* user = ChangeableUser(found, name, guard)) users.push_back(user);
+struct LockRequest {
+  const LockAction* action = nullptr;  // nullptr: refuses every row
+  AccountGuard guard;
+  FoundUsers found;
+  std::unique_ptr<AccountLocks> locks;  // with an action
+  std::map<std::string, bool> rows;     // names with a row: whether refused
+};
+
+void LockOne(const std::string& name, LockRequest& request) {
+  // A name posted again was dealt with by its first row: no more lookups.
+  if (const auto row = request.rows.find(name); row != request.rows.end()) {
+    PrintRow(name, row->second ? kLockRefused : kLockFailed);
+    return;
   }
-  const std::vector<StoreResult> results = Accounts().LockUsers(users, action->lock);
-  for (size_t i = 0; i < users.size(); ++i) outcomes.emplace(users[i]->name, results[i]);
-  return outcomes;
+  const UserEntry* user = request.action == nullptr
+                              ? nullptr
+                              : ChangeableUser(request.found, name, request.guard);
+  const StoreResult result =
+      user == nullptr ? StoreResult::Refused : request.locks->Change(*user);
+  request.rows.emplace(name, result == StoreResult::Refused);
+  if (result == StoreResult::Done) {
+    PrintRow(name, request.action->done);
+    WriteOperationLog(request.action->value, name);
+  } else {
+    PrintRow(name, result == StoreResult::Refused ? kLockRefused : kLockFailed);
+  }
 }
 
-// Done comes only with an action.
-const char* RowOutcome(StoreResult result, const LockAction* action) {
-  if (result == StoreResult::Done) return action->done;
-  return result == StoreResult::Refused ? kLockRefused : kLockFailed;
+// The accounts of the names that may change, for the store to start with.
+std::vector<const UserEntry*> ChangeableUsers(const std::set<std::string, std::less<>>& names,
+                                              const LockRequest& request) {
+  std::vector<const UserEntry*> users;
+  for (const std::string& name : names) {
+    if (const UserEntry* user = ChangeableUser(request.found, name, request.guard)) {
+      users.push_back(user);
+    }
+  }
+  return users;
 }
 
 }  // namespace
 
 void LockUsers(const std::string& request_text) {
-  const LockAction* action = ChosenAction();
-  // Each name once, in request order: a name posted again gets the row of
-  // a refusal again, and of anything else a failure.
-  std::vector<std::string> names;
-  std::set<std::string, std::less<>> seen;
-  ForEachField(request_text, "NAME", [&](const std::string& name) {
-    if (seen.insert(name).second) names.push_back(name);
-  });
-  const auto outcomes = LockAll(action, names);
+  LockRequest request;
+  request.action = ChosenAction();
+  // One pass over the database for all the names, however many.
+  std::set<std::string, std::less<>> names;
+  ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
+  request.found = FindUsers(names);
+  if (request.action != nullptr) {
+    request.locks = Accounts().StartLocks(ChangeableUsers(names, request), request.action->lock);
+  }
   PrintPageHeader();
   std::fputs(kLockedCaption, stdout);
   std::fputs(kLockedHeading, stdout);
-  std::set<std::string, std::less<>> shown;
-  ForEachField(request_text, "NAME", [&](const std::string& name) {
-    const auto outcome = outcomes.find(name);
-    const StoreResult result = outcome == outcomes.end() ? StoreResult::Refused : outcome->second;
-    if (!shown.insert(name).second) {
-      PrintRow(name, result == StoreResult::Refused ? kLockRefused : kLockFailed);
-      return;
-    }
-    PrintRow(name, RowOutcome(result, action));
-    if (result == StoreResult::Done) WriteOperationLog(action->value, name);
-  });
+  ForEachField(request_text, "NAME", [&](const std::string& name) { LockOne(name, request); });
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }
