@@ -19,10 +19,10 @@ void Dispatch();
 // Writes the response that belongs to an error code.
 void ReportError(ErrorCode code);
 
-// Once the settings are read: with the directory (UsesDirectory) the
-// snapshot reads it, and the directory store, when first used, is lent the
-// program's settings, change lock, runner and home steps; else the
-// snapshot reads the host's databases.
+// Once the settings are read, the one place that picks the store of the
+// run (store/). With the directory (UsesDirectory): the snapshot reads the
+// directory, and the directory store, when first used, gets the program's
+// settings, change lock, runner and home steps.
 void ChooseAccountStore();
 
 }  // namespace orvanta

@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "hosttools/hosttools.h"
 #include "ldap/ldap.h"
+#include "store/store.h"
 #include "user/user.h"
 
 namespace orvanta {
@@ -74,12 +75,13 @@ const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirect
 void ChooseAccountStore() {
   const bool directory = UsesDirectory();
   SetAccountReaders(directory ? &kDirectoryReaders : nullptr);
-  if (!directory) return;
+  if (!directory) return UseAccountStore(HostToolStore());
   static OrvantaDirectoryHost host;
   host = {SettingOf, static_cast<int>(AccountsSetting()),
           static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, Hash, HomeOf, BelowRoots,
           OpenUp};
   SetDirectoryHost(&host);
+  UseAccountStore(DirectoryStore());
 }
 
 }  // namespace orvanta

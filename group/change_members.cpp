@@ -1,8 +1,6 @@
 // POST GP_TOBEMEM: puts every posted ADDNAME into GNAME and takes every
-// posted DELNAME out of it with usermod, one result row per field, in
-// request order.
-#include <grp.h>
-
+// posted DELNAME out of it in the store of this run, one result row per
+// field, in request order.
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -11,8 +9,6 @@
 #include "cgi/cgi.h"
 #include "group/group.h"
 #include "group/members_texts.h"
-#include "hosttools/hosttools.h"
-#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -22,16 +18,16 @@ namespace orvanta {
 namespace {
 
 struct Direction {
-  const char* field;   // the request's field
-  const char* option;  // usermod's options before the group
+  const char* field;  // the request's field
+  bool add;
   const char* label;
   const char* done;
   const char* code;  // of the log record
 };
 
 constexpr Direction kDirections[] = {
-    {"ADDNAME", " -a -G ", kMemberAddLabel, kMemberAdded, "MADD"},
-    {"DELNAME", " -r -G ", kMemberRemoveLabel, kMemberRemoved, "MDEL"},
+    {"ADDNAME", true, kMemberAddLabel, kMemberAdded, "MADD"},
+    {"DELNAME", false, kMemberRemoveLabel, kMemberRemoved, "MDEL"},
 };
 
 const Direction* DirectionOf(const std::string& field) {
@@ -62,48 +58,16 @@ void PrintRow(const std::string& name, const Direction& direction, const char* o
   std::printf(kMemberRowFormat, Html(name).c_str(), direction.label, outcome);
 }
 
-// The directory backend instead of the tool: the same rows and records.
-void ChangeInDirectory(const std::string& name, const Direction& direction,
-                       const MemberRequest& request) {
-  const bool add = &direction == &kDirections[0];
-  const DirectoryResult result = DirectoryChangeMember(request.group->name, name, add);
-  if (result == DirectoryResult::Done) {
+void ChangeInStore(const std::string& name, const Direction& direction,
+                   const GroupEntry& group) {
+  const StoreResult result = Accounts().ChangeMember(group, name, direction.add);
+  if (result == StoreResult::Done) {
     PrintRow(name, direction, direction.done);
-    WriteOperationLog(direction.code, name + ":" + request.group->name);
+    WriteOperationLog(direction.code, name + ":" + group.name);
   } else {
     PrintRow(name, direction,
-             result == DirectoryResult::Refused ? kMemberChangeRefused : kMemberChangeFailed);
+             result == StoreResult::Refused ? kMemberChangeRefused : kMemberChangeFailed);
   }
-}
-
-bool IsListedIn(const std::string& name, const std::vector<std::string>& members) {
-  return std::find(members.begin(), members.end(), name) != members.end();
-}
-
-bool IsListedIn(const std::string& name, char* const* members) {
-  for (; members != nullptr && *members != nullptr; ++members) {
-    if (name == *members) return true;
-  }
-  return false;
-}
-
-// After a tool failed: whether the member list changed all the same.
-bool ChangedAnyway(const std::string& name, const Direction& direction,
-                   const GroupEntry& group) {
-  const bool add = &direction == &kDirections[0];
-  const ::group* now = getgrnam(group.name.c_str());
-  return now != nullptr && IsListedIn(name, now->gr_mem) == add &&
-         IsListedIn(name, group.members) != add;
-}
-
-bool ChangeWithTool(const std::string& name, const Direction& direction,
-                    const GroupEntry& group) {
-  // Without a tool setting the line would start with the request's values.
-  const std::string& tool = Setting("USERMOD");
-  if (tool.empty()) return false;
-  return RunCommandLine(tool + direction.option + ShellWord(group.name) + " " +
-                        ShellWord(name)) == 0 ||
-         ChangedAnyway(name, direction, group);
 }
 
 void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
@@ -117,13 +81,8 @@ void ChangeOne(const std::string& name, const Direction& direction, MemberReques
   request.rows.emplace(name, refused);
   if (refused) {
     PrintRow(name, direction, kMemberChangeRefused);
-  } else if (UsesDirectory()) {
-    ChangeInDirectory(name, direction, request);
-  } else if (ChangeWithTool(name, direction, *request.group)) {
-    PrintRow(name, direction, direction.done);
-    WriteOperationLog(direction.code, name + ":" + request.group->name);
   } else {
-    PrintRow(name, direction, kMemberChangeFailed);
+    ChangeInStore(name, direction, *request.group);
   }
 }
 

@@ -6,8 +6,6 @@
 #include "cgi/cgi.h"
 #include "group/group.h"
 #include "group/group_texts.h"
-#include "hosttools/hosttools.h"
-#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -16,24 +14,15 @@ namespace orvanta {
 
 namespace {
 
-// The directory backend instead of the tool: the same rows and records.
-void DeleteFromDirectory(const std::string& name, const std::string& shown) {
-  const DirectoryResult result = DirectoryDeleteGroup(name);
-  if (result == DirectoryResult::Done) {
+void DeleteFromStore(const std::string& name, const std::string& shown) {
+  const StoreResult result = Accounts().DeleteGroup(name);
+  if (result == StoreResult::Done) {
     std::printf(kGroupDeleteDoneRow, shown.c_str());
     WriteOperationLog(name);
   } else {
-    std::printf(result == DirectoryResult::Refused ? kGroupDeleteRefusedRow : kGroupDeleteFailedRow,
+    std::printf(result == StoreResult::Refused ? kGroupDeleteRefusedRow : kGroupDeleteFailedRow,
                 shown.c_str());
   }
-}
-
-// groupdel may fail after it removed the group (a file it updates after
-// group); what the database holds now decides.
-bool RemovedWithTool(const std::string& name) {
-  const std::string& tool = Setting("GROUPDEL");
-  if (RunCommandLine(tool + " " + ShellWord(name)) == 0) return true;
-  return !FindGroup(name).has_value();
 }
 
 void DeleteOneGroup(const std::string& name, const AccountGuard& guard,
@@ -47,13 +36,9 @@ void DeleteOneGroup(const std::string& name, const AccountGuard& guard,
     std::printf(kGroupDeleteRefusedRow, shown.c_str());
     return;
   }
-  // A name posted again was dealt with by its first row; without a tool
-  // setting the line would start with the name.
-  const bool first = seen.insert(name).second;
-  if (first && UsesDirectory()) return DeleteFromDirectory(name, shown);
-  if (first && !Setting("GROUPDEL").empty() && RemovedWithTool(name)) {
-    std::printf(kGroupDeleteDoneRow, shown.c_str());
-    WriteOperationLog(name);
+  // A name posted again was dealt with by its first row.
+  if (seen.insert(name).second) {
+    DeleteFromStore(name, shown);
   } else {
     std::printf(kGroupDeleteFailedRow, shown.c_str());
   }

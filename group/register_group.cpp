@@ -1,12 +1,10 @@
-// POST GP_WILLBEADD: creates a group with the configured group-adding tool
-// after refusing a name or gid the snapshot already holds.
+// POST GP_WILLBEADD: creates a group in the store of this run after
+// refusing a name or gid the snapshot already holds.
 #include <cstdio>
 
 #include "cgi/cgi.h"
 #include "group/group.h"
 #include "group/group_texts.h"
-#include "hosttools/hosttools.h"
-#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -32,26 +30,6 @@ void CheckGroupIdFree() {
   ThrowMessage(FormatText(kGroupIdTakenFormat, *gid));
 }
 
-namespace {
-
-// groupadd may fail after it wrote the group (gshadow, nscd); what the
-// database holds now decides.
-void AddGroupWithTool(const std::string& name, const std::string& gid) {
-  std::string line = Setting("GROUPADD") + " ";
-  if (!gid.empty()) line += " -g " + ShellWord(gid);
-  line += " " + ShellWord(name);
-  if (RunCommandLine(line) != 0 && !FindGroup(name)) throw ErrorCode{kErrorGroupAddFailed};
-}
-
-// The directory backend instead of the tool: the same pages for the same outcome.
-void AddGroupToDirectory(const std::string& name, const std::string& gid) {
-  const DirectoryResult result = DirectoryAddGroup(name, gid);
-  if (result == DirectoryResult::NameTaken) RefuseTakenGroupName(name);
-  if (result != DirectoryResult::Done) throw ErrorCode{kErrorGroupAddFailed};
-}
-
-}  // namespace
-
 bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard) {
   return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
          AllGroups().repeated_names.count(group.name) == 0 && !guard.ProtectsGroup(group.gid);
@@ -59,7 +37,7 @@ bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard) {
 
 void RegisterGroup() {
   // Without a configured tool the line would start with the request's values.
-  if (!UsesDirectory() && Setting("GROUPADD").empty()) throw ErrorCode{kErrorGroupAddFailed};
+  if (Accounts().LacksTool("GROUPADD")) throw ErrorCode{kErrorGroupAddFailed};
   const std::string& requested = Param("GNAME");
   for (const std::string& problem :
        {GroupNameProblem(requested),
@@ -74,11 +52,9 @@ void RegisterGroup() {
   const std::string gid = Param("GID");
   // The tool would read such a name as an option, not as a group.
   if (!name.empty() && name.front() == '-') throw ErrorCode{kErrorGroupAddFailed};
-  if (UsesDirectory()) {
-    AddGroupToDirectory(name, gid);
-  } else {
-    AddGroupWithTool(name, gid);
-  }
+  const StoreResult result = Accounts().AddGroup(name, gid);
+  if (result == StoreResult::NameTaken) RefuseTakenGroupName(name);
+  if (result != StoreResult::Done) throw ErrorCode{kErrorGroupAddFailed};
 
   PrintPageHeader();
   std::fputs(kGroupRegisteredCaption, stdout);

@@ -11,9 +11,9 @@
 //   store/          the module: connection, paged searches, the id counter,
 //                   account and group changes (store/session.h)
 //
-// The pages, checks and log records stay those of the tools backend; an
-// action asks UsesDirectory() where it would run a tool and calls the
-// function below instead.
+// The pages, checks and log records stay those of the tools backend: the
+// actions reach these functions only through the directory's AccountStore
+// (store/), which the program picks once per run with UsesDirectory().
 #pragma once
 
 #include <cstdint>

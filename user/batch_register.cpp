@@ -112,20 +112,20 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   batch.database.home_holders[NewHomeOf(account)].push_back(account.name);
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
-  const AddResult result = AddAccount(account);
-  if (result == AddResult::Added || result == AddResult::AddedWithoutPassword) {
+  const StoreResult result = AddAccount(account);
+  if (result == StoreResult::Done || result == StoreResult::DoneWithoutPassword) {
     WriteOperationLog("ADD", account.name);
   }
   // Taken again by the next line's change, after its password is hashed.
   ReleaseChangeLock();
   switch (result) {
-    case AddResult::Added:
+    case StoreResult::Done:
       return {kBatchRegistered, true};
-    case AddResult::AddedWithoutPassword:
+    case StoreResult::DoneWithoutPassword:
       return {kPasswordNotSet, false};
-    case AddResult::NameTaken:
+    case StoreResult::NameTaken:
       return {NameTakenProblem(account.name), false};
-    case AddResult::Failed:
+    default:
       break;
   }
   return {CellText(kMessageUserAddFailed), false};

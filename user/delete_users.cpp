@@ -5,8 +5,6 @@
 #include <set>
 
 #include "cgi/cgi.h"
-#include "hosttools/hosttools.h"
-#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -16,35 +14,23 @@ namespace orvanta {
 
 namespace {
 
-// The directory backend instead of the tool: the same rows and records.
-void DeleteFromDirectory(const std::string& name, const std::string& shown) {
-  const DirectoryResult result = DirectoryDeleteUser(name);
-  if (result == DirectoryResult::Done) {
-    std::printf(kDeleteDoneRow, shown.c_str());
-    WriteOperationLog(name);
-  } else {
-    std::printf(result == DirectoryResult::Refused ? kDeleteRefusedRow : kDeleteFailedRow,
-                shown.c_str());
+// The row of each outcome; the record for the accounts that are gone.
+void DeleteFromStore(const UserEntry& user, const std::string& shown) {
+  switch (Accounts().DeleteUser(user)) {
+    case StoreResult::Done:
+      std::printf(kDeleteDoneRow, shown.c_str());
+      break;
+    case StoreResult::DoneHomeKept:
+      std::printf(kDeleteHomeKeptRow, shown.c_str());
+      break;
+    case StoreResult::Refused:
+      std::printf(kDeleteRefusedRow, shown.c_str());
+      return;
+    default:
+      std::printf(kDeleteFailedRow, shown.c_str());
+      return;
   }
-}
-
-// userdel takes the home only when it is one of the account's own below
-// HOME_ROOTS; otherwise it would remove whatever the stored path names.
-void DeleteWithTool(const UserEntry& user, const std::string& shown) {
-  const bool remove_home = MayRemoveHome(user);
-  const std::string line =
-      Setting("USERDEL") + (remove_home ? " -r " : " ") + ShellWord(user.name);
-  const bool succeeded = RunCommandLine(line) == 0;
-  // userdel may remove the account and then fail on its home (exit 12):
-  // whether the account is gone tells what happened.
-  if (!succeeded && AccountExistsNow(user.name)) {
-    std::printf(kDeleteFailedRow, shown.c_str());
-    return;
-  }
-  std::printf(succeeded && remove_home ? kDeleteDoneRow : kDeleteHomeKeptRow, shown.c_str());
   WriteOperationLog(user.name);
-  // A lock's saved date must not come back to a new account of the name.
-  ForgetSavedExpiry(user.name);
 }
 
 struct Deletion {
@@ -68,13 +54,8 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
   deletion.refused[name] = user == nullptr;
   if (user == nullptr) {
     std::printf(kDeleteRefusedRow, shown.c_str());
-  } else if (UsesDirectory()) {
-    DeleteFromDirectory(name, shown);
-  } else if (Setting("USERDEL").empty()) {
-    // Without a tool setting the line would start with the name.
-    std::printf(kDeleteFailedRow, shown.c_str());
   } else {
-    DeleteWithTool(*user, shown);
+    DeleteFromStore(*user, shown);
   }
 }
 

@@ -1,14 +1,10 @@
-// GET LOCK: the accounts above SYSTEMUID with their lock state from the
-// shadow database (or the directory), and a check box for each that
-// TOBELOCK would act on: LOCK stays offered for a lock of the '!' alone.
-#include <shadow.h>
-
+// GET LOCK: the accounts above SYSTEMUID with their lock state as the store
+// reads it, and a check box for each that TOBELOCK would act on: LOCK stays
+// offered for a lock of the '!' alone.
 #include <cstdio>
 #include <string>
-#include <unordered_map>
 
 #include "cgi/cgi.h"
-#include "ldap/ldap.h"
 #include "page/forms_texts.h"
 #include "page/page.h"
 #include "user/lock_texts.h"
@@ -17,26 +13,6 @@
 namespace orvanta {
 
 namespace {
-
-// The state of every account that has a shadow entry, from one pass over
-// the shadow database: a getspnam per row would read it once per account.
-std::unordered_map<std::string, LockState> ReadLockStates() {
-  std::unordered_map<std::string, LockState> states;
-  if (UsesDirectory()) {
-    for (const auto& [name, marks] : DirectoryLockStates()) {
-      states[name] = LockStateOf(marks.password_locked, marks.expired);
-    }
-    return states;
-  }
-  setspent();
-  while (const spwd* entry = getspent()) {
-    if (entry->sp_namp == nullptr) continue;
-    states[entry->sp_namp] =
-        ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire);
-  }
-  endspent();
-  return states;
-}
 
 const char* StateCell(LockState state) {
   switch (state) {
@@ -72,7 +48,7 @@ void PrintLockRows() {
   const UserTable& users = AllUsers();
   const AccountGuard guard;
   const std::uint32_t threshold = IdThreshold("SYSTEMUID");
-  const std::unordered_map<std::string, LockState> states = ReadLockStates();
+  const auto states = Accounts().LockStates();
   RowWriter out;
   size_t shown = 0;
   for (size_t index = 0; index < users.size(); ++index) {
@@ -80,7 +56,7 @@ void PrintLockRows() {
     const UserTable::Row user = users[index];
     if (!IsAboveSystemIds(user.uid, threshold)) continue;
     if (shown % kRowsPerHeading == 0) out.Put(kLockListHeading);
-    const auto found = states.find(std::string(user.name));
+    const auto found = states.find(user.name);
     const LockState state = found == states.end() ? LockState::Unknown : found->second;
     const bool selectable = state != LockState::Unknown && !users.IsRepeatedName(index) &&
                             guard.MayChange(user.name, user.uid, user.gid);
@@ -90,15 +66,6 @@ void PrintLockRows() {
 }
 
 }  // namespace
-
-LockState LockStateOf(bool password_locked, bool expired) {
-  if (!password_locked) return LockState::Open;
-  return expired ? LockState::Locked : LockState::PasswordOnly;
-}
-
-LockState ShadowLockState(std::string_view password, long expire_days) {
-  return LockStateOf(password.starts_with('!'), expire_days == kLockedExpiryDays);
-}
 
 void PrintLockList() {
   PrintPageHeader();

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "cgi/cgi.h"
-#include "ldap/ldap.h"
 #include "page/page.h"
 #include "user/user.h"
 #include "user/user_texts.h"
@@ -64,12 +63,12 @@ std::string ProtectedGroupProblem(const std::string& text, std::optional<std::ui
   return guard.ProtectsGroup(group->gid) ? GroupRefusedProblem(text) : "";
 }
 
-// The directory shares the host's ids: a typed id that the host's own
+// A store that shares the host's ids: a typed id that the host's own
 // databases give to an account or group would make two of them one.
 std::string HostIdProblem(const std::string& text, std::optional<std::uint32_t> current,
                           IdKind kind) {
   const std::optional<std::uint32_t> id = ParseId(text);
-  if (!UsesDirectory() || !id || (current && *id == *current)) return "";
+  if (!Accounts().SharesHostDatabases() || !id || (current && *id == *current)) return "";
   const bool used = kind == IdKind::User ? getpwuid(*id) != nullptr : getgrgid(*id) != nullptr;
   if (!used) return "";
   return FormatText(kind == IdKind::User ? kHostUidFormat : kHostGidFormat, *id);
@@ -112,9 +111,9 @@ AccountGuard::AccountGuard() : threshold_(IdThreshold("SYSTEMUID")) {
     protected_gids_.insert(gid);
     protected_members_.insert(group.members.begin(), group.members.end());
   }
-  // With the directory, the host's own groups still decide who is root there
-  // (sudo lists directory accounts by name).
-  if (!UsesDirectory()) return;
+  // When the store shares the host's databases, the host's own groups still
+  // decide who is root there (sudo lists directory accounts by name).
+  if (!Accounts().SharesHostDatabases()) return;
   for (const std::string& name : names) {
     const group* host_group = getgrnam(name.c_str());
     if (host_group == nullptr) continue;
@@ -200,10 +199,6 @@ std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& fou
 
 std::string NameTakenProblem(std::string_view name) {
   return FormatText(kNameTakenFormat, Html(name).c_str());
-}
-
-std::string DirWithSlash(const std::string& dir) {
-  return dir.empty() || dir.back() == '/' ? dir : dir + "/";
 }
 
 }  // namespace orvanta

@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "hosttools/hosttools.h"
+#include "store/store.h"
 
 namespace orvanta::test {
 
@@ -38,6 +39,8 @@ void ProgramTest::SetUp() {
 
 void ProgramTest::TearDown() {
   SetAccountEntries(std::nullopt);
+  SetAccountReaders(nullptr);
+  UseAccountStore(HostToolStore());
   SetCommandRunner(nullptr);
   std::filesystem::current_path(previous_dir_);
   std::error_code ignored;

@@ -2,6 +2,7 @@
 #include <crypt.h>
 #include <gtest/gtest.h>
 
+#include "app/app.h"
 #include "tests/support/program_state.h"
 #include "user/user.h"
 
@@ -46,6 +47,7 @@ TEST_F(HashedPasswordTest, WhenTheToolsOrTheDirectoryStoreAHash) {
   for (const auto& [settings, hashed] : cases) {
     Reset();
     Params(settings);
+    ChooseAccountStore();
     EXPECT_EQ(RegistrationHashesPassword(), hashed) << testing::PrintToString(settings);
   }
 }

@@ -9,9 +9,8 @@
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
-#include "ldap/ldap.h"
 #include "page/page.h"
-#include "user/user.h"
+#include "store/store.h"
 
 namespace orvanta {
 
@@ -53,7 +52,7 @@ CryptMethod ConfiguredCryptMethod() {
 }
 
 bool RegistrationHashesPassword() {
-  return YesNoSetting("USE_CRYPT") != YesNo::No || UsesDirectory();
+  return YesNoSetting("USE_CRYPT") != YesNo::No || Accounts().HashesEveryPassword();
 }
 
 int PasswordMaxLength(bool hashed) {

@@ -13,7 +13,7 @@
 #include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
-#include "user/user.h"
+#include "store/store.h"
 
 namespace orvanta {
 

@@ -23,10 +23,9 @@
 #include <vector>
 
 #include "cgi/cgi.h"
-#include "ldap/ldap.h"
 #include "page/page.h"
-#include "user/user.h"
-#include "user/user_texts.h"
+#include "store/store.h"
+#include "store/store_texts.h"
 
 namespace orvanta {
 
@@ -152,7 +151,7 @@ const std::vector<std::string>& HomeRoots() {
   static std::vector<std::string> roots;
   std::string text = Setting("HOME_ROOTS");
   if (text.empty()) text = Setting("DEF_DIR").empty() ? kDefaultHomeBase : Setting("DEF_DIR");
-  const bool as_written = UsesDirectory();
+  const bool as_written = !Accounts().MakesHomesHere();
   const std::string key = text + '\n' + CheckRoot() + (as_written ? "\nwritten" : "\nresolved");
   if (key != read_for) {
     roots = ReadRoots(text, as_written);
@@ -221,9 +220,9 @@ const char* HomeRefusal(const std::string& path, std::string_view name, const Fo
                         bool new_home) {
   if (const char* refusal = LexicalRefusal(path)) return refusal;
   if (IsHomeOf(path, name, found, false)) return kAnotherAccounts;
-  // The directory's home commands may act on a file server: nothing here
-  // to look at.
-  if (UsesDirectory()) return nullptr;
+  // A store's home commands may act on a file server: nothing here to
+  // look at.
+  if (!Accounts().MakesHomesHere()) return nullptr;
   const std::vector<std::string_view> parts = Components(path);
   Descriptor parent;
   if (const char* refusal = WalkToParent(parts, parent)) return refusal;
@@ -274,6 +273,10 @@ int OpenHomeDirectory(std::string_view path, const char** reason) {
       parent.get() < 0 ? -1 : openat(parent.get(), std::string(parts.back()).c_str(), kWalkFlags);
   if (fd < 0) *reason = kNoOwnDirectory;
   return fd;
+}
+
+std::string DirWithSlash(const std::string& dir) {
+  return dir.empty() || dir.back() == '/' ? dir : dir + "/";
 }
 
 bool MayRemoveHome(const UserEntry& user) {

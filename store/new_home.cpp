@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-#include "user/user.h"
+#include "store/store.h"
 
 namespace orvanta {
 

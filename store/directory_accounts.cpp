@@ -1,0 +1,93 @@
+// The directory (ldap/) as the store: its operations answer in the store's
+// terms; it keeps every password hashed, shares the host's ids and
+// protected groups, and makes homes with its own commands, perhaps on a
+// file server.
+#include "ldap/ldap.h"
+#include "store/store.h"
+
+namespace orvanta {
+
+namespace {
+
+StoreResult ResultOf(DirectoryResult result) {
+  switch (result) {
+    case DirectoryResult::Done:
+      return StoreResult::Done;
+    case DirectoryResult::NameTaken:
+      return StoreResult::NameTaken;
+    case DirectoryResult::Refused:
+      return StoreResult::Refused;
+    case DirectoryResult::Failed:
+      break;
+  }
+  return StoreResult::Failed;
+}
+
+// Each lock in its own entry: nothing to read before.
+class DirectoryLocks final : public AccountLocks {
+ public:
+  explicit DirectoryLocks(bool lock) : lock_(lock) {}
+  StoreResult Change(const UserEntry& user) override {
+    return ResultOf(DirectoryLockUser(user.name, lock_));
+  }
+
+ private:
+  bool lock_;
+};
+
+class DirectoryAccounts final : public AccountStore {
+ public:
+  bool LacksTool(SettingName) const override { return false; }
+  bool HashesEveryPassword() const override { return true; }
+  bool SharesHostDatabases() const override { return true; }
+  bool MakesHomesHere() const override { return false; }
+
+  std::map<std::string, LockState, std::less<>> LockStates() const override {
+    std::map<std::string, LockState, std::less<>> states;
+    for (const auto& [name, marks] : DirectoryLockStates()) {
+      states[name] = LockStateOf(marks.password_locked, marks.expired);
+    }
+    return states;
+  }
+
+  StoreResult AddUser(const NewAccount& account) const override {
+    return ResultOf(DirectoryAddUser(account));
+  }
+
+  StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const override {
+    return ResultOf(DirectoryModifyUser(
+        user.name, {changes.password_hash, changes.uid, changes.group, changes.comment,
+                    changes.home, changes.shell}));
+  }
+
+  StoreResult DeleteUser(const UserEntry& user) const override {
+    return ResultOf(DirectoryDeleteUser(user.name));
+  }
+
+  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>&,
+                                           bool lock) const override {
+    return std::make_unique<DirectoryLocks>(lock);
+  }
+
+  StoreResult ChangeMember(const GroupEntry& group, const std::string& name,
+                           bool add) const override {
+    return ResultOf(DirectoryChangeMember(group.name, name, add));
+  }
+
+  StoreResult AddGroup(const std::string& name, const std::string& gid) const override {
+    return ResultOf(DirectoryAddGroup(name, gid));
+  }
+
+  StoreResult DeleteGroup(const std::string& name) const override {
+    return ResultOf(DirectoryDeleteGroup(name));
+  }
+};
+
+}  // namespace
+
+const AccountStore& DirectoryStore() {
+  static const DirectoryAccounts store;
+  return store;
+}
+
+}  // namespace orvanta

@@ -1,0 +1,212 @@
+// Where the accounts are kept: one AccountStore for what the actions ask
+// of them, kept either by the host's tools or in the directory, chosen once
+// per run from the settings (app/); and what changing accounts on this host
+// takes: password hashing and chpasswd, the home rules and the new home's
+// permissions, the expiry dates saved while accounts are locked.
+//
+//   store.cpp               the chosen store, lock states
+//   tool_accounts.cpp       the host tools: command lines, the change lock,
+//                           the chpasswd and new-home steps, saved lock dates
+//   directory_accounts.cpp  the directory (ldap/)
+//   password.cpp, home_rules.cpp, new_home.cpp, saved_expiry.cpp
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cgi/cgi.h"
+
+namespace orvanta {
+
+// What a change came to, in the terms the pages have.
+enum class StoreResult {
+  Done,
+  DoneHomeKept,         // the account is gone, its home stays
+  DoneWithoutPassword,  // the change was made, the new password was not set
+  NameTaken,            // an account or group of that name exists
+  Refused,              // no such account or group, or nothing to act on
+  Failed,
+};
+
+// An account's lock: a '!' before the password and the expiry date
+// kLockedExpiryDays (Locked); the '!' alone, as locks made before the
+// date was set are (PasswordOnly); neither (Open). Unknown: no password
+// entry.
+enum class LockState { Unknown, Locked, PasswordOnly, Open };
+LockState LockStateOf(bool password_locked, bool expired);
+// The same from a shadow entry's password field and expiry (days, -1 none).
+LockState ShadowLockState(std::string_view password, long expire_days);
+
+// A modification's ticked attributes; unset ones stay as they are. The
+// password comes hashed.
+struct AccountChanges {
+  std::optional<std::string> password_hash;
+  std::optional<std::string> uid;
+  std::optional<std::string> group;
+  std::optional<std::string> comment;
+  std::optional<std::string> home;
+  std::optional<std::string> shell;
+};
+
+// The locks or unlocks of one request: started for all its accounts at once
+// (the tools read their state in one pass, under the change lock), then
+// made one account at a time.
+class AccountLocks {
+ public:
+  virtual ~AccountLocks() = default;
+  // One of the accounts they were started for: Done, Refused or Failed.
+  virtual StoreResult Change(const UserEntry& user) = 0;
+};
+
+class AccountStore {
+ public:
+  virtual ~AccountStore() = default;
+
+  // ---- What the forms and checks ask
+  // Whether the tool the setting names must be set for the action to run
+  // (the line would otherwise start with the request's values).
+  virtual bool LacksTool(SettingName tool) const = 0;
+  // Whether every password is kept hashed, whatever USE_CRYPT says.
+  virtual bool HashesEveryPassword() const = 0;
+  // Whether the accounts share the ids and the protected groups of the
+  // host's own databases without being in them.
+  virtual bool SharesHostDatabases() const = 0;
+  // Whether homes are made on this machine, below HOME_CHECK_ROOT, where
+  // the home rules can look at them; otherwise HOME_ROOTS is taken as
+  // written.
+  virtual bool MakesHomesHere() const = 0;
+  // The lock state of every account that has a password entry.
+  virtual std::map<std::string, LockState, std::less<>> LockStates() const = 0;
+
+  // ---- Changes of accounts that passed the checks
+  // Done, DoneWithoutPassword, NameTaken or Failed.
+  virtual StoreResult AddUser(const NewAccount& account) const = 0;
+  // Done, DoneWithoutPassword (the attributes changed), Refused or Failed.
+  virtual StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const = 0;
+  // Done, DoneHomeKept, Refused or Failed.
+  virtual StoreResult DeleteUser(const UserEntry& user) const = 0;
+  // Locks (lock) or unlocks the accounts, each when its turn comes.
+  virtual std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
+                                                   bool lock) const = 0;
+  // Puts the account into the group or takes it out.
+  virtual StoreResult ChangeMember(const GroupEntry& group, const std::string& name,
+                                   bool add) const = 0;
+  // gid empty: the store picks one. Done, NameTaken or Failed.
+  virtual StoreResult AddGroup(const std::string& name, const std::string& gid) const = 0;
+  virtual StoreResult DeleteGroup(const std::string& name) const = 0;
+};
+
+// The store of this run: the one UseAccountStore chose, else the tools.
+const AccountStore& Accounts();
+void UseAccountStore(const AccountStore& store);
+const AccountStore& HostToolStore();
+const AccountStore& DirectoryStore();
+
+// ---- Passwords (password.cpp)
+
+// CRYPT_METHOD: missing, empty or DES is traditional DES with a salt from
+// the clock; SHA512 and YESCRYPT take salts from the kernel's randomness.
+enum class CryptMethod { Des, Sha512, Yescrypt, Unknown };
+CryptMethod ConfiguredCryptMethod();
+// Whether a registration stores the password hashed: USE_CRYPT=YES, or a
+// store that keeps every password hashed.
+bool RegistrationHashesPassword();
+// The longest password the forms and actions accept: 64 when it will be
+// hashed with a modern method, else 8.
+int PasswordMaxLength(bool hashed);
+inline constexpr char kSaltAlphabet[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
+// The two-character salt of the current second.
+const char* MakeSalt();
+// The salt of a given moment; what MakeSalt uses.
+std::string SaltForTime(std::uint32_t seconds);
+// crypt(3) of the password with a fresh salt of the configured method; ""
+// when the method is unknown or the library refuses (a NULL result, or one
+// starting with '*').
+std::string HashPassword(const std::string& password);
+// Gives the account the hash with CHPASSWD (default /usr/sbin/chpasswd) and
+// -e, "name:hash" on its standard input: a command line is readable by
+// every local user. Whether the account's shadow entry now holds it.
+bool SetPasswordHash(const std::string& name, const std::string& hash);
+
+// ---- Homes (home_rules.cpp, new_home.cpp)
+
+// DIR with a slash at its end, as the tool line joins it to the name.
+std::string DirWithSlash(const std::string& dir);
+// Home directories: only strictly below one of HOME_ROOTS (default DEF_DIR,
+// else /home/), as absolute paths without ".", ".." or "//", reached from
+// HOME_CHECK_ROOT (default "/") through directories that are root's,
+// writable by neither group nor others, none of them a link.
+// The home a registration gives the account: DIR and the name, or with an
+// empty DIR, DEF_DIR (else /home/) and the name.
+std::string NewHomeOf(const NewAccount& account);
+// "ホームディレクトリ(path)は使用できません。" (path escaped), with a line on
+// stderr saying why, unless NewHomeOf(account) may become its home: it
+// must also be no other account's home among `found`, and not exist yet
+// unless it is the home of an account of the same name (whose name the
+// duplicate check then refuses). Homes a store makes elsewhere are not
+// looked at on this machine.
+std::string NewHomeProblem(const NewAccount& account, const FoundUsers& found);
+// The same for a modification's new home `path` of the account `name`,
+// which may exist.
+std::string ChangedHomeProblem(const std::string& path, std::string_view name,
+                               const FoundUsers& found);
+// The rules that need no look at the disk (for the directory's HOME_CREATE
+// and HOME_DELETE, which may act on a file server).
+bool HomeLiesBelowRoots(std::string_view path);
+// The home directory at `path` after the walk, opened read-only without
+// following a link: the descriptor, or -1 with `reason` set for stderr.
+int OpenHomeDirectory(std::string_view path, const char** reason);
+// Whether userdel may remove the account's home with it: a directory of the
+// account's own that OpenHomeDirectory opens.
+bool MayRemoveHome(const UserEntry& user);
+// After the account `name` was made: adds r-x for user, group and others to
+// its home `path` (below HOME_CHECK_ROOT) when OpenHomeDirectory opens it
+// and it is owned by that account; anything else is left as it is, with one
+// line on stderr.
+void OpenUpNewHome(const std::string& name, const std::string& path);
+// Replaces that step (the fuzz targets record it instead of touching the
+// file system); an empty function restores it.
+using NewHomeStep = std::function<void(const std::string& name, const std::string& path)>;
+void SetNewHomeStep(NewHomeStep step);
+
+// ---- Saved lock dates (saved_expiry.cpp)
+
+// Expiry dates saved while accounts are locked: lines "name:uid:days"
+// (days empty for none) in ChangeLockPath() + ".expiry", a root-owned 0600
+// file read and replaced whole (temporary file, fsync, rename) under the
+// change lock. The uid keeps a later account that reuses a name from
+// getting the date of the one before.
+struct SavedExpiry {
+  std::uint32_t uid = 0;
+  std::optional<std::uint32_t> days;  // days since 1970-01-01; none when unset
+};
+class SavedExpiries {
+ public:
+  // Takes the change lock and reads the file (missing: no entries). False,
+  // with a line on stderr, when the lock cannot be taken or the file cannot
+  // be read or is not a regular file with one link owned by root.
+  bool Load();
+  // The name's entry when it was saved for this uid.
+  const SavedExpiry* Find(const std::string& name, std::uint32_t uid) const;
+  // Sets the name's entry, or drops it (rewriting the file only when there
+  // was one); false, with a line on stderr, when the file could not be
+  // replaced.
+  bool Save(const std::string& name, const SavedExpiry& saved);
+  bool Forget(const std::string& name);
+
+ private:
+  bool Write() const;
+  std::map<std::string, SavedExpiry> entries_;
+};
+// Drops the entry of a deleted account, so that a new account of its name
+// never gets its date.
+bool ForgetSavedExpiry(const std::string& name);
+
+}  // namespace orvanta

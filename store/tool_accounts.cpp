@@ -1,0 +1,308 @@
+// The host's tools as the store: useradd, usermod, userdel, groupadd and
+// groupdel lines through the one runner, under the change lock, with the
+// password on chpasswd's input and the new home opened up. A tool may fail
+// after it wrote its change: what the database holds afterwards decides.
+//
+// A lock is usermod's two marks: a '!' before the password stops password
+// logins only (keys and other PAM ways still get in), so it also sets the
+// expiry date to kLockedExpiryDays, which the account check of every login
+// refuses. The date it replaces is saved first (SavedExpiries) and given
+// back by the unlock.
+#include <grp.h>
+#include <shadow.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+
+#include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
+#include "store/store.h"
+
+namespace orvanta {
+
+namespace {
+
+// usermod's options for a lock, an unlock, and an expiry date removed.
+constexpr char kLockOption[] = " -L";
+constexpr char kUnlockOption[] = " -U";
+constexpr char kNoExpiryOption[] = " -e ''";
+// usermod's options before the group of a membership change.
+constexpr char kAddMemberOptions[] = " -a -G ";
+constexpr char kRemoveMemberOptions[] = " -r -G ";
+
+// The tool's line. The password is not on it: the line is readable by every
+// local user while the tool runs, so the hash goes to chpasswd's input.
+std::string BuildUserAddLine(const NewAccount& account) {
+  std::string line = Setting("USERADD") + " ";
+  if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
+  line += " -d " + ShellWord(NewHomeOf(account));
+  if (!account.group.empty()) line += " -g " + ShellWord(account.group);
+  if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
+  if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
+  if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
+  line += " " + ShellWord(account.name);
+  return line;
+}
+
+std::string BuildUserModLine(const std::string& name, const AccountChanges& changes) {
+  std::string line = Setting("USERMOD") + " ";
+  if (changes.comment) line += " -c '" + ShellQuotedBody(*changes.comment) + "' ";
+  if (changes.home) line += " -d " + ShellWord(*changes.home);
+  if (changes.group) line += " -g " + ShellWord(*changes.group);
+  if (changes.shell) line += " -s " + ShellWord(*changes.shell);
+  if (changes.uid) line += " -u " + ShellWord(*changes.uid);
+  line += " " + ShellWord(name);
+  return line;
+}
+
+bool ChangesAttributes(const AccountChanges& changes) {
+  return changes.uid || changes.group || changes.comment || changes.home || changes.shell;
+}
+
+// usermod may fail after it rewrote the entry (a file it updates later):
+// what the database holds now decides whether the change happened.
+bool ChangedWithTool(const UserEntry& before, const AccountChanges& changes) {
+  if (RunCommandLine(BuildUserModLine(before.name, changes)) == 0) return true;
+  const FoundUsers now = FindUsers({before.name});
+  const UserEntry* after = now.Single(before.name);
+  return after != nullptr &&
+         (after->uid != before.uid || after->gid != before.gid || after->gecos != before.gecos ||
+          after->dir != before.dir || after->shell != before.shell);
+}
+
+// What a lock changes in a shadow entry.
+struct ShadowLock {
+  std::string password;
+  long expire_days = -1;
+  bool operator==(const ShadowLock&) const = default;
+  bool Locked() const { return ShadowLockState(password, expire_days) == LockState::Locked; }
+};
+
+ShadowLock ShadowLockOf(const spwd& entry) {
+  return {entry.sp_pwdp == nullptr ? "" : entry.sp_pwdp, entry.sp_expire};
+}
+
+using ShadowLocks = std::map<std::string, ShadowLock, std::less<>>;
+
+// The entries of the accounts from one pass over the shadow database,
+// however many: a getspnam each would read it once per account.
+ShadowLocks ReadShadowLocks(const std::vector<const UserEntry*>& users) {
+  std::set<std::string, std::less<>> names;
+  for (const UserEntry* user : users) names.insert(user->name);
+  ShadowLocks found;
+  setspent();
+  while (const spwd* entry = getspent()) {
+    if (entry->sp_namp != nullptr && names.count(entry->sp_namp) != 0) {
+      found.emplace(entry->sp_namp, ShadowLockOf(*entry));
+    }
+  }
+  endspent();
+  return found;
+}
+
+// After a tool failed: whether the entry changed all the same, to the
+// state the action makes (usermod writes shadow whole or not at all).
+bool LockChangedAnyway(const std::string& name, const ShadowLock& before, bool lock) {
+  const spwd* entry = getspnam(name.c_str());
+  if (entry == nullptr) return false;
+  const ShadowLock after = ShadowLockOf(*entry);
+  return after != before && after.Locked() == lock;
+}
+
+// The date to save: none for none, and none for the lock's own date.
+std::optional<std::uint32_t> DateToSave(long expire_days) {
+  if (expire_days < 0 || expire_days == kLockedExpiryDays || expire_days > UINT32_MAX) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(expire_days);
+}
+
+bool LockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
+  // A second lock keeps the date the first one saved.
+  const bool saving = dates.Find(user.name, user.uid) == nullptr;
+  if (saving && !dates.Save(user.name, {user.uid, DateToSave(before.expire_days)})) {
+    return false;
+  }
+  const std::string line = Setting("USERMOD") + kLockOption + " -e " +
+                           std::to_string(kLockedExpiryDays) + " " + ShellWord(user.name);
+  if (RunCommandLine(line) == 0 || LockChangedAnyway(user.name, before, true)) return true;
+  if (saving) dates.Forget(user.name);
+  return false;
+}
+
+// The saved date back; without one, only the lock's own date goes.
+std::string UnlockExpiryOption(const SavedExpiry* saved, const ShadowLock& before) {
+  if (saved != nullptr && saved->days) return " -e " + std::to_string(*saved->days);
+  if (saved != nullptr || before.expire_days == kLockedExpiryDays) return kNoExpiryOption;
+  return "";
+}
+
+bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
+  const SavedExpiry* saved = dates.Find(user.name, user.uid);
+  const std::string line = Setting("USERMOD") + kUnlockOption +
+                           UnlockExpiryOption(saved, before) + " " + ShellWord(user.name);
+  if (RunCommandLine(line) != 0 && !LockChangedAnyway(user.name, before, false)) return false;
+  // The unlock happened: a date left behind is reported by Forget.
+  dates.Forget(user.name);
+  return true;
+}
+
+// The shadow entries and saved dates of a request's accounts, read once
+// before the first change.
+class ToolLocks final : public AccountLocks {
+ public:
+  ToolLocks(const std::vector<const UserEntry*>& users, bool lock) : lock_(lock) {
+    if (users.empty()) return;
+    // Without the saved dates read, a lock could lose one: no tool runs.
+    may_run_ = saved_.Load() && !Setting("USERMOD").empty();
+    shadow_ = ReadShadowLocks(users);
+  }
+
+  // An account without a shadow entry has no password to lock.
+  StoreResult Change(const UserEntry& user) override {
+    const auto before = shadow_.find(user.name);
+    if (before == shadow_.end()) return StoreResult::Refused;
+    const bool done = may_run_ && (lock_ ? LockWithTool(user, before->second, saved_)
+                                         : UnlockWithTool(user, before->second, saved_));
+    return done ? StoreResult::Done : StoreResult::Failed;
+  }
+
+ private:
+  bool lock_;
+  bool may_run_ = false;
+  SavedExpiries saved_;  // read under the change lock
+  ShadowLocks shadow_;
+};
+
+bool IsListedIn(const std::string& name, const std::vector<std::string>& members) {
+  return std::find(members.begin(), members.end(), name) != members.end();
+}
+
+bool IsListedIn(const std::string& name, char* const* members) {
+  for (; members != nullptr && *members != nullptr; ++members) {
+    if (name == *members) return true;
+  }
+  return false;
+}
+
+// After a tool failed: whether the member list changed all the same.
+bool MembershipChangedAnyway(const std::string& name, bool add, const GroupEntry& group) {
+  const ::group* now = getgrnam(group.name.c_str());
+  return now != nullptr && IsListedIn(name, now->gr_mem) == add &&
+         IsListedIn(name, group.members) != add;
+}
+
+class HostToolAccounts final : public AccountStore {
+ public:
+  bool LacksTool(SettingName tool) const override { return Setting(tool).empty(); }
+  bool HashesEveryPassword() const override { return false; }
+  bool SharesHostDatabases() const override { return false; }
+  bool MakesHomesHere() const override { return true; }
+
+  // One pass over the shadow database: a getspnam per account would read it
+  // once per account.
+  std::map<std::string, LockState, std::less<>> LockStates() const override {
+    std::map<std::string, LockState, std::less<>> states;
+    setspent();
+    while (const spwd* entry = getspent()) {
+      if (entry->sp_namp == nullptr) continue;
+      states[entry->sp_namp] =
+          ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire);
+    }
+    endspent();
+    return states;
+  }
+
+  StoreResult AddUser(const NewAccount& account) const override {
+    if (LacksTool("USERADD")) return StoreResult::Failed;
+    // Hashed before the change lock is taken, so nobody waits on it.
+    std::string hash;
+    if (!account.password.empty()) {
+      hash = HashPassword(account.password);
+      if (hash.empty()) return StoreResult::Failed;
+    }
+    // Under the lock the name is free, so an account of that name after a
+    // tool that failed is the one this request made.
+    if (!HoldChangeLock()) return StoreResult::Failed;
+    if (AccountExistsNow(account.name)) return StoreResult::NameTaken;
+    if (RunCommandLine(BuildUserAddLine(account)) != 0 && !AccountExistsNow(account.name)) {
+      return StoreResult::Failed;
+    }
+    OpenUpNewHome(account.name, NewHomeOf(account));
+    if (!hash.empty() && !SetPasswordHash(account.name, hash)) {
+      return StoreResult::DoneWithoutPassword;
+    }
+    return StoreResult::Done;
+  }
+
+  StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const override {
+    if (LacksTool("USERMOD")) return StoreResult::Failed;
+    // Nothing to change runs the tool as it always did; a change of the
+    // password alone has nothing for usermod to do.
+    const bool attributes = ChangesAttributes(changes) || !changes.password_hash;
+    if (attributes && !ChangedWithTool(user, changes)) return StoreResult::Failed;
+    if (changes.password_hash && !SetPasswordHash(user.name, *changes.password_hash)) {
+      return attributes ? StoreResult::DoneWithoutPassword : StoreResult::Failed;
+    }
+    return StoreResult::Done;
+  }
+
+  // userdel takes the home only when it is one of the account's own below
+  // HOME_ROOTS; otherwise it would remove whatever the stored path names.
+  StoreResult DeleteUser(const UserEntry& user) const override {
+    if (LacksTool("USERDEL")) return StoreResult::Failed;
+    const bool remove_home = MayRemoveHome(user);
+    const std::string line =
+        Setting("USERDEL") + (remove_home ? " -r " : " ") + ShellWord(user.name);
+    const bool succeeded = RunCommandLine(line) == 0;
+    // userdel may remove the account and then fail on its home (exit 12):
+    // whether the account is gone tells what happened.
+    if (!succeeded && AccountExistsNow(user.name)) return StoreResult::Failed;
+    // A lock's saved date must not come back to a new account of the name.
+    ForgetSavedExpiry(user.name);
+    return succeeded && remove_home ? StoreResult::Done : StoreResult::DoneHomeKept;
+  }
+
+  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
+                                           bool lock) const override {
+    return std::make_unique<ToolLocks>(users, lock);
+  }
+
+  StoreResult ChangeMember(const GroupEntry& group, const std::string& name,
+                           bool add) const override {
+    if (LacksTool("USERMOD")) return StoreResult::Failed;
+    const std::string line = Setting("USERMOD") + (add ? kAddMemberOptions : kRemoveMemberOptions) +
+                             ShellWord(group.name) + " " + ShellWord(name);
+    return RunCommandLine(line) == 0 || MembershipChangedAnyway(name, add, group)
+               ? StoreResult::Done
+               : StoreResult::Failed;
+  }
+
+  // groupadd may fail after it wrote the group (gshadow, nscd).
+  StoreResult AddGroup(const std::string& name, const std::string& gid) const override {
+    if (LacksTool("GROUPADD")) return StoreResult::Failed;
+    std::string line = Setting("GROUPADD") + " ";
+    if (!gid.empty()) line += " -g " + ShellWord(gid);
+    line += " " + ShellWord(name);
+    if (RunCommandLine(line) != 0 && !FindGroup(name)) return StoreResult::Failed;
+    return StoreResult::Done;
+  }
+
+  // groupdel may fail after it removed the group (a file it updates after
+  // group).
+  StoreResult DeleteGroup(const std::string& name) const override {
+    if (LacksTool("GROUPDEL")) return StoreResult::Failed;
+    if (RunCommandLine(Setting("GROUPDEL") + " " + ShellWord(name)) == 0) return StoreResult::Done;
+    return FindGroup(name) ? StoreResult::Failed : StoreResult::Done;
+  }
+};
+
+}  // namespace
+
+const AccountStore& HostToolStore() {
+  static const HostToolAccounts store;
+  return store;
+}
+
+}  // namespace orvanta
