@@ -206,6 +206,17 @@ struct NewAccount {
   std::string name, password, uid, group, gcos, dir, shell;
 };
 
+// A modification's ticked attributes; unset ones stay as they are. The
+// password comes hashed.
+struct AccountChanges {
+  std::optional<std::string> password_hash;
+  std::optional<std::string> uid;
+  std::optional<std::string> group;
+  std::optional<std::string> comment;
+  std::optional<std::string> home;
+  std::optional<std::string> shell;
+};
+
 struct GroupEntry {
   std::string name;
   std::uint32_t gid = 0;

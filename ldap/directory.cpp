@@ -108,7 +108,7 @@ DirectoryResult DirectoryAddUser(const NewAccount& account) {
   return Change([&](const OrvantaDirectoryStore& store) { return store.add_user(&fields); });
 }
 
-DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes) {
+DirectoryResult DirectoryModifyUser(const std::string& name, const AccountChanges& changes) {
   const OrvantaDirectoryChanges ticked{Ticked(changes.password_hash), Ticked(changes.uid),
                                        Ticked(changes.group),         Ticked(changes.comment),
                                        Ticked(changes.home),          Ticked(changes.shell)};

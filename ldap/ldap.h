@@ -63,16 +63,8 @@ std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
 // the counter; the group, digits as a gid or else a name, must exist.
 DirectoryResult DirectoryAddUser(const NewAccount& account);
 
-// The ticked attributes of a modification; unset ones stay as they are.
-struct DirectoryChanges {
-  std::optional<std::string> password_hash;
-  std::optional<std::string> uid;
-  std::optional<std::string> group;
-  std::optional<std::string> comment;
-  std::optional<std::string> home;
-  std::optional<std::string> shell;
-};
-DirectoryResult DirectoryModifyUser(const std::string& name, const DirectoryChanges& changes);
+// The ticked attributes of a modification (cgi.h's AccountChanges).
+DirectoryResult DirectoryModifyUser(const std::string& name, const AccountChanges& changes);
 
 // Puts '!' after {CRYPT} and sets shadowExpire to 1, keeping the date it
 // had in the entry itself (a description "orvanta-saved-expire:DAYS", or

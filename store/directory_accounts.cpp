@@ -55,9 +55,7 @@ class DirectoryAccounts final : public AccountStore {
   }
 
   StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const override {
-    return ResultOf(DirectoryModifyUser(
-        user.name, {changes.password_hash, changes.uid, changes.group, changes.comment,
-                    changes.home, changes.shell}));
+    return ResultOf(DirectoryModifyUser(user.name, changes));
   }
 
   StoreResult DeleteUser(const UserEntry& user) const override {

@@ -43,17 +43,6 @@ LockState LockStateOf(bool password_locked, bool expired);
 // The same from a shadow entry's password field and expiry (days, -1 none).
 LockState ShadowLockState(std::string_view password, long expire_days);
 
-// A modification's ticked attributes; unset ones stay as they are. The
-// password comes hashed.
-struct AccountChanges {
-  std::optional<std::string> password_hash;
-  std::optional<std::string> uid;
-  std::optional<std::string> group;
-  std::optional<std::string> comment;
-  std::optional<std::string> home;
-  std::optional<std::string> shell;
-};
-
 // The locks or unlocks of one request: started for all its accounts at once
 // (the tools read their state in one pass, under the change lock), then
 // made one account at a time.

@@ -40,7 +40,7 @@ void ForEachAccount(const DirectoryAccountVisitor& visit);
 void ForEachGroup(const std::function<void(GroupEntry)>& visit);
 std::map<std::string, DirectoryLockMarks, std::less<>> LockStates();
 DirectoryResult AddUser(const NewAccount& account);
-DirectoryResult ModifyUser(const std::string& name, const DirectoryChanges& changes);
+DirectoryResult ModifyUser(const std::string& name, const AccountChanges& changes);
 DirectoryResult LockUser(const std::string& name, bool lock);
 DirectoryResult ChangeMember(const std::string& group, const std::string& name, bool add);
 DirectoryResult DeleteUser(const std::string& name);

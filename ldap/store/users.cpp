@@ -43,7 +43,7 @@ void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
 }
 
 // The modification's attributes; false when the group or uid is unusable.
-bool AddChanges(Mods& mods, const std::string& name, const DirectoryChanges& changes) {
+bool AddChanges(Mods& mods, const std::string& name, const AccountChanges& changes) {
   if (changes.comment) {
     const std::string cn = CommonName(*changes.comment, name);
     mods.Add(LDAP_MOD_REPLACE, "gecos", Optional(*changes.comment))
@@ -181,7 +181,7 @@ DirectoryResult AddUser(const NewAccount& account) {
   return result;
 }
 
-DirectoryResult ModifyUser(const std::string& name, const DirectoryChanges& changes) {
+DirectoryResult ModifyUser(const std::string& name, const AccountChanges& changes) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found = FindUser(name, {"1.1"}, user); found != DirectoryResult::Done) {
