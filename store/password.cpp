@@ -51,7 +51,7 @@ CryptMethod ConfiguredCryptMethod() {
   return method != nullptr ? method->method : CryptMethod::Unknown;
 }
 
-bool RegistrationHashesPassword() {
+bool RegistrationTakesLongPasswords() {
   return YesNoSetting("USE_CRYPT") != YesNo::No || Accounts().HashesEveryPassword();
 }
 

@@ -103,9 +103,11 @@ const AccountStore& DirectoryStore();
 // the clock; SHA512 and YESCRYPT take salts from the kernel's randomness.
 enum class CryptMethod { Des, Sha512, Yescrypt, Unknown };
 CryptMethod ConfiguredCryptMethod();
-// Whether a registration stores the password hashed: USE_CRYPT=YES, or a
-// store that keeps every password hashed.
-bool RegistrationHashesPassword();
+// Whether registrations take the modern methods' long passwords:
+// USE_CRYPT=YES, or a store that always kept every password hashed. (Every
+// password is hashed now; without YES the registration form keeps the short
+// limit it had when the tools got the password as typed.)
+bool RegistrationTakesLongPasswords();
 // The longest password the forms and actions accept: 64 when it will be
 // hashed with a modern method, else 8.
 int PasswordMaxLength(bool hashed);

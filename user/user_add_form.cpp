@@ -25,7 +25,7 @@ void PrintHomeAndShellRows() {
 
 void PrintUserAddForm() {
   const std::uint32_t group_threshold = IdThreshold("SYSTEMGID");
-  const int password_max = PasswordMaxLength(RegistrationHashesPassword());
+  const int password_max = PasswordMaxLength(RegistrationTakesLongPasswords());
   PrintPageHeader();
   PrintUserAddScripts(password_max);
 

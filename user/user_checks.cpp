@@ -153,7 +153,7 @@ std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& fo
   // In the form's order, each looked at only when the ones before pass.
   std::string problem = UserNameProblem(account.name);
   if (problem.empty()) {
-    problem = PasswordProblem(account.password, PasswordMaxLength(RegistrationHashesPassword()));
+    problem = PasswordProblem(account.password, PasswordMaxLength(RegistrationTakesLongPasswords()));
   }
   if (problem.empty()) problem = UidRuleProblem(account.uid, std::nullopt);
   if (problem.empty()) problem = CommentProblem(account.gcos);

@@ -48,7 +48,7 @@ TEST_F(HashedPasswordTest, WhenTheToolsOrTheDirectoryStoreAHash) {
     Reset();
     Params(settings);
     ChooseAccountStore();
-    EXPECT_EQ(RegistrationHashesPassword(), hashed) << testing::PrintToString(settings);
+    EXPECT_EQ(RegistrationTakesLongPasswords(), hashed) << testing::PrintToString(settings);
   }
 }
 
