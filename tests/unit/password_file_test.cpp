@@ -64,9 +64,13 @@ TEST(PasswordFileTest, SetuidRunsLoadOnlyAStoreRootAloneCanReplace) {
       {"a group-writable module", 0755, 0, 0664, 0, false},
       {"another owner's module", 0755, 0, 0644, 1, false},
   };
-  // Beside the build's own module, whose directories are root's here.
-  const std::filesystem::path base =
-      std::filesystem::path(ORVANTA_LDAP_MODULE_BUILT).parent_path() / "store-trust-test";
+  // In a directory of its own right below /: wherever the checkout lies
+  // (under /tmp, say), the directories above the build's module need not be
+  // root's alone.
+  char pattern[] = "/orvanta-store-trust-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path base = pattern;
+  ASSERT_EQ(chmod(base.c_str(), 0755), 0);
   const std::filesystem::path module = base / "orvanta" / "orvanta-ldap.so";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
