@@ -8,6 +8,7 @@
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
+//   operator.cpp        who acts in this run, and the system log of what they did
 //
 // The entry point and the command tables sit above every feature, in app/.
 #pragma once
@@ -178,6 +179,28 @@ void CheckAuthenticated();
 // Throws kErrorCrossSite for a POST whose Origin (or, without one, Referer)
 // names neither the request's own origin nor one of TRUSTED_ORIGINS.
 void CheckRequestOrigin();
+
+// ---- Who acts (operator.cpp) -------------------------------------------------------
+
+// The operator of this run: the one the program verified itself, or without
+// operators of its own the web server's REMOTE_USER. name is empty when
+// nobody is known; scope is the operator's scope text ("*": everything).
+struct Operator {
+  std::string name;
+  std::string scope = "*";
+};
+const Operator& CurrentOperator();
+// Sets the run's operator once it is verified (and in tests).
+void SetCurrentOperator(Operator who);
+
+// One line to the system log (LOG_AUTHPRIV, ident "orvanta") for each change,
+// refusal and failed login: the operator, address, command, name and result,
+// so that the system's journal shows who did what, including what was refused.
+void AuditEvent(std::string_view command, std::string_view name, std::string_view result);
+// Replaces the system log (tests record the lines); an empty function
+// restores syslog.
+using AuditWriter = std::function<void(int priority, const std::string& line)>;
+void SetAuditWriter(AuditWriter writer);
 
 // ---- Configuration ------------------------------------------------------------
 
