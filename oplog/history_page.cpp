@@ -1,7 +1,7 @@
 // GET LOG: the operation log newest first, a page of records at a time,
-// optionally only one person's. The log is read backwards from the page's
+// optionally only one person's or one operator's. The log is read backwards from the page's
 // end in blocks, so the newest page costs the same few reads for a log of
-// any size; only a name filter, or the way to a newer page, reads further.
+// any size; only a filter, or the way to a newer page, reads further.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,32 +51,86 @@ constexpr std::array<OperationWords, 9> kOperationWords = {{
 // Membership records name "person:group"; a filter on the person finds them.
 constexpr std::array<std::string_view, 2> kMembershipCodes = {"MADD", "MDEL"};
 
+// The time that ends a record written without an operator; '0' stands for
+// any digit.
+constexpr std::string_view kTimePattern = "0000/00/00 00:00";
+
 // One line of the log. The name may hold commas, so the code ends at the
-// first comma and the address and time are counted from the end. A line
-// with fewer than three commas is a name alone: the whole line.
+// first comma and the other fields are counted from the end: the last is
+// the time, or else the operator (which never looks like a time) with the
+// time before it. A line with too few commas for that is a name alone: the
+// whole line.
 struct Record {
-  std::string_view time, code, name, address;
+  std::string_view time, code, name, address, who;
 };
 
-Record ParseRecord(std::string_view line) {
-  Record whole;
-  whole.name = line;
-  const size_t first = line.find(',');
-  const size_t last = line.rfind(',');
-  if (first == std::string_view::npos || last == first) return whole;
-  const size_t before_last = line.rfind(',', last - 1);
-  if (before_last == first) return whole;
-  return {.time = line.substr(last + 1),
-          .code = line.substr(0, first),
-          .name = line.substr(first + 1, before_last - first - 1),
-          .address = line.substr(before_last + 1, last - before_last - 1)};
+bool IsRecordTime(std::string_view field) {
+  if (field.size() != kTimePattern.size()) return false;
+  for (size_t i = 0; i < field.size(); ++i) {
+    const bool digit = field[i] >= '0' && field[i] <= '9';
+    if (kTimePattern[i] == '0' ? !digit : field[i] != kTimePattern[i]) return false;
+  }
+  return true;
 }
 
-bool Matches(const Record& record, std::string_view name) {
-  if (name.empty() || record.name == name) return true;
+// Code, name, address and time, the name holding any commas between.
+std::optional<Record> FourFields(std::string_view line) {
+  const size_t first = line.find(',');
+  const size_t last = line.rfind(',');
+  if (first == std::string_view::npos || last == first) return std::nullopt;
+  const size_t before_last = line.rfind(',', last - 1);
+  if (before_last == first) return std::nullopt;
+  return Record{.time = line.substr(last + 1),
+                .code = line.substr(0, first),
+                .name = line.substr(first + 1, before_last - first - 1),
+                .address = line.substr(before_last + 1, last - before_last - 1),
+                .who = {}};
+}
+
+Record ParseRecord(std::string_view line) {
+  const size_t last = line.rfind(',');
+  std::string_view fields = line;
+  std::string_view who;
+  if (last != std::string_view::npos && !IsRecordTime(line.substr(last + 1))) {
+    who = line.substr(last + 1);
+    fields = line.substr(0, last);
+  }
+  std::optional<Record> record = FourFields(fields);
+  if (record) {
+    record->who = who;
+    return *record;
+  }
+  Record whole;
+  whole.name = line;
+  return whole;
+}
+
+// Which records a page shows: all, or those of a name, of an operator (as
+// the records hold it, even an empty one), or both.
+struct Filter {
+  std::string_view name;
+  std::optional<std::string> who;
+};
+
+bool Matches(const Record& record, const Filter& filter) {
+  if (filter.who && record.who != *filter.who) return false;
+  if (filter.name.empty() || record.name == filter.name) return true;
   const bool membership = std::find(kMembershipCodes.begin(), kMembershipCodes.end(),
                                     record.code) != kMembershipCodes.end();
-  return membership && record.name.substr(0, record.name.find(':')) == name;
+  return membership && record.name.substr(0, record.name.find(':')) == filter.name;
+}
+
+// The request's filter; an operator who may not see the whole history sees
+// only their own records, whatever OPERATOR says.
+Filter RequestedFilter() {
+  Filter filter;
+  filter.name = Param("NAME");
+  if (!SeesWholeHistory()) {
+    filter.who = OperatorField(CurrentOperator().name);
+  } else if (const std::string& who = Param("OPERATOR"); !who.empty()) {
+    filter.who = who;
+  }
+  return filter;
 }
 
 // Reads `size` bytes at `offset`; false when the file ends first (it may
@@ -214,7 +268,7 @@ std::uint64_t PageEnd(const std::string& text, std::uint64_t size) {
 }
 
 // The records before `from`, newest first, and whether one more matches.
-void CollectOlder(int fd, std::uint64_t size, std::uint64_t& from, std::string_view name,
+void CollectOlder(int fd, std::uint64_t size, std::uint64_t& from, const Filter& filter,
                   HistoryPage& page) {
   BackwardLines lines(fd, from);
   if (!lines.AlignToLineEnd(size)) return;
@@ -222,7 +276,7 @@ void CollectOlder(int fd, std::uint64_t size, std::uint64_t& from, std::string_v
   std::string line;
   std::uint64_t start = 0;
   while (lines.Previous(line, start)) {
-    if (!Matches(ParseRecord(line), name)) continue;
+    if (!Matches(ParseRecord(line), filter)) continue;
     if (page.lines.size() == kRecordsPerPage) {
       page.has_older = true;
       return;
@@ -234,11 +288,11 @@ void CollectOlder(int fd, std::uint64_t size, std::uint64_t& from, std::string_v
 
 // Whether records after `from` match, and where the page of the next
 // kRecordsPerPage of them ends; fewer make the newest page.
-void FindNewer(int fd, std::uint64_t size, std::uint64_t from, std::string_view name,
+void FindNewer(int fd, std::uint64_t size, std::uint64_t from, const Filter& filter,
                HistoryPage& page) {
   size_t found = 0;
   ForEachLineAfter(fd, from, size, [&](std::string_view line, std::uint64_t end) {
-    if (!Matches(ParseRecord(line), name)) return true;
+    if (!Matches(ParseRecord(line), filter)) return true;
     page.has_newer = true;
     if (++found < kRecordsPerPage) return true;
     page.newer_from = end;
@@ -246,9 +300,9 @@ void FindNewer(int fd, std::uint64_t size, std::uint64_t from, std::string_view 
   });
 }
 
-// The page of the log that FROM and NAME ask for; an empty page when there
-// is no log, and also, with a line on stderr, when it may not be read.
-HistoryPage ReadHistoryPage(std::string_view name) {
+// The page of the log that FROM and the filter ask for; an empty page when
+// there is no log, and also, with a line on stderr, when it may not be read.
+HistoryPage ReadHistoryPage(const Filter& filter) {
   HistoryPage page;
   const std::string path = OperationLogPath();
   const char* failure = nullptr;
@@ -261,8 +315,8 @@ HistoryPage ReadHistoryPage(std::string_view name) {
   if (fstat(fd, &info) == 0) {
     const auto size = static_cast<std::uint64_t>(info.st_size);
     std::uint64_t from = PageEnd(Param("FROM"), size);
-    CollectOlder(fd, size, from, name, page);
-    FindNewer(fd, size, from, name, page);
+    CollectOlder(fd, size, from, filter, page);
+    FindNewer(fd, size, from, filter, page);
   }
   close(fd);
   return page;
@@ -280,10 +334,11 @@ std::string UrlEncoded(std::string_view value) {
 }
 
 // The link to another page of the history, ready for an HREF.
-std::string HistoryHref(std::optional<std::uint64_t> from, std::string_view name) {
+std::string HistoryHref(std::optional<std::uint64_t> from, const Filter& filter) {
   std::string href = std::string("./") + kCgiName + "?COMMAND=LOG";
   if (from) href += "&FROM=" + std::to_string(*from);
-  if (!name.empty()) href += "&NAME=" + UrlEncoded(name);
+  if (!filter.name.empty()) href += "&NAME=" + UrlEncoded(filter.name);
+  if (filter.who && !filter.who->empty()) href += "&OPERATOR=" + UrlEncoded(*filter.who);
   return Html(href);
 }
 
@@ -315,17 +370,18 @@ void PutRecordRow(RowWriter& out, const Record& record) {
   PutCell(out, record.time, "</TD>\n");
   PutOperationCell(out, record.code);
   PutCell(out, record.name, "</TD>\n");
-  PutCell(out, record.address, "</TD></TR>\n\n");
+  PutCell(out, record.address, "</TD>\n");
+  PutCell(out, record.who, "</TD></TR>\n\n");
 }
 
-void PrintPageLinks(const HistoryPage& page, std::string_view name) {
+void PrintPageLinks(const HistoryPage& page, const Filter& filter) {
   if (!page.has_newer && !page.has_older) return;
   if (page.has_newer) {
-    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.newer_from, name).c_str(),
+    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.newer_from, filter).c_str(),
                 kHistoryNewerLink);
   }
   if (page.has_older) {
-    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.older_from, name).c_str(),
+    std::printf("<A HREF=\"%s\">%s</A>\n", HistoryHref(page.older_from, filter).c_str(),
                 kHistoryOlderLink);
   }
   std::fputs("<BR>\n", stdout);
@@ -333,11 +389,14 @@ void PrintPageLinks(const HistoryPage& page, std::string_view name) {
 
 }  // namespace
 
+bool SeesWholeHistory() { return true; }
+
 void PrintOperationHistory() {
-  const std::string& name = Param("NAME");
-  const HistoryPage page = ReadHistoryPage(name);
+  const Filter filter = RequestedFilter();
+  const HistoryPage page = ReadHistoryPage(filter);
   PrintPageHeader();
-  std::printf(kHistoryFilterFormat, kCgiName, Html(name).c_str());
+  std::printf(kHistoryFilterFormat, kCgiName, Html(filter.name).c_str(),
+              Html(filter.who.value_or("")).c_str());
   std::fputs(kHistoryOpening, stdout);
   {
     RowWriter out;
@@ -348,7 +407,7 @@ void PrintOperationHistory() {
     }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
-  PrintPageLinks(page, name);
+  PrintPageLinks(page, filter);
   PrintPageFooter();
 }
 

@@ -20,6 +20,13 @@ struct Operation {
   const char* code;
 };
 
+// The result of a change in the system log, by whether its record was kept.
+constexpr char kAuditDone[] = "done";
+constexpr char kAuditRecordLost[] = "done-record-lost";
+
+// The operator field holds no comma, so the record's fields stay countable.
+constexpr std::string_view kEscapedComma = "\\x2C";
+
 constexpr std::array<Operation, 5> kOperations = {{
     {"WILLBEADD", "ADD"},
     {"TOBEMOD", "MOD"},
@@ -67,9 +74,18 @@ const char* AppendRecord(const std::string& path, const std::string& record) {
   return failure;
 }
 
+// The end of every record: the address, the time and, when someone is
+// known to act, the operator as a fifth field.
+std::string RecordEnd(const std::string& address, const std::string& stamp,
+                      const std::string& who) {
+  std::string end = OneLine(address) + "," + stamp;
+  if (!who.empty()) end += "," + OperatorField(who);
+  return end + "\n";
+}
+
 std::string RecordOf(std::string_view code, const std::string& name, const std::string& address,
-                     const std::string& stamp) {
-  return std::string(code) + "," + OneLine(name) + "," + OneLine(address) + "," + stamp + "\n";
+                     const std::string& stamp, const std::string& who) {
+  return std::string(code) + "," + OneLine(name) + "," + RecordEnd(address, stamp, who);
 }
 
 std::string Stamp() {
@@ -86,6 +102,21 @@ bool AppendToLog(const std::string& record) {
   ErrorLogLine("record lost: " + Printable(path) + " " + failure + ": " +
                Printable(record.substr(0, record.size() - 1)));
   return false;
+}
+
+// Every change made reaches the system log too, even when its record is
+// lost: the journal is where the administrators look for who did it.
+bool RecordChange(std::string_view code, const std::string& name, const std::string& record) {
+  const bool kept = AppendToLog(record);
+  AuditEvent(code, name, kept ? kAuditDone : kAuditRecordLost);
+  return kept;
+}
+
+const Operation* OperationOf(const std::string& command) {
+  for (const Operation& operation : kOperations) {
+    if (command == operation.command) return &operation;
+  }
+  return nullptr;
 }
 
 OperationLogWriter& ActiveLogWriter() {
@@ -119,22 +150,39 @@ int OpenOwnLogFile(const std::string& path, int access, const char*& failure) {
 
 void SetOperationLogWriter(OperationLogWriter writer) { ActiveLogWriter() = std::move(writer); }
 
-std::string FormatOperationRecord(const std::string& command, const std::string& name,
-                                  const std::string& address, const std::string& stamp) {
-  for (const Operation& operation : kOperations) {
-    if (command == operation.command) return RecordOf(operation.code, name, address, stamp);
+std::string OperatorField(std::string_view who) {
+  std::string field;
+  for (const char c : Printable(who)) {
+    if (c == ',') {
+      field += kEscapedComma;
+    } else {
+      field += c;
+    }
   }
-  return OneLine(address) + "," + stamp + "\n";
+  return field;
+}
+
+std::string FormatOperationRecord(const std::string& command, const std::string& name,
+                                  const std::string& address, const std::string& stamp,
+                                  const std::string& who) {
+  const Operation* operation = OperationOf(command);
+  if (operation == nullptr) return RecordEnd(address, stamp, who);
+  return RecordOf(operation->code, name, address, stamp, who);
 }
 
 bool WriteOperationLog(std::string name) {
   if (ActiveLogWriter()) return ActiveLogWriter()(name);
-  return AppendToLog(FormatOperationRecord(Param("COMMAND"), name, Param("REMOTE_ADDR"), Stamp()));
+  const std::string& command = Param("COMMAND");
+  const Operation* operation = OperationOf(command);
+  return RecordChange(operation != nullptr ? operation->code : command, name,
+                      FormatOperationRecord(command, name, Param("REMOTE_ADDR"), Stamp(),
+                                            CurrentOperator().name));
 }
 
 bool WriteOperationLog(std::string_view code, std::string name) {
   if (ActiveLogWriter()) return ActiveLogWriter()(name);
-  return AppendToLog(RecordOf(code, name, Param("REMOTE_ADDR"), Stamp()));
+  return RecordChange(code, name,
+                      RecordOf(code, name, Param("REMOTE_ADDR"), Stamp(), CurrentOperator().name));
 }
 
 }  // namespace orvanta

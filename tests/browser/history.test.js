@@ -14,11 +14,12 @@ const { shot, control } = session;
 
 const twoDigits = (n) => String(n).padStart(2, '0');
 
-// 150 registrations and one membership record, older than the test's change.
+// 150 registrations and one membership record that names its operator,
+// older than the test's change.
 const SEEDED = [
   ...Array.from({ length: 150 }, (_, i) => ['ADD', `s${i}`, `192.0.2.${i}`,
     `2026/01/01 ${twoDigits(Math.floor(i / 60))}:${twoDigits(i % 60)}`]),
-  ['MADD', 's7:staff', '192.0.2.7', '2026/01/02 00:00'],
+  ['MADD', 's7:staff', '192.0.2.7', '2026/01/02 00:00', 'ken'],
 ];
 
 // The record rows of the page (the heading rows left out), newest first.
@@ -27,8 +28,8 @@ async function recordRows(page) {
 }
 
 // A seeded record as the page shows it.
-const shown = ([code, name, address, time]) =>
-  [time, code === 'ADD' ? 'ユーザー登録' : 'グループへ追加', name, address];
+const shown = ([code, name, address, time, operator = '']) =>
+  [time, code === 'ADD' ? 'ユーザー登録' : 'グループへ追加', name, address, operator];
 
 const linkTexts = (page) => page.$$eval('a', (anchors) => anchors.map((a) => a.innerText.trim()));
 
@@ -48,7 +49,7 @@ test('the newest page starts with a change made through the pages', async () => 
   assert.equal((await pageFacts(page)).caption, '操作履歴');
   const rows = await recordRows(page);
   assert.equal(rows.length, 100);
-  assert.deepEqual(rows[0].slice(1), ['グループ登録', 'scribes', '127.0.0.1']);
+  assert.deepEqual(rows[0].slice(1), ['グループ登録', 'scribes', '127.0.0.1', 'admin']);
   assert.match(rows[0][0], /^\d{4}\/\d{2}\/\d{2} \d{2}:\d{2}$/);
   assert.deepEqual(rows.slice(1), SEEDED.slice(-99).reverse().map(shown));
   assert.deepEqual(await linkTexts(page), ['古い記録へ']);
@@ -73,7 +74,7 @@ test('the name filter keeps one person\'s records, membership ones too', async (
   await page.fill('input[name="NAME"]', 's7');
   await submitWith(page, control(' 表 示 '));
   await shot(page, 'filtered');
-  assert.equal(new URL(page.url()).search, '?COMMAND=LOG&NAME=s7');
+  assert.equal(new URL(page.url()).search, '?COMMAND=LOG&NAME=s7&OPERATOR=');
   assert.deepEqual(await recordRows(page), [SEEDED[150], SEEDED[7]].map(shown));
   assert.deepEqual(await linkTexts(page), []);
 });

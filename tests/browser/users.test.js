@@ -61,7 +61,7 @@ test('a registration through the form creates the account in the sandbox', async
   assert.equal(execFileSync('perl', ['-e', 'print crypt($ARGV[0], $ARGV[1])', 'abc123', hash],
     { encoding: 'latin1' }), hash);
   assert.ok(server.exists('orvanta-sandbox/home/hanako/.profile'));
-  assert.match(server.read('cgi/orvanta.log'), /^ADD,hanako,127\.0\.0\.1,\d{4}\/\d\d\/\d\d \d\d:\d\d$/m);
+  assert.match(server.read('cgi/orvanta.log'), /^ADD,hanako,127\.0\.0\.1,\d{4}\/\d\d\/\d\d \d\d:\d\d,admin$/m);
 
   // And the user list shows it.
   await page.goto(`${server.url}orvanta.cgi?COMMAND=VIEW`);

@@ -1,6 +1,7 @@
 // The operation history page (GET LOG) as the real program writes it: pages
-// of a generated log newest first, the links between them, the name filter,
-// lines that are no record, and logs the program may not read.
+// of a generated log newest first, the links between them, the name and
+// operator filters, records with and without an operator, lines that are
+// no record, and logs the program may not read.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,7 +20,7 @@ constexpr int kRecords = 250;
 
 constexpr char kHeading[] =
     "<TR BGCOLOR=\"#D0D0FF\"><TH NOWRAP>日時</TH>\n<TH NOWRAP>操作</TH>\n"
-    "<TH NOWRAP>名前</TH>\n<TH NOWRAP>接続元</TH></TR>\n\n";
+    "<TH NOWRAP>名前</TH>\n<TH NOWRAP>接続元</TH>\n<TH NOWRAP>操作者</TH></TR>\n\n";
 
 struct Code {
   const char* code;
@@ -39,6 +40,7 @@ const Code kCodes[] = {
 // ones u<i>; membership records add ":staff". Record 33's name holds a
 // comma; 120 and 121 are lines with no record in them. Record 171's name is
 // longer than the page's 64 KiB blocks of reading, so that lines cross them.
+// Records whose number is no multiple of 3 name the operator "k&n".
 struct Line {
   std::string text;
   std::string row;
@@ -48,12 +50,12 @@ Line LineOf(int i) {
   if (i == 120) {
     return {"broken <b>&",
             "<TR><TD><BR></TD>\n<TD><BR></TD>\n<TD NOWRAP>broken &lt;b&gt;&amp;"
-            "</TD>\n<TD><BR></TD></TR>\n\n"};
+            "</TD>\n<TD><BR></TD>\n<TD><BR></TD></TR>\n\n"};
   }
   if (i == 121) {
     return {"ADD,two,commas",
             "<TR><TD><BR></TD>\n<TD><BR></TD>\n<TD NOWRAP>ADD,two,commas</TD>\n"
-            "<TD><BR></TD></TR>\n\n"};
+            "<TD><BR></TD>\n<TD><BR></TD></TR>\n\n"};
   }
   const Code& code = kCodes[i % 10];
   const bool membership = i % 10 == 5 || i % 10 == 6;
@@ -69,9 +71,12 @@ Line LineOf(int i) {
   const std::string address = "10.0.0." + std::to_string(i);
   char time[32];
   std::snprintf(time, sizeof time, "2026/01/01 %02d:%02d", i / 60, i % 60);
-  return {std::string(code.code) + "," + name + "," + address + "," + time,
+  const bool operated = i % 3 != 0;
+  return {std::string(code.code) + "," + name + "," + address + "," + time +
+              (operated ? ",k&n" : ""),
           std::string("<TR><TD NOWRAP>") + time + "</TD>\n<TD NOWRAP>" + code.words +
-              "</TD>\n<TD NOWRAP>" + shown + "</TD>\n<TD NOWRAP>" + address + "</TD></TR>\n\n"};
+              "</TD>\n<TD NOWRAP>" + shown + "</TD>\n<TD NOWRAP>" + address + "</TD>\n" +
+              (operated ? "<TD NOWRAP>k&amp;n</TD>" : "<TD><BR></TD>") + "</TR>\n\n"};
 }
 
 // Where each record starts, and the end of the log.
@@ -97,6 +102,7 @@ std::vector<int> Newest(int from, int to, const std::function<bool(int)>& keep) 
 }
 const auto kAll = [](int) { return true; };
 const auto kPerson = [](int i) { return i % 2 == 0 && i != 120; };
+const auto kOperator = [](int i) { return i % 3 != 0 && i != 121; };
 
 // A link to another page: its parameters after COMMAND=LOG, escaped.
 std::string Link(const char* text, const std::string& parameters) {
@@ -106,12 +112,15 @@ std::string Newer(const std::string& parameters) { return Link("新しい記録�
 std::string Older(const std::string& parameters) { return Link("古い記録へ", parameters); }
 
 std::string HistoryPage(const std::vector<int>& shown, const std::string& links,
-                        const std::string& filter_shown = "") {
+                        const std::string& filter_shown = "", const std::string& who_shown = "") {
   std::string body =
       "<FORM ACTION=\"./orvanta.cgi\" METHOD=\"GET\">\n"
       "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"LOG\">\n"
       "名前 <INPUT TYPE=\"TEXT\" NAME=\"NAME\" VALUE=\"" +
       filter_shown +
+      "\" SIZE=\"20\">\n"
+      "操作者 <INPUT TYPE=\"TEXT\" NAME=\"OPERATOR\" VALUE=\"" +
+      who_shown +
       "\" SIZE=\"20\">\n"
       "<INPUT TYPE=\"SUBMIT\" VALUE=\" 表 示 \">\n</FORM>\n"
       "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
@@ -134,6 +143,7 @@ TEST(HistoryPages, PagesAndFilterOfAGeneratedLog) {
   const auto from = [&](size_t offset) { return "&amp;FROM=" + std::to_string(offset); };
   const std::string person = "&amp;NAME=o%27hara%20%26%20co";
   const std::string person_shown = "o&#39;hara &amp; co";
+  const std::string who = "&amp;OPERATOR=k%26n";
   struct Case {
     std::string query;
     std::string expected;
@@ -170,6 +180,13 @@ TEST(HistoryPages, PagesAndFilterOfAGeneratedLog) {
       {"&NAME=u5:staff", HistoryPage({5}, "", "u5:staff")},
       {"&NAME=a%2Cb", HistoryPage({33}, "", "a,b")},
       {"&NAME=staff", HistoryPage({}, "", "staff")},
+      // The operator filter, alone and with the name; its links keep it.
+      {"&OPERATOR=k%26n",
+       HistoryPage(Newest(249, 98, kOperator), Older(from(at[98]) + who), "", "k&amp;n")},
+      {"&OPERATOR=k%26n&FROM=" + std::to_string(at[98]),
+       HistoryPage(Newest(97, 0, kOperator), Newer(from(at[249]) + who), "", "k&amp;n")},
+      {"&NAME=u5:staff&OPERATOR=k%26n", HistoryPage({5}, "", "u5:staff", "k&amp;n")},
+      {"&NAME=u3&OPERATOR=k%26n", HistoryPage({}, "", "u3", "k&amp;n")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);

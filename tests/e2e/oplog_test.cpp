@@ -21,17 +21,25 @@ class OperationLogRun : public ::testing::Test {
     const std::string groupadd = box_.AddRecordingTool("groupadd", 0);
     box_.SetConfig("GROUPADD=" + groupadd + "\n");
   }
-  CgiResult Register() { return box_.Run(Post("COMMAND=GP_WILLBEADD&GNAME=dev&GID=1200")); }
+  CgiResult Register(const std::vector<std::string>& env = {}) {
+    CgiRequest request = Post("COMMAND=GP_WILLBEADD&GNAME=dev&GID=1200");
+    request.extra_env = env;
+    return box_.Run(request);
+  }
   CgiSandbox box_;
 };
 
+// The web server's REMOTE_USER, when it names someone, is the fifth field,
+// made one field whatever it holds.
 TEST_F(OperationLogRun, MissingLogIsCreatedWithOneLinePerChange) {
   ASSERT_FALSE(box_.Exists("orvanta.log"));
   Register();
-  Register();
+  Register({"REMOTE_USER="});
+  Register({"REMOTE_USER=ken,x y"});
+  const std::string record = "GADD,dev,192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}";
   EXPECT_TRUE(std::regex_match(box_.ReadFile("orvanta.log"),
-                               std::regex("(GADD,dev,192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} "
-                                          "\\d{2}:\\d{2}\n){2}")))
+                               std::regex("(" + record + "\n){2}" + record +
+                                          ",ken\\\\x2Cx\\\\x20y\n")))
       << box_.ReadFile("orvanta.log");
 }
 

@@ -21,6 +21,11 @@ void ProgramTest::SetUp() {
   commands.clear();
   inputs.clear();
   results.clear();
+  SetCurrentOperator({});
+  audit_lines.clear();
+  SetAuditWriter([this](int priority, const std::string& line) {
+    audit_lines.push_back(std::to_string(priority) + " " + line);
+  });
   SetCommandRunner([this](const std::string& line, std::string_view input) {
     const size_t call = commands.size();
     commands.push_back(line);
@@ -42,6 +47,7 @@ void ProgramTest::TearDown() {
   SetAccountReaders(nullptr);
   UseAccountStore(HostToolStore());
   SetCommandRunner(nullptr);
+  SetAuditWriter(nullptr);
   std::filesystem::current_path(previous_dir_);
   std::error_code ignored;
   std::filesystem::remove_all(work_dir, ignored);

@@ -1,6 +1,7 @@
 // In-process runs of one page or action: a fresh parameter table and
-// snapshot, the command lines recorded instead of run, standard output
-// captured, and a private working directory for the operation log.
+// snapshot, nobody known to act, the command lines and system log lines
+// recorded instead of run and sent, standard output captured, and a
+// private working directory for the operation log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,6 +42,9 @@ class ProgramTest : public ::testing::Test {
   std::vector<std::string> inputs;
   // Exit status the recorded runner answers, by call (0 when not listed).
   std::map<size_t, int> results;
+
+  // The system log's lines, each after its priority and a blank.
+  std::vector<std::string> audit_lines;
 
   std::string LogText() const;
   bool LogExists() const;

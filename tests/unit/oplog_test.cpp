@@ -1,8 +1,10 @@
-// The operation log: record format and how the file is opened.
+// The operation log: record format, how the file is opened, and the
+// system log line of each change.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "cgi/cgi.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "tests/support/program_state.h"
@@ -18,16 +21,21 @@ namespace orvanta::test {
 namespace {
 
 TEST(FormatOperationRecord, OneLinePerChange) {
-  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
-      {"WILLBEADD", "taro", "192.0.2.1", "ADD,taro,192.0.2.1,2027/01/31 09:05\n"},
-      {"TOBEMOD", "taro", "", "MOD,taro,,2027/01/31 09:05\n"},
-      {"WILLBEDEL", "a,b", "::1", "DEL,a,b,::1,2027/01/31 09:05\n"},
-      {"GP_WILLBEADD", "dev", "10.0.0.1", "GADD,dev,10.0.0.1,2027/01/31 09:05\n"},
-      {"GP_WILLBEDEL", "dev", "10.0.0.1", "GDEL,dev,10.0.0.1,2027/01/31 09:05\n"},
-      {"WILLBEADD", "a\r\nb", "1\n2", "ADD,a  b,1 2,2027/01/31 09:05\n"},
-  };
-  for (const auto& [command, name, address, record] : cases) {
-    EXPECT_EQ(FormatOperationRecord(command, name, address, "2027/01/31 09:05"), record);
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string, std::string>>
+      cases = {
+          {"WILLBEADD", "taro", "192.0.2.1", "", "ADD,taro,192.0.2.1,2027/01/31 09:05\n"},
+          {"TOBEMOD", "taro", "", "", "MOD,taro,,2027/01/31 09:05\n"},
+          {"WILLBEDEL", "a,b", "::1", "", "DEL,a,b,::1,2027/01/31 09:05\n"},
+          {"GP_WILLBEADD", "dev", "10.0.0.1", "", "GADD,dev,10.0.0.1,2027/01/31 09:05\n"},
+          {"GP_WILLBEDEL", "dev", "10.0.0.1", "", "GDEL,dev,10.0.0.1,2027/01/31 09:05\n"},
+          {"WILLBEADD", "a\r\nb", "1\n2", "", "ADD,a  b,1 2,2027/01/31 09:05\n"},
+          // The operator, when known, is a fifth field that stays one.
+          {"WILLBEADD", "taro", "::1", "admin", "ADD,taro,::1,2027/01/31 09:05,admin\n"},
+          {"TOBEMOD", "a,b", "::1", "x,y 2027/01/31 09:05\n\\",
+           "MOD,a,b,::1,2027/01/31 09:05,x\\x2Cy\\x202027/01/31\\x2009:05\\x0A\\x5C\n"},
+      };
+  for (const auto& [command, name, address, who, record] : cases) {
+    EXPECT_EQ(FormatOperationRecord(command, name, address, "2027/01/31 09:05", who), record);
   }
 }
 
@@ -64,6 +72,27 @@ TEST_F(OperationLogTest, CreatesTheFileAndAppends) {
   struct stat info {};
   ASSERT_EQ(stat("orvanta.log", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+// Each change is one system log line through the seam, a lost record too.
+TEST_F(OperationLogTest, EveryChangeGoesToTheSystemLog) {
+  SetCurrentOperator({.name = "ken sato"});
+  Params({{"REMOTE_ADDR", "192.0.2.1 x"}});
+  EXPECT_TRUE(WriteOperationLog("taro"));
+  EXPECT_TRUE(WriteOperationLog("LOCK", "jiro"));
+  Params({{"COMMAND", "GP_WILLBEADD"}});
+  ASSERT_EQ(chdir("/proc"), 0);
+  EXPECT_FALSE(WriteOperationLog("dev"));
+  ASSERT_EQ(chdir(work_dir.c_str()), 0);
+  const std::string head = std::to_string(LOG_AUTHPRIV | LOG_NOTICE) +
+                           " operator=ken\\x20sato address=192.0.2.1\\x20x command=";
+  EXPECT_EQ(audit_lines, (std::vector<std::string>{
+                             head + "DEL name=taro result=done",
+                             head + "LOCK name=jiro result=done",
+                             head + "GADD name=dev result=done-record-lost",
+                         }));
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("DEL,taro,[^\n]*,ken\\\\x20sato\n"
+                                                     "LOCK,jiro,[^\n]*,ken\\\\x20sato\n")));
 }
 
 TEST_F(OperationLogTest, EmptyAddressLeavesTwoCommas) {
