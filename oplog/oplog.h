@@ -1,5 +1,6 @@
 // Operation log: one line per completed change, appended to LOGFILE
-// (default orvanta.log in the working directory), and the page that shows it.
+// (default orvanta.log in the working directory), one system log line for
+// each, and the page that shows it.
 #pragma once
 
 #include <ctime>
