@@ -1,7 +1,8 @@
 // GET LOG: the operation log newest first, a page of records at a time,
-// optionally only one person's or one operator's. The log is read backwards from the page's
-// end in blocks, so the newest page costs the same few reads for a log of
-// any size; only a filter, or the way to a newer page, reads further.
+// optionally only one person's or one operator's. The log is read
+// backwards from the page's end in blocks, so the newest page costs the
+// same few reads for a log of any size; only a filter, or the way to a
+// newer page, reads further.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -21,9 +21,9 @@ class OperationLogRun : public ::testing::Test {
     const std::string groupadd = box_.AddRecordingTool("groupadd", 0);
     box_.SetConfig("GROUPADD=" + groupadd + "\n");
   }
-  CgiResult Register(const std::vector<std::string>& env = {}) {
+  CgiResult Register(const std::string& remote_user = "") {
     CgiRequest request = Post("COMMAND=GP_WILLBEADD&GNAME=dev&GID=1200");
-    request.extra_env = env;
+    request.extra_env = {"REMOTE_USER=" + remote_user};
     return box_.Run(request);
   }
   CgiSandbox box_;
@@ -34,8 +34,8 @@ class OperationLogRun : public ::testing::Test {
 TEST_F(OperationLogRun, MissingLogIsCreatedWithOneLinePerChange) {
   ASSERT_FALSE(box_.Exists("orvanta.log"));
   Register();
-  Register({"REMOTE_USER="});
-  Register({"REMOTE_USER=ken,x y"});
+  Register();
+  Register("ken,x y");
   const std::string record = "GADD,dev,192\\.0\\.2\\.10,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}";
   EXPECT_TRUE(std::regex_match(box_.ReadFile("orvanta.log"),
                                std::regex("(" + record + "\n){2}" + record +

@@ -1,7 +1,6 @@
 // In-process runs of one page or action: a fresh parameter table and
-// snapshot, nobody known to act, the command lines and system log lines
-// recorded instead of run and sent, standard output captured, and a
-// private working directory for the operation log.
+// snapshot, the command lines recorded instead of run, standard output
+// captured, and a private working directory for the operation log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,7 +42,8 @@ class ProgramTest : public ::testing::Test {
   // Exit status the recorded runner answers, by call (0 when not listed).
   std::map<size_t, int> results;
 
-  // The system log's lines, each after its priority and a blank.
+  // The system log's lines, each after its priority and a blank; nobody
+  // is known to act until a test sets an operator.
   std::vector<std::string> audit_lines;
 
   std::string LogText() const;
