@@ -1,6 +1,7 @@
 // GET MENU: the pages of the program in sections, each entry shown only
 // when the operator's scope opens its page.
 #include <cstdio>
+#include <vector>
 
 #include "app/app.h"
 #include "app/menu_texts.h"
