@@ -19,8 +19,8 @@ struct ActionName {
 };
 
 constexpr ActionName kActionNames[] = {
-    {"view", Action::View},   {"add", Action::Add},   {"batch", Action::Batch},
-    {"mod", Action::Mod},     {"del", Action::Del},   {"lock", Action::Lock},
+    {"view", Action::View},     {"add", Action::Add}, {"batch", Action::Batch},
+    {"mod", Action::Mod},       {"del", Action::Del}, {"lock", Action::Lock},
     {"member", Action::Member}, {"age", Action::Age}, {"group", Action::Group},
     {"log", Action::Log},
 };

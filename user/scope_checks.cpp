@@ -34,10 +34,13 @@ bool IsFreeUid(std::uint32_t uid, const std::set<std::uint32_t>& taken) {
   return !Accounts().SharesHostDatabases() || getpwuid(uid) == nullptr;
 }
 
-std::optional<std::uint32_t> LowestFreeUid(const UidRange& range,
-                                           std::set<std::uint32_t> taken) {
+std::optional<std::uint32_t> LowestFreeUid(const UidRange& range, std::set<std::uint32_t> taken) {
   const UserTable& users = AllUsers();
-  for (size_t index = 0; index < users.size(); ++index) taken.insert(users[index].uid);
+  // Only the range's own: a batch asks once per line.
+  for (size_t index = 0; index < users.size(); ++index) {
+    const std::uint32_t uid = users[index].uid;
+    if (uid >= range.low && uid <= range.high) taken.insert(uid);
+  }
   for (std::uint64_t uid = range.low; uid <= range.high; ++uid) {
     if (IsFreeUid(static_cast<std::uint32_t>(uid), taken)) return static_cast<std::uint32_t>(uid);
   }
