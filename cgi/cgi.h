@@ -227,7 +227,7 @@ class OperatorScope {
   static std::optional<OperatorScope> Parse(std::string_view text);
   bool MayDo(Action action) const { return (actions_ & Bit(action)) != 0; }
   bool OwnsUid(std::uint32_t uid) const;
-  // Reads the groups (AllGroups) the first time a group list is asked about.
+  // With listed groups, the first question reads the groups (AllGroups).
   bool OwnsAccount(std::uint32_t uid, std::uint32_t primary_gid) const;
   bool OwnsGroupName(std::string_view name) const;
   const std::optional<UidRange>& uids() const { return uids_; }
