@@ -4,9 +4,12 @@
 //
 //   main.cpp             the entry point
 //   dispatch.cpp         RunRequest, the command tables and ReportError
+//   menu.cpp             the menu page (GET MENU)
 //   directory_store.cpp  with the directory: what the loaded store is given
 //                        of the program's own, and the snapshot's readers
 #pragma once
+
+#include <string_view>
 
 #include "cgi/cgi.h"
 
@@ -18,6 +21,10 @@ int RunRequest();
 void Dispatch();
 // Writes the response that belongs to an error code.
 void ReportError(ErrorCode code);
+// Whether the GET page of the command is one the operator's scope opens.
+bool MayOpenPage(std::string_view command);
+// GET MENU: the menu of the pages the operator may open.
+void PrintMenu();
 
 // Once the settings are read, the one place that picks the store of the
 // run (store/). With the directory (UsesDirectory): the snapshot reads the

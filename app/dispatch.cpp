@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
+#include <string_view>
 
 #include "app/app.h"
 #include "cgi/cgi.h"
@@ -22,33 +24,36 @@ namespace {
 struct Command {
   const char* name;
   std::function<void()> run;
+  // What the operator's scope must allow; nullopt: every operator.
+  std::optional<Action> action = std::nullopt;
 };
 
 // Everything that changes the system is reached by POST only.
 const Command kPostCommands[] = {
-    {"WILLBEDEL", [] { DeleteUsers(gRequestText); }},
-    {"WILLBEADD", [] { RegisterUser(); }},
-    {"BATCHADD", [] { RegisterBatch(); }},
-    {"WILLBEMOD", [] { PrintUserModForm(); }},
-    {"TOBEMOD", [] { ModifyUser(); }},
-    {"GP_WILLBEADD", [] { RegisterGroup(); }},
-    {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }},
-    {"GP_TOBEMEM", [] { ChangeMembers(gRequestText); }},
-    {"TOBELOCK", [] { LockUsers(gRequestText); }},
+    {"WILLBEDEL", [] { DeleteUsers(gRequestText); }, Action::Del},
+    {"WILLBEADD", [] { RegisterUser(); }, Action::Add},
+    {"BATCHADD", [] { RegisterBatch(); }, Action::Batch},
+    {"WILLBEMOD", [] { PrintUserModForm(); }, Action::Mod},
+    {"TOBEMOD", [] { ModifyUser(); }, Action::Mod},
+    {"GP_WILLBEADD", [] { RegisterGroup(); }, Action::Group},
+    {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }, Action::Group},
+    {"GP_TOBEMEM", [] { ChangeMembers(gRequestText); }, Action::Member},
+    {"TOBELOCK", [] { LockUsers(gRequestText); }, Action::Lock},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
 const Command kGetCommands[] = {
+    {"MENU", [] { PrintMenu(); }},
     {"VIEW", [] { PrintUserList(UserListMode::List); }},
-    {"ADD", [] { PrintUserAddForm(); }},
-    {"BATCH", [] { PrintBatchForm(); }},
-    {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }},
-    {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }},
+    {"ADD", [] { PrintUserAddForm(); }, Action::Add},
+    {"BATCH", [] { PrintBatchForm(); }, Action::Batch},
+    {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }, Action::Mod},
+    {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }, Action::Del},
     {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},
-    {"GADD", [] { PrintGroupAddForm(); }},
-    {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }},
-    {"GMEM", [] { PrintGroupMembers(); }},
-    {"LOCK", [] { PrintLockList(); }},
+    {"GADD", [] { PrintGroupAddForm(); }, Action::Group},
+    {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }, Action::Group},
+    {"GMEM", [] { PrintGroupMembers(); }, Action::Member},
+    {"LOCK", [] { PrintLockList(); }, Action::Lock},
     {"LOG", [] { PrintOperationHistory(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
@@ -60,7 +65,12 @@ struct FixedMessage {
   const char* status = nullptr;
 };
 
+constexpr char kNotLoggedInStatus[] =
+    "Status: 401 Unauthorized\n"
+    "WWW-Authenticate: Basic realm=\"orvanta\", charset=\"UTF-8\"\n";
+
 const FixedMessage kFixedMessages[] = {
+    {kErrorNotLoggedIn, kMessageNotLoggedIn, kNotLoggedInStatus},
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
@@ -73,18 +83,27 @@ const FixedMessage kFixedMessages[] = {
 };
 
 template <size_t N>
-void RunFrom(const Command (&table)[N]) {
-  const std::string& command = Param("COMMAND");
+const Command* FindCommand(const Command (&table)[N], std::string_view name) {
   for (const Command& entry : table) {
-    if (command == entry.name) {
-      entry.run();
-      return;
-    }
+    if (name == entry.name) return &entry;
   }
-  throw ErrorCode{kErrorUnknownCommand};
+  return nullptr;
+}
+
+template <size_t N>
+void RunFrom(const Command (&table)[N]) {
+  const Command* command = FindCommand(table, Param("COMMAND"));
+  if (command == nullptr) throw ErrorCode{kErrorUnknownCommand};
+  if (command->action) RequireAction(*command->action);
+  command->run();
 }
 
 }  // namespace
+
+bool MayOpenPage(std::string_view command) {
+  const Command* page = FindCommand(kGetCommands, command);
+  return page != nullptr && (!page->action || CurrentScope().MayDo(*page->action));
+}
 
 void Dispatch() {
   const std::string& method = Param("REQUEST_METHOD");
@@ -149,6 +168,7 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
+    CheckOperatorScope();
     Dispatch();
   } catch (ErrorCode code) {
     ReportError(code);

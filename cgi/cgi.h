@@ -9,6 +9,7 @@
 //   snapshot.cpp        the account and group databases, read when first needed
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
 //   operator.cpp        who acts in this run, and the system log of what they did
+//   scope.cpp           what the run's operator may do and to which accounts
 //
 // The entry point and the command tables sit above every feature, in app/.
 #pragma once
@@ -42,6 +43,7 @@ inline constexpr ErrorCode kErrorUserModFailed = 114;
 inline constexpr ErrorCode kErrorGroupAddFailed = 115;
 
 // Refusals that carry an HTTP status line of their own.
+inline constexpr ErrorCode kErrorNotLoggedIn = 401;
 inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
@@ -201,6 +203,60 @@ void AuditEvent(std::string_view command, std::string_view name, std::string_vie
 // restores syslog.
 using AuditWriter = std::function<void(int priority, const std::string& line)>;
 void SetAuditWriter(AuditWriter writer);
+
+// ---- What the operator may do (scope.cpp) ------------------------------------------
+
+// The actions a scope's "actions=" part names.
+enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log };
+
+struct UidRange {
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+};
+
+// An operator's scope: "*" (everything), or ';'-separated parts, each at
+// most once: "groups=G1,G2" (the operator's accounts are those whose
+// primary group is listed; groups are made and removed only of these
+// names), "uids=LOW-HIGH" (only accounts with a uid in the range are the
+// operator's, and new and changed uids stay in it), "actions=A,B" (only
+// these actions; without the part, every one). Without "view" the lists
+// show only the operator's accounts and groups.
+class OperatorScope {
+ public:
+  // nullopt for a text that is none of these.
+  static std::optional<OperatorScope> Parse(std::string_view text);
+  bool MayDo(Action action) const { return (actions_ & Bit(action)) != 0; }
+  bool OwnsUid(std::uint32_t uid) const;
+  // With listed groups, the first question reads the groups (AllGroups).
+  bool OwnsAccount(std::uint32_t uid, std::uint32_t primary_gid) const;
+  bool OwnsGroupName(std::string_view name) const;
+  const std::optional<UidRange>& uids() const { return uids_; }
+  // The listed groups in their order; empty when any group will do.
+  const std::vector<std::string>& groups() const { return groups_; }
+
+ private:
+  static constexpr std::uint32_t Bit(Action action) {
+    return std::uint32_t{1} << static_cast<unsigned>(action);
+  }
+  bool ParsePart(std::string_view key, std::string_view value);
+  std::uint32_t actions_ = ~std::uint32_t{0};
+  std::vector<std::string> groups_;
+  std::optional<UidRange> uids_;
+  mutable std::optional<std::set<std::uint32_t>> group_gids_;
+};
+
+// The scope of CurrentOperator(). A scope that does not parse refuses the
+// operator: one line on stderr and kErrorNotLoggedIn.
+const OperatorScope& CurrentScope();
+// Throws as CurrentScope does, before anything is read or run.
+void CheckOperatorScope();
+// Writes the refusal to the system log (command, name, "refused by scope")
+// and returns the text a page or a batch row shows for it.
+const char* NoteRefusedByScope(std::string_view name);
+// The same, then the refusal's message page (ErrorCode 0).
+[[noreturn]] void RefuseByScope(std::string_view name);
+// RefuseByScope("") unless the operator may do the action.
+void RequireAction(Action action);
 
 // ---- Configuration ------------------------------------------------------------
 

@@ -109,6 +109,8 @@ void ChangeMembers(const std::string& request_text) {
     if (!first && entry->second != direction) request.both_ways.insert(value);
   });
   request.found = FindUsers(names);
+  if (!CurrentScope().OwnsGroupName(Param("GNAME"))) RefuseByScope(Param("GNAME"));
+  RefuseUnownedAccounts(request.found, names);
 
   PrintPageHeader();
   std::printf(kMembersChangedCaption, Html(Param("GNAME")).c_str());

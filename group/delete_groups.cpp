@@ -47,6 +47,9 @@ void DeleteOneGroup(const std::string& name, const AccountGuard& guard,
 }  // namespace
 
 void DeleteGroups(const std::string& request_text) {
+  ForEachField(request_text, "GNAME", [](const std::string& name) {
+    if (!CurrentScope().OwnsGroupName(name)) RefuseByScope(name);
+  });
   PrintPageHeader();
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\" WIDTH=\"300\">\n", stdout);
   std::fputs(kGroupDeletedCaption, stdout);

@@ -11,6 +11,11 @@
 
 namespace orvanta {
 
+bool ListShowsGroup(const OperatorScope& scope, GroupListMode mode, const GroupEntry& group) {
+  return (mode == GroupListMode::List && scope.MayDo(Action::View)) ||
+         scope.OwnsGroupName(group.name);
+}
+
 void PrintGroupList(GroupListMode mode) {
   const bool selecting = mode == GroupListMode::SelectForDelete;
   PrintPageHeader();
@@ -22,8 +27,10 @@ void PrintGroupList(GroupListMode mode) {
     std::fputs(kGroupListOpening, stdout);
   }
   const AccountGuard guard;
+  const OperatorScope& scope = CurrentScope();
   int index = 0;
   for (const auto& [gid, group] : AllGroups().by_gid) {
+    if (!ListShowsGroup(scope, mode, group)) continue;
     if (index % kRowsPerHeading == 0) {
       std::fputs(kGroupListHeading1, stdout);
       std::fputs(kGroupHeadingName, stdout);

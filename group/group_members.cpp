@@ -29,7 +29,9 @@ void PrintGroupSelector() {
   PrintSelectOpening("GNAME");
   const AccountGuard guard;
   for (const auto& [name, group] : AllGroups().by_name) {
-    if (IsMembershipChangeable(group, guard)) PrintOption(name, false);
+    if (IsMembershipChangeable(group, guard) && CurrentScope().OwnsGroupName(name)) {
+      PrintOption(name, false);
+    }
   }
   PrintSelectClosing();
   PrintButtonRow(2, kMembersShowButton, false);
@@ -80,6 +82,7 @@ void PutHeadingIfDue(RowWriter& out, int& shown, const char* first_cell) {
 void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool changeable,
                   const AccountGuard& guard) {
   const UserTable& users = AllUsers();
+  const OperatorScope& scope = CurrentScope();
   RowWriter out;
   int shown = 0;
   for (const std::string& member : group.members) {
@@ -90,8 +93,9 @@ void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool 
       continue;
     }
     const UserTable::Row row = users[account.index];
-    const bool may =
-        changeable && account.entries == 1 && guard.MayChange(row.name, row.uid, row.gid);
+    const bool may = changeable && account.entries == 1 &&
+                     guard.MayChange(row.name, row.uid, row.gid) &&
+                     scope.OwnsAccount(row.uid, row.gid);
     PutAccountRow(out, member, may ? "DELNAME" : nullptr, &row);
   }
 }
@@ -99,12 +103,16 @@ void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool 
 void PrintNonMembers(const MemberAccounts& members, bool changeable, const AccountGuard& guard) {
   const UserTable& users = AllUsers();
   const std::uint32_t threshold = IdThreshold("SYSTEMUID");
+  const OperatorScope& scope = CurrentScope();
   RowWriter out;
   int shown = 0;
   for (size_t index = 0; index < users.size(); ++index) {
     users.Prefetch(index);
     const UserTable::Row row = users[index];
-    if (members.count(row.name) != 0 || !IsAboveSystemIds(row.uid, threshold)) continue;
+    if (members.count(row.name) != 0 || !IsAboveSystemIds(row.uid, threshold) ||
+        !scope.OwnsAccount(row.uid, row.gid)) {
+      continue;
+    }
     PutHeadingIfDue(out, shown, kMembersHeadingAdd);
     const bool may =
         changeable && !users.IsRepeatedName(index) && guard.MayChange(row.name, row.uid, row.gid);
@@ -142,6 +150,7 @@ void PrintGroupMembers() {
     PrintPageFooter();
     return;
   }
+  if (!CurrentScope().OwnsGroupName(name)) RefuseByScope(name);
   const auto& by_name = AllGroups().by_name;
   const auto found = by_name.find(name);
   if (found == by_name.end()) ThrowMessage(GroupMissingProblem(name));

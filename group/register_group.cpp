@@ -39,6 +39,7 @@ void RegisterGroup() {
   // Without a configured tool the line would start with the request's values.
   if (Accounts().LacksTool("GROUPADD")) throw ErrorCode{kErrorGroupAddFailed};
   const std::string& requested = Param("GNAME");
+  if (!CurrentScope().OwnsGroupName(requested)) RefuseByScope(requested);
   for (const std::string& problem :
        {GroupNameProblem(requested),
         IdProblem(Param("GID"), IdThreshold("SYSTEMGID"), IdKind::Group),

@@ -86,6 +86,7 @@ struct Batch {
 // words; "" when it passes.
 std::string LineProblem(const BatchLine& line, const NewAccount& account, const Batch& batch) {
   if (line.fields.size() < kMinFields) return kBatchFieldCount;
+  if (!ScopeAllowsNewAccount(account)) return NoteRefusedByScope(account.name);
   if (CannotHashPassword(account)) return CellText(kMessageUserAddFailed);
   std::string problem = UserAddFieldsProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.database);
@@ -101,6 +102,7 @@ struct Outcome {
 // Checks and, unless only checking, registers one line.
 Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   NewAccount account = AccountOf(line);
+  FillFromScope(account, batch.earlier.taken_uids);
   if (std::string problem = LineProblem(line, account, batch); !problem.empty()) {
     return {CellText(std::move(problem)), false};
   }

@@ -62,14 +62,15 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
 }  // namespace
 
 void DeleteUsers(const std::string& request_text) {
-  PrintPageHeader();
-  std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
-  std::fputs(kDeletedCaption, stdout);
-  std::fputs(kDeletedHeading, stdout);
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
   ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
   Deletion deletion{FindUsers(names), AccountGuard(), {}};
+  RefuseUnownedAccounts(deletion.found, names);
+  PrintPageHeader();
+  std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
+  std::fputs(kDeletedCaption, stdout);
+  std::fputs(kDeletedHeading, stdout);
   ForEachField(request_text, "NAME",
                [&](const std::string& name) { DeleteOneUser(name, deletion); });
   std::fputs("</TABLE>\n", stdout);

@@ -47,6 +47,7 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
 void PrintLockRows() {
   const UserTable& users = AllUsers();
   const AccountGuard guard;
+  const OperatorScope& scope = CurrentScope();
   const std::uint32_t threshold = IdThreshold("SYSTEMUID");
   const auto states = Accounts().LockStates();
   RowWriter out;
@@ -54,7 +55,7 @@ void PrintLockRows() {
   for (size_t index = 0; index < users.size(); ++index) {
     users.Prefetch(index);
     const UserTable::Row user = users[index];
-    if (!IsAboveSystemIds(user.uid, threshold)) continue;
+    if (!IsAboveSystemIds(user.uid, threshold) || !scope.OwnsAccount(user.uid, user.gid)) continue;
     if (shown % kRowsPerHeading == 0) out.Put(kLockListHeading);
     const auto found = states.find(user.name);
     const LockState state = found == states.end() ? LockState::Unknown : found->second;

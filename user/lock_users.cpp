@@ -87,6 +87,7 @@ void LockUsers(const std::string& request_text) {
   std::set<std::string, std::less<>> names;
   ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
   request.found = FindUsers(names);
+  RefuseUnownedAccounts(request.found, names);
   if (request.action != nullptr) {
     request.locks = Accounts().StartLocks(ChangeableUsers(names, request), request.action->lock);
   }

@@ -43,6 +43,7 @@ void ModifyUser() {
   // request must not reach root's account either.
   const std::string name = Param("NAME");
   const FoundUsers found = FindUsers({name}, {}, {Param("DIR") + name});
+  if (!OwnsAccountNamed(found, name) || !ScopeAllowsChanges()) RefuseByScope(name);
   const UserEntry* user = ChangeableUser(found, name);
   if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {

@@ -37,6 +37,11 @@ StoreResult AddAccount(const NewAccount& account) {
 void RegisterUser() {
   if (LacksUserAddTool()) throw ErrorCode{kErrorUserAddFailed};
   NewAccount account = RequestedAccount();
+  FillFromScope(account, {});
+  if (!ScopeAllowsNewAccount(account)) RefuseByScope(account.name);
+  // The result page shows what the scope filled in.
+  SetParam("UID", account.uid);
+  SetParam("GID", account.group);
   if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
   std::set<std::uint32_t> uids;
   if (const std::optional<std::uint32_t> uid = ParseId(account.uid)) uids.insert(*uid);

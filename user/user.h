@@ -75,12 +75,36 @@ std::string ShellProblem(const std::string& shell, const std::string* current);
 std::string HostGidProblem(const std::string& text);
 
 // Whether the user forms list the group as a primary group: above the
-// threshold (SYSTEMGID) and not protected.
+// threshold (SYSTEMGID), not protected, and one the operator's scope allows.
 bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
                            const AccountGuard& guard);
 
 // NAME, PASS, UID, GID, GCOS, DIR and SHELL of the request.
 NewAccount RequestedAccount();
+
+// The operator's scope over accounts (scope_checks.cpp).
+// Whether a user list shows the row: the plain list every account when the
+// scope has "view", every list the operator's accounts.
+bool ListShowsUser(const OperatorScope& scope, UserListMode mode, std::uint32_t uid,
+                   std::uint32_t gid);
+// Whether the name's accounts are the operator's: every entry of it, and
+// with a scope limited to groups or uids, a name without an entry is not.
+bool OwnsAccountNamed(const FoundUsers& found, std::string_view name);
+// RefuseByScope for the first of the names that is not the operator's.
+void RefuseUnownedAccounts(const FoundUsers& found,
+                           const std::set<std::string, std::less<>>& names);
+// What a registration leaves empty the scope fills in: the group, with the
+// first listed one; the uid, with the lowest of the range that is no
+// account's, none of `also_taken`, not reserved and (when the store shares
+// them) none of the host's.
+void FillFromScope(NewAccount& account, const std::set<std::uint32_t>& also_taken);
+// The new account's uid in the range and its group a listed one.
+bool ScopeAllowsNewAccount(const NewAccount& account);
+// The same for a modification's ticked uid and group.
+bool ScopeAllowsChanges();
+// The group the tools would read from -g: digits only are a gid, anything
+// else a name; nullptr when the snapshot has none.
+const GroupEntry* FindGroupAsTheToolsDo(const std::string& text);
 
 // Checks of the actions (user_checks.cpp). The registration checks return
 // "" when the values pass, else the reason as the pages show it (HTML);

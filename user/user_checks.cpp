@@ -32,20 +32,6 @@ void RefuseIf(const std::string& problem) {
   if (!problem.empty()) ThrowMessage(problem);
 }
 
-// The group the tools would read from -g: digits only are a gid, anything
-// else a name.
-const GroupEntry* FindGroupAsTheToolsDo(const std::string& text) {
-  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    const std::optional<std::uint32_t> gid = ParseId(text);
-    const auto& by_gid = AllGroups().by_gid;
-    const auto found = gid ? by_gid.find(*gid) : by_gid.end();
-    return found == by_gid.end() ? nullptr : &found->second;
-  }
-  const auto& by_name = AllGroups().by_name;
-  const auto found = by_name.find(text);
-  return found == by_name.end() ? nullptr : &found->second;
-}
-
 std::string GroupRuleProblem(const std::string& text, std::optional<std::uint32_t> current_gid) {
   if (text.empty()) return "";
   const GroupEntry* group = FindGroupAsTheToolsDo(text);
@@ -84,6 +70,18 @@ std::string UidRuleProblem(const std::string& text, std::optional<std::uint32_t>
 
 }  // namespace
 
+const GroupEntry* FindGroupAsTheToolsDo(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::optional<std::uint32_t> gid = ParseId(text);
+    const auto& by_gid = AllGroups().by_gid;
+    const auto found = gid ? by_gid.find(*gid) : by_gid.end();
+    return found == by_gid.end() ? nullptr : &found->second;
+  }
+  const auto& by_name = AllGroups().by_name;
+  const auto found = by_name.find(text);
+  return found == by_name.end() ? nullptr : &found->second;
+}
+
 std::vector<std::string> ProtectedGroupNames() {
   return Words(HasSetting("PROTECTED_GROUPS") ? Setting("PROTECTED_GROUPS")
                                               : kDefaultProtectedGroups);
@@ -96,7 +94,8 @@ bool IsProtectedGroupName(std::string_view name) {
 
 bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
                            const AccountGuard& guard) {
-  return IsAboveSystemIds(group.gid, threshold) && !guard.ProtectsGroup(group.gid);
+  return IsAboveSystemIds(group.gid, threshold) && !guard.ProtectsGroup(group.gid) &&
+         CurrentScope().OwnsGroupName(group.name);
 }
 
 std::string GroupRefusedProblem(std::string_view name) {

@@ -20,15 +20,15 @@ void PrintHeadingRow(RowWriter& out) {
 
 // One row per account: the list's hot path, escaped straight into the
 // writer's buffer.
-void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, const char* selector,
-                  const AccountGuard& guard, const GroupTables& groups) {
+void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t shown,
+                  const char* selector, const AccountGuard& guard, const GroupTables& groups) {
   const UserTable::Row user = users[index];
   out.Put("<TR><TD>");
   if (selector != nullptr && !users.IsRepeatedName(index) &&
       guard.MayChange(user.name, user.uid, user.gid)) {
     out.PutInput(selector, "NAME", user.name);
   }
-  out.PutUnsigned(index);
+  out.PutUnsigned(shown);
   out.Put("</TD>\n<TD>");
   out.PutHtml(user.name);
   out.Put("</TD>\n<TD>");
@@ -69,11 +69,15 @@ void PrintUserList(UserListMode mode) {
       break;
   }
   {
+    const OperatorScope& scope = CurrentScope();
     RowWriter out;
+    size_t shown = 0;
     for (size_t index = 0; index < users.size(); ++index) {
       users.Prefetch(index);
-      if (index % kRowsPerHeading == 0) PrintHeadingRow(out);
-      PrintUserRow(out, users, index, selector, guard, groups);
+      const UserTable::Row row = users[index];
+      if (!ListShowsUser(scope, mode, row.uid, row.gid)) continue;
+      if (shown % kRowsPerHeading == 0) PrintHeadingRow(out);
+      PrintUserRow(out, users, index, shown++, selector, guard, groups);
     }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);

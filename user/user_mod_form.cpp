@@ -16,6 +16,7 @@ void PrintUserModForm() {
   // System accounts are never offered for change; a hand-made request for
   // one is answered as if nothing had been chosen.
   const FoundUsers found = FindUsers({name});
+  if (!OwnsAccountNamed(found, name)) RefuseByScope(name);
   if (found.Exists(name) && ChangeableUser(found, name) == nullptr) {
     throw ErrorCode{kErrorNoUserSelected};
   }

@@ -10,6 +10,8 @@ const {
 } = require('./harness');
 
 const TITLE = 'orvanta ver.1.5 staff version ';
+// The program's menu page, where the page served at the top leads.
+const MENU_PAGE = 'orvanta.cgi?COMMAND=MENU';
 
 // Each menu entry: the command it runs, its label, and the caption of the
 // page the program answers with.
@@ -80,7 +82,8 @@ test('the menu page is EUC-JP in the program\'s look and links every command', a
   const { page, server } = session;
   const response = await page.goto(server.url);
   assert.equal(response.status(), 200);
-  await assertSentAsEucJp(server.url, 'アカウント管理メニュー');
+  await page.waitForURL(`${server.url}${MENU_PAGE}`);
+  await assertSentAsEucJp(`${server.url}${MENU_PAGE}`, 'アカウント管理メニュー');
   await shot(page, 'menu');
 
   const facts = await pageFacts(page);
@@ -114,7 +117,7 @@ test('the menu page is EUC-JP in the program\'s look and links every command', a
 test('each menu link opens its page, decoded as EUC-JP', async () => {
   const { page, server } = session;
   for (const [command, label, caption] of MENU) {
-    await page.goto(server.url);
+    await page.goto(`${server.url}${MENU_PAGE}`);
     const [response] = await Promise.all([
       page.waitForResponse((r) => r.url().includes(`COMMAND=${command}`)),
       page.getByRole('link', { name: label, exact: true }).click(),
