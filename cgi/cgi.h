@@ -250,7 +250,7 @@ class OperatorScope {
 const OperatorScope& CurrentScope();
 // Throws as CurrentScope does, before anything is read or run.
 void CheckOperatorScope();
-// Writes the refusal to the system log (command, name, "refused by scope")
+// Writes the refusal to the system log (command, name, "refused-by-scope")
 // and returns the text a page or a batch row shows for it.
 const char* NoteRefusedByScope(std::string_view name);
 // The same, then the refusal's message page (ErrorCode 0).

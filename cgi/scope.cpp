@@ -11,7 +11,7 @@ namespace orvanta {
 namespace {
 
 constexpr char kEverything[] = "*";
-constexpr char kRefusedResult[] = "refused by scope";
+constexpr char kRefusedResult[] = "refused-by-scope";
 
 struct ActionName {
   std::string_view word;

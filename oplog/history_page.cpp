@@ -390,7 +390,7 @@ void PrintPageLinks(const HistoryPage& page, const Filter& filter) {
 
 }  // namespace
 
-bool SeesWholeHistory() { return true; }
+bool SeesWholeHistory() { return CurrentScope().MayDo(Action::Log); }
 
 void PrintOperationHistory() {
   const Filter filter = RequestedFilter();

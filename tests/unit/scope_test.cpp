@@ -2,6 +2,8 @@
 // outside a scope, what a scope fills in, and the lists and menu it shows.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/app.h"
 #include "tests/support/euc.h"
 #include "tests/support/program_state.h"
@@ -103,7 +105,7 @@ TEST_F(ScopeTest, RefusesEveryActionOutsideTheScopeAndRunsNothing) {
     EXPECT_TRUE(commands.empty()) << label;
     ASSERT_EQ(audit.size(), 1u) << label;
     EXPECT_NE(audit[0].find(" command=" + test_case.fields.at("COMMAND") + " name=" +
-                            test_case.named + " result=refused"),
+                            test_case.named + " result=refused-by-scope"),
               std::string::npos)
         << label << ": " << audit[0];
   }
@@ -157,6 +159,21 @@ TEST_F(ScopeTest, ListsAndMenuShowOnlyWhatTheOperatorMayActOn) {
     for (const std::string& text : test_case.hidden) {
       EXPECT_EQ(page.find(text), std::string::npos) << test_case.command << " " << text;
     }
+  }
+}
+
+// Without the log action the history is the operator's own records only,
+// whatever OPERATOR asks for.
+TEST_F(ScopeTest, HistoryWithoutTheLogActionShowsOnlyTheOperatorsRecords) {
+  const std::string log = testing::TempDir() + "scope_history.log";
+  std::ofstream(log) << "ADD,kid,10.0.0.1,2026/12/01 10:00,teacher\n"
+                        "DEL,other,10.0.0.2,2026/12/01 11:00,admin\n";
+  for (const auto& [scope, sees_admin] : {std::pair{kTeacher, false}, {"actions=log", true}}) {
+    Reset();
+    const std::string page = Run(scope, {{"REQUEST_METHOD", "GET"}, {"COMMAND", "LOG"},
+                                         {"OPERATOR", "admin"}, {"LOGFILE", log}});
+    EXPECT_EQ(page.find(">other<") != std::string::npos, sees_admin) << scope;
+    EXPECT_EQ(page.find(">kid<") != std::string::npos, !sees_admin) << scope;
   }
 }
 
