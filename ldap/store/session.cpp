@@ -149,6 +149,14 @@ int FirstRead(LDAP* ld) {
   return code;
 }
 
+// "STEP URI" for the line of a server that failed.
+std::string StepAt(const char* step, const std::string& uri) {
+  std::string named = step;
+  named += ' ';
+  named += Printable(uri);
+  return named;
+}
+
 // One server of a list, bound and read from within the timeouts; nullptr,
 // with one line on stderr naming it, when it is not.
 Connection Connect(const std::string& uri, YesNo starttls) {
@@ -162,20 +170,19 @@ Connection Connect(const std::string& uri, YesNo starttls) {
     LogSetup(kOptionNotSet);
     return nullptr;
   }
-  const std::string server = " " + Printable(uri);
   if (starttls == YesNo::Yes) {
     const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
     if (code != LDAP_SUCCESS) {
-      LogFailure("StartTLS" + server, code, ld.get());
+      LogFailure(StepAt("StartTLS", uri), code, ld.get());
       return nullptr;
     }
   }
   if (const int code = Bind(ld.get()); code != LDAP_SUCCESS) {
-    LogFailure("bind" + server, code, ld.get());
+    LogFailure(StepAt("bind", uri), code, ld.get());
     return nullptr;
   }
   if (const int code = FirstRead(ld.get()); code != LDAP_SUCCESS) {
-    LogFailure("first read" + server, code, ld.get());
+    LogFailure(StepAt("first read", uri), code, ld.get());
     return nullptr;
   }
   const timeval later{kOperationTimeoutSeconds, 0};
