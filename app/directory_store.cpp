@@ -68,7 +68,12 @@ void OpenUp(const char* name, const char* path) {
       0);
 }
 
-const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirectoryGroup};
+const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirectoryGroup,
+                                          ForEachDirectoryAccountOf};
+
+// Everything that may change accounts comes by POST (the command tables):
+// such a run decides and writes on the provider alone.
+bool RunMayChange() { return Param("REQUEST_METHOD") == "POST"; }
 
 }  // namespace
 
@@ -79,7 +84,7 @@ void ChooseAccountStore() {
   static OrvantaDirectoryHost host;
   host = {SettingOf, static_cast<int>(AccountsSetting()),
           static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, Hash, HomeOf, BelowRoots,
-          OpenUp};
+          OpenUp, RunMayChange() ? 1 : 0};
   SetDirectoryHost(&host);
   UseAccountStore(DirectoryStore());
 }

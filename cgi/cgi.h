@@ -84,6 +84,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
+    "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD"};
 
 constexpr bool IsSettingName(std::string_view name) {
@@ -317,9 +318,19 @@ void SetAccountEntries(std::optional<AccountEntries> entries);
 using AccountVisitor =
     std::function<void(std::string_view name, std::uint32_t uid, std::uint32_t gid,
                        std::string_view gecos, std::string_view dir, std::string_view shell)>;
+// The accounts an action asks about: those of any of the names, uids or
+// homes (a home with or without one trailing '/').
+struct AccountQuery {
+  const std::set<std::string, std::less<>>& names;
+  const std::set<std::uint32_t>& uids;
+  const std::set<std::string, std::less<>>& homes;
+};
 struct AccountReaders {
   void (*accounts)(const AccountVisitor& visit);
   void (*groups)(const std::function<void(GroupEntry)>& visit);
+  // At least the accounts the query names, each once: an indexed lookup
+  // instead of a walk through every account.
+  void (*accounts_of)(const AccountQuery& query, const AccountVisitor& visit);
 };
 void SetAccountReaders(const AccountReaders* readers);
 
@@ -410,7 +421,8 @@ struct GroupTables {
 const GroupTables& AllGroups();
 
 // The accounts an action names, from one pass over the database (an action
-// never builds an index of every account): every entry of those names,
+// never builds an index of every account), or from the directory's indexed
+// lookups: every entry of those names,
 // which of the uids asked about some account has, and the names of the
 // accounts whose home is one of the paths asked about (a stored home's
 // trailing '/' does not count).

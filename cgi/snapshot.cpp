@@ -85,6 +85,14 @@ void ForEachGroup(Visit visit) {
   endgrent();
 }
 
+// The accounts of `query` and perhaps others; the readers of the directory
+// look them up instead of reading every account.
+template <typename Visit>
+void ForEachAccountOf(const AccountQuery& query, Visit visit) {
+  if (!FixedEntries() && Readers() != nullptr) return Readers()->accounts_of(query, visit);
+  ForEachAccount(visit);
+}
+
 std::string_view WithoutTrailingSlashes(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   return path;
@@ -286,7 +294,7 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
                      const std::set<std::uint32_t>& uids,
                      const std::set<std::string, std::less<>>& homes) {
   FoundUsers found;
-  ForEachAccount([&](std::string_view name, std::uint32_t entry_uid, std::uint32_t gid,
+  ForEachAccountOf({names, uids, homes}, [&](std::string_view name, std::uint32_t entry_uid, std::uint32_t gid,
                      std::string_view gecos, std::string_view dir, std::string_view shell) {
     if (uids.count(entry_uid) != 0) found.taken_uids.insert(entry_uid);
     if (!homes.empty()) {

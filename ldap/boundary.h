@@ -11,7 +11,7 @@ extern "C" {
 
 // Raised whenever a struct below changes: a store built for another
 // version of the program is not used.
-#define ORVANTA_DIRECTORY_VERSION 1
+#define ORVANTA_DIRECTORY_VERSION 2
 // The one symbol the store exports.
 #define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
 
@@ -39,12 +39,25 @@ struct OrvantaDirectoryHost {
   void (*new_home_of)(const char* name, const char* dir, OrvantaTextSink sink, void* context);
   int (*home_lies_below_roots)(OrvantaText path);
   void (*open_up_new_home)(const char* name, const char* path);
+  // Nonzero when the run may change accounts: it then reads the provider
+  // (LDAP_URI) only, never LDAP_READ_URI.
+  int changes;
 };
 
 typedef void (*OrvantaAccountVisit)(void* context, OrvantaText name, uint32_t uid, uint32_t gid,
                                     OrvantaText gecos, OrvantaText dir, OrvantaText shell);
 typedef void (*OrvantaGroupVisit)(void* context, OrvantaText name, uint32_t gid,
                                   const OrvantaText* members, size_t member_count);
+// The accounts an action asks about: any of the names, uids or homes.
+struct OrvantaAccountQuery {
+  const OrvantaText* names;
+  size_t name_count;
+  const uint32_t* uids;
+  size_t uid_count;
+  const OrvantaText* homes;
+  size_t home_count;
+};
+
 typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired);
 
 // A registration's fields, each a NUL-terminated text.
@@ -80,6 +93,9 @@ struct OrvantaDirectoryStore {
   int (*delete_user)(const char* name);
   int (*add_group)(const char* name, const char* gid);
   int (*delete_group)(const char* name);
+  // The accounts the query names, each once, read by equality filters.
+  void (*for_each_account_of)(const OrvantaAccountQuery* query, OrvantaAccountVisit visit,
+                              void* context);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

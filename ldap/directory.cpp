@@ -60,6 +60,12 @@ void VisitLockState(void* context, OrvantaText name, int password_locked, int ex
       std::string(View(name)), DirectoryLockMarks{password_locked != 0, expired != 0});
 }
 
+std::vector<OrvantaText> Texts(const std::set<std::string, std::less<>>& values) {
+  std::vector<OrvantaText> texts;
+  for (const std::string& value : values) texts.push_back({value.data(), value.size()});
+  return texts;
+}
+
 // nullptr for an attribute that is not to change.
 const char* Ticked(const std::optional<std::string>& value) {
   return value ? value->c_str() : nullptr;
@@ -82,6 +88,19 @@ void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit) {
   if (store == nullptr) return;
   Visit<DirectoryAccountVisitor> context{visit, nullptr};
   store->for_each_account(VisitAccount, &context);
+  context.ThrowAgain();
+}
+
+void ForEachDirectoryAccountOf(const AccountQuery& query, const DirectoryAccountVisitor& visit) {
+  const OrvantaDirectoryStore* store = LoadedDirectoryStore();
+  if (store == nullptr) return;
+  const std::vector<OrvantaText> names = Texts(query.names);
+  const std::vector<std::uint32_t> uids(query.uids.begin(), query.uids.end());
+  const std::vector<OrvantaText> homes = Texts(query.homes);
+  const OrvantaAccountQuery asked{names.data(), names.size(), uids.data(),
+                                  uids.size(),  homes.data(), homes.size()};
+  Visit<DirectoryAccountVisitor> context{visit, nullptr};
+  store->for_each_account_of(&asked, VisitAccount, &context);
   context.ThrowAgain();
 }
 

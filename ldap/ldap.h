@@ -8,8 +8,11 @@
 //   loader.cpp      where the module is, whether a set-user-ID run trusts
 //                   it, and loading it once
 //   boundary.h      the C tables between the program and the module
-//   store/          the module: connection, paged searches, the id counter,
-//                   account and group changes (store/session.h)
+//   store/          the module: connections to the provider and to the
+//                   servers lists are read from, each the first of its list
+//                   that answers in time; paged searches, indexed lookups
+//                   of single accounts, the id counter, account and group
+//                   changes (store/session.h)
 //
 // The pages, checks and log records stay those of the tools backend: the
 // actions reach these functions only through the directory's AccountStore
@@ -47,6 +50,9 @@ using DirectoryAccountVisitor = AccountVisitor;
 // Every posixAccount under LDAP_PEOPLE_BASE, a page of 1,000 at a time; a
 // failed search ends the list with one line on stderr.
 void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit);
+// The posixAccounts of any of the query's names, uids or homes, each once,
+// by equality filters on the indexed attributes.
+void ForEachDirectoryAccountOf(const AccountQuery& query, const DirectoryAccountVisitor& visit);
 // Every posixGroup under LDAP_GROUP_BASE, the same way.
 void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit);
 // The marks of a lock on each account with a {CRYPT} password: '!' after

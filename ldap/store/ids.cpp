@@ -18,11 +18,18 @@ constexpr std::uint32_t kDefaultMinId = 10000;
 constexpr int kMaxAttempts = 500;
 // The highest id handed out: -2 and -1 are never ids.
 constexpr std::uint32_t kMaxId = 4294967293U;
-constexpr char kNoFreeId[] = "ldap: no free id left for ";
+constexpr char kNoFreeId[] = "ldap: no free id left up to ";
+constexpr char kNoFreeIdOf[] = " for ";
 constexpr char kNoCounter[] = "ldap: LDAP_COUNTER_DN is needed to give out ids";
 constexpr char kCounterBusy[] = "ldap: the counter kept changing: ";
 
 std::uint32_t MinId() { return ParseId(HostSetting("LDAP_MIN_ID")).value_or(kDefaultMinId); }
+
+// LDAP_MAX_ID: sites that write to two providers give each a range of its
+// own, since their counters cannot see each other's compare-and-swap.
+std::uint32_t MaxId() {
+  return std::min(ParseId(HostSetting("LDAP_MAX_ID")).value_or(kMaxId), kMaxId);
+}
 
 // Whether the directory or the host's own databases use the id; nullopt
 // when the directory cannot tell.
@@ -36,12 +43,13 @@ std::optional<bool> IsUsed(const char* attribute, std::uint32_t id) {
 
 // The first id from `id` on that nobody uses.
 std::optional<std::uint32_t> FirstFree(const char* attribute, std::uint32_t id) {
-  for (; id <= kMaxId; ++id) {
+  const std::uint32_t last = MaxId();
+  for (; id <= last; ++id) {
     const std::optional<bool> used = IsUsed(attribute, id);
     if (!used) return std::nullopt;
     if (!*used) return id;
   }
-  ErrorLogLine(kNoFreeId + std::string(attribute));
+  ErrorLogLine(kNoFreeId + std::to_string(last) + kNoFreeIdOf + attribute);
   return std::nullopt;
 }
 

@@ -2,6 +2,8 @@
 // functions, and what the program lent it behind the names the store's
 // files call. No exception leaves a function here: one that reaches the
 // boundary fails the operation.
+#include <set>
+
 #include "ldap/boundary.h"
 #include "ldap/store/session.h"
 
@@ -44,6 +46,26 @@ void ForEachAccountC(OrvantaAccountVisit visit, void* context) {
   Guarded([&] {
     ForEachAccount([&](std::string_view name, std::uint32_t uid, std::uint32_t gid,
                        std::string_view gecos, std::string_view dir, std::string_view shell) {
+      visit(context, TextOf(name), uid, gid, TextOf(gecos), TextOf(dir), TextOf(shell));
+    });
+  });
+}
+
+std::set<std::string, std::less<>> TextSet(const OrvantaText* texts, size_t count) {
+  std::set<std::string, std::less<>> set;
+  for (size_t i = 0; i < count; ++i) set.emplace(texts[i].data, texts[i].size);
+  return set;
+}
+
+void ForEachAccountOfC(const OrvantaAccountQuery* asked, OrvantaAccountVisit visit,
+                       void* context) {
+  Guarded([&] {
+    const std::set<std::string, std::less<>> names = TextSet(asked->names, asked->name_count);
+    const std::set<std::uint32_t> uids(asked->uids, asked->uids + asked->uid_count);
+    const std::set<std::string, std::less<>> homes = TextSet(asked->homes, asked->home_count);
+    ForEachAccountOf({names, uids, homes}, [&](std::string_view name, std::uint32_t uid,
+                                               std::uint32_t gid, std::string_view gecos,
+                                               std::string_view dir, std::string_view shell) {
       visit(context, TextOf(name), uid, gid, TextOf(gecos), TextOf(dir), TextOf(shell));
     });
   });
@@ -105,6 +127,7 @@ int DeleteGroupC(const char* name) {
 constexpr OrvantaDirectoryStore kStore = {
     ForEachAccountC, ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
     LockUserC,       ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
+    ForEachAccountOfC,
 };
 
 // Settings as the program reads them, kept for the run by name: the store
@@ -125,6 +148,8 @@ const std::string& HostSetting(SettingName name) {
 AccountsBackend AccountsSetting() { return static_cast<AccountsBackend>(gHost->accounts); }
 
 YesNo StartTlsSetting() { return static_cast<YesNo>(gHost->starttls); }
+
+bool RunMayChange() { return gHost->changes != 0; }
 
 bool HoldChangeLock() { return gHost->hold_change_lock() != 0; }
 

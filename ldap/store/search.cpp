@@ -105,14 +105,16 @@ std::string_view Entry::First(std::string_view attribute) const {
 int Search(const std::string& base, const std::string& filter,
            const std::vector<const char*>& attributes, const std::function<void(Entry)>& visit,
            int scope) {
-  LDAP* ld = Session();
+  LDAP* ld = ReadingSession();
   if (ld == nullptr) return LDAP_SERVER_DOWN;
   int code = LDAP_SUCCESS;
   Cookie cookie;
   do {
     cookie = SearchPage(ld, base, scope, filter, attributes, cookie.get(), visit, code);
   } while (code == LDAP_SUCCESS && cookie != nullptr);
-  if (code != LDAP_SUCCESS) LogFailure("search " + Printable(base) + " " + Printable(filter), code);
+  if (code != LDAP_SUCCESS) {
+    LogFailure("search " + Printable(base) + " " + Printable(filter), code, ld);
+  }
   return code;
 }
 
@@ -148,15 +150,8 @@ std::optional<bool> AnyMatch(const std::string& base, const std::string& filter)
 }
 
 void ForEachAccount(const DirectoryAccountVisitor& visit) {
-  Search(PeopleBase(), "(objectClass=posixAccount)",
-         {"uid", "uidNumber", "gidNumber", "gecos", "homeDirectory", "loginShell"},
-         [&](const Entry& entry) {
-           const auto uid = IdOf(entry, "uidNumber");
-           const auto gid = IdOf(entry, "gidNumber");
-           if (!uid || !gid || entry.First("uid").empty()) return;
-           visit(entry.First("uid"), *uid, *gid, entry.First("gecos"), entry.First("homeDirectory"),
-                 entry.First("loginShell"));
-         });
+  Search(PeopleBase(), "(objectClass=posixAccount)", kAccountAttributes,
+         [&](const Entry& entry) { VisitAccountEntry(entry, visit); });
 }
 
 void ForEachGroup(const std::function<void(GroupEntry)>& visit) {

@@ -10,19 +10,29 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <sstream>
+
+#include "page/page.h"
 
 namespace orvanta::directory {
 
 namespace {
 
 constexpr const char* kUriSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
-constexpr int kNetworkTimeoutSeconds = 10;
+// A server that does not connect within LDAP_CONNECT_TIMEOUT, or does not
+// answer the bind and the first read within LDAP_TIMEOUT, is passed over
+// for the next one of the list; later operations, the long reads of a
+// list among them, get kOperationTimeoutSeconds.
+constexpr int kDefaultConnectTimeoutSeconds = 2;
+constexpr int kDefaultTimeoutSeconds = 5;
 constexpr int kOperationTimeoutSeconds = 60;
 constexpr size_t kMaxPasswordFile = 4096;
 
 constexpr char kSettingsMissing[] =
     "LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and LDAP_GROUP_BASE are needed";
-constexpr char kUnusableUri[] = "LDAP_URI is not a usable URI";
+constexpr char kUnusableReadUri[] =
+    "LDAP_READ_URI holds a URI that is not ldap://, ldaps:// or ldapi://; the lists read LDAP_URI";
+constexpr char kUnusableUri[] = "not a usable URI: ";
 constexpr char kOptionNotSet[] = "an option could not be set";
 constexpr char kUntrustedPassword[] = "LDAP_BINDPW_FILE cannot be read or is readable by others";
 constexpr char kNoLock[] = "ldap: no change without the change lock";
@@ -46,6 +56,24 @@ bool HasKnownScheme(const std::string& uri) {
     if (uri.starts_with(scheme)) return true;
   }
   return false;
+}
+
+// The blank-separated URIs of a setting, in order; empty when there is
+// none or one of them is of another scheme.
+std::vector<std::string> Uris(const std::string& setting) {
+  std::vector<std::string> uris;
+  std::istringstream words(setting);
+  for (std::string uri; words >> uri;) {
+    if (!HasKnownScheme(uri)) return {};
+    uris.push_back(uri);
+  }
+  return uris;
+}
+
+// A positive number of seconds, else the default.
+time_t SecondsSetting(SettingName name, int fallback) {
+  const std::optional<std::uint32_t> seconds = ParseId(HostSetting(name));
+  return seconds && *seconds > 0 ? static_cast<time_t>(*seconds) : fallback;
 }
 
 // The bind password: the first line of LDAP_BINDPW_FILE.
@@ -72,8 +100,8 @@ bool SetOptions(LDAP* ld) {
   const int version = LDAP_VERSION3;
   const int demand = LDAP_OPT_X_TLS_DEMAND;
   const int no_new_context = 0;
-  const timeval network{kNetworkTimeoutSeconds, 0};
-  const timeval operation{kOperationTimeoutSeconds, 0};
+  const timeval network{SecondsSetting("LDAP_CONNECT_TIMEOUT", kDefaultConnectTimeoutSeconds), 0};
+  const timeval operation{SecondsSetting("LDAP_TIMEOUT", kDefaultTimeoutSeconds), 0};
   const int never = LDAP_DEREF_NEVER;
   const int no_limit = LDAP_NO_LIMIT;
   bool set = ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version) == LDAP_OPT_SUCCESS &&
@@ -108,23 +136,33 @@ int Bind(LDAP* ld) {
                           nullptr);
 }
 
-Connection Open() {
-  // An unreadable ACCOUNTS or LDAP_STARTTLS reaches no directory at all;
-  // the line at start-up named it.
-  const YesNo starttls = StartTlsSetting();
-  if (AccountsSetting() != AccountsBackend::Directory || starttls == YesNo::Invalid) {
-    return nullptr;
-  }
-  const std::string& uri = HostSetting("LDAP_URI");
-  if (!HasKnownScheme(uri) || HostSetting("LDAP_PEOPLE_BASE").empty() ||
-      HostSetting("LDAP_GROUP_BASE").empty()) {
-    LogSetup(kSettingsMissing);
-    return nullptr;
-  }
-  StartLibrary();
+// A read of the people base: a server that binds but cannot search is
+// passed over as well.
+int FirstRead(LDAP* ld) {
+  char no_attributes[] = "1.1";
+  char* attributes[] = {no_attributes, nullptr};
+  LDAPMessage* result = nullptr;
+  const int code =
+      ldap_search_ext_s(ld, HostSetting("LDAP_PEOPLE_BASE").c_str(), LDAP_SCOPE_BASE,
+                        "(objectClass=*)", attributes, 0, nullptr, nullptr, nullptr, 1, &result);
+  ldap_msgfree(result);
+  return code;
+}
+
+// "STEP URI" for the line of a server that failed.
+std::string StepAt(const char* step, const std::string& uri) {
+  std::string named = step;
+  named += ' ';
+  named += Printable(uri);
+  return named;
+}
+
+// One server of a list, bound and read from within the timeouts; nullptr,
+// with one line on stderr naming it, when it is not.
+Connection Connect(const std::string& uri, YesNo starttls) {
   LDAP* raw = nullptr;
   if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) {
-    LogSetup(kUnusableUri);
+    LogSetup(kUnusableUri + Printable(uri));
     return nullptr;
   }
   Connection ld(raw);
@@ -135,15 +173,55 @@ Connection Open() {
   if (starttls == YesNo::Yes) {
     const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
     if (code != LDAP_SUCCESS) {
-      LogFailure("StartTLS", code, ld.get());
+      LogFailure(StepAt("StartTLS", uri), code, ld.get());
       return nullptr;
     }
   }
   if (const int code = Bind(ld.get()); code != LDAP_SUCCESS) {
-    LogFailure("bind", code, ld.get());
+    LogFailure(StepAt("bind", uri), code, ld.get());
     return nullptr;
   }
+  if (const int code = FirstRead(ld.get()); code != LDAP_SUCCESS) {
+    LogFailure(StepAt("first read", uri), code, ld.get());
+    return nullptr;
+  }
+  const timeval later{kOperationTimeoutSeconds, 0};
+  ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &later);
   return ld;
+}
+
+// Whether the settings let this run reach a directory at all; false after
+// a line on stderr when they are incomplete.
+bool Reachable(YesNo starttls) {
+  // An unreadable ACCOUNTS or LDAP_STARTTLS reaches no directory at all;
+  // the line at start-up named it.
+  if (AccountsSetting() != AccountsBackend::Directory || starttls == YesNo::Invalid) return false;
+  if (Uris(HostSetting("LDAP_URI")).empty() || HostSetting("LDAP_PEOPLE_BASE").empty() ||
+      HostSetting("LDAP_GROUP_BASE").empty()) {
+    LogSetup(kSettingsMissing);
+    return false;
+  }
+  return true;
+}
+
+// The first server of the list that answers.
+Connection Open(const std::vector<std::string>& uris) {
+  const YesNo starttls = StartTlsSetting();
+  if (!Reachable(starttls)) return nullptr;
+  StartLibrary();
+  for (const std::string& uri : uris) {
+    if (Connection ld = Connect(uri, starttls)) return ld;
+  }
+  return nullptr;
+}
+
+// The servers of LDAP_READ_URI; empty when the lists read the provider.
+std::vector<std::string> ReadUris() {
+  const std::string& setting = HostSetting("LDAP_READ_URI");
+  if (RunMayChange() || setting.find_first_not_of(" \t") == std::string::npos) return {};
+  std::vector<std::string> uris = Uris(setting);
+  if (uris.empty()) LogSetup(kUnusableReadUri);
+  return uris;
 }
 
 }  // namespace
@@ -153,9 +231,21 @@ LDAP* Session() {
   static bool tried = false;
   if (!tried) {
     tried = true;
-    connection = Open();
+    connection = Open(Uris(HostSetting("LDAP_URI")));
   }
   return connection.get();
+}
+
+LDAP* ReadingSession() {
+  static Connection connection;
+  static bool tried = false;
+  static std::vector<std::string> uris;
+  if (!tried) {
+    tried = true;
+    uris = ReadUris();
+    if (!uris.empty()) connection = Open(uris);
+  }
+  return uris.empty() ? Session() : connection.get();
 }
 
 void LogFailure(std::string_view what, int code, LDAP* ld) {
@@ -203,16 +293,21 @@ std::string ChildDn(const char* attribute, std::string_view value, const std::st
   return dn + "," + base;
 }
 
-std::string EqualityFilter(const char* object_class, const char* attribute,
-                           std::string_view value) {
+std::string EqualityTerm(const char* attribute, std::string_view value) {
   StartLibrary();
   berval raw{value.size(), const_cast<char*>(value.data())};
   berval escaped{0, nullptr};
   if (ldap_bv2escaped_filter_value(&raw, &escaped) != 0) return "(!(objectClass=*))";
-  std::string filter = std::string("(&(objectClass=") + object_class + ")(" + attribute + "=" +
-                       std::string(escaped.bv_val, escaped.bv_len) + "))";
+  std::string term = std::string("(") + attribute + "=" +
+                     std::string(escaped.bv_val, escaped.bv_len) + ")";
   ber_memfree(escaped.bv_val);
-  return filter;
+  return term;
+}
+
+std::string EqualityFilter(const char* object_class, const char* attribute,
+                           std::string_view value) {
+  return std::string("(&(objectClass=") + object_class + ")" + EqualityTerm(attribute, value) +
+         ")";
 }
 
 bool HoldLock() {

@@ -32,11 +32,14 @@ std::string HashPassword(const std::string& password);
 std::string HostNewHomeOf(const NewAccount& account);
 bool HomeLiesBelowRoots(std::string_view path);
 void OpenUpNewHome(const std::string& name, const std::string& path);
+// Whether the run may change accounts (then it reads the provider alone).
+bool RunMayChange();
 
 // ---- The operations (search.cpp, users.cpp, groups.cpp) -----------------------
 // As ldap.h describes them under the names Directory...
 
 void ForEachAccount(const DirectoryAccountVisitor& visit);
+void ForEachAccountOf(const AccountQuery& query, const DirectoryAccountVisitor& visit);
 void ForEachGroup(const std::function<void(GroupEntry)>& visit);
 std::map<std::string, DirectoryLockMarks, std::less<>> LockStates();
 DirectoryResult AddUser(const NewAccount& account);
@@ -49,9 +52,14 @@ DirectoryResult DeleteGroup(const std::string& name);
 
 // ---- Shared by the operations ---------------------------------------------------
 
-// The run's bound connection, opened on first use; nullptr (with a line on
-// stderr) when the settings are incomplete or the server cannot be reached.
+// The run's bound connection to the provider (LDAP_URI), opened on first
+// use with the first server of the list that answers in time; nullptr
+// (with a line on stderr) when the settings are incomplete or no server of
+// the list can be reached.
 LDAP* Session();
+// The connection searches use: in a run that changes nothing, one to
+// LDAP_READ_URI when it is set (a nearby replica); else Session().
+LDAP* ReadingSession();
 
 // "orvanta: ldap WHAT: CODE (text): server's message", one line on stderr;
 // the message is the last one of `ld` (nullptr: of the run's connection,
@@ -62,6 +70,8 @@ DirectoryResult ResultOf(std::string_view what, int code);
 
 // "ATTRIBUTE=value,BASE" with the value escaped by the library.
 std::string ChildDn(const char* attribute, std::string_view value, const std::string& base);
+// "(ATTRIBUTE=value)" with the value escaped by the library.
+std::string EqualityTerm(const char* attribute, std::string_view value);
 // "(&(objectClass=CLASS)(ATTRIBUTE=value))" with the value escaped by the library.
 std::string EqualityFilter(const char* object_class, const char* attribute, std::string_view value);
 
@@ -90,6 +100,10 @@ DirectoryResult FindUser(const std::string& name, const std::vector<const char*>
                          Entry& user);
 DirectoryResult FindGroup(const std::string& name, const std::vector<const char*>& attributes,
                           Entry& group);
+// The attributes of an account as the program reads them, and the visit
+// of an entry read with them (one without a name or ids is skipped).
+extern const std::vector<const char*> kAccountAttributes;
+void VisitAccountEntry(const Entry& entry, const DirectoryAccountVisitor& visit);
 // Whether any entry matches; nullopt when the search failed.
 std::optional<bool> AnyMatch(const std::string& base, const std::string& filter);
 

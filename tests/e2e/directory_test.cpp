@@ -6,7 +6,14 @@
 
 #include <crypt.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include <chrono>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <thread>
@@ -45,6 +52,10 @@ constexpr char kLdif[] =
 // The host's own accounts: the counter skips their ids too.
 constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
 constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:jiro\n";
+// What the recording home tool leaves of a registration's home.
+constexpr char kHomeLeft[] =
+    "orvanta: home directory of the new account left as it is: no directory of its own there "
+    "(missing, a file or a link)\n";
 constexpr char kShown[] =
     "uid uidNumber gidNumber gecos homeDirectory loginShell shadowExpire "
     "description memberUid";
@@ -402,7 +413,7 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
   const std::vector<Case> cases = {
       {"no server", "LDAP_URI=ldapi://%2Fnonexistent%2Fldapi\n",
        "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
-       "orvanta: ldap bind: -1 (Can't contact LDAP server)\n"},
+       "orvanta: ldap bind ldapi://%2Fnonexistent%2Fldapi: -1 (Can't contact LDAP server)\n"},
       {"a URI of another scheme", "LDAP_URI=http://example.org/\n",
        "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
        "orvanta: ldap: LDAP_URI (ldap://, ldaps:// or ldapi://), LDAP_PEOPLE_BASE and "
@@ -410,7 +421,7 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
       {"a wrong bind password", "LDAP_BINDPW_FILE=/dev/null\n",
        "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500", "グループの登録に失敗しました。<BR>\n<BR>\n",
        "orvanta: ldap: LDAP_BINDPW_FILE cannot be read or is readable by others\n"
-       "orvanta: ldap bind: 49 (Invalid credentials)\n"},
+       "orvanta: ldap bind @URI@: 49 (Invalid credentials)\n"},
       // Neither the directory nor the tool: nothing is changed at all.
       {"ACCOUNTS in upper case", "ACCOUNTS=LDAP\n", "COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500",
        "グループの登録に失敗しました。<BR>\n<BR>\n",
@@ -429,10 +440,136 @@ TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
     CgiRequest request = Post(c.body);
     request.extra_env.push_back("ORVANTA_LDAP_MODULE=" + c.module);
     EXPECT_EQ(Utf8(host.box.Run(request).out), Utf8(MessagePage(c.page)));
-    EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
+    EXPECT_EQ(host.box.ReadFile(".stderr"),
+              std::regex_replace(c.error_line, std::regex("@URI@"), server.Uri()));
     EXPECT_FALSE(host.box.Exists("orvanta.log"));
     EXPECT_TRUE(host.box.CallsOf("home").empty());
   }
+}
+
+// A host that reads near and writes far: the lists come from LDAP_READ_URI,
+// while the checks before a change, the change and its result page use
+// LDAP_URI alone. Here the two are unrelated servers, so each read shows
+// where it went.
+TEST(DirectoryTest, ChangesDecideAndWriteOnTheProviderAlone) {
+  const Host host;
+  const DirectoryServer provider(host.box, kPasswd, kGroup, kShadow,
+                                 "dn: uid=shiro,ou=people,dc=orvanta,dc=test\n"
+                                 "objectClass: account\nobjectClass: posixAccount\nuid: shiro\n"
+                                 "cn: s\nuidNumber: 1005\ngidNumber: 100\nhomeDirectory: /home/s\n");
+  const Host other;
+  // The same bind password for both, as for a provider and its replicas.
+  std::filesystem::create_directories(other.box.PathOf("ldap"));
+  other.box.WriteFile("ldap/bindpw", host.box.ReadFile("ldap/bindpw"));
+  const DirectoryServer reads(other.box, kPasswd, kGroup, kShadow);
+  host.Configure(provider, "LDAP_READ_URI=" + reads.Uri() + "\n");
+  EXPECT_EQ(Utf8(host.Send("COMMAND=WILLBEADD&NAME=shiro&PASS=Secret12&UID=&GID=staff&DIR=/home/"
+                           "&SHELL=/bin/sh")),
+            Utf8(MessagePage("ユーザー名(shiro)はすでに登録されています。<BR>\n")));
+  const std::vector<std::string> rows = Rows(host.Send(
+      "COMMAND=WILLBEADD&NAME=goro&PASS=Secret12&UID=1600&GID=staff&DIR=/home/&SHELL=/bin/sh"));
+  ASSERT_EQ(rows.size(), 1U);
+  EXPECT_NE(rows[0].find("goro"), std::string::npos);
+  EXPECT_NE(provider.Search("(uid=goro)", "uidNumber"), "");
+  EXPECT_EQ(reads.Search("(uid=goro)", "uidNumber"), "");
+  const std::string list = host.box.Run(Get("COMMAND=VIEW")).out;
+  EXPECT_NE(list.find("<TD>taro</TD>"), std::string::npos);
+  EXPECT_EQ(list.find("<TD>goro</TD>"), std::string::npos);
+  EXPECT_EQ(list.find("<TD>shiro</TD>"), std::string::npos);
+  EXPECT_EQ(host.box.ReadFile(".stderr"), kHomeLeft);
+}
+
+// A provider and its syncrepl consumer: what the provider registers shows
+// in the consumer's list, which the list pages read even while the
+// provider hangs.
+TEST(DirectoryTest, TheReplicaListsWhatTheProviderRegistered) {
+  const Host host;
+  const DirectoryServer provider(host.box, kPasswd, kGroup, kShadow);
+  const DirectoryServer replica(host.box, "replica", provider);
+  host.Configure(provider, "LDAP_READ_URI=" + replica.Uri() + "\nLDAP_TIMEOUT=1\n");
+  host.Send("COMMAND=WILLBEADD&NAME=goro&PASS=Secret12&UID=1600&GID=staff&DIR=/home/&SHELL=/bin/sh");
+  EXPECT_EQ(host.box.LogRecords(), std::vector<std::string>{"ADD,goro"});
+  for (int wait = 0; wait < 100 && replica.Search("(uid=goro)", "1.1").empty(); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(provider.Pid(), SIGSTOP);
+  const std::string list = host.box.Run(Get("COMMAND=VIEW"), {"/usr/bin/timeout", "60"}).out;
+  kill(provider.Pid(), SIGCONT);
+  EXPECT_NE(list.find("<TD>goro</TD>"), std::string::npos);
+  EXPECT_EQ(host.box.ReadFile(".stderr"), kHomeLeft);
+}
+
+// A listening socket that never answers.
+struct SilentListener {
+  SilentListener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(listen(fd, 8), 0);
+    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    uri = "ldap://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  }
+  ~SilentListener() { close(fd); }
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  std::string uri;
+};
+
+// Each server of LDAP_URI that cannot be reached, or does not answer within
+// the timeouts, costs one line and the next one serves; the program never
+// waits past its own bound (the test's is far longer).
+TEST(DirectoryTest, ServersThatFailArePassedOverForTheNext) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  const Host stopped_host;
+  const DirectoryServer stopped(stopped_host.box, kPasswd, kGroup, kShadow);
+  const SilentListener silent;
+  const SilentListener closed_port;
+  const std::string closed = closed_port.uri;
+  close(closed_port.fd);
+  const struct {
+    const char* what;
+    std::string uri;
+    std::string error_line;
+  } cases[] = {
+      {"a closed port", closed,
+       "orvanta: ldap bind " + closed + ": -1 (Can't contact LDAP server)\n"},
+      {"a silent listener", silent.uri, "orvanta: ldap bind " + silent.uri + ": -5 (Timed out)\n"},
+      {"a stopped server", stopped.Uri(),
+       "orvanta: ldap bind " + stopped.Uri() + ": -5 (Timed out)\n"},
+  };
+  kill(stopped.Pid(), SIGSTOP);
+  int group = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "team" + std::to_string(++group);
+    host.Configure(server, "LDAP_URI=" + c.uri + " " + server.Uri() +
+                               "\nLDAP_CONNECT_TIMEOUT=1\nLDAP_TIMEOUT=1\n");
+    host.box.WriteFile(".stderr", "");
+    const CgiResult result = host.box.Run(
+        Post("COMMAND=GP_WILLBEADD&GNAME=" + name + "&GID="), {"/usr/bin/timeout", "60"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_NE(server.Search("(cn=" + name + ")", "1.1"), "");
+    EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
+  }
+  kill(stopped.Pid(), SIGCONT);
+}
+
+// The counter hands out no id above LDAP_MAX_ID: a full range is a failed
+// registration.
+TEST(DirectoryTest, NoIdAboveTheMaximum) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  host.Configure(server, "LDAP_MAX_ID=10001\n");
+  const std::string body = "PASS=Secret12&UID=&GID=staff&DIR=/home/&SHELL=/bin/sh";
+  host.Send("COMMAND=WILLBEADD&NAME=goro&" + body);
+  EXPECT_EQ(Utf8(host.Send("COMMAND=WILLBEADD&NAME=rokuro&" + body)),
+            Utf8(MessagePage("ユーザーの登録に失敗しました。<BR>\n<BR>\n")));
+  EXPECT_EQ(server.Search("(|(uid=goro)(uid=rokuro))", "uidNumber"),
+            "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuidNumber: 10000\n\n");
+  EXPECT_EQ(host.box.ReadFile(".stderr"),
+            kHomeLeft + std::string("orvanta: ldap: no free id left up to 10001 for uidNumber\n"));
 }
 
 // The server's certificate is always checked: StartTLS and ldaps reach the
@@ -447,9 +584,11 @@ TEST(DirectoryTest, TlsDemandsTheServersCertificate) {
   const std::string ca = "LDAP_CACERT=" + server.TlsFile("ca.crt") + "\n";
   const std::string other_ca = "LDAP_CACERT=" + server.TlsFile("other-ca.crt") + "\n";
   const std::string refused_starttls =
-      "orvanta: ldap StartTLS: -11 (Connect error): (unknown\\x20error\\x20code)\n";
+      "orvanta: ldap StartTLS ldap://localhost:" + std::to_string(server.starttls_port()) +
+      "/: -11 (Connect error): (unknown\\x20error\\x20code)\n";
   const std::string refused_ldaps =
-      "orvanta: ldap bind: -1 (Can't contact LDAP server): (unknown\\x20error\\x20code)\n";
+      "orvanta: ldap bind ldaps://localhost:" + std::to_string(server.ldaps_port()) +
+      "/: -1 (Can't contact LDAP server): (unknown\\x20error\\x20code)\n";
   const struct {
     const char* what;
     std::string settings;

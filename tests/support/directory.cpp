@@ -65,6 +65,14 @@ DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passw
   EXPECT_EQ(std::system(start.c_str()), 0) << start;
 }
 
+DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& name,
+                                 const DirectoryServer& provider)
+    : dir_(box.PathOf(name)) {
+  const std::string start =
+      ShellWord(kScript) + " replica " + ShellWord(dir_) + " " + ShellWord(provider.dir_);
+  EXPECT_EQ(std::system(start.c_str()), 0) << start;
+}
+
 DirectoryServer::~DirectoryServer() {
   std::system((ShellWord(kScript) + " discard " + ShellWord(dir_)).c_str());
 }
@@ -73,11 +81,19 @@ std::string DirectoryServer::Settings() const {
   return Output(ShellWord(kScript) + " settings " + ShellWord(dir_));
 }
 
+std::string DirectoryServer::Uri() const {
+  const std::string uri = Output(ShellWord(kScript) + " uri " + ShellWord(dir_));
+  return uri.substr(0, uri.size() - 1);
+}
+
+int DirectoryServer::Pid() const {
+  return std::atoi(Output("cat " + ShellWord(dir_ + "/slapd.pid")).c_str());
+}
+
 std::string DirectoryServer::Search(const std::string& filter,
                                     const std::string& attributes) const {
-  const std::string uri = Output(ShellWord(kScript) + " uri " + ShellWord(dir_));
-  return Output("ldapsearch -x -LLL -o ldif-wrap=no -H " +
-                ShellWord(uri.substr(0, uri.size() - 1)) + " -D cn=admin," + kBase + " -y " +
+  return Output("ldapsearch -x -LLL -o ldif-wrap=no -H " + ShellWord(Uri()) + " -D cn=admin," +
+                kBase + " -y " +
                 ShellWord(dir_ + "/bindpw") + " -b " + kBase + " " + ShellWord(filter) + " " +
                 attributes);
 }

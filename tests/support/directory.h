@@ -17,12 +17,19 @@ class DirectoryServer {
   // ldaps, with a certificate for localhost signed by TlsFile("ca.crt").
   DirectoryServer(const CgiSandbox& box, const std::string& passwd, const std::string& group,
                   const std::string& shadow, const std::string& ldif = "", bool tls = false);
+  // A read-only replica of `provider` (a syncrepl consumer that refers
+  // writes to it) in box's directory `name`, started once it holds the tree.
+  DirectoryServer(const CgiSandbox& box, const std::string& name, const DirectoryServer& provider);
   ~DirectoryServer();
   DirectoryServer(const DirectoryServer&) = delete;
   DirectoryServer& operator=(const DirectoryServer&) = delete;
 
   // The program's settings for this server (ACCOUNTS=ldap and the LDAP_*).
   std::string Settings() const;
+  // Its ldapi:// URI.
+  std::string Uri() const;
+  // The server's process.
+  int Pid() const;
   // The entries the filter finds, as unwrapped LDIF of the attributes named
   // (blank-separated; all user attributes when empty), read as the rootdn.
   std::string Search(const std::string& filter, const std::string& attributes = "") const;
