@@ -35,6 +35,8 @@ const Command kPostCommands[] = {
     {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }},
     {"GP_TOBEMEM", [] { ChangeMembers(gRequestText); }},
     {"TOBELOCK", [] { LockUsers(gRequestText); }},
+    {"WILLBEAGED", [] { PrintUserAgeForm(); }},
+    {"TOBEAGED", [] { ChangeUserAgeing(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
@@ -49,6 +51,7 @@ const Command kGetCommands[] = {
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }},
     {"GMEM", [] { PrintGroupMembers(); }},
     {"LOCK", [] { PrintLockList(); }},
+    {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }},
     {"LOG", [] { PrintOperationHistory(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };

@@ -11,7 +11,7 @@ extern "C" {
 
 // Raised whenever a struct below changes: a store built for another
 // version of the program is not used.
-#define ORVANTA_DIRECTORY_VERSION 1
+#define ORVANTA_DIRECTORY_VERSION 2
 // The one symbol the store exports.
 #define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
 
@@ -45,7 +45,10 @@ typedef void (*OrvantaAccountVisit)(void* context, OrvantaText name, uint32_t ui
                                     OrvantaText gecos, OrvantaText dir, OrvantaText shell);
 typedef void (*OrvantaGroupVisit)(void* context, OrvantaText name, uint32_t gid,
                                   const OrvantaText* members, size_t member_count);
-typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired);
+// expire_days: the account's own expiry date (the saved one while the
+// lock's day 1 stands), -1 for none.
+typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired,
+                                 long expire_days);
 
 // A registration's fields, each a NUL-terminated text.
 struct OrvantaNewAccount {
@@ -56,6 +59,7 @@ struct OrvantaNewAccount {
   const char* gcos;
   const char* dir;
   const char* shell;
+  const char* expire;  // "YYYY-MM-DD", "" for none
 };
 
 // A modification's ticked attributes; nullptr leaves one as it is.
@@ -66,6 +70,32 @@ struct OrvantaDirectoryChanges {
   const char* comment;
   const char* home;
   const char* shell;
+};
+
+// An account's password ageing in days, -1 for none; expire_days as the
+// lock visit has it.
+struct OrvantaAgeing {
+  long last_change;
+  long max_days;
+  long min_days;
+  long warn_days;
+  long inactive_days;
+  long expire_days;
+};
+
+// One value of an ageing change: left as it is unless ticked; -1 takes it
+// away.
+struct OrvantaAgeingValue {
+  int ticked;
+  long days;
+};
+struct OrvantaAgeingChanges {
+  OrvantaAgeingValue max_days;
+  OrvantaAgeingValue min_days;
+  OrvantaAgeingValue warn_days;
+  OrvantaAgeingValue inactive_days;
+  OrvantaAgeingValue expire_days;
+  int force_change;
 };
 
 // The store's operations; the ints they return are DirectoryResult values.
@@ -80,6 +110,8 @@ struct OrvantaDirectoryStore {
   int (*delete_user)(const char* name);
   int (*add_group)(const char* name, const char* gid);
   int (*delete_group)(const char* name);
+  int (*read_ageing)(const char* name, OrvantaAgeing* ageing);
+  int (*change_ageing)(const char* name, const OrvantaAgeingChanges* changes);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

@@ -20,12 +20,13 @@ struct Operation {
   const char* code;
 };
 
-constexpr std::array<Operation, 5> kOperations = {{
+constexpr std::array<Operation, 6> kOperations = {{
     {"WILLBEADD", "ADD"},
     {"TOBEMOD", "MOD"},
     {"WILLBEDEL", "DEL"},
     {"GP_WILLBEADD", "GADD"},
     {"GP_WILLBEDEL", "GDEL"},
+    {"TOBEAGED", "AGE"},
 }};
 
 // One change is always one line: line breaks inside a field become blanks.

@@ -36,7 +36,7 @@ TEST_F(FormsTest, RegistrationForm) {
   EXPECT_EQ(page.rfind(PageHeader() + "<SCRIPT language=\"JavaScript\">\n<!--\n", 0), 0u);
   size_t last = 0;
   for (const char* function : {"CheckName()", "CheckPass()", "ChkUid()", "ChkGcos()", "ChkDir()",
-                               "CheckAddData()"}) {
+                               "ChkExpire()", "CheckAddData()"}) {
     const size_t at = page.find(std::string("function ") + function);
     ASSERT_NE(at, std::string::npos) << function;
     EXPECT_GT(at, last) << function;
@@ -73,6 +73,9 @@ TEST_F(FormsTest, RegistrationForm) {
             "      <OPTION VALUE=\"\" >\n"
             "      <OPTION VALUE=\"\" >\n"
             "    </SELECT></TD></TR>\n"
+            "<TR><TD>アカウントの有効期限</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\"   NAME=\"EXPIRE\" SIZE=\"30\" MAXLENGTH=\"10\">"
+            "（YYYY-MM-DD）</TD></TR>\n"
             "<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n"
             "<INPUT TYPE=\"BUTTON\" VALUE=\" 設 定 \" onClick=\"CheckAddData()\">\n"
             "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \"></TD></TR>\n"

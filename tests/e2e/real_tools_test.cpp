@@ -794,7 +794,8 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
     const size_t row = page.find("VALUE=\"taro\"");
     return row == std::string::npos ? "" : page.substr(row, page.find("</TR>", row) - row);
   };
-  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能</TD>")) << taro_row();
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能（有効期限 2026-02-16）</TD>"))
+      << taro_row();
   const std::time_t from = std::time(nullptr);
   // Locked twice: the second lock keeps the date the first one saved.
   for (int lock = 0; lock < 2; ++lock) tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
@@ -803,7 +804,9 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
   EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "taro:1001:20500\n");
   EXPECT_EQ(std::filesystem::status(tree.box.PathOf("orvanta.lock.expiry")).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中</TD>")) << taro_row();
+  // The lock's day 1 is not shown: the date it saved is.
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中（有効期限 2026-02-16）</TD>"))
+      << taro_row();
   tree.Send("COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro");
   const std::time_t to = std::time(nullptr);
   EXPECT_EQ(tree.Etc("shadow"), shadow);
