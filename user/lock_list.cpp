@@ -1,6 +1,6 @@
 // GET LOCK: the accounts above SYSTEMUID with their lock state and expiry
-// date as the store reads them, and a check box for each that TOBELOCK would act on: LOCK stays
-// offered for a lock of the '!' alone.
+// date as the store reads them, and a check box for each that TOBELOCK
+// would act on: LOCK stays offered for a lock of the '!' alone.
 #include <cstdio>
 #include <string>
 
