@@ -351,6 +351,7 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
 TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
   const std::string passwd = box_.PathOf("test.passwd");
   const std::string group = box_.PathOf("test.group");
+  const std::string shadow = box_.PathOf("test.shadow");
   const auto rewrite = [](const std::string& file, const std::string& edit) {
     return edit + " '" + file + "' > '" + file + ".new' && mv '" + file + ".new' '" + file + "'\n";
   };
@@ -383,14 +384,23 @@ TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
        {"GDEL,staff"}},
       {"groupdel removed nothing", "groupdel", "", "COMMAND=GP_WILLBEDEL&GNAME=staff",
        "<TD>staff</TD><TD>削除できませんでした。</TD>", {}},
+      {"chage wrote every ticked value", "chage",
+       rewrite(shadow, "sed 's|^taro:x:19000:0:99999:|taro:x:0:0:90:|'"),
+       "COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&FORCE=on", "パスワード期限を変更しました。",
+       {"AGE,taro"}},
+      {"chage wrote only some", "chage", rewrite(shadow, "sed 's|^taro:x:19000:|taro:x:0:|'"),
+       "COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&FORCE=on",
+       "パスワード期限の変更に失敗しました。", {}},
   };
   Configure("SYSTEMUID=999\nSYSTEMGID=999\nSHELL2=/bin/false\n");
   const std::string passwd_before = box_.ReadFile("test.passwd");
   const std::string group_before = box_.ReadFile("test.group");
+  const std::string shadow_before = box_.ReadFile("test.shadow");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     box_.WriteFile("test.passwd", passwd_before);
     box_.WriteFile("test.group", group_before);
+    box_.WriteFile("test.shadow", shadow_before);
     std::filesystem::remove(box_.PathOf("orvanta.log"));
     box_.WriteFile(c.tool, "#!/bin/sh\n" + c.edit + "exit 1\n");
     const std::string out = Utf8(box_.Run(Post(c.body)).out);
