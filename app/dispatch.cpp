@@ -39,6 +39,8 @@ const Command kPostCommands[] = {
     {"GP_WILLBEDEL", [] { DeleteGroups(gRequestText); }, Action::Group},
     {"GP_TOBEMEM", [] { ChangeMembers(gRequestText); }, Action::Member},
     {"TOBELOCK", [] { LockUsers(gRequestText); }, Action::Lock},
+    {"WILLBEAGED", [] { PrintUserAgeForm(); }, Action::Age},
+    {"TOBEAGED", [] { ChangeUserAgeing(); }, Action::Age},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
@@ -54,6 +56,7 @@ const Command kGetCommands[] = {
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }, Action::Group},
     {"GMEM", [] { PrintGroupMembers(); }, Action::Member},
     {"LOCK", [] { PrintLockList(); }, Action::Lock},
+    {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
     {"LOG", [] { PrintOperationHistory(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };

@@ -85,7 +85,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
-    "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD"};
+    "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
+    "CHAGE"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -280,10 +281,11 @@ struct UserEntry {
 };
 
 // A registration's values as typed: the form's fields, or one line of a
-// batch with the batch's home directory base and shell. uid and group may be
-// empty; dir is the directory the name is joined to.
+// batch with the batch's home directory base, shell and expiry date. uid
+// and group may be empty; dir is the directory the name is joined to;
+// expire is "YYYY-MM-DD", or empty for none.
 struct NewAccount {
-  std::string name, password, uid, group, gcos, dir, shell;
+  std::string name, password, uid, group, gcos, dir, shell, expire;
 };
 
 // A modification's ticked attributes; unset ones stay as they are. The
@@ -295,6 +297,29 @@ struct AccountChanges {
   std::optional<std::string> comment;
   std::optional<std::string> home;
   std::optional<std::string> shell;
+};
+
+// An account's password ageing as shadow(5) keeps it, in days since
+// 1970-01-01 or days (-1: none). While a lock's day 1 stands in for the
+// expiry date, expire_days is the date the lock saved.
+struct PasswordAgeing {
+  long last_change = -1;
+  long max_days = -1;
+  long min_days = -1;
+  long warn_days = -1;
+  long inactive_days = -1;
+  long expire_days = -1;
+};
+
+// The ticked values of an ageing change (-1 takes a value away); unset ones
+// stay. force_change makes the next login ask for a new password.
+struct AgeingChanges {
+  std::optional<long> max_days;
+  std::optional<long> min_days;
+  std::optional<long> warn_days;
+  std::optional<long> inactive_days;
+  std::optional<long> expire_days;
+  bool force_change = false;
 };
 
 struct GroupEntry {
@@ -333,11 +358,6 @@ struct AccountReaders {
   void (*accounts_of)(const AccountQuery& query, const AccountVisitor& visit);
 };
 void SetAccountReaders(const AccountReaders* readers);
-
-// The expiry date a lock gives an account (1970-01-02: no login of any
-// kind, keys included, gets past the account check); never saved as a date
-// of its own, since only a lock sets it. Both stores mark locks with it.
-inline constexpr long kLockedExpiryDays = 1;
 
 // Memory for the large tables of a run: big requests are mapped in 2 MiB
 // huge pages where the kernel allows, since touching 100,000 accounts' worth

@@ -58,7 +58,10 @@ struct OrvantaAccountQuery {
   size_t home_count;
 };
 
-typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired);
+// expire_days: the account's own expiry date (the saved one while the
+// lock's day 1 stands), -1 for none.
+typedef void (*OrvantaLockVisit)(void* context, OrvantaText name, int password_locked, int expired,
+                                 long expire_days);
 
 // A registration's fields, each a NUL-terminated text.
 struct OrvantaNewAccount {
@@ -69,6 +72,7 @@ struct OrvantaNewAccount {
   const char* gcos;
   const char* dir;
   const char* shell;
+  const char* expire;  // "YYYY-MM-DD", "" for none
 };
 
 // A modification's ticked attributes; nullptr leaves one as it is.
@@ -79,6 +83,32 @@ struct OrvantaDirectoryChanges {
   const char* comment;
   const char* home;
   const char* shell;
+};
+
+// An account's password ageing in days, -1 for none; expire_days as the
+// lock visit has it.
+struct OrvantaAgeing {
+  long last_change;
+  long max_days;
+  long min_days;
+  long warn_days;
+  long inactive_days;
+  long expire_days;
+};
+
+// One value of an ageing change: left as it is unless ticked; -1 takes it
+// away.
+struct OrvantaAgeingValue {
+  int ticked;
+  long days;
+};
+struct OrvantaAgeingChanges {
+  OrvantaAgeingValue max_days;
+  OrvantaAgeingValue min_days;
+  OrvantaAgeingValue warn_days;
+  OrvantaAgeingValue inactive_days;
+  OrvantaAgeingValue expire_days;
+  int force_change;
 };
 
 // The store's operations; the ints they return are DirectoryResult values.
@@ -96,6 +126,8 @@ struct OrvantaDirectoryStore {
   // The accounts the query names, each once, read by equality filters.
   void (*for_each_account_of)(const OrvantaAccountQuery* query, OrvantaAccountVisit visit,
                               void* context);
+  int (*read_ageing)(const char* name, OrvantaAgeing* ageing);
+  int (*change_ageing)(const char* name, const OrvantaAgeingChanges* changes);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

@@ -55,9 +55,15 @@ void VisitGroup(void* context, OrvantaText name, std::uint32_t gid, const Orvant
 
 using LockMarks = std::map<std::string, DirectoryLockMarks, std::less<>>;
 
-void VisitLockState(void* context, OrvantaText name, int password_locked, int expired) {
+void VisitLockState(void* context, OrvantaText name, int password_locked, int expired,
+                    long expire_days) {
   static_cast<LockMarks*>(context)->insert_or_assign(
-      std::string(View(name)), DirectoryLockMarks{password_locked != 0, expired != 0});
+      std::string(View(name)),
+      DirectoryLockMarks{password_locked != 0, expired != 0, expire_days});
+}
+
+OrvantaAgeingValue Ticked(const std::optional<long>& days) {
+  return {days ? 1 : 0, days.value_or(-1)};
 }
 
 std::vector<OrvantaText> Texts(const std::set<std::string, std::less<>>& values) {
@@ -123,7 +129,7 @@ std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates() {
 DirectoryResult DirectoryAddUser(const NewAccount& account) {
   const OrvantaNewAccount fields{
       account.name.c_str(), account.password.c_str(), account.uid.c_str(),  account.group.c_str(),
-      account.gcos.c_str(), account.dir.c_str(),      account.shell.c_str()};
+      account.gcos.c_str(), account.dir.c_str(),      account.shell.c_str(), account.expire.c_str()};
   return Change([&](const OrvantaDirectoryStore& store) { return store.add_user(&fields); });
 }
 
@@ -133,6 +139,24 @@ DirectoryResult DirectoryModifyUser(const std::string& name, const AccountChange
                                        Ticked(changes.home),          Ticked(changes.shell)};
   return Change(
       [&](const OrvantaDirectoryStore& store) { return store.modify_user(name.c_str(), &ticked); });
+}
+
+DirectoryResult DirectoryReadAgeing(const std::string& name, PasswordAgeing& ageing) {
+  OrvantaAgeing read{};
+  const DirectoryResult result = Change(
+      [&](const OrvantaDirectoryStore& store) { return store.read_ageing(name.c_str(), &read); });
+  ageing = {read.last_change,   read.max_days,     read.min_days,
+            read.warn_days,     read.inactive_days, read.expire_days};
+  return result;
+}
+
+DirectoryResult DirectoryChangeAgeing(const std::string& name, const AgeingChanges& changes) {
+  const OrvantaAgeingChanges ticked{Ticked(changes.max_days),      Ticked(changes.min_days),
+                                    Ticked(changes.warn_days),     Ticked(changes.inactive_days),
+                                    Ticked(changes.expire_days),   changes.force_change ? 1 : 0};
+  return Change([&](const OrvantaDirectoryStore& store) {
+    return store.change_ageing(name.c_str(), &ticked);
+  });
 }
 
 DirectoryResult DirectoryLockUser(const std::string& name, bool lock) {

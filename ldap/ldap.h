@@ -57,10 +57,16 @@ void ForEachDirectoryAccountOf(const AccountQuery& query, const DirectoryAccount
 void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit);
 // The marks of a lock on each account with a {CRYPT} password: '!' after
 // the scheme, and shadowExpire 1; accounts without one are not in the map.
+// expire_days: the account's own date (the saved one while the lock's
+// shadowExpire 1 stands), -1 for none.
 struct DirectoryLockMarks {
   bool password_locked = false;
   bool expired = false;
+  long expire_days = -1;
 };
+// The account's shadow* attributes as ageing (a locked account's expiry as
+// the lock saved it); Refused for no such account.
+DirectoryResult DirectoryReadAgeing(const std::string& name, PasswordAgeing& ageing);
 std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
 
 // ---- Changes ---------------------------------------------------
@@ -71,6 +77,11 @@ DirectoryResult DirectoryAddUser(const NewAccount& account);
 
 // The ticked attributes of a modification (cgi.h's AccountChanges).
 DirectoryResult DirectoryModifyUser(const std::string& name, const AccountChanges& changes);
+
+// shadowMax, shadowMin, shadowWarning, shadowInactive and shadowExpire for
+// the ticked values (-1 deletes one), shadowLastChange 0 for the forced
+// change; a locked account's new date goes where the lock saved its own.
+DirectoryResult DirectoryChangeAgeing(const std::string& name, const AgeingChanges& changes);
 
 // Puts '!' after {CRYPT} and sets shadowExpire to 1, keeping the date it
 // had in the entry itself (a description "orvanta-saved-expire:DAYS", or

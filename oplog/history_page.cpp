@@ -37,7 +37,7 @@ struct OperationWords {
   const char* words;
 };
 
-constexpr std::array<OperationWords, 9> kOperationWords = {{
+constexpr std::array<OperationWords, 10> kOperationWords = {{
     {"ADD", kOperationAdd},
     {"MOD", kOperationModify},
     {"DEL", kOperationDelete},
@@ -47,6 +47,7 @@ constexpr std::array<OperationWords, 9> kOperationWords = {{
     {"MDEL", kOperationMemberDelete},
     {"LOCK", kOperationLock},
     {"UNLOCK", kOperationUnlock},
+    {"AGE", kOperationAge},
 }};
 
 // Membership records name "person:group"; a filter on the person finds them.

@@ -27,12 +27,13 @@ constexpr char kAuditRecordLost[] = "done-record-lost";
 // The operator field holds no comma, so the record's fields stay countable.
 constexpr std::string_view kEscapedComma = "\\x2C";
 
-constexpr std::array<Operation, 5> kOperations = {{
+constexpr std::array<Operation, 6> kOperations = {{
     {"WILLBEADD", "ADD"},
     {"TOBEMOD", "MOD"},
     {"WILLBEDEL", "DEL"},
     {"GP_WILLBEADD", "GADD"},
     {"GP_WILLBEDEL", "GDEL"},
+    {"TOBEAGED", "AGE"},
 }};
 
 // One change is always one line: line breaks inside a field become blanks.

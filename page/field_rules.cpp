@@ -150,4 +150,24 @@ std::string GroupMissingProblem(std::string_view group) {
   return kGroupMissingBefore + Html(group) + kGroupMissingAfter;
 }
 
+std::optional<long> ParseDays(std::string_view text) {
+  if (text == "-1") return -1;
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return std::stol(std::string(text));
+}
+
+std::string DaysProblem(std::string_view text, const char* label) {
+  return ParseDays(text) ? "" : std::string(label) + kDaysRangeAfter;
+}
+
+std::string ExpiryDateProblem(std::string_view text) {
+  if (text.empty()) return "";
+  const std::optional<long> days = DaysOfDate(text);
+  if (!days) return kExpireNotDate;
+  return *days <= kLockedExpiryDays ? kExpireTooEarly : "";
+}
+
 }  // namespace orvanta

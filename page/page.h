@@ -96,6 +96,16 @@ inline constexpr int kRowsPerHeading = 10;
 void FormatDateTime(char* buffer);
 // The same text for a given moment; what FormatDateTime uses.
 std::string FormatDateTimeAt(std::time_t moment);
+// Days since 1970-01-01, as shadow(5) counts them, of "YYYY-MM-DD" when it is
+// a real calendar date; nullopt otherwise.
+std::optional<long> DaysOfDate(std::string_view text);
+// "YYYY-MM-DD" of a day count; "" for a negative one (none).
+std::string DateOfDays(long days);
+
+// The expiry date a lock gives an account (1970-01-02: no login of any
+// kind, keys included, gets past the account check); never saved as a date
+// of its own, since only a lock sets it. Both stores mark locks with it.
+inline constexpr long kLockedExpiryDays = 1;
 
 // ---- Field rules (field_rules.cpp) -------------------------------------------------
 // The scripts' checks, repeated on the server. Each returns "" when the value
@@ -123,6 +133,13 @@ std::string IdValueProblem(std::uint32_t id, std::uint32_t threshold, IdKind kin
 std::string IdProblem(std::string_view text, std::uint32_t threshold, IdKind kind);
 // A group the user forms name that the snapshot does not hold.
 std::string GroupMissingProblem(std::string_view group);
+// A day count of password ageing: "-1" (none) or 1 to 5 digits (0-99999);
+// the form's label starts the message.
+std::optional<long> ParseDays(std::string_view text);
+std::string DaysProblem(std::string_view text, const char* label);
+// An expiry date: empty (none), or a real calendar date "YYYY-MM-DD" after
+// 1970-01-02 (day 1 is the lock's mark).
+std::string ExpiryDateProblem(std::string_view text);
 
 // ---- Validation scripts (scripts.cpp) ------------------------------------------------
 
@@ -142,6 +159,9 @@ void PrintCheckModData();
 void PrintCheckGName();
 void PrintChkGid();
 void PrintCheckAddGData();
+void PrintChkAgeingDays();
+void PrintChkExpire();
+void PrintCheckAgeData();
 
 // The lines that open and close the script block of a form page.
 void PrintScriptOpen();
@@ -151,5 +171,6 @@ void PrintScriptClose();
 void PrintUserAddScripts(int password_max = kShortPasswordMax);
 void PrintUserModScripts(int password_max = kShortPasswordMax);
 void PrintGroupAddScripts();
+void PrintUserAgeScripts();
 
 }  // namespace orvanta

@@ -181,6 +181,47 @@ void PutTextCheck(const TextCheck& check) {
   });
 }
 
+// ---- Password ageing -----------------------------------------------------------
+
+struct DaysCheck {
+  const char* function;
+  const char* box;
+  const char* field;
+  const char* label;
+};
+
+// The ageing form's day counts, in its order, with their check boxes.
+constexpr DaysCheck kDaysChecks[] = {
+    {"ChkMaxDays", "CHKMAX", "MAXDAYS", kMaxDaysLabel},
+    {"ChkMinDays", "CHKMIN", "MINDAYS", kMinDaysLabel},
+    {"ChkWarnDays", "CHKWARN", "WARNDAYS", kWarnDaysLabel},
+    {"ChkInactDays", "CHKINACT", "INACTDAYS", kInactDaysLabel},
+};
+
+void PutDaysCheck(const DaysCheck& check) {
+  PutHead(check.function, kChkDaysTitle, true);
+  PutLines({
+      "    var str = document.form." + std::string(check.field) + ".value;",
+      "",
+      "    if (str != \"-1\" && !/^[0-9]{1,5}$/.test(str)) {",
+      Alert(2, std::string(check.label) + kDaysRangeAfter),
+      "        return false;",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
+// A ticked box's check, which stops the collecting function when it fails.
+void PutTickedCheck(const char* box, const char* check) {
+  std::printf("    if (document.form.%s.checked) {\n", box);
+  if (check != nullptr) {
+    std::printf("        if (!%s()) {\n", check);
+    PutLines({"            return;", "        }"});
+  }
+  PutLines({"        flag = true;", "    }"});
+}
+
 // ---- Collecting functions ------------------------------------------------------
 
 // Runs the checks in order, stops at the first that fails, else submits.
@@ -316,8 +357,62 @@ void PrintChkDir() {
   });
 }
 
+void PrintChkAgeingDays() {
+  for (const DaysCheck& check : kDaysChecks) PutDaysCheck(check);
+}
+
+// setUTCFullYear takes years below 100 as they are written (Date.UTC would
+// add 1900); a date that is no real one comes back as another day.
+void PrintChkExpire() {
+  PutHead("ChkExpire", kChkExpireTitle, true);
+  PutLines({
+      "    var str = document.form.EXPIRE.value;",
+      "    var m;",
+      "    var d = new Date(0);",
+      "",
+      "    if (str == \"\") {",
+      "        return true;",
+      "    }",
+      "    m = /^([0-9]{4})-([0-9]{2})-([0-9]{2})$/.exec(str);",
+      "    if (m) {",
+      "        d.setUTCFullYear(m[1], m[2] - 1, m[3]);",
+      "    }",
+      "    if (!m || d.getUTCFullYear() != m[1] || d.getUTCMonth() != m[2] - 1 ||",
+      "        d.getUTCDate() != m[3]) {",
+      Alert(2, kExpireNotDate),
+      "        return false;",
+      "    }",
+      "    if (d.getTime() <= " + std::to_string(kLockedExpiryDays) + " * 86400000) {",
+      Alert(2, kExpireTooEarly),
+      "        return false;",
+      "    }",
+      "    return true;",
+      "}",
+  });
+}
+
 void PrintCheckAddData() {
-  PutCollect("CheckAddData", {"CheckName", "CheckPass", "ChkUid", "ChkGcos", "ChkDir"});
+  PutCollect("CheckAddData",
+             {"CheckName", "CheckPass", "ChkUid", "ChkGcos", "ChkDir", "ChkExpire"});
+}
+
+// The change at next login has nothing to check; it only counts as a
+// ticked item.
+void PrintCheckAgeData() {
+  PutHead("CheckAgeData", kCollectTitle, false);
+  PutLines({"    var flag = false;", ""});
+  for (const DaysCheck& check : kDaysChecks) PutTickedCheck(check.box, check.function);
+  PutTickedCheck("CHKEXPIRE", "ChkExpire");
+  PutTickedCheck("FORCE", nullptr);
+  PutLines({
+      "    if (!flag) {",
+      Alert(2, kNothingChecked),
+      "        return;",
+      "    }",
+      "    document.form.submit();",
+      "}",
+      kSeparator,
+  });
 }
 
 void PrintCheckAddGData() { PutCollect("CheckAddGData", {"CheckGName", "ChkGid"}); }
@@ -376,6 +471,7 @@ void PrintUserAddScripts(int password_max) {
   PrintChkUid();
   PrintChkGcos();
   PrintChkDir();
+  PrintChkExpire();
   PrintCheckAddData();
   PrintScriptClose();
 }
@@ -395,6 +491,14 @@ void PrintGroupAddScripts() {
   PrintCheckGName();
   PrintChkGid();
   PrintCheckAddGData();
+  PrintScriptClose();
+}
+
+void PrintUserAgeScripts() {
+  PrintScriptOpen();
+  PrintChkAgeingDays();
+  PrintChkExpire();
+  PrintCheckAgeData();
   PrintScriptClose();
 }
 

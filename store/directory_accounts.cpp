@@ -42,12 +42,22 @@ class DirectoryAccounts final : public AccountStore {
   bool SharesHostDatabases() const override { return true; }
   bool MakesHomesHere() const override { return false; }
 
-  std::map<std::string, LockState, std::less<>> LockStates() const override {
-    std::map<std::string, LockState, std::less<>> states;
+  std::map<std::string, LockSummary, std::less<>> LockStates() const override {
+    std::map<std::string, LockSummary, std::less<>> states;
     for (const auto& [name, marks] : DirectoryLockStates()) {
-      states[name] = LockStateOf(marks.password_locked, marks.expired);
+      states[name] = {LockStateOf(marks.password_locked, marks.expired), marks.expire_days};
     }
     return states;
+  }
+
+  std::optional<PasswordAgeing> Ageing(const UserEntry& user) const override {
+    PasswordAgeing ageing;
+    if (DirectoryReadAgeing(user.name, ageing) != DirectoryResult::Done) return std::nullopt;
+    return ageing;
+  }
+
+  StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const override {
+    return ResultOf(DirectoryChangeAgeing(user.name, changes));
   }
 
   StoreResult AddUser(const NewAccount& account) const override {

@@ -93,7 +93,11 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
 
 bool SavedExpiries::Load() {
   entries_.clear();
-  if (!HoldChangeLock()) return false;
+  return HoldChangeLock() && Read();
+}
+
+bool SavedExpiries::Read() {
+  entries_.clear();
   const std::string path = StorePath();
   // Opened as the operation log is: never through a link or a FIFO, and
   // only a regular file with one link that root owns.

@@ -1,4 +1,5 @@
 // The store of this run and the lock states both stores read.
+#include "page/page.h"
 #include "store/store.h"
 
 namespace orvanta {

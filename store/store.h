@@ -2,11 +2,13 @@
 // of them, kept either by the host's tools or in the directory, chosen once
 // per run from the settings (app/); and what changing accounts on this host
 // takes: password hashing and chpasswd, the home rules and the new home's
-// permissions, the expiry dates saved while accounts are locked.
+// permissions, the expiry dates saved while accounts are locked, password
+// ageing and expiry dates.
 //
 //   store.cpp               the chosen store, lock states
 //   tool_accounts.cpp       the host tools: command lines, the change lock,
 //                           the chpasswd and new-home steps, saved lock dates
+//   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
 //   password.cpp, home_rules.cpp, new_home.cpp, saved_expiry.cpp
 #pragma once
@@ -43,6 +45,14 @@ LockState LockStateOf(bool password_locked, bool expired);
 // The same from a shadow entry's password field and expiry (days, -1 none).
 LockState ShadowLockState(std::string_view password, long expire_days);
 
+// An account's lock state and its expiry date of its own: while the lock's
+// day 1 stands in for it, the date the lock saved. Days since 1970-01-01,
+// -1 for none.
+struct LockSummary {
+  LockState state = LockState::Unknown;
+  long expire_days = -1;
+};
+
 // The locks or unlocks of one request: started for all its accounts at once
 // (the tools read their state in one pass, under the change lock), then
 // made one account at a time.
@@ -70,8 +80,12 @@ class AccountStore {
   // the home rules can look at them; otherwise HOME_ROOTS is taken as
   // written.
   virtual bool MakesHomesHere() const = 0;
-  // The lock state of every account that has a password entry.
-  virtual std::map<std::string, LockState, std::less<>> LockStates() const = 0;
+  // The lock state and expiry date of every account that has a password
+  // entry.
+  virtual std::map<std::string, LockSummary, std::less<>> LockStates() const = 0;
+  // The account's ageing; nullopt when it has no password entry or it
+  // cannot be read.
+  virtual std::optional<PasswordAgeing> Ageing(const UserEntry& user) const = 0;
 
   // ---- Changes of accounts that passed the checks
   // Done, DoneWithoutPassword, NameTaken or Failed.
@@ -83,6 +97,9 @@ class AccountStore {
   // Locks (lock) or unlocks the accounts, each when its turn comes.
   virtual std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
                                                    bool lock) const = 0;
+  // Changes the ageing; a locked account keeps its lock and gets the new
+  // expiry date as the one its unlock gives back. Done, Refused or Failed.
+  virtual StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const = 0;
   // Puts the account into the group or takes it out.
   virtual StoreResult ChangeMember(const GroupEntry& group, const std::string& name,
                                    bool add) const = 0;
@@ -184,6 +201,9 @@ class SavedExpiries {
   // with a line on stderr, when the lock cannot be taken or the file cannot
   // be read or is not a regular file with one link owned by root.
   bool Load();
+  // The same without the change lock, for pages that only show the dates
+  // (the file is only ever replaced whole).
+  bool Read();
   // The name's entry when it was saved for this uid.
   const SavedExpiry* Find(const std::string& name, std::uint32_t uid) const;
   // Sets the name's entry, or drops it (rewriting the file only when there
@@ -199,5 +219,17 @@ class SavedExpiries {
 // Drops the entry of a deleted account, so that a new account of its name
 // never gets its date.
 bool ForgetSavedExpiry(const std::string& name);
+
+// ---- The host tools' ageing (tool_ageing.cpp)
+
+// The expiry date of the account's own: `expire_days` from shadow, or for
+// the lock's day 1 the date saved for that name and uid (-1 for none).
+long OwnExpiryDays(const std::string& name, std::uint32_t uid, long expire_days,
+                   const SavedExpiries& saved);
+// The account's shadow entry as ageing.
+std::optional<PasswordAgeing> ToolAgeing(const UserEntry& user);
+// CHAGE (default /usr/bin/chage) with -M, -m, -W, -I, -E for the ticked
+// values and -d 0 for the forced change.
+StoreResult ChangeAgeingWithTool(const UserEntry& user, AgeingChanges changes);
 
 }  // namespace orvanta

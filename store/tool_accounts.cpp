@@ -9,6 +9,7 @@
 // refuses. The date it replaces is saved first (SavedExpiries) and given
 // back by the unlock.
 #include <grp.h>
+#include <pwd.h>
 #include <shadow.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "page/page.h"
 #include "store/store.h"
 
 namespace orvanta {
@@ -40,6 +42,7 @@ std::string BuildUserAddLine(const NewAccount& account) {
   if (!account.group.empty()) line += " -g " + ShellWord(account.group);
   if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
   if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
+  if (!account.expire.empty()) line += " -e " + ShellWord(account.expire);
   if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
   line += " " + ShellWord(account.name);
   return line;
@@ -201,17 +204,37 @@ class HostToolAccounts final : public AccountStore {
   bool MakesHomesHere() const override { return true; }
 
   // One pass over the shadow database: a getspnam per account would read it
-  // once per account.
-  std::map<std::string, LockState, std::less<>> LockStates() const override {
-    std::map<std::string, LockState, std::less<>> states;
+  // once per account. Only the accounts with the lock's date need their
+  // uid and saved date.
+  std::map<std::string, LockSummary, std::less<>> LockStates() const override {
+    std::map<std::string, LockSummary, std::less<>> states;
     setspent();
     while (const spwd* entry = getspent()) {
       if (entry->sp_namp == nullptr) continue;
-      states[entry->sp_namp] =
-          ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire);
+      states[entry->sp_namp] = {
+          ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire),
+          entry->sp_expire};
     }
     endspent();
+    // Unreadable, the saved dates are none (stderr says why).
+    std::optional<SavedExpiries> saved;
+    for (auto& [name, summary] : states) {
+      if (summary.expire_days != kLockedExpiryDays) continue;
+      if (!saved) saved.emplace().Read();
+      const passwd* account = getpwnam(name.c_str());
+      summary.expire_days = account == nullptr ? -1
+                                               : OwnExpiryDays(name, account->pw_uid,
+                                                               kLockedExpiryDays, *saved);
+    }
     return states;
+  }
+
+  std::optional<PasswordAgeing> Ageing(const UserEntry& user) const override {
+    return ToolAgeing(user);
+  }
+
+  StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const override {
+    return ChangeAgeingWithTool(user, changes);
   }
 
   StoreResult AddUser(const NewAccount& account) const override {

@@ -18,6 +18,7 @@ void PrintBatchForm() {
   std::fputs(kBatchLinesLabel, stdout);
   std::fputs(kBatchLinesCell, stdout);
   PrintHomeAndShellRows();
+  PrintExpiryRow();
   std::fputs(kBatchCheckOnlyRow, stdout);
   PrintButtonRow(2, kBatchFormButton, false);
   std::fputs("</TABLE>\n", stdout);

@@ -1,6 +1,6 @@
 // POST BATCHADD: one account per line of LINES, "name,password,uid,group,
-// comment" with the batch's DIR and SHELL. Every line is checked as a single
-// registration is; a line that fails does not stop the others.
+// comment" with the batch's DIR, SHELL and EXPIRE. Every line is checked as
+// a single registration is; a line that fails does not stop the others.
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -62,7 +62,8 @@ std::vector<BatchLine> AccountLines(std::string_view text) {
 
 NewAccount AccountOf(const BatchLine& line) {
   const auto field = [&](size_t i) { return i < line.fields.size() ? line.fields[i] : ""; };
-  return {field(0), field(1), field(2), field(3), field(4), Param("DIR"), Param("SHELL")};
+  return {field(0),     field(1),       field(2),        field(3),
+          field(4),     Param("DIR"),   Param("SHELL"),  Param("EXPIRE")};
 }
 
 std::optional<std::uint32_t> UidOf(const NewAccount& account) { return ParseId(account.uid); }

@@ -1,6 +1,6 @@
-// GET LOCK: the accounts above SYSTEMUID with their lock state as the store
-// reads it, and a check box for each that TOBELOCK would act on: LOCK stays
-// offered for a lock of the '!' alone.
+// GET LOCK: the accounts above SYSTEMUID with their lock state and expiry
+// date as the store reads them, and a check box for each that TOBELOCK
+// would act on: LOCK stays offered for a lock of the '!' alone.
 #include <cstdio>
 #include <string>
 
@@ -14,7 +14,7 @@ namespace orvanta {
 
 namespace {
 
-const char* StateCell(LockState state) {
+const char* StateText(LockState state) {
   switch (state) {
     case LockState::Locked:
       return kLockStateLocked;
@@ -28,8 +28,20 @@ const char* StateCell(LockState state) {
   return kLockStateUnknown;
 }
 
+// The state, and beside it the account's own expiry date when it has one.
+void PutStateText(RowWriter& out, const LockSummary& summary) {
+  out.Put(kLockStateCellOpening);
+  out.Put(StateText(summary.state));
+  if (summary.expire_days >= 0) {
+    out.Put(kLockExpiryBefore);
+    out.Put(DateOfDays(summary.expire_days));
+    out.Put(kLockExpiryAfter);
+  }
+  out.Put(kLockStateCellClosing);
+}
+
 void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool selectable,
-                LockState state) {
+                const LockSummary& summary) {
   out.Put("<TR><TD>");
   if (selectable) {
     out.PutInput("CHECKBOX", "NAME", user.name);
@@ -41,7 +53,7 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
   out.PutUnsigned(user.uid);
   out.Put("</TD>\n");
   out.PutTextCell(user.gecos, "</TD>\n", "<TD><BR></TD>\n");
-  out.Put(StateCell(state));
+  PutStateText(out, summary);
 }
 
 void PrintLockRows() {
@@ -58,10 +70,10 @@ void PrintLockRows() {
     if (!IsAboveSystemIds(user.uid, threshold) || !scope.OwnsAccount(user.uid, user.gid)) continue;
     if (shown % kRowsPerHeading == 0) out.Put(kLockListHeading);
     const auto found = states.find(user.name);
-    const LockState state = found == states.end() ? LockState::Unknown : found->second;
-    const bool selectable = state != LockState::Unknown && !users.IsRepeatedName(index) &&
+    const LockSummary summary = found == states.end() ? LockSummary{} : found->second;
+    const bool selectable = summary.state != LockState::Unknown && !users.IsRepeatedName(index) &&
                             guard.MayChange(user.name, user.uid, user.gid);
-    PutLockRow(out, user, shown, selectable, state);
+    PutLockRow(out, user, shown, selectable, summary);
     ++shown;
   }
 }

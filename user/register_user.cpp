@@ -17,8 +17,8 @@ void RefuseIf(const std::string& problem) {
 }  // namespace
 
 NewAccount RequestedAccount() {
-  return {Param("NAME"), Param("PASS"), Param("UID"),  Param("GID"),
-          Param("GCOS"), Param("DIR"),  Param("SHELL")};
+  return {Param("NAME"), Param("PASS"), Param("UID"),   Param("GID"),
+          Param("GCOS"), Param("DIR"),  Param("SHELL"), Param("EXPIRE")};
 }
 
 bool CannotHashPassword(const NewAccount& account) {

@@ -1,7 +1,7 @@
 // User administration: the user list and its selection forms, the
 // registration and modification forms, and the registration, modification,
-// deletion and locking actions with their checks; the accounts change in
-// the store of the run (store/).
+// deletion, locking and password ageing actions with their checks; the
+// accounts change in the store of the run (store/).
 #pragma once
 
 #include <cstdint>
@@ -22,17 +22,23 @@ namespace orvanta {
 inline constexpr SettingName kShellSettings[] = {"SHELL1", "SHELL2", "SHELL3", "SHELL4",
                                                  "SHELL5"};
 
-enum class UserListMode { List = 0, SelectForModify = 1, SelectForDelete = 2 };
+enum class UserListMode { List = 0, SelectForModify = 1, SelectForDelete = 2, SelectForAge = 3 };
 
-// GET DEFAULT/VIEW, MOD, DEL (user_list.cpp)
+// GET DEFAULT/VIEW, MOD, DEL, AGE (user_list.cpp)
 void PrintUserList(UserListMode mode);
 // GET ADD (user_add_form.cpp)
 void PrintUserAddForm();
 // The registration form's home directory row (DEF_DIR filled in) and login
 // shell row (the first shell chosen); the batch form has the same two.
 void PrintHomeAndShellRows();
+// The registration forms' expiry date row (EXPIRE, empty).
+void PrintExpiryRow();
 // POST WILLBEMOD (user_mod_form.cpp)
 void PrintUserModForm();
+// POST WILLBEAGED and TOBEAGED (password_ageing.cpp): the ageing form of
+// the chosen account, and the change of its ticked values.
+void PrintUserAgeForm();
+void ChangeUserAgeing();
 
 // Which accounts the selection forms offer and the actions may change: above
 // SYSTEMUID and not reserved, yielded once by the database, and in none of
@@ -79,7 +85,7 @@ std::string HostGidProblem(const std::string& text);
 bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
                            const AccountGuard& guard);
 
-// NAME, PASS, UID, GID, GCOS, DIR and SHELL of the request.
+// NAME, PASS, UID, GID, GCOS, DIR, SHELL and EXPIRE of the request.
 NewAccount RequestedAccount();
 
 // The operator's scope over accounts (scope_checks.cpp).

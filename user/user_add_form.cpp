@@ -3,6 +3,7 @@
 
 #include "cgi/cgi.h"
 #include "page/page.h"
+#include "page/scripts_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -21,6 +22,10 @@ void PrintHomeAndShellRows() {
   PrintOption(Setting(kShellSettings[0]), true);
   for (size_t i = 1; i < std::size(kShellSettings); ++i) PrintOption(Setting(kShellSettings[i]), false);
   PrintSelectClosing();
+}
+
+void PrintExpiryRow() {
+  std::printf(kAddFormExpireRowFormat, kExpireLabel, "EXPIRE");
 }
 
 void PrintUserAddForm() {
@@ -57,6 +62,7 @@ void PrintUserAddForm() {
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n",
               "GCOS");
   PrintHomeAndShellRows();
+  PrintExpiryRow();
 
   PrintButtonRow(2, kAddFormButton, false);
   std::fputs("</TABLE>\n", stdout);

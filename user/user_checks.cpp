@@ -157,6 +157,7 @@ std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& fo
   if (problem.empty()) problem = UidRuleProblem(account.uid, std::nullopt);
   if (problem.empty()) problem = CommentProblem(account.gcos);
   if (problem.empty()) problem = HomeDirProblem(account.dir);
+  if (problem.empty()) problem = ExpiryDateProblem(account.expire);
   if (problem.empty()) problem = GroupRuleProblem(account.group, std::nullopt);
   if (problem.empty()) problem = NewHomeProblem(account, found);
   if (problem.empty()) problem = ShellProblem(account.shell, nullptr);

@@ -1,9 +1,11 @@
-// The user list (DEFAULT, VIEW) and the two selection forms built from it:
-// radio buttons for modification (MOD), check boxes for deletion (DEL).
+// The user list (DEFAULT, VIEW) and the selection forms built from it:
+// radio buttons for modification (MOD) and password ageing (AGE), check
+// boxes for deletion (DEL).
 #include <cstdio>
 
 #include "cgi/cgi.h"
 #include "page/page.h"
+#include "user/age_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -67,6 +69,12 @@ void PrintUserList(UserListMode mode) {
       std::fputs(kUserDelSelectOpening, stdout);
       selector = "CHECKBOX";
       break;
+    case UserListMode::SelectForAge:
+      PrintFormOpening(false);
+      PrintHiddenField("COMMAND", "WILLBEAGED");
+      std::fputs(kUserAgeSelectOpening, stdout);
+      selector = "RADIO";
+      break;
   }
   {
     const OperatorScope& scope = CurrentScope();
@@ -81,7 +89,9 @@ void PrintUserList(UserListMode mode) {
     }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
-  if (mode == UserListMode::SelectForModify) PrintSelectionFormClosing(SelectionAction::Modify);
+  if (mode == UserListMode::SelectForModify || mode == UserListMode::SelectForAge) {
+    PrintSelectionFormClosing(SelectionAction::Modify);
+  }
   if (mode == UserListMode::SelectForDelete) PrintSelectionFormClosing(SelectionAction::Delete);
   PrintPageFooter();
 }

@@ -84,7 +84,8 @@ void ForEachGroupC(OrvantaGroupVisit visit, void* context) {
 void ForEachLockStateC(OrvantaLockVisit visit, void* context) {
   Guarded([&] {
     for (const auto& [name, marks] : LockStates()) {
-      visit(context, TextOf(name), marks.password_locked ? 1 : 0, marks.expired ? 1 : 0);
+      visit(context, TextOf(name), marks.password_locked ? 1 : 0, marks.expired ? 1 : 0,
+            marks.expire_days);
     }
   });
 }
@@ -92,7 +93,7 @@ void ForEachLockStateC(OrvantaLockVisit visit, void* context) {
 int AddUserC(const OrvantaNewAccount* fields) {
   return Result([&] {
     return AddUser({fields->name, fields->password, fields->uid, fields->group, fields->gcos,
-                    fields->dir, fields->shell});
+                    fields->dir, fields->shell, fields->expire});
   });
 }
 
@@ -124,10 +125,32 @@ int DeleteGroupC(const char* name) {
   return Result([&] { return DeleteGroup(name); });
 }
 
+std::optional<long> Ticked(const OrvantaAgeingValue& value) {
+  return value.ticked != 0 ? std::optional<long>(value.days) : std::nullopt;
+}
+
+int ReadAgeingC(const char* name, OrvantaAgeing* ageing) {
+  return Result([&] {
+    PasswordAgeing read;
+    const DirectoryResult result = ReadAgeing(name, read);
+    *ageing = {read.last_change, read.max_days,      read.min_days,
+               read.warn_days,   read.inactive_days, read.expire_days};
+    return result;
+  });
+}
+
+int ChangeAgeingC(const char* name, const OrvantaAgeingChanges* ticked) {
+  return Result([&] {
+    return ChangeAgeing(name, {Ticked(ticked->max_days), Ticked(ticked->min_days),
+                               Ticked(ticked->warn_days), Ticked(ticked->inactive_days),
+                               Ticked(ticked->expire_days), ticked->force_change != 0});
+  });
+}
+
 constexpr OrvantaDirectoryStore kStore = {
-    ForEachAccountC, ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
-    LockUserC,       ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
-    ForEachAccountOfC,
+    ForEachAccountC,   ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
+    LockUserC,         ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
+    ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,
 };
 
 // Settings as the program reads them, kept for the run by name: the store

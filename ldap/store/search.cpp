@@ -167,13 +167,14 @@ void ForEachGroup(const std::function<void(GroupEntry)>& visit) {
 
 std::map<std::string, DirectoryLockMarks, std::less<>> LockStates() {
   std::map<std::string, DirectoryLockMarks, std::less<>> states;
-  Search(PeopleBase(), "(objectClass=posixAccount)", {"uid", "userPassword", "shadowExpire"},
-         [&](const Entry& entry) {
+  Search(PeopleBase(), "(objectClass=posixAccount)",
+         {"uid", "userPassword", "shadowExpire", "description"}, [&](const Entry& entry) {
            const std::string_view password = entry.First("userPassword");
            if (!password.starts_with(kCryptScheme)) return;
            states[std::string(entry.First("uid"))] = {
                password.substr(sizeof kCryptScheme - 1).starts_with('!'),
-               entry.First("shadowExpire") == std::to_string(kLockedExpiryDays)};
+               entry.First("shadowExpire") == std::to_string(kLockedExpiryDays),
+               OwnExpiryDays(entry)};
          });
   return states;
 }

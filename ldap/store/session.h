@@ -49,6 +49,8 @@ DirectoryResult ChangeMember(const std::string& group, const std::string& name, 
 DirectoryResult DeleteUser(const std::string& name);
 DirectoryResult AddGroup(const std::string& name, const std::string& gid);
 DirectoryResult DeleteGroup(const std::string& name);
+DirectoryResult ReadAgeing(const std::string& name, PasswordAgeing& ageing);
+DirectoryResult ChangeAgeing(const std::string& name, const AgeingChanges& changes);
 
 // ---- Shared by the operations ---------------------------------------------------
 
@@ -141,5 +143,10 @@ std::optional<std::uint32_t> GroupIdOf(const std::string& group);
 
 // Today as the shadow fields count it: days since 1970-01-01.
 std::string DaysSinceEpoch();
+
+// The account entry's expiry date of its own: shadowExpire, or while the
+// lock's 1 stands, the date the lock saved in its description; -1 for none.
+// The entry must have been read with both attributes.
+long OwnExpiryDays(const Entry& user);
 
 }  // namespace orvanta::directory

@@ -26,8 +26,19 @@ std::vector<std::string> Optional(const std::string& value) {
   return value.empty() ? std::vector<std::string>{} : std::vector<std::string>{value};
 }
 
+// A day count as an attribute's values: -1 (none) is no value at all.
+std::vector<std::string> DaysValues(long days) {
+  return days < 0 ? std::vector<std::string>{} : std::vector<std::string>{std::to_string(days)};
+}
+
+// An attribute's day count; -1 when it has none that reads as one.
+long DaysOf(std::string_view value) {
+  const std::optional<std::uint32_t> days = ParseId(value);
+  return days ? static_cast<long>(*days) : -1;
+}
+
 void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
-                      std::uint32_t gid, const std::string& hash) {
+                      std::uint32_t gid, const std::string& hash, long expire_days) {
   const std::string cn = CommonName(account.gcos, account.name);
   mods.Add(LDAP_MOD_ADD, "objectClass", {"inetOrgPerson", "posixAccount", "shadowAccount"})
       .Add(LDAP_MOD_ADD, "uid", {account.name})
@@ -40,6 +51,7 @@ void AddAccountValues(Mods& mods, const NewAccount& account, std::uint32_t uid,
       .Add(LDAP_MOD_ADD, "shadowLastChange", {DaysSinceEpoch()});
   if (!account.gcos.empty()) mods.Add(LDAP_MOD_ADD, "gecos", {account.gcos});
   if (!account.shell.empty()) mods.Add(LDAP_MOD_ADD, "loginShell", {account.shell});
+  if (expire_days >= 0) mods.Add(LDAP_MOD_ADD, "shadowExpire", DaysValues(expire_days));
 }
 
 // The modification's attributes; false when the group or uid is unusable.
@@ -121,6 +133,34 @@ void AddUnlockExpiry(Mods& mods, const Entry& user) {
       .Add(LDAP_MOD_DELETE, "description", {saved});
 }
 
+// The attributes of the ageing values, in the order of the form.
+struct ShadowAttribute {
+  const char* attribute;
+  std::optional<long> AgeingChanges::*change;
+  long PasswordAgeing::*value;
+};
+constexpr ShadowAttribute kShadowAttributes[] = {
+    {"shadowMax", &AgeingChanges::max_days, &PasswordAgeing::max_days},
+    {"shadowMin", &AgeingChanges::min_days, &PasswordAgeing::min_days},
+    {"shadowWarning", &AgeingChanges::warn_days, &PasswordAgeing::warn_days},
+    {"shadowInactive", &AgeingChanges::inactive_days, &PasswordAgeing::inactive_days},
+};
+constexpr char kForcedLastChange[] = "0";
+
+// While the lock's 1 stands, the new date replaces the one the lock saved,
+// so that the unlock gives it back.
+void AddExpiryChange(Mods& mods, const Entry& user, long days) {
+  if (user.First("shadowExpire") != LockedExpire()) {
+    mods.Add(LDAP_MOD_REPLACE, "shadowExpire", DaysValues(days));
+    return;
+  }
+  if (const std::string saved(SavedExpiryValue(user)); !saved.empty()) {
+    mods.Add(LDAP_MOD_DELETE, "description", {saved});
+  }
+  mods.Add(LDAP_MOD_ADD, "description",
+           {kSavedExpiryTag + (days < 0 ? std::string(kNoSavedDate) : std::to_string(days))});
+}
+
 // Takes the name out of every group that lists it.
 DirectoryResult LeaveAllGroups(const std::string& name) {
   std::vector<std::string> groups;
@@ -157,7 +197,16 @@ void RunHomeCommand(SettingName setting, const std::string& home) {
 
 }  // namespace
 
+long OwnExpiryDays(const Entry& user) {
+  if (user.First("shadowExpire") != LockedExpire()) return DaysOf(user.First("shadowExpire"));
+  const std::string_view saved = SavedExpiryValue(user);
+  return saved.empty() ? -1 : DaysOf(saved.substr(sizeof kSavedExpiryTag - 1));
+}
+
 DirectoryResult AddUser(const NewAccount& account) {
+  const std::optional<long> expire_days =
+      account.expire.empty() ? std::optional<long>(-1) : DaysOfDate(account.expire);
+  if (!expire_days) return DirectoryResult::Failed;
   // Hashed before the lock is taken, so nobody waits on it.
   const std::string hash = HashPassword(account.password);
   if (hash.empty()) return DirectoryResult::Failed;
@@ -171,7 +220,7 @@ DirectoryResult AddUser(const NewAccount& account) {
       account.uid.empty() ? NextId("uidNumber") : ParseId(account.uid);
   if (!uid) return DirectoryResult::Failed;
   Mods mods;
-  AddAccountValues(mods, account, *uid, *gid, hash);
+  AddAccountValues(mods, account, *uid, *gid, hash, *expire_days);
   const std::string dn = ChildDn("uid", account.name, PeopleBase());
   const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
   if (result == DirectoryResult::Done && !HostSetting("HOME_CREATE").empty()) {
@@ -251,6 +300,46 @@ DirectoryResult DeleteUser(const std::string& name) {
     RunHomeCommand("HOME_DELETE", std::string(user.First("homeDirectory")));
   }
   return result;
+}
+
+DirectoryResult ReadAgeing(const std::string& name, PasswordAgeing& ageing) {
+  Entry user;
+  if (const DirectoryResult found =
+          FindUser(name,
+                   {"shadowLastChange", "shadowMax", "shadowMin", "shadowWarning",
+                    "shadowInactive", "shadowExpire", "description"},
+                   user);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  ageing.last_change = DaysOf(user.First("shadowLastChange"));
+  for (const ShadowAttribute& shadow : kShadowAttributes) {
+    ageing.*shadow.value = DaysOf(user.First(shadow.attribute));
+  }
+  ageing.expire_days = OwnExpiryDays(user);
+  return DirectoryResult::Done;
+}
+
+// All values in one modify: all of them or none.
+DirectoryResult ChangeAgeing(const std::string& name, const AgeingChanges& changes) {
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry user;
+  if (const DirectoryResult found = FindUser(name, {"shadowExpire", "description"}, user);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  Mods mods;
+  for (const ShadowAttribute& shadow : kShadowAttributes) {
+    if (const std::optional<long>& days = changes.*shadow.change) {
+      mods.Add(LDAP_MOD_REPLACE, shadow.attribute, DaysValues(*days));
+    }
+  }
+  if (changes.expire_days) AddExpiryChange(mods, user, *changes.expire_days);
+  if (changes.force_change) {
+    mods.Add(LDAP_MOD_REPLACE, "shadowLastChange", {kForcedLastChange});
+  }
+  if (mods.empty()) return DirectoryResult::Done;
+  return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
 }
 
 }  // namespace orvanta::directory

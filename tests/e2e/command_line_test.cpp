@@ -20,7 +20,7 @@ namespace {
 
 constexpr char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr const char* kTools[] = {"useradd", "usermod", "userdel", "groupadd", "groupdel",
-                                  "chpasswd"};
+                                  "chpasswd", "chage"};
 
 // ---------------------------------------------------------------------------
 // Helpers for expected texts.
@@ -51,7 +51,7 @@ class Bench {
         "staff:x:1100:\n"
         "g b:x:1400:\n"
         "users`id`:x:1500:\n");
-    box.SetShadow("taro:$y$j9T$salt$hash:19000:0:99999:7::1:\n");
+    box.SetShadow("taro:$y$j9T$salt$hash:19000:0:99999:7::1:\nx$(id):x:19000::::::\n");
   }
 
 
@@ -59,7 +59,7 @@ class Bench {
     box.SetConfig("USERADD=" + box.PathOf("useradd") + "\nUSERMOD=" + box.PathOf("usermod") +
                   "\nUSERDEL=" + box.PathOf("userdel") + "\nGROUPADD=" + box.PathOf("groupadd") +
                   "\nGROUPDEL=" + box.PathOf("groupdel") + "\nCHPASSWD=" +
-                  box.PathOf("chpasswd") + "\nSYSTEMUID=999\nSYSTEMGID=999\n" +
+                  box.PathOf("chpasswd") + "\nCHAGE=" + box.PathOf("chage") + "\nSYSTEMUID=999\nSYSTEMGID=999\n" +
                   "SHELL1=/bin/sh\nSHELL2=/bin/false\n" + Fill(extra));
   }
 
@@ -152,6 +152,22 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
        {{"@useradd@  -d /home/hanako -s /bin/false hanako",
          {"@useradd@", "-d", "/home/hanako", "-s", "/bin/false", "hanako"}},
         password_step}},
+      {"registration with an expiry date",
+       "",
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&SHELL=/bin/sh&EXPIRE=2027-03-31",
+       {{"@useradd@  -d /home/hanako -s /bin/sh -e 2027-03-31 hanako",
+         {"@useradd@", "-d", "/home/hanako", "-s", "/bin/sh", "-e", "2027-03-31", "hanako"}},
+        password_step}},
+      {"ageing of a locked account: every day count, the forced change, the expiry saved",
+       "",
+       "COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&CHKMIN=on&MINDAYS=00001&CHKWARN=on"
+       "&WARNDAYS=-1&CHKINACT=on&INACTDAYS=30&CHKEXPIRE=on&EXPIRE=2027-03-31&FORCE=on",
+       {{"@chage@ -M 90 -m 1 -W -1 -I 30 -d 0 taro",
+         {"@chage@", "-M", "90", "-m", "1", "-W", "-1", "-I", "30", "-d", "0", "taro"}}}},
+      {"ageing of the expiry alone, taken away",
+       "",
+       "COMMAND=TOBEAGED&NAME=x%24%28id%29&MAXDAYS=5&CHKEXPIRE=on&EXPIRE=",
+       {{"@chage@ -E -1 'x$(id)'", {"@chage@", "-E", "-1", "x$(id)"}}}},
       {"modification with only CHKSHELL",
        "",
        "COMMAND=TOBEMOD&NAME=taro&PASS=secret&UID=1001&GID=users&GCOS=Taro&DIR=/home/"

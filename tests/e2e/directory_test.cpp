@@ -350,6 +350,58 @@ TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
   }
 }
 
+// Ageing: the ticked values' shadow attributes (-1 deletes one); while a
+// lock's 1 stands, the expiry goes to the date the lock saved, which the
+// form shows and the unlock gives back. A registration's expiry in days.
+TEST(DirectoryTest, AgeingChangesTheShadowAttributes) {
+  const Host host;
+  const DirectoryServer server(
+      host.box, kPasswd, kGroup, kShadow,
+      "dn: uid=shiro,ou=people,dc=orvanta,dc=test\nobjectClass: inetOrgPerson\n"
+      "objectClass: posixAccount\nobjectClass: shadowAccount\nuid: shiro\ncn: S\nsn: S\n"
+      "uidNumber: 1600\ngidNumber: 100\nhomeDirectory: /home/shiro\n"
+      "userPassword: {CRYPT}x\nshadowLastChange: 20000\nshadowMax: 30\n\n");
+  host.Configure(server);
+  constexpr const char* kAttributes[] = {"shadowLastChange", "shadowMax",    "shadowMin",
+                                         "shadowWarning",    "shadowInactive", "shadowExpire",
+                                         "description"};
+  struct Step {
+    const char* body;
+    std::vector<std::string> values;  // kAttributes' after the step
+  };
+  const std::vector<Step> steps = {
+      {"COMMAND=TOBEAGED&NAME=shiro&CHKMAX=on&MAXDAYS=90&CHKMIN=on&MINDAYS=1&CHKWARN=on"
+       "&WARNDAYS=7&CHKINACT=on&INACTDAYS=30&CHKEXPIRE=on&EXPIRE=2027-03-31&FORCE=on",
+       {"0", "90", "1", "7", "30", "20908", ""}},
+      {"COMMAND=TOBEAGED&NAME=shiro&CHKMAX=on&MAXDAYS=-1&CHKINACT=on&INACTDAYS=-1&MINDAYS=5",
+       {"0", "", "1", "7", "", "20908", ""}},
+      {"COMMAND=TOBELOCK&ACTION=LOCK&NAME=shiro",
+       {"0", "", "1", "7", "", "1", "orvanta-saved-expire:20908"}},
+      {"COMMAND=TOBEAGED&NAME=shiro&CHKEXPIRE=on&EXPIRE=2028-01-01",
+       {"0", "", "1", "7", "", "1", "orvanta-saved-expire:21184"}},
+      {"COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=shiro", {"0", "", "1", "7", "", "21184", ""}},
+      {"COMMAND=TOBEAGED&NAME=shiro&CHKEXPIRE=on&EXPIRE=", {"0", "", "1", "7", "", "", ""}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.body);
+    host.Send(step.body);
+    std::vector<std::string> values;
+    for (const char* attribute : kAttributes) values.push_back(ValueOf(server, "shiro", attribute));
+    EXPECT_EQ(values, step.values);
+    if (std::string(step.body).find("EXPIRE=2028") != std::string::npos) {
+      EXPECT_NE(host.Send("COMMAND=WILLBEAGED&NAME=shiro")
+                    .find("NAME=\"EXPIRE\" SIZE=\"10\" MAXLENGTH=\"10\" VALUE=\"2028-01-01\">"),
+                std::string::npos);
+    }
+  }
+  host.Send("COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&GID=staff&DIR=/home/&SHELL=/bin/sh"
+            "&EXPIRE=2027-03-31");
+  EXPECT_EQ(ValueOf(server, "hanako", "shadowExpire"), "20908");
+  EXPECT_EQ(host.box.LogRecords(),
+            (std::vector<std::string>{"AGE,shiro", "AGE,shiro", "LOCK,shiro", "AGE,shiro",
+                                      "UNLOCK,shiro", "AGE,shiro", "ADD,hanako"}));
+}
+
 TEST(DirectoryTest, ConcurrentRegistrationsFromManyHostsGetDistinctIds) {
   constexpr int kRegistrations = 50;
   const Host first;

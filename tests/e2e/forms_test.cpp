@@ -36,7 +36,7 @@ TEST_F(FormsTest, RegistrationForm) {
   EXPECT_EQ(page.rfind(PageHeader() + "<SCRIPT language=\"JavaScript\">\n<!--\n", 0), 0u);
   size_t last = 0;
   for (const char* function : {"CheckName()", "CheckPass()", "ChkUid()", "ChkGcos()", "ChkDir()",
-                               "CheckAddData()"}) {
+                               "ChkExpire()", "CheckAddData()"}) {
     const size_t at = page.find(std::string("function ") + function);
     ASSERT_NE(at, std::string::npos) << function;
     EXPECT_GT(at, last) << function;
@@ -73,6 +73,9 @@ TEST_F(FormsTest, RegistrationForm) {
             "      <OPTION VALUE=\"\" >\n"
             "      <OPTION VALUE=\"\" >\n"
             "    </SELECT></TD></TR>\n"
+            "<TR><TD>アカウントの有効期限</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\"   NAME=\"EXPIRE\" SIZE=\"30\" MAXLENGTH=\"10\">"
+            "（YYYY-MM-DD）</TD></TR>\n"
             "<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n"
             "<INPUT TYPE=\"BUTTON\" VALUE=\" 設 定 \" onClick=\"CheckAddData()\">\n"
             "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \"></TD></TR>\n"
@@ -106,6 +109,55 @@ TEST_F(FormsTest, ModificationFormComesFromTheSelectionPost) {
             MessagePage("ユーザーが選択されていません<BR>\n<BR>\n"));
   EXPECT_NE(box_.Run(Get("COMMAND=WILLBEMOD&NAME=taro")).out.find(Euc("未実装の命令です")),
             std::string::npos);
+}
+
+// The ageing chooser is the user list with radio buttons; the form shows
+// the shadow entry's values. Accounts the actions may not change, and one
+// without a shadow entry, get no form and no change.
+TEST_F(FormsTest, AgeingChooserAndForm) {
+  const std::string list = Utf8(box_.Run(Get("COMMAND=AGE")).out);
+  EXPECT_NE(list.find("<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"WILLBEAGED\">\n"
+                      "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+                      "<CAPTION><FONT SIZE=\"+2\">パスワード期限変更</FONT></CAPTION>\n"),
+            std::string::npos);
+  EXPECT_NE(list.find("<TR><TD><INPUT TYPE=\"RADIO\" NAME=\"NAME\" VALUE=\"taro\">1</TD>"),
+            std::string::npos);
+  EXPECT_EQ(list.find("VALUE=\"root\""), std::string::npos);
+  for (const char* body : {"COMMAND=WILLBEAGED&NAME=root", "COMMAND=TOBEAGED&NAME=root&FORCE=on",
+                           "COMMAND=WILLBEAGED&NAME=taro"}) {
+    EXPECT_EQ(box_.Run(Post(body)).out, MessagePage("ユーザーが選択されていません<BR>\n<BR>\n"))
+        << body;
+  }
+  box_.SetShadow("taro:x:0:1:90::30:20908:\n");
+  EXPECT_EQ(FromForm(box_.Run(Post("COMMAND=WILLBEAGED&NAME=taro")).out),
+            "<FORM ACTION=\"./orvanta.cgi\" METHOD=\"POST\" NAME=\"form\">\n"
+            "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"TOBEAGED\">\n"
+            "<TABLE>\n<CAPTION><FONT SIZE=\"+2\">パスワード期限変更</CAPTION>\n"
+            "<TR><TH><FONT SIZE=\"+1\">ユーザー</FONT></TH>\n"
+            "<TH><INPUT TYPE=\"HIDDEN\" NAME=\"NAME\" VALUE=\"taro\" ><FONT SIZE=\"+1\">taro</FONT>"
+            "</TH></TR>\n\n"
+            "<TR><TD>最終変更日</TD>\n<TD>次回ログイン時に変更</TD></TR>\n\n"
+            "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKMAX\">パスワードの有効期間（日）</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\" NAME=\"MAXDAYS\" SIZE=\"10\" MAXLENGTH=\"5\" VALUE=\"90\">"
+            "</TD></TR>\n\n"
+            "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKMIN\">変更できるまでの日数</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\" NAME=\"MINDAYS\" SIZE=\"10\" MAXLENGTH=\"5\" VALUE=\"1\">"
+            "</TD></TR>\n\n"
+            "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKWARN\">警告日数</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\" NAME=\"WARNDAYS\" SIZE=\"10\" MAXLENGTH=\"5\" VALUE=\"-1\">"
+            "</TD></TR>\n\n"
+            "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKINACT\">失効後の猶予（日）</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\" NAME=\"INACTDAYS\" SIZE=\"10\" MAXLENGTH=\"5\" VALUE=\"30\">"
+            "</TD></TR>\n\n"
+            "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKEXPIRE\">アカウントの有効期限</TD>\n"
+            "<TD><INPUT TYPE=\"TEXT\" NAME=\"EXPIRE\" SIZE=\"10\" MAXLENGTH=\"10\" "
+            "VALUE=\"2027-03-31\">（YYYY-MM-DD）</TD></TR>\n\n"
+            "<TR><TD COLSPAN=\"2\"><INPUT TYPE=\"CHECKBOX\" NAME=\"FORCE\" CHECKED>"
+            "次回ログイン時にパスワードの変更を求める</TD></TR>\n\n"
+            "<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n"
+            "<INPUT TYPE=\"BUTTON\" VALUE=\" 変 更 \" onClick=\"CheckAgeData()\">\n"
+            "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \"></TD></TR>\n\n"
+            "</TABLE>\n</FORM>\n</CENTER>\n</BODY>\n</HTML>\n");
 }
 
 TEST_F(FormsTest, GroupRegistrationForm) {

@@ -346,9 +346,11 @@ TEST_F(MembersLocksTest, LockPageShowsStatesAndOffersWhatTheActionTakes) {
   Configure(usermod_);
   const std::string page = Utf8(box_.Run(Get("COMMAND=LOCK")).out);
   EXPECT_EQ(CheckBoxes(page), (std::vector<std::string>{"NAME=taro", "NAME=jiro", "NAME=x$(id)"}));
-  // Accounts above SYSTEMUID only: taro, jiro, x$(id), boss, twin, twin, noshadow.
+  // Accounts above SYSTEMUID only: taro, jiro, x$(id), boss, twin, twin,
+  // noshadow; beside the state the expiry date, none for jiro's lock
+  // without a saved one.
   EXPECT_EQ(AllOf(page, "<TD NOWRAP>([^<]*)</TD></TR>"),
-            (std::vector<std::string>{"使用可能", "ロック中", "パスワードのみロック", "使用可能",
+            (std::vector<std::string>{"使用可能（有効期限 2026-02-16）", "ロック中", "パスワードのみロック", "使用可能",
                                       "使用可能", "使用可能", "不明"}));
   EXPECT_NE(page.find("<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"NAME\" VALUE=\"jiro\">1</TD>\n"
                       "<TD>jiro</TD>\n<TD>1002</TD>\n<TD NOWRAP>Jiro &lt;J&gt;</TD>\n"),

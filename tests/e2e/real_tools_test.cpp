@@ -794,7 +794,8 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
     const size_t row = page.find("VALUE=\"taro\"");
     return row == std::string::npos ? "" : page.substr(row, page.find("</TR>", row) - row);
   };
-  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能</TD>")) << taro_row();
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>使用可能（有効期限 2026-02-16）</TD>"))
+      << taro_row();
   const std::time_t from = std::time(nullptr);
   // Locked twice: the second lock keeps the date the first one saved.
   for (int lock = 0; lock < 2; ++lock) tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
@@ -803,13 +804,52 @@ TEST_F(RealToolsTest, LocksAndUnlocksAnAccount) {
   EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "taro:1001:20500\n");
   EXPECT_EQ(std::filesystem::status(tree.box.PathOf("orvanta.lock.expiry")).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中</TD>")) << taro_row();
+  // The lock's day 1 is not shown: the date it saved is.
+  EXPECT_TRUE(taro_row().ends_with("<TD NOWRAP>ロック中（有効期限 2026-02-16）</TD>"))
+      << taro_row();
   tree.Send("COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro");
   const std::time_t to = std::time(nullptr);
   EXPECT_EQ(tree.Etc("shadow"), shadow);
   EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "");
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
   ExpectLog(tree.Log(), {"LOCK,taro", "LOCK,taro", "UNLOCK,taro"}, from, to);
+}
+
+// chage in the tree (-R: a chroot, Debian 12's chage has no --prefix): the
+// ticked values land in shadow, and chage -l reads them back. On a locked
+// account the date goes to the saved entry, and the unlock gives it back.
+TEST_F(RealToolsTest, AgeingWithChage) {
+  const ToolTree tree;
+  const std::string chage = "/usr/bin/chage -R " + tree.box.PathOf("root");
+  tree.Configure("CHAGE=" + chage + "\n");
+  const std::time_t from = std::time(nullptr);
+  tree.Send("COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&CHKMIN=on&MINDAYS=1&CHKWARN=on"
+            "&WARNDAYS=-1&CHKINACT=on&INACTDAYS=30&CHKEXPIRE=on&EXPIRE=2027-03-31&FORCE=on");
+  EXPECT_EQ(tree.Etc("shadow"),
+            WithLine(ShadowText(kAccounts), ShadowLine("taro"), "taro:!:0:1:90::30:20908:\n"));
+  FILE* listing = popen(("LC_ALL=C " + chage + " -l taro").c_str(), "r");
+  ASSERT_NE(listing, nullptr);
+  std::string listed;
+  for (char block[512]; std::fgets(block, sizeof block, listing) != nullptr;) listed += block;
+  EXPECT_EQ(pclose(listing), 0);
+  EXPECT_EQ(listed,
+            "Last password change\t\t\t\t\t: password must be changed\n"
+            "Password expires\t\t\t\t\t: password must be changed\n"
+            "Password inactive\t\t\t\t\t: password must be changed\n"
+            "Account expires\t\t\t\t\t\t: Mar 31, 2027\n"
+            "Minimum number of days between password change\t\t: 1\n"
+            "Maximum number of days between password change\t\t: 90\n"
+            "Number of days of warning before password expires\t: -1\n");
+
+  tree.Send("COMMAND=TOBELOCK&ACTION=LOCK&NAME=taro");
+  tree.Send("COMMAND=TOBEAGED&NAME=taro&CHKEXPIRE=on&EXPIRE=2028-01-01");
+  EXPECT_EQ(Fields(tree.Etc("shadow").substr(tree.Etc("shadow").find("taro:")))[7], "1");
+  EXPECT_EQ(tree.box.ReadFile("orvanta.lock.expiry"), "taro:1001:21184\n");
+  tree.Send("COMMAND=TOBELOCK&ACTION=UNLOCK&NAME=taro");
+  const std::time_t to = std::time(nullptr);
+  EXPECT_EQ(tree.Etc("shadow"),
+            WithLine(ShadowText(kAccounts), ShadowLine("taro"), "taro:!:0:1:90::30:21184:\n"));
+  ExpectLog(tree.Log(), {"AGE,taro", "LOCK,taro", "AGE,taro", "UNLOCK,taro"}, from, to);
 }
 
 }  // namespace

@@ -83,9 +83,10 @@ std::vector<FieldCase> SharedFieldCases() {
 class ServerChecks : public ::testing::Test {
  protected:
   ServerChecks() {
-    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel"}) {
+    for (const char* tool : {"useradd", "usermod", "userdel", "groupadd", "groupdel", "chage"}) {
       box_.AddRecordingTool(tool, 0);
     }
+    box_.SetShadow("taro:x:19000:0:99999:7:::\n");
     box_.SetAccounts(
         "root:x:0:0:root:/root:/bin/bash\n"
         "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n"
@@ -109,7 +110,7 @@ class ServerChecks : public ::testing::Test {
 
   void Configure(const std::string& extra) const {
     std::string config;
-    for (const char* key : {"USERADD", "USERMOD", "USERDEL", "GROUPADD", "GROUPDEL"}) {
+    for (const char* key : {"USERADD", "USERMOD", "USERDEL", "GROUPADD", "GROUPDEL", "CHAGE"}) {
       std::string tool(key);
       for (char& c : tool) c = static_cast<char>(std::tolower(c));
       config += std::string(key) + "=" + box_.PathOf(tool) + "\n";
@@ -126,7 +127,8 @@ std::vector<std::pair<std::string, std::string>> Registration(const std::string&
                                                               const std::string& value) {
   std::vector<std::pair<std::string, std::string>> fields = {
       {"COMMAND", "WILLBEADD"}, {"NAME", "hanako"}, {"PASS", "abc123"}, {"UID", ""},
-      {"GID", "staff"},         {"GCOS", "Hanako"}, {"DIR", "/home/"}, {"SHELL", "/bin/sh"}};
+      {"GID", "staff"},         {"GCOS", "Hanako"}, {"DIR", "/home/"}, {"SHELL", "/bin/sh"},
+      {"EXPIRE", ""}};
   for (auto& [name, old] : fields) {
     if (name == field) old = value;
   }
@@ -137,8 +139,17 @@ std::vector<std::pair<std::string, std::string>> Registration(const std::string&
 // refuses with the script's message, or lets the value through to the tool.
 TEST_F(ServerChecks, RepeatsEveryFieldCheckOfTheForms) {
   const std::map<std::string, std::string> field_of = {
-      {"CheckName", "NAME"}, {"CheckPass", "PASS"}, {"CheckPass64", "PASS"}, {"ChkUid", "UID"},
-      {"ChkGcos", "GCOS"},   {"ChkDir", "DIR"},     {"CheckGName", "GNAME"}, {"ChkGid", "GID"}};
+      {"CheckName", "NAME"},      {"CheckPass", "PASS"},       {"CheckPass64", "PASS"},
+      {"ChkUid", "UID"},          {"ChkGcos", "GCOS"},         {"ChkDir", "DIR"},
+      {"CheckGName", "GNAME"},    {"ChkGid", "GID"},           {"ChkExpire", "EXPIRE"},
+      {"ChkMaxDays", "MAXDAYS"},  {"ChkMinDays", "MINDAYS"},   {"ChkWarnDays", "WARNDAYS"},
+      {"ChkInactDays", "INACTDAYS"}};
+  // The ageing form's boxes; its expiry is sent there too.
+  const std::map<std::string, std::string> box_of = {{"MAXDAYS", "CHKMAX"},
+                                                     {"MINDAYS", "CHKMIN"},
+                                                     {"WARNDAYS", "CHKWARN"},
+                                                     {"INACTDAYS", "CHKINACT"},
+                                                     {"EXPIRE", "CHKEXPIRE"}};
   const std::vector<FieldCase> cases = SharedFieldCases();
   ASSERT_GT(cases.size(), 100u);
   for (const FieldCase& c : cases) {
@@ -152,19 +163,31 @@ TEST_F(ServerChecks, RepeatsEveryFieldCheckOfTheForms) {
     Configure(settings);
     std::filesystem::remove(box_.PathOf("useradd.calls"));
     std::filesystem::remove(box_.PathOf("groupadd.calls"));
+    std::filesystem::remove(box_.PathOf("chage.calls"));
     const std::string field = field_of.at(c.check);
-    const std::string body =
+    std::vector<std::string> bodies = {
         group ? Body({{"COMMAND", "GP_WILLBEADD"},
                       {"GNAME", field == "GNAME" ? c.value : "devel"},
                       {"GID", field == "GID" ? c.value : ""}})
-              : Body(Registration(field, c.value));
-    const CgiResult result = box_.Run(Post(body));
+              : Body(Registration(field, c.value))};
+    std::vector<std::string> tools = {group ? "groupadd" : "useradd"};
+    if (box_of.count(field) != 0) {
+      const std::string ageing =
+          Body({{"COMMAND", "TOBEAGED"}, {"NAME", "taro"}, {box_of.at(field), "on"},
+                {field, c.value}});
+      bodies = field == "EXPIRE" ? std::vector{bodies[0], ageing} : std::vector{ageing};
+      tools = field == "EXPIRE" ? std::vector<std::string>{"useradd", "chage"}
+                                : std::vector<std::string>{"chage"};
+    }
     const std::string expected = c.server == "=" ? c.script : c.server;
-    if (expected.empty()) {
-      EXPECT_EQ(Calls(group ? "groupadd" : "useradd"), 1u) << Utf8(result.out);
-    } else {
-      EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(LineBreaksAsHtml(expected) + "<BR>\n")));
-      EXPECT_EQ(Calls(group ? "groupadd" : "useradd"), 0u);
+    for (size_t i = 0; i < bodies.size(); ++i) {
+      const CgiResult result = box_.Run(Post(bodies[i]));
+      if (expected.empty()) {
+        EXPECT_EQ(Calls(tools[i]), 1u) << Utf8(result.out);
+      } else {
+        EXPECT_EQ(Utf8(result.out), Utf8(MessagePage(LineBreaksAsHtml(expected) + "<BR>\n")));
+        EXPECT_EQ(Calls(tools[i]), 0u);
+      }
     }
   }
 }
@@ -328,6 +351,7 @@ TEST_F(ServerChecks, ProtectedAccountsAndGroupsAreOutOfReach) {
 TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
   const std::string passwd = box_.PathOf("test.passwd");
   const std::string group = box_.PathOf("test.group");
+  const std::string shadow = box_.PathOf("test.shadow");
   const auto rewrite = [](const std::string& file, const std::string& edit) {
     return edit + " '" + file + "' > '" + file + ".new' && mv '" + file + ".new' '" + file + "'\n";
   };
@@ -360,14 +384,23 @@ TEST_F(ServerChecks, AFailedToolIsJudgedByWhatTheDatabaseHoldsNow) {
        {"GDEL,staff"}},
       {"groupdel removed nothing", "groupdel", "", "COMMAND=GP_WILLBEDEL&GNAME=staff",
        "<TD>staff</TD><TD>削除できませんでした。</TD>", {}},
+      {"chage wrote every ticked value", "chage",
+       rewrite(shadow, "sed 's|^taro:x:19000:0:99999:|taro:x:0:0:90:|'"),
+       "COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&FORCE=on", "パスワード期限を変更しました。",
+       {"AGE,taro"}},
+      {"chage wrote only some", "chage", rewrite(shadow, "sed 's|^taro:x:19000:|taro:x:0:|'"),
+       "COMMAND=TOBEAGED&NAME=taro&CHKMAX=on&MAXDAYS=90&FORCE=on",
+       "パスワード期限の変更に失敗しました。", {}},
   };
   Configure("SYSTEMUID=999\nSYSTEMGID=999\nSHELL2=/bin/false\n");
   const std::string passwd_before = box_.ReadFile("test.passwd");
   const std::string group_before = box_.ReadFile("test.group");
+  const std::string shadow_before = box_.ReadFile("test.shadow");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     box_.WriteFile("test.passwd", passwd_before);
     box_.WriteFile("test.group", group_before);
+    box_.WriteFile("test.shadow", shadow_before);
     std::filesystem::remove(box_.PathOf("orvanta.log"));
     box_.WriteFile(c.tool, "#!/bin/sh\n" + c.edit + "exit 1\n");
     const std::string out = Utf8(box_.Run(Post(c.body)).out);

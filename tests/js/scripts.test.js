@@ -32,7 +32,7 @@ function loadPage(page) {
 }
 
 const PAGES = Object.fromEntries(
-  ['add', 'mod', 'gadd', 'add-long', 'mod-long'].map((page) => [page, loadPage(page)]));
+  ['add', 'mod', 'age', 'gadd', 'add-long', 'mod-long'].map((page) => [page, loadPage(page)]));
 
 // Valid values; each case overrides what it tests. Strings are text fields,
 // booleans are check boxes.
@@ -42,6 +42,8 @@ const DEFAULTS = {
   GNAME: 'staff', GID: '1500', SYSTEM_GID: '1000',
   CHKPASS: false, CHKUID: false, CHKGID: false,
   CHKGCOS: false, CHKDIR: false, CHKSHELL: false,
+  EXPIRE: '', MAXDAYS: '99999', MINDAYS: '0', WARNDAYS: '7', INACTDAYS: '-1',
+  CHKMAX: false, CHKMIN: false, CHKWARN: false, CHKINACT: false, CHKEXPIRE: false, FORCE: false,
 };
 
 function run(page, call, fields) {
@@ -103,6 +105,11 @@ const CHECKS = {
   ChkGid: { pages: ['gadd'], field: 'GID', system: 'SYSTEM_GID' },
   ChkGcos: { pages: ['add', 'mod'], field: 'GCOS' },
   ChkDir: { pages: ['add', 'mod'], field: 'DIR' },
+  ChkMaxDays: { pages: ['age'], field: 'MAXDAYS' },
+  ChkMinDays: { pages: ['age'], field: 'MINDAYS' },
+  ChkWarnDays: { pages: ['age'], field: 'WARNDAYS' },
+  ChkInactDays: { pages: ['age'], field: 'INACTDAYS' },
+  ChkExpire: { pages: ['add', 'age'], field: 'EXPIRE' },
 };
 
 test('every case of the shared table names a known check', () => {
@@ -184,6 +191,18 @@ collectTable('CheckModData', 'mod', 'CheckModData()', [
    null, true],
 ]);
 
+const MAX_RANGE = 'パスワードの有効期間（日）は-1（なし）または0〜99999の整数にしてください'
+  .replaceAll('\u301C', WAVE);
+collectTable('CheckAgeData', 'age', 'CheckAgeData()', [
+  [{ MAXDAYS: 'x', EXPIRE: 'x' }, NOTHING, false],
+  [{ MAXDAYS: 'x', FORCE: true }, null, true],
+  [{ CHKMAX: true, MAXDAYS: 'x' }, MAX_RANGE, false],
+  [{ CHKWARN: true, WARNDAYS: '-1', CHKEXPIRE: true, EXPIRE: '2027-02-30' },
+   'アカウントの有効期限はYYYY-MM-DDの形の日付にしてください', false],
+  [{ CHKMAX: true, CHKMIN: true, CHKWARN: true, CHKINACT: true, CHKEXPIRE: true,
+     EXPIRE: '2027-03-31' }, null, true],
+]);
+
 test('CheckModData with only the group or shell box reads no checked field', () => {
   for (const box of ['CHKGID', 'CHKSHELL']) {
     const r = run('mod', 'CheckModData()', { ...ALL_BAD, [box]: true });
@@ -213,8 +232,9 @@ test('field checks read only their own fields', () => {
 
 test('each page defines its functions in page order and nothing else', () => {
   const expected = {
-    add: ['CheckName', 'CheckPass', 'ChkUid', 'ChkGcos', 'ChkDir', 'CheckAddData'],
+    add: ['CheckName', 'CheckPass', 'ChkUid', 'ChkGcos', 'ChkDir', 'ChkExpire', 'CheckAddData'],
     mod: ['CheckPass', 'ChkUid', 'ChkGcos', 'ChkDir', 'CheckModData'],
+    age: ['ChkMaxDays', 'ChkMinDays', 'ChkWarnDays', 'ChkInactDays', 'ChkExpire', 'CheckAgeData'],
     gadd: ['CheckGName', 'ChkGid', 'CheckAddGData'],
   };
   for (const [page, names] of Object.entries(expected)) {

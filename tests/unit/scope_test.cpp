@@ -86,6 +86,9 @@ TEST_F(ScopeTest, RefusesEveryActionOutsideTheScopeAndRunsNothing) {
       {kTeacher, {{"COMMAND", "WILLBEDEL"}}, "COMMAND=WILLBEDEL&NAME=kid&NAME=other", "other"},
       {kTeacher, {{"COMMAND", "WILLBEDEL"}}, "COMMAND=WILLBEDEL&NAME=nosuch", "nosuch"},
       {kTeacher, {{"COMMAND", "TOBELOCK"}, {"ACTION", "LOCK"}}, "NAME=other", "other"},
+      {kTeacher, {{"COMMAND", "TOBEAGED"}, {"NAME", "kid"}, {"FORCE", "on"}}, "", ""},
+      {"actions=age;groups=class", {{"COMMAND", "TOBEAGED"}, {"NAME", "other"}, {"FORCE", "on"}},
+       "", "other"},
       {kTeacher, {{"COMMAND", "GP_WILLBEADD"}, {"GNAME", "class"}}, "", ""},
       {"groups=class;actions=group", {{"COMMAND", "GP_WILLBEADD"}, {"GNAME", "club"}}, "",
        "club"},
@@ -147,7 +150,7 @@ TEST_F(ScopeTest, ListsAndMenuShowOnlyWhatTheOperatorMayActOn) {
       {"groups=class", "GVIEW", {"<TD>class</TD>", "<TD>users</TD>"}, {}},
       {"groups=class;actions=group", "GDEL", {"<TD>class</TD>"}, {"<TD>users</TD>"}},
       {kTeacher, "MENU", {"COMMAND=BATCH\"", "COMMAND=LOCK\"", "COMMAND=LOG\""},
-       {"COMMAND=GADD\"", "COMMAND=GMEM\""}},
+       {"COMMAND=GADD\"", "COMMAND=GMEM\"", "COMMAND=AGE\""}},
   };
   for (const Case& test_case : cases) {
     Reset();

@@ -279,6 +279,9 @@ function CheckAddData()
     if (!ChkDir()) {
         return;
     }
+    if (!ChkExpire()) {
+        return;
+    }
     document.form.submit();
 }
 /*---------------------------------------------------------------------------*/
