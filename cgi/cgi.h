@@ -82,7 +82,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
-    "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD"};
+    "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
+    "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -239,6 +240,11 @@ struct AccountChanges {
   std::optional<std::string> home;
   std::optional<std::string> shell;
 };
+
+// What a deletion does with the account's home: takes it too (as
+// before), leaves it, or writes it to an archive first and takes it only
+// when that succeeded.
+enum class HomeChoice { Remove, Keep, Archive };
 
 struct GroupEntry {
   std::string name;

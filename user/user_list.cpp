@@ -78,7 +78,10 @@ void PrintUserList(UserListMode mode) {
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   if (mode == UserListMode::SelectForModify) PrintSelectionFormClosing(SelectionAction::Modify);
-  if (mode == UserListMode::SelectForDelete) PrintSelectionFormClosing(SelectionAction::Delete);
+  if (mode == UserListMode::SelectForDelete) {
+    PrintHomeChoices();
+    PrintSelectionFormClosing(SelectionAction::Delete);
+  }
   PrintPageFooter();
 }
 

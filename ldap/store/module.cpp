@@ -90,8 +90,8 @@ int ChangeMemberC(const char* group, const char* name, int add) {
   return Result([&] { return ChangeMember(group, name, add != 0); });
 }
 
-int DeleteUserC(const char* name) {
-  return Result([&] { return DeleteUser(name); });
+int DeleteUserC(const char* name, int home, const char* archive) {
+  return Result([&] { return DeleteUser(name, static_cast<HomeChoice>(home), archive); });
 }
 
 int AddGroupC(const char* name, const char* gid) {
@@ -129,6 +129,8 @@ YesNo StartTlsSetting() { return static_cast<YesNo>(gHost->starttls); }
 bool HoldChangeLock() { return gHost->hold_change_lock() != 0; }
 
 int RunCommandLine(const std::string& line) { return gHost->run_command_line(line.c_str()); }
+
+int RunArchiveLine(const std::string& line) { return gHost->run_archive_line(line.c_str()); }
 
 std::string HashPassword(const std::string& password) {
   std::string hash;

@@ -28,6 +28,7 @@ AccountsBackend AccountsSetting();
 YesNo StartTlsSetting();
 bool HoldChangeLock();
 int RunCommandLine(const std::string& line);
+int RunArchiveLine(const std::string& line);
 std::string HashPassword(const std::string& password);
 std::string HostNewHomeOf(const NewAccount& account);
 bool HomeLiesBelowRoots(std::string_view path);
@@ -43,7 +44,7 @@ DirectoryResult AddUser(const NewAccount& account);
 DirectoryResult ModifyUser(const std::string& name, const AccountChanges& changes);
 DirectoryResult LockUser(const std::string& name, bool lock);
 DirectoryResult ChangeMember(const std::string& group, const std::string& name, bool add);
-DirectoryResult DeleteUser(const std::string& name);
+DirectoryResult DeleteUser(const std::string& name, HomeChoice home, const std::string& archive);
 DirectoryResult AddGroup(const std::string& name, const std::string& gid);
 DirectoryResult DeleteGroup(const std::string& name);
 

@@ -84,18 +84,34 @@ TEST_F(UserListPage, ModifySelectionHasRadioButtonsAboveSystemUid) {
   EXPECT_EQ(Utf8(box_.Run(Get("COMMAND=MOD")).out), Utf8(expected));
 }
 
-TEST_F(UserListPage, DeleteSelectionHasCheckBoxesAboveSystemUid) {
-  const std::string expected = Framed(
-      "<FORM ACTION=\"./orvanta.cgi\" METHOD=\"POST\">\n"
-      "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"WILLBEDEL\">\n"
-      "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
-      "<CAPTION><FONT SIZE=\"+2\">ユーザー削除</FONT></CAPTION>\n\n" +
-      Rows("CHECKBOX") +
-      "</TABLE>\n<BR>\n"
-      "<INPUT TYPE=\"SUBMIT\" VALUE=\" 削 除 \">\n"
-      "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \">\n"
-      "</FORM>");
-  EXPECT_EQ(box_.Run(Get("COMMAND=DEL")).out, expected);
+// Below the list, what happens to the homes: saving them first only with
+// a usable ARCHIVE_DIR.
+TEST_F(UserListPage, DeleteSelectionHasCheckBoxesAboveSystemUidAndTheHomeChoice) {
+  const std::string remove_keep =
+      "ホームディレクトリ: <INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"remove\" CHECKED>削除する\n"
+      "<INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"keep\">残す\n";
+  const std::string archive =
+      "<INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"archive\">保存してから削除する\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"SYSTEMUID=499\n", remove_keep},
+      {"SYSTEMUID=499\nARCHIVE_DIR=" + box_.PathOf("nowhere") + "\n", remove_keep},
+      {"SYSTEMUID=499\nARCHIVE_DIR=" + box_.dir() + "\n", remove_keep + archive},
+  };
+  for (const auto& [config, choices] : cases) {
+    SCOPED_TRACE(config);
+    box_.SetConfig(config);
+    const std::string expected = Framed(
+        "<FORM ACTION=\"./orvanta.cgi\" METHOD=\"POST\">\n"
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"WILLBEDEL\">\n"
+        "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
+        "<CAPTION><FONT SIZE=\"+2\">ユーザー削除</FONT></CAPTION>\n\n" +
+        Rows("CHECKBOX") + "</TABLE>\n<BR>\n" + choices +
+        "<BR>\n"
+        "<INPUT TYPE=\"SUBMIT\" VALUE=\" 削 除 \">\n"
+        "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \">\n"
+        "</FORM>");
+    EXPECT_EQ(Utf8(box_.Run(Get("COMMAND=DEL")).out), Utf8(expected));
+  }
 }
 
 TEST_F(UserListPage, EmptyDatabaseGivesAnEmptyTable) {
