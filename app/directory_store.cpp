@@ -43,7 +43,9 @@ int Run(const char* line) {
 
 // Its output goes to the error log, as every tool's.
 int RunArchive(const char* line) {
-  return Guarded([&] { return RunCommandLineTo(line, kOutputToErrorLog, ArchiveTimeoutSeconds()); }, kToolFailed);
+  return Guarded(
+      [&] { return RunCommandLineTo(line, kOutputToErrorLog, ArchiveTimeoutSeconds()); },
+      kToolFailed);
 }
 
 void Hash(const char* password, OrvantaTextSink sink, void* context) {

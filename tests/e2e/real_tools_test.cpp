@@ -677,7 +677,8 @@ TEST_F(RealToolsTest, DeletionKeepsOrArchivesTheHome) {
       if (exec.path == "/bin/sh") lines.push_back(exec.argv.at(2));
     }
     const std::vector<std::string> files = FilesIn(archives);
-    EXPECT_EQ(tree.Etc("passwd"), PasswdText({kAccounts[0], kAccounts[1], kAccounts[2], kAccounts[4]}));
+    EXPECT_EQ(tree.Etc("passwd"),
+              PasswdText({kAccounts[0], kAccounts[1], kAccounts[2], kAccounts[4]}));
     ExpectLog(tree.Log(), {"DEL,taro"}, from, to);
     if (choice == "keep") {
       EXPECT_EQ(lines, std::vector<std::string>{tree.Tool("userdel") + " taro"});
