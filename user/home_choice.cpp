@@ -2,6 +2,8 @@
 // and the posted HOME it is read back from. Without HOME the home goes, as
 // it always did; a value the store does not offer runs nothing.
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "cgi/cgi.h"
 #include "page/page.h"
