@@ -34,6 +34,7 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXE
 
 constexpr char kBadTimeout[] = "ARCHIVE_TIMEOUT is no number of seconds from 1 to 604800; 600 used";
 constexpr char kNotArchived[] = "home not archived, account kept: ";
+constexpr char kNoLock[] = " (the change lock was not taken)";
 constexpr char kNotItsOwn[] = " (not a home the rules let go)";
 constexpr char kNoArchiveDir[] = " (ARCHIVE_DIR unusable)";
 constexpr char kNotCreated[] = " (the archive exists or cannot be made)";
@@ -119,6 +120,9 @@ bool ArchiveDirIsUsable() {
 }
 
 std::string ArchiveHome(const UserEntry& user) {
+  // Checks, the new file and tar all under the lock: no other change of
+  // the account or its home comes between.
+  if (!HoldChangeLock()) return NotArchived(user, kNoLock);
   // A name with a '/' would put the file elsewhere.
   if (user.name.find('/') != std::string::npos || !MayRemoveHome(user)) {
     return NotArchived(user, kNotItsOwn);
