@@ -41,6 +41,13 @@ int Run(const char* line) {
   return Guarded([&] { return RunCommandLine(line); }, kToolFailed);
 }
 
+// Its output goes to the error log, as every tool's.
+int RunArchive(const char* line) {
+  return Guarded(
+      [&] { return RunCommandLineTo(line, kOutputToErrorLog, ArchiveTimeoutSeconds()); },
+      kToolFailed);
+}
+
 void Hash(const char* password, OrvantaTextSink sink, void* context) {
   Give(Guarded([&] { return HashPassword(password); }, std::string()), sink, context);
 }
@@ -83,8 +90,8 @@ void ChooseAccountStore() {
   if (!directory) return UseAccountStore(HostToolStore());
   static OrvantaDirectoryHost host;
   host = {SettingOf, static_cast<int>(AccountsSetting()),
-          static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, Hash, HomeOf, BelowRoots,
-          OpenUp, RunMayChange() ? 1 : 0};
+          static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, RunArchive, Hash, HomeOf,
+          BelowRoots, OpenUp, RunMayChange() ? 1 : 0};
   SetDirectoryHost(&host);
   UseAccountStore(DirectoryStore());
 }

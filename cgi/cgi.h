@@ -86,7 +86,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
-    "CHAGE"};
+    "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -321,6 +321,10 @@ struct AgeingChanges {
   std::optional<long> expire_days;
   bool force_change = false;
 };
+// What a deletion does with the account's home: takes it too (as
+// before), leaves it, or writes it to an archive first and takes it only
+// when that succeeded.
+enum class HomeChoice { Remove, Keep, Archive };
 
 struct GroupEntry {
   std::string name;

@@ -34,6 +34,12 @@ inline constexpr int kToolKillGraceSeconds = ORVANTA_KILL_GRACE_SECONDS;
 // tool's standard input (otherwise /dev/null): secrets such as password
 // hashes go there, since every local user can read a command line.
 int RunCommandLine(const std::string& line, std::string_view input = {});
+// The same for a step that may take long (a home's archive): the tool's
+// standard output goes to `output`, a descriptor the caller opened (or
+// kOutputToErrorLog), and it is stopped after `timeout_seconds`. A
+// replaced runner gets the line with no input.
+inline constexpr int kOutputToErrorLog = -1;
+int RunCommandLineTo(const std::string& line, int output, int timeout_seconds);
 
 // Takes the exclusive lock on LOCKFILE (default orvanta.lock) at the first
 // call, waiting up to kChangeLockWaitSeconds, and keeps it until the process

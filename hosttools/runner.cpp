@@ -2,9 +2,10 @@
 // the shell gets a fixed PATH and nothing else of the CGI environment (a
 // program running as root must not see HTTP_* headers, LD_* or IFS), reads
 // no input, writes its output to the server's error log instead of into the
-// page, runs only under the change lock, and is stopped when it hangs:
-// nobody else could stop a process that runs as root. Its standard input is
-// /dev/null, or a pipe that already holds the whole input the caller gave.
+// page (or to a file the caller opened), runs only under the change lock,
+// and is stopped when it hangs: nobody else could stop a process that runs
+// as root. Its standard input is /dev/null, or a pipe that already holds
+// the whole input the caller gave.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -78,9 +79,8 @@ bool WaitFor(pid_t child, int seconds, int& status) {
 }
 
 // TERM to the tool's whole process group, KILL after a grace period.
-int StopHungTool(pid_t child, const std::string& line) {
-  std::fprintf(stderr, "orvanta: stopped after %d seconds: %s\n", kToolTimeoutSeconds,
-               line.c_str());
+int StopHungTool(pid_t child, const std::string& line, int seconds) {
+  std::fprintf(stderr, "orvanta: stopped after %d seconds: %s\n", seconds, line.c_str());
   kill(-child, SIGTERM);
   int status = 0;
   if (!WaitFor(child, kToolKillGraceSeconds, status)) {
@@ -91,7 +91,13 @@ int StopHungTool(pid_t child, const std::string& line) {
   return kShellFailed;
 }
 
-int RunThroughShell(const std::string& line, std::string_view input) {
+// Where the tool writes and how long it may run.
+struct ToolRun {
+  int output = kOutputToErrorLog;
+  int timeout_seconds = kToolTimeoutSeconds;
+};
+
+int RunThroughShell(const std::string& line, std::string_view input, ToolRun run) {
   const int input_fd = InputDescriptor(input);
   if (input_fd < 0) return kShellFailed;
   std::fflush(stdout);
@@ -122,7 +128,7 @@ int RunThroughShell(const std::string& line, std::string_view input) {
     } else {
       dup2(input_fd, STDIN_FILENO);
     }
-    dup2(STDERR_FILENO, STDOUT_FILENO);
+    dup2(run.output == kOutputToErrorLog ? STDERR_FILENO : run.output, STDOUT_FILENO);
     char path_entry[sizeof kToolPath];
     std::snprintf(path_entry, sizeof path_entry, "%s", kToolPath);
     char* const environment[] = {path_entry, nullptr};
@@ -135,7 +141,9 @@ int RunThroughShell(const std::string& line, std::string_view input) {
   close(input_fd);
   setpgid(child, child);
   int status = 0;
-  if (!WaitFor(child, kToolTimeoutSeconds, status)) status = StopHungTool(child, line);
+  if (!WaitFor(child, run.timeout_seconds, status)) {
+    status = StopHungTool(child, line, run.timeout_seconds);
+  }
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   return status;
 }
@@ -149,7 +157,13 @@ bool CommandRunnerReplaced() { return static_cast<bool>(ActiveRunner()); }
 int RunCommandLine(const std::string& line, std::string_view input) {
   if (ActiveRunner()) return ActiveRunner()(line, input);
   if (!HoldChangeLock()) return kShellFailed;
-  return RunThroughShell(line, input);
+  return RunThroughShell(line, input, {});
+}
+
+int RunCommandLineTo(const std::string& line, int output, int timeout_seconds) {
+  if (ActiveRunner()) return ActiveRunner()(line, {});
+  if (!HoldChangeLock()) return kShellFailed;
+  return RunThroughShell(line, {}, {output, timeout_seconds});
 }
 
 }  // namespace orvanta

@@ -33,6 +33,8 @@ struct OrvantaDirectoryHost {
   int (*hold_change_lock)(void);
   // RunCommandLine with no input: the exit status.
   int (*run_command_line)(const char* line);
+  // The same with ARCHIVE_TIMEOUT in place of the tools' timeout.
+  int (*run_archive_line)(const char* line);
   // HashPassword: the sink gets the hash ("" when none).
   void (*hash_password)(const char* password, OrvantaTextSink sink, void* context);
   // NewHomeOf an account of that name and DIR.
@@ -120,7 +122,8 @@ struct OrvantaDirectoryStore {
   int (*modify_user)(const char* name, const OrvantaDirectoryChanges* changes);
   int (*lock_user)(const char* name, int lock);
   int (*change_member)(const char* group, const char* name, int add);
-  int (*delete_user)(const char* name);
+  // home: a HomeChoice; archive: the file HOME_ARCHIVE writes.
+  int (*delete_user)(const char* name, int home, const char* archive);
   int (*add_group)(const char* name, const char* gid);
   int (*delete_group)(const char* name);
   // The accounts the query names, each once, read by equality filters.

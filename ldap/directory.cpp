@@ -171,9 +171,11 @@ DirectoryResult DirectoryChangeMember(const std::string& group, const std::strin
   });
 }
 
-DirectoryResult DirectoryDeleteUser(const std::string& name) {
-  return Change(
-      [&](const OrvantaDirectoryStore& store) { return store.delete_user(name.c_str()); });
+DirectoryResult DirectoryDeleteUser(const std::string& name, HomeChoice home,
+                                    const std::string& archive) {
+  return Change([&](const OrvantaDirectoryStore& store) {
+    return store.delete_user(name.c_str(), static_cast<int>(home), archive.c_str());
+  });
 }
 
 DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid) {

@@ -42,6 +42,7 @@ enum class DirectoryResult {
   NameTaken,  // an entry of that name exists (the name-taken message)
   Refused,    // no such account or group, or nothing to act on (a refused row)
   Failed,     // anything else; one line on stderr names the code and message
+  HomeNotArchived,  // HOME_ARCHIVE did not save the home: nothing was deleted
 };
 
 // ---- Reading ------------------------------------------------------------
@@ -91,8 +92,11 @@ DirectoryResult DirectoryLockUser(const std::string& name, bool lock);
 // Adds or deletes the memberUid; already a member, or not one, is done.
 DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add);
 // Takes the account out of every group, deletes its entry, then runs
-// HOME_DELETE with its home directory.
-DirectoryResult DirectoryDeleteUser(const std::string& name);
+// HOME_DELETE with its home directory (Remove, Archive). Archive first runs
+// HOME_ARCHIVE with the name, the home and `archive` (the file to write),
+// and deletes nothing unless it exits 0.
+DirectoryResult DirectoryDeleteUser(const std::string& name, HomeChoice home,
+                                    const std::string& archive);
 
 // gid empty: the next one from the counter.
 DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid);

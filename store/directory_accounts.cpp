@@ -17,6 +17,8 @@ StoreResult ResultOf(DirectoryResult result) {
       return StoreResult::NameTaken;
     case DirectoryResult::Refused:
       return StoreResult::Refused;
+    case DirectoryResult::HomeNotArchived:
+      return StoreResult::HomeNotArchived;
     case DirectoryResult::Failed:
       break;
   }
@@ -68,8 +70,27 @@ class DirectoryAccounts final : public AccountStore {
     return ResultOf(DirectoryModifyUser(user.name, changes));
   }
 
-  StoreResult DeleteUser(const UserEntry& user) const override {
-    return ResultOf(DirectoryDeleteUser(user.name));
+  // The home commands act where the homes are, perhaps on a file server;
+  // an archive is followed by HOME_DELETE, so it needs both.
+  bool OffersHomeChoice(HomeChoice home) const override {
+    switch (home) {
+      case HomeChoice::Keep:
+        return true;
+      case HomeChoice::Remove:
+        return !Setting("HOME_DELETE").empty();
+      case HomeChoice::Archive:
+        break;
+    }
+    return !Setting("HOME_ARCHIVE").empty() && !Setting("HOME_DELETE").empty() &&
+           Setting("ARCHIVE_DIR").starts_with('/');
+  }
+
+  DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const override {
+    const std::string archive = home == HomeChoice::Archive ? ArchivePathOf(user.name) : "";
+    const StoreResult result = ResultOf(DirectoryDeleteUser(user.name, home, archive));
+    if (result != StoreResult::Done || home == HomeChoice::Remove) return {result};
+    if (home == HomeChoice::Keep) return {StoreResult::DoneHomeKept};
+    return {StoreResult::DoneHomeArchived, archive};
   }
 
   std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>&,

@@ -262,6 +262,12 @@ std::string ChangedHomeProblem(const std::string& path, std::string_view name,
 
 bool HomeLiesBelowRoots(std::string_view path) { return LexicalRefusal(path) == nullptr; }
 
+std::string PathInCheckRoot(std::string_view path) {
+  std::string root = CheckRoot();
+  while (!root.empty() && root.back() == '/') root.pop_back();
+  return root + std::string(path);
+}
+
 int OpenHomeDirectory(std::string_view path, const char** reason) {
   *reason = LexicalRefusal(path);
   if (*reason != nullptr) return -1;

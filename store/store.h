@@ -2,15 +2,16 @@
 // of them, kept either by the host's tools or in the directory, chosen once
 // per run from the settings (app/); and what changing accounts on this host
 // takes: password hashing and chpasswd, the home rules and the new home's
-// permissions, the expiry dates saved while accounts are locked, password
-// ageing and expiry dates.
+// permissions, the archive of a deleted account's home, the expiry dates
+// saved while accounts are locked, password ageing and expiry dates.
 //
 //   store.cpp               the chosen store, lock states
 //   tool_accounts.cpp       the host tools: command lines, the change lock,
 //                           the chpasswd and new-home steps, saved lock dates
 //   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
-//   password.cpp, home_rules.cpp, new_home.cpp, saved_expiry.cpp
+//   password.cpp, home_rules.cpp, new_home.cpp, home_archive.cpp,
+//   saved_expiry.cpp
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,8 @@ namespace orvanta {
 enum class StoreResult {
   Done,
   DoneHomeKept,         // the account is gone, its home stays
+  DoneHomeArchived,     // the account is gone, its home saved in an archive
+  HomeNotArchived,      // the home could not be saved: nothing was deleted
   DoneWithoutPassword,  // the change was made, the new password was not set
   NameTaken,            // an account or group of that name exists
   Refused,              // no such account or group, or nothing to act on
@@ -51,6 +54,13 @@ LockState ShadowLockState(std::string_view password, long expire_days);
 struct LockSummary {
   LockState state = LockState::Unknown;
   long expire_days = -1;
+};
+
+// What a deletion came to: Done, DoneHomeKept, DoneHomeArchived (with the
+// archive's path), HomeNotArchived, Refused or Failed.
+struct DeletionResult {
+  StoreResult result = StoreResult::Failed;
+  std::string archive = {};
 };
 
 // The locks or unlocks of one request: started for all its accounts at once
@@ -80,6 +90,10 @@ class AccountStore {
   // the home rules can look at them; otherwise HOME_ROOTS is taken as
   // written.
   virtual bool MakesHomesHere() const = 0;
+  // Whether a deletion may do this with the home: Remove and Keep with the
+  // tools, Archive when ARCHIVE_DIR is usable; the directory offers those
+  // whose commands are set.
+  virtual bool OffersHomeChoice(HomeChoice home) const = 0;
   // The lock state and expiry date of every account that has a password
   // entry.
   virtual std::map<std::string, LockSummary, std::less<>> LockStates() const = 0;
@@ -92,8 +106,9 @@ class AccountStore {
   virtual StoreResult AddUser(const NewAccount& account) const = 0;
   // Done, DoneWithoutPassword (the attributes changed), Refused or Failed.
   virtual StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const = 0;
-  // Done, DoneHomeKept, Refused or Failed.
-  virtual StoreResult DeleteUser(const UserEntry& user) const = 0;
+  // Removes the account and does with its home what `home` says; an
+  // archive is written before anything is deleted.
+  virtual DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const = 0;
   // Locks (lock) or unlocks the accounts, each when its turn comes.
   virtual std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
                                                    bool lock) const = 0;
@@ -168,6 +183,8 @@ std::string ChangedHomeProblem(const std::string& path, std::string_view name,
 // The rules that need no look at the disk (for the directory's HOME_CREATE
 // and HOME_DELETE, which may act on a file server).
 bool HomeLiesBelowRoots(std::string_view path);
+// The path as this machine reaches it: inside HOME_CHECK_ROOT.
+std::string PathInCheckRoot(std::string_view path);
 // The home directory at `path` after the walk, opened read-only without
 // following a link: the descriptor, or -1 with `reason` set for stderr.
 int OpenHomeDirectory(std::string_view path, const char** reason);
@@ -183,6 +200,23 @@ void OpenUpNewHome(const std::string& name, const std::string& path);
 // file system); an empty function restores it.
 using NewHomeStep = std::function<void(const std::string& name, const std::string& path)>;
 void SetNewHomeStep(NewHomeStep step);
+
+// ---- Home archives (home_archive.cpp)
+
+// ARCHIVE_DIR/NAME-YYYYmmdd-HHMM.tar.gz, local time now.
+std::string ArchivePathOf(const std::string& name);
+// ARCHIVE_TIMEOUT: whole seconds (default 600) an archive may take, under
+// the change lock; another value is the default, with a line on stderr.
+int ArchiveTimeoutSeconds();
+// Whether ARCHIVE_DIR is set and opens as a directory; when the program
+// runs set-user-ID, also root's and writable by neither group nor others.
+bool ArchiveDirIsUsable();
+// Writes the home of the account, which MayRemoveHome must allow, with
+// TAR (default /bin/tar) into a new file of ArchivePathOf (0600, never
+// one that exists), under the change lock. The file's path when tar
+// exited 0 and the file reached the disk; otherwise "" (with a line on
+// stderr) and no file is left.
+std::string ArchiveHome(const UserEntry& user);
 
 // ---- Saved lock dates (saved_expiry.cpp)
 

@@ -271,20 +271,32 @@ class HostToolAccounts final : public AccountStore {
     return StoreResult::Done;
   }
 
+  bool OffersHomeChoice(HomeChoice home) const override {
+    return home != HomeChoice::Archive || ArchiveDirIsUsable();
+  }
+
   // userdel takes the home only when it is one of the account's own below
   // HOME_ROOTS; otherwise it would remove whatever the stored path names.
-  StoreResult DeleteUser(const UserEntry& user) const override {
-    if (LacksTool("USERDEL")) return StoreResult::Failed;
-    const bool remove_home = MayRemoveHome(user);
+  // An archive comes first: without it nothing is deleted.
+  DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const override {
+    if (LacksTool("USERDEL")) return {StoreResult::Failed};
+    std::string archive;
+    if (home == HomeChoice::Archive) {
+      archive = ArchiveHome(user);
+      if (archive.empty()) return {StoreResult::HomeNotArchived};
+    }
+    const bool remove_home = home != HomeChoice::Keep && MayRemoveHome(user);
     const std::string line =
         Setting("USERDEL") + (remove_home ? " -r " : " ") + ShellWord(user.name);
     const bool succeeded = RunCommandLine(line) == 0;
     // userdel may remove the account and then fail on its home (exit 12):
     // whether the account is gone tells what happened.
-    if (!succeeded && AccountExistsNow(user.name)) return StoreResult::Failed;
+    if (!succeeded && AccountExistsNow(user.name)) return {StoreResult::Failed};
     // A lock's saved date must not come back to a new account of the name.
     ForgetSavedExpiry(user.name);
-    return succeeded && remove_home ? StoreResult::Done : StoreResult::DoneHomeKept;
+    if (!succeeded || !remove_home) return {StoreResult::DoneHomeKept};
+    if (archive.empty()) return {StoreResult::Done};
+    return {StoreResult::DoneHomeArchived, archive};
   }
 
   std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,

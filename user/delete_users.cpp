@@ -1,5 +1,5 @@
 // POST WILLBEDEL: removes every ticked account above SYSTEMUID, one result
-// row per posted NAME, in request order.
+// row per posted NAME, in request order, each home as HOME says.
 #include <cstdio>
 #include <map>
 #include <set>
@@ -15,14 +15,21 @@ namespace orvanta {
 namespace {
 
 // The row of each outcome; the record for the accounts that are gone.
-void DeleteFromStore(const UserEntry& user, const std::string& shown) {
-  switch (Accounts().DeleteUser(user)) {
+void DeleteFromStore(const UserEntry& user, HomeChoice home, const std::string& shown) {
+  const DeletionResult deleted = Accounts().DeleteUser(user, home);
+  switch (deleted.result) {
     case StoreResult::Done:
       std::printf(kDeleteDoneRow, shown.c_str());
       break;
     case StoreResult::DoneHomeKept:
       std::printf(kDeleteHomeKeptRow, shown.c_str());
       break;
+    case StoreResult::DoneHomeArchived:
+      std::printf(kDeleteArchivedRow, shown.c_str(), Html(deleted.archive).c_str());
+      break;
+    case StoreResult::HomeNotArchived:
+      std::printf(kDeleteNotArchivedRow, shown.c_str());
+      return;
     case StoreResult::Refused:
       std::printf(kDeleteRefusedRow, shown.c_str());
       return;
@@ -36,6 +43,7 @@ void DeleteFromStore(const UserEntry& user, const std::string& shown) {
 struct Deletion {
   FoundUsers found;
   AccountGuard guard;
+  HomeChoice home;
   // Each name handled so far, and whether it was refused.
   std::map<std::string, bool, std::less<>> refused;
 };
@@ -55,17 +63,18 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
   if (user == nullptr) {
     std::printf(kDeleteRefusedRow, shown.c_str());
   } else {
-    DeleteFromStore(*user, shown);
+    DeleteFromStore(*user, deletion.home, shown);
   }
 }
 
 }  // namespace
 
 void DeleteUsers(const std::string& request_text) {
+  const HomeChoice home = RequestedHomeChoice(request_text);
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
   ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
-  Deletion deletion{FindUsers(names), AccountGuard(), {}};
+  Deletion deletion{FindUsers(names), AccountGuard(), home, {}};
   RefuseUnownedAccounts(deletion.found, names);
   PrintPageHeader();
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);

@@ -150,6 +150,12 @@ void RegisterBatch();
 void ModifyUser();
 // POST WILLBEDEL (delete_users.cpp): one NAME field per ticked row.
 void DeleteUsers(const std::string& request_text);
+// The deletion list's choice of what happens to the homes (home_choice.cpp):
+// radio buttons HOME for the choices the store offers, the first checked.
+void PrintHomeChoices();
+// The posted HOME: missing is Remove; a value that is no offered choice,
+// or two different values, throw ErrorCode 0 before anything runs.
+HomeChoice RequestedHomeChoice(const std::string& request_text);
 
 // GET LOCK (lock_list.cpp): the accounts above SYSTEMUID with their lock
 // state, check boxes for those the action would take.

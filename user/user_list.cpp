@@ -92,7 +92,10 @@ void PrintUserList(UserListMode mode) {
   if (mode == UserListMode::SelectForModify || mode == UserListMode::SelectForAge) {
     PrintSelectionFormClosing(SelectionAction::Modify);
   }
-  if (mode == UserListMode::SelectForDelete) PrintSelectionFormClosing(SelectionAction::Delete);
+  if (mode == UserListMode::SelectForDelete) {
+    PrintHomeChoices();
+    PrintSelectionFormClosing(SelectionAction::Delete);
+  }
   PrintPageFooter();
 }
 

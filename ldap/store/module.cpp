@@ -113,8 +113,8 @@ int ChangeMemberC(const char* group, const char* name, int add) {
   return Result([&] { return ChangeMember(group, name, add != 0); });
 }
 
-int DeleteUserC(const char* name) {
-  return Result([&] { return DeleteUser(name); });
+int DeleteUserC(const char* name, int home, const char* archive) {
+  return Result([&] { return DeleteUser(name, static_cast<HomeChoice>(home), archive); });
 }
 
 int AddGroupC(const char* name, const char* gid) {
@@ -177,6 +177,8 @@ bool RunMayChange() { return gHost->changes != 0; }
 bool HoldChangeLock() { return gHost->hold_change_lock() != 0; }
 
 int RunCommandLine(const std::string& line) { return gHost->run_command_line(line.c_str()); }
+
+int RunArchiveLine(const std::string& line) { return gHost->run_archive_line(line.c_str()); }
 
 std::string HashPassword(const std::string& password) {
   std::string hash;

@@ -13,6 +13,7 @@ constexpr char kLeftLocked[] =
     "ldap: unlocking would leave the account without a password; left locked";
 constexpr char kHomeCommandFailed[] = " failed for ";
 constexpr char kHomeOutsideRoots[] = " not run, no plain path below HOME_ROOTS: ";
+constexpr char kNotArchived[] = "ldap: home not archived, account kept: ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 constexpr char kSavedExpiryTag[] = "orvanta-saved-expire:";
 constexpr char kNoSavedDate[] = "none";
@@ -195,6 +196,17 @@ void RunHomeCommand(SettingName setting, const std::string& home) {
   }
 }
 
+// HOME_ARCHIVE with the name, the home and the archive's path; whether it
+// exited 0. A home outside HOME_ROOTS is not handed to it.
+bool ArchiveHome(const std::string& name, const std::string& home, const std::string& archive) {
+  const std::string& command = HostSetting("HOME_ARCHIVE");
+  const bool archived = !command.empty() && HomeLiesBelowRoots(home) &&
+                        RunArchiveLine(command + " " + ShellWord(name) + " " + ShellWord(home) +
+                                       " " + ShellWord(archive)) == 0;
+  if (!archived) ErrorLogLine(kNotArchived + Printable(name));
+  return archived;
+}
+
 }  // namespace
 
 long OwnExpiryDays(const Entry& user) {
@@ -283,12 +295,16 @@ DirectoryResult ChangeMember(const std::string& group, const std::string& name, 
   return ResultOf("modify " + Printable(found.dn), code);
 }
 
-DirectoryResult DeleteUser(const std::string& name) {
+DirectoryResult DeleteUser(const std::string& name, HomeChoice home, const std::string& archive) {
   if (!HoldLock()) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found = FindUser(name, {"homeDirectory"}, user);
       found != DirectoryResult::Done) {
     return found;
+  }
+  const std::string dir(user.First("homeDirectory"));
+  if (home == HomeChoice::Archive && !ArchiveHome(name, dir, archive)) {
+    return DirectoryResult::HomeNotArchived;
   }
   // Memberships first: a failure then leaves the account as it was, only
   // out of some groups, never a group naming an account that is gone.
@@ -296,8 +312,8 @@ DirectoryResult DeleteUser(const std::string& name) {
     return left;
   }
   const DirectoryResult result = ResultOf("delete " + Printable(user.dn), Delete(user.dn));
-  if (result == DirectoryResult::Done && !user.First("homeDirectory").empty()) {
-    RunHomeCommand("HOME_DELETE", std::string(user.First("homeDirectory")));
+  if (result == DirectoryResult::Done && home != HomeChoice::Keep && !dir.empty()) {
+    RunHomeCommand("HOME_DELETE", dir);
   }
   return result;
 }

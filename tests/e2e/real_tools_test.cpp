@@ -8,6 +8,7 @@
 // tree. Each test checks that the host's own account files did not change.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -623,6 +624,96 @@ TEST_F(RealToolsTest, DeletesAccountsInRequestOrder) {
   ExpectLog(tree.Log(), {"DEL,taro", "DEL,jiro", "DEL,victim"}, from, to);
 
   EXPECT_EQ(Utf8(tree.box.Run(Get("COMMAND=VIEW")).out), Utf8(UserListPage(left, kGroups)));
+}
+
+// The names an archive of the account made between the two moments may have.
+std::set<std::string> ArchiveNames(const std::string& name, std::time_t from, std::time_t to) {
+  std::set<std::string> names;
+  for (std::time_t t = from; t <= to; ++t) {
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M.tar.gz", &parts);
+    names.insert(name + stamp);
+  }
+  return names;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// The real tar writes the home into ARCHIVE_DIR (0600) before userdel -r
+// takes it (the lines themselves: command_line_test).
+TEST_F(RealToolsTest, ArchivesTheHomeThenDeletes) {
+  const ToolTree tree;
+  const std::string archives = tree.box.PathOf("archive");
+  std::filesystem::create_directory(archives);
+  tree.Configure("ARCHIVE_DIR=" + archives + "\n");
+  tree.MakeHome(kAccounts[3]);  // taro
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result = tree.Send("COMMAND=WILLBEDEL&NAME=taro&HOME=archive");
+  const std::time_t to = std::time(nullptr);
+  const std::vector<std::string> files = FilesIn(archives);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(ArchiveNames("taro", from, to).count(files[0])) << files[0];
+  const std::string archive = archives + "/" + files[0];
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(ResultTable("", "ユーザーを削除しました。", "ユーザー名",
+                             {"<TD>taro</TD><TD>削除しました（ホームディレクトリは" + archive +
+                              "に保存しました）。</TD>"})));
+  EXPECT_EQ(std::filesystem::status(archive).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ASSERT_EQ(std::system(("tar -tzf " + archive + " > " + tree.box.PathOf("listed")).c_str()), 0);
+  EXPECT_EQ(tree.box.ReadFile("listed"), "taro/\ntaro/.profile\n");
+  EXPECT_FALSE(tree.InTree("/orvanta-test-home/taro"));
+  EXPECT_EQ(tree.Etc("passwd"),
+            PasswdText({kAccounts[0], kAccounts[1], kAccounts[2], kAccounts[4]}));
+  ExpectLog(tree.Log(), {"DEL,taro"}, from, to);
+}
+
+// Without a whole archive nothing is deleted: a full ARCHIVE_DIR (a 64 KiB
+// tmpfs) has its partial archive removed, and a file of the archive's name
+// is never overwritten.
+TEST_F(RealToolsTest, NoDeletionWithoutAWholeArchive) {
+  const ToolTree tree;
+  const std::string archives = tree.box.PathOf("archive");
+  std::filesystem::create_directory(archives);
+  if (mount("orvanta-test", archives.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+    GTEST_SKIP() << "no tmpfs may be mounted here";
+  }
+  struct Unmount {
+    const std::string& dir;
+    ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{archives};
+  tree.Configure("ARCHIVE_DIR=" + archives + "\n");
+  tree.MakeHome(kAccounts[3]);  // taro
+  // Random bytes do not compress: the archive outgrows the tmpfs.
+  ASSERT_EQ(std::system(("head -c 262144 /dev/urandom > " + tree.box.PathOf("root") +
+                         "/orvanta-test-home/taro/noise").c_str()),
+            0);
+  const std::string not_archived =
+      ResultTable("", "ユーザーを削除しました。", "ユーザー名",
+                  {"<TD>taro</TD><TD>ホームディレクトリを保存できなかったため、削除しませんでした。</TD>"});
+  EXPECT_EQ(Utf8(tree.Send("COMMAND=WILLBEDEL&NAME=taro&HOME=archive").out), Utf8(not_archived));
+  EXPECT_TRUE(FilesIn(archives).empty()) << "the partial archive stays";
+  EXPECT_NE(tree.box.ReadFile(".stderr").find("kept: taro (tar failed"), std::string::npos);
+  const std::time_t now = std::time(nullptr);
+  for (const std::string& name : ArchiveNames("taro", now, now + 60)) {
+    tree.box.WriteFile("archive/" + name, "older\n");
+  }
+  EXPECT_EQ(Utf8(tree.Send("COMMAND=WILLBEDEL&NAME=taro&HOME=archive").out), Utf8(not_archived));
+  for (const std::string& name : ArchiveNames("taro", now, now + 60)) {
+    EXPECT_EQ(tree.box.ReadFile("archive/" + name), "older\n");
+  }
+  EXPECT_NE(tree.box.ReadFile(".stderr").find("kept: taro (the archive exists"), std::string::npos);
+  EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
+  EXPECT_TRUE(tree.InTree("/orvanta-test-home/taro/noise"));
+  EXPECT_FALSE(tree.box.Exists("orvanta.log"));
 }
 
 TEST_F(RealToolsTest, RegistersGroups) {

@@ -92,10 +92,22 @@ TEST_F(UserListPage, DeleteSelectionHasCheckBoxesAboveSystemUid) {
       "<CAPTION><FONT SIZE=\"+2\">ユーザー削除</FONT></CAPTION>\n\n" +
       Rows("CHECKBOX") +
       "</TABLE>\n<BR>\n"
+      "ホームディレクトリ: <INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"remove\" CHECKED>削除する\n"
+      "<INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"keep\">残す\n<BR>\n"
       "<INPUT TYPE=\"SUBMIT\" VALUE=\" 削 除 \">\n"
       "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \">\n"
       "</FORM>");
   EXPECT_EQ(box_.Run(Get("COMMAND=DEL")).out, expected);
+}
+
+TEST_F(UserListPage, DeleteSelectionOffersArchivesOnlyWithAnArchiveDirectory) {
+  const std::string archive =
+      "<INPUT TYPE=\"RADIO\" NAME=\"HOME\" VALUE=\"archive\">保存してから削除する\n<BR>\n";
+  for (const std::string& dir : {box_.PathOf("nowhere"), box_.PathOf("cfg_file.cfg"), box_.dir()}) {
+    box_.SetConfig("ARCHIVE_DIR=" + dir + "\n");
+    const bool offered = Utf8(box_.Run(Get("COMMAND=DEL")).out).find(archive) != std::string::npos;
+    EXPECT_EQ(offered, dir == box_.dir()) << dir;
+  }
 }
 
 TEST_F(UserListPage, EmptyDatabaseGivesAnEmptyTable) {

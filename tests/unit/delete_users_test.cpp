@@ -92,5 +92,26 @@ TEST_F(DeleteUsersTest, WithoutSystemUidOnlyRootIsProtected) {
   EXPECT_TRUE(commands.empty());
 }
 
+// A HOME that is no choice the store offers, or two different ones, runs
+// nothing for any name.
+TEST_F(DeleteUsersTest, RefusesAHomeChoiceNotOffered) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"HOME=bogus", "bogus"},
+      {"HOME=archive", "archive"},  // no ARCHIVE_DIR
+      {"HOME=", ""},
+      {"HOME=keep&HOME=remove", "remove"},
+      {"HOME=%3Cx%3E", "&lt;x&gt;"},
+  };
+  for (const auto& [fields, shown] : cases) {
+    SCOPED_TRACE(fields);
+    commands.clear();
+    const std::string page = Capture([&] { DeleteUsers("NAME=taro&" + fields); });
+    EXPECT_EQ(Utf8(page),
+              Utf8(MessagePage("ホームディレクトリの扱い(" + shown + ")は選択できません。<BR>\n")));
+    EXPECT_TRUE(commands.empty());
+    EXPECT_FALSE(LogExists());
+  }
+}
+
 }  // namespace
 }  // namespace orvanta::test
