@@ -60,7 +60,12 @@ struct FixedMessage {
   const char* status = nullptr;
 };
 
+constexpr char kLoginChallenge[] =
+    "Status: 401 Unauthorized\n"
+    "WWW-Authenticate: Basic realm=\"orvanta\", charset=\"UTF-8\"\n";
+
 const FixedMessage kFixedMessages[] = {
+    {kErrorNotLoggedIn, kMessageNotLoggedIn, kLoginChallenge},
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
@@ -127,8 +132,10 @@ int RunRequest() {
   UseLargeOutputBuffer();
   try {
     if (std::getenv("REQUEST_METHOD") == nullptr) throw ErrorCode{kErrorNotCgi};
-    // Set-user-ID, nothing the caller's process hands down is kept.
-    if (StartedSetuid()) {
+    // Set-user-ID, nothing the caller's process hands down is kept. Asked
+    // once: after setuid(0) the real uid is root's too.
+    const bool started_setuid = StartedSetuid();
+    if (started_setuid) {
       OpenStandardDescriptors();
       EnterProgramDirectory();
       TakeRootGroupOnly();
@@ -149,6 +156,7 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
+    LogInOperator(started_setuid);
     Dispatch();
   } catch (ErrorCode code) {
     ReportError(code);
