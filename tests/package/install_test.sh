@@ -131,14 +131,28 @@ if ((${#missing[@]})); then
   echo "installed ${missing[*]} in $((SECONDS - start)) s"
 fi
 
-# The README's steps: the package, then the password file.
+# An upgrade from the web server's login: the password file of the older
+# package's README is there first, with a bcrypt login the program takes
+# and an Apache MD5 one it cannot verify.
+password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
+mkdir -p /etc/orvanta
+htpasswd -cbB /etc/orvanta/htpasswd "$login_user" "$password" 2>/dev/null
+htpasswd -bm /etc/orvanta/htpasswd legacy "$password" 2>/dev/null
+chown root:www-data /etc/orvanta/htpasswd
+chmod 0640 /etc/orvanta/htpasswd
 apt install "$deb"
 packages >"$work/packages.installed"
 echo "installed $(basename "$deb")"
-password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-htpasswd -cbB /etc/orvanta/htpasswd "$login_user" "$password" 2>/dev/null
-chown root:www-data /etc/orvanta/htpasswd
-chmod 0640 /etc/orvanta/htpasswd
+
+# The operators file: root's alone, the bcrypt login as a full
+# administrator, the other one left out and named.
+if [[ $(stat -c '%a %U:%G' /etc/orvanta/operators) == "600 root:root" &&
+      $(cat /etc/orvanta/operators) == "$(grep "^$login_user:" /etc/orvanta/htpasswd):*" ]]; then
+  echo "ok: /etc/orvanta/operators made from the password file"
+else
+  fail "/etc/orvanta/operators: $(stat -c '%a %U:%G' /etc/orvanta/operators) $(cat /etc/orvanta/operators)"
+fi
+grep -qx 'orvanta:   legacy' "$work/apt.log" || fail "the login legacy was not named at install"
 
 for server in apache2 lighttpd; do
   mkdir "$work/$server"
