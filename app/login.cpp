@@ -30,9 +30,9 @@ std::string_view Env(const char* name) {
 void WaitAfterFailure() {
   constexpr long kMillisecondsPerSecond = 1000;
   constexpr long kNanosecondsPerMillisecond = 1'000'000;
-  const timespec wait{kLoginFailureWaitMilliseconds / kMillisecondsPerSecond,
-                      kLoginFailureWaitMilliseconds % kMillisecondsPerSecond *
-                          kNanosecondsPerMillisecond};
+  const timespec wait{
+      kLoginFailureWaitMilliseconds / kMillisecondsPerSecond,
+      kLoginFailureWaitMilliseconds % kMillisecondsPerSecond * kNanosecondsPerMillisecond};
   nanosleep(&wait, nullptr);
 }
 

@@ -76,8 +76,8 @@ class AttemptsFile {
     const std::string path = ChangeLockPath() + kAttemptsSuffix;
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat info {};
-    if (fd_ >= 0 && (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) ||
-                     info.st_uid != geteuid() || flock(fd_, LOCK_EX) != 0)) {
+    if (fd_ >= 0 && (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+                     flock(fd_, LOCK_EX) != 0)) {
       close(fd_);
       fd_ = -1;
     }

@@ -122,7 +122,9 @@ void SaveOperators(const std::string& path, const std::vector<OperatorEntry>& en
   for (const OperatorEntry& entry : entries) text += OperatorLine(entry);
   std::string temp = path + kTempSuffix;
   const int fd = mkstemp(temp.data());
-  if (fd < 0) throw ToolFailure{"cannot create a file beside " + path + ": " + std::strerror(errno)};
+  if (fd < 0) {
+    throw ToolFailure{"cannot create a file beside " + path + ": " + std::strerror(errno)};
+  }
   const bool written = fchown(fd, 0, 0) == 0 && fchmod(fd, 0600) == 0 &&
                        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
                        fsync(fd) == 0;
@@ -159,14 +161,19 @@ std::string NewHash() {
   return hash;
 }
 
-// Runs the action (remove: the last of them) on the entries; whether the file is to be written.
+// Runs the action (remove: the last of them) on the entries; whether the
+// file is to be written.
 bool Apply(const ToolRequest& request, std::vector<OperatorEntry>& entries) {
   if (request.action == "list") {
-    for (const OperatorEntry& entry : entries) std::cout << entry.name << " " << entry.scope << "\n";
+    for (const OperatorEntry& entry : entries) {
+      std::cout << entry.name << " " << entry.scope << "\n";
+    }
     return false;
   }
   if (request.action == "add") {
-    if (Find(entries, request.name) != nullptr) throw ToolFailure{"operator " + request.name + " exists"};
+    if (Find(entries, request.name) != nullptr) {
+      throw ToolFailure{"operator " + request.name + " exists"};
+    }
     entries.push_back({request.name, NewHash(), request.scope.value_or(kDefaultScope)});
   } else if (request.action == "passwd") {
     OperatorEntry& entry = Existing(entries, request.name);
@@ -199,7 +206,9 @@ int RunOperatorTool(int argc, char** argv, const char* config) {
   }
   try {
     CheckRequest(*request);
-    if (!ReadConfigFile(request->config.c_str())) throw ToolFailure{"cannot read " + request->config};
+    if (!ReadConfigFile(request->config.c_str())) {
+      throw ToolFailure{"cannot read " + request->config};
+    }
     const std::string path = Setting("OPERATORS");
     if (path.empty()) throw ToolFailure{"OPERATORS is not set in " + request->config};
     std::vector<OperatorEntry> entries = LoadOperators(path);

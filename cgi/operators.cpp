@@ -69,8 +69,7 @@ std::string OperatorLine(const OperatorEntry& entry) {
   return entry.name + kFieldSeparator + entry.hash + kFieldSeparator + entry.scope + "\n";
 }
 
-std::optional<std::vector<OperatorEntry>> ReadOperators(const std::string& path,
-                                                        bool root_alone) {
+std::optional<std::vector<OperatorEntry>> ReadOperators(const std::string& path, bool root_alone) {
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   if (root_alone && !IsRootsAlone(fd)) {

@@ -48,7 +48,8 @@ class LoginTest : public ::testing::Test {
     box_.WriteFile("operators", kAdminLine);
   }
 
-  CgiResult Register(std::vector<std::string> env, const std::string& address = "192.0.2.10") const {
+  CgiResult Register(std::vector<std::string> env,
+                     const std::string& address = "192.0.2.10") const {
     CgiRequest request = Post(kRegistration);
     request.extra_env = std::move(env);
     request.remote_addr = address;
@@ -57,8 +58,9 @@ class LoginTest : public ::testing::Test {
 
   CgiResult Tool(const std::string& arguments, const std::string& input) const {
     CgiRequest request = Post(input);
-    return box_.Run(request, {"/bin/sh", "-c", std::string("exec ") + ORVANTA_OPERATOR_TOOL_PATH +
-                                                   " " + arguments + " --config cfg_file.cfg"});
+    return box_.Run(request, {"/bin/sh", "-c",
+                              std::string("exec ") + ORVANTA_OPERATOR_TOOL_PATH + " " + arguments +
+                                  " --config cfg_file.cfg"});
   }
 
   CgiSandbox box_;
