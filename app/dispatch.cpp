@@ -68,12 +68,12 @@ struct FixedMessage {
   const char* status = nullptr;
 };
 
-constexpr char kNotLoggedInStatus[] =
+constexpr char kLoginChallenge[] =
     "Status: 401 Unauthorized\n"
     "WWW-Authenticate: Basic realm=\"orvanta\", charset=\"UTF-8\"\n";
 
 const FixedMessage kFixedMessages[] = {
-    {kErrorNotLoggedIn, kMessageNotLoggedIn, kNotLoggedInStatus},
+    {kErrorNotLoggedIn, kMessageNotLoggedIn, kLoginChallenge},
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
@@ -149,8 +149,10 @@ int RunRequest() {
   UseLargeOutputBuffer();
   try {
     if (std::getenv("REQUEST_METHOD") == nullptr) throw ErrorCode{kErrorNotCgi};
-    // Set-user-ID, nothing the caller's process hands down is kept.
-    if (StartedSetuid()) {
+    // Set-user-ID, nothing the caller's process hands down is kept. Asked
+    // once: after setuid(0) the real uid is root's too.
+    const bool started_setuid = StartedSetuid();
+    if (started_setuid) {
       OpenStandardDescriptors();
       EnterProgramDirectory();
       TakeRootGroupOnly();
@@ -171,6 +173,7 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
+    LogInOperator(started_setuid);
     CheckOperatorScope();
     Dispatch();
   } catch (ErrorCode code) {

@@ -9,6 +9,8 @@
 //   snapshot.cpp        the account and group databases, read when first needed
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
 //   operator.cpp        who acts in this run, and the system log of what they did
+//   operators.cpp       the operators file and the check of a password
+//   basic_auth.cpp      the credentials of a Basic Authorization header
 //   scope.cpp           what the run's operator may do and to which accounts
 //
 // The entry point and the command tables sit above every feature, in app/.
@@ -43,9 +45,9 @@ inline constexpr ErrorCode kErrorUserModFailed = 114;
 inline constexpr ErrorCode kErrorGroupAddFailed = 115;
 
 // Refusals that carry an HTTP status line of their own.
-inline constexpr ErrorCode kErrorNotLoggedIn = 401;
 inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
+inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's login
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
@@ -86,7 +88,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
-    "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR"};
+    "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -178,7 +180,8 @@ std::optional<std::string> NormalizedOrigin(std::string_view url);
 std::optional<std::string> OwnOrigin();
 // Throws kErrorNotAuthenticated when REQUIRE_AUTH is YES and the web server
 // authenticated nobody (REMOTE_USER unset or empty), and always when
-// REQUIRE_AUTH is neither YES, NO nor empty.
+// REQUIRE_AUTH is neither YES, NO nor empty. With OPERATORS the program logs
+// its operators in itself, and neither is consulted.
 void CheckAuthenticated();
 // Throws kErrorCrossSite for a POST whose Origin (or, without one, Referer)
 // names neither the request's own origin nor one of TRUSTED_ORIGINS.
@@ -259,6 +262,35 @@ const char* NoteRefusedByScope(std::string_view name);
 [[noreturn]] void RefuseByScope(std::string_view name);
 // RefuseByScope("") unless the operator may do the action.
 void RequireAction(Action action);
+// ---- Operators of the program's own (operators.cpp, basic_auth.cpp) -----------------
+
+// One line of the operators file (OPERATORS): "name:hash:scope", the hash in
+// crypt(3) form.
+struct OperatorEntry {
+  std::string name, hash, scope;
+};
+// [a-z0-9_.-]{1,32}
+bool IsOperatorName(std::string_view name);
+// The entry as its line of the file, newline included.
+std::string OperatorLine(const OperatorEntry& entry);
+// The operators of the file, lines that are none skipped with a line on
+// stderr; nullopt when it cannot be opened (a symbolic link neither) or,
+// with `root_alone`, is not a regular file of root's that group and others
+// can neither read nor write.
+std::optional<std::vector<OperatorEntry>> ReadOperators(const std::string& path,
+                                                        bool root_alone);
+// Whether crypt(3) of the password with the hash as its setting gives the
+// hash, compared in constant time; false for a hash libxcrypt does not know.
+bool PasswordMatches(const std::string& password, const std::string& hash);
+
+// The name and password an "Authorization: Basic" header value carries
+// (the scheme in any case); nullopt for anything else.
+struct Credentials {
+  std::string name, password;
+};
+std::optional<Credentials> BasicCredentials(std::string_view header);
+// Standard base64 with its padding; nullopt for any other text.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 // ---- Configuration ------------------------------------------------------------
 

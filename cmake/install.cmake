@@ -6,6 +6,9 @@
 #   ORVANTA_CGI_DIR/cfg_file.cfg     the settings, root's, mode 0644; an
 #                                    existing file is kept, the sample is
 #                                    installed beside it as cfg_file.cfg.sample
+#   sbin/orvanta-operator            root's tool for the operators file, which
+#                                    it finds through the installed
+#                                    ORVANTA_CGI_DIR/cfg_file.cfg
 #   ORVANTA_MENU_DIR/index.html      the EUC-JP menu page
 #   ORVANTA_MODULE_DIR/orvanta-ldap.so
 #                                    the directory store, root's, mode 0644:
@@ -35,6 +38,15 @@ set(ORVANTA_CGI_DIR "lib/cgi-bin/orvanta" CACHE PATH
 set(ORVANTA_MENU_DIR "share/orvanta/www" CACHE PATH
     "Directory of the menu page index.html (relative: below the install prefix)")
 option(ORVANTA_INSTALL_CONFIG "Install cfg_file.cfg and its sample beside the program" ON)
+
+if(IS_ABSOLUTE "${ORVANTA_CGI_DIR}")
+  set(orvanta_installed_config "${ORVANTA_CGI_DIR}/cfg_file.cfg")
+else()
+  set(orvanta_installed_config "${CMAKE_INSTALL_PREFIX}/${ORVANTA_CGI_DIR}/cfg_file.cfg")
+endif()
+target_compile_definitions(orvanta-operator PRIVATE
+  ORVANTA_CONFIG_PATH="${orvanta_installed_config}")
+install(TARGETS orvanta-operator RUNTIME DESTINATION sbin)
 
 install(TARGETS orvanta.cgi
         RUNTIME DESTINATION ${ORVANTA_CGI_DIR}

@@ -44,6 +44,17 @@ const Method* ConfiguredMethod() {
   return nullptr;
 }
 
+constexpr char kOperatorDefaultPrefix[] = "$y$";
+
+std::string Crypted(const std::string& password, const char* salt) {
+  if (salt == nullptr) return "";
+  const char* hash = crypt(password.c_str(), salt);
+  // libcrypt reports failure with NULL or with a text starting with '*';
+  // handing either on would set a password nobody chose.
+  if (hash == nullptr || hash[0] == '*') return "";
+  return hash;
+}
+
 }  // namespace
 
 CryptMethod ConfiguredCryptMethod() {
@@ -79,14 +90,16 @@ std::string HashPassword(const std::string& password) {
   const Method* method = ConfiguredMethod();
   if (method == nullptr) return "";
   // A NULL random source makes crypt_gensalt read the kernel's randomness.
-  const char* salt =
-      method->prefix == nullptr ? MakeSalt() : crypt_gensalt(method->prefix, 0, nullptr, 0);
-  if (salt == nullptr) return "";
-  const char* hash = crypt(password.c_str(), salt);
-  // libcrypt reports failure with NULL or with a text starting with '*';
-  // handing either to the tool would set a password nobody chose.
-  if (hash == nullptr || hash[0] == '*') return "";
-  return hash;
+  return Crypted(password, method->prefix == nullptr
+                               ? MakeSalt()
+                               : crypt_gensalt(method->prefix, 0, nullptr, 0));
+}
+
+std::string HashOperatorPassword(const std::string& password) {
+  const Method* method = ConfiguredMethod();
+  const char* prefix =
+      method != nullptr && method->prefix != nullptr ? method->prefix : kOperatorDefaultPrefix;
+  return Crypted(password, crypt_gensalt(prefix, 0, nullptr, 0));
 }
 
 bool SetPasswordHash(const std::string& name, const std::string& hash) {

@@ -153,6 +153,10 @@ std::string SaltForTime(std::uint32_t seconds);
 // when the method is unknown or the library refuses (a NULL result, or one
 // starting with '*').
 std::string HashPassword(const std::string& password);
+// crypt(3) of an operator's password: with CRYPT_METHOD's SHA512 or
+// YESCRYPT, else yescrypt (DES would keep only 8 bytes of it); "" when the
+// library refuses.
+std::string HashOperatorPassword(const std::string& password);
 // Gives the account the hash with CHPASSWD (default /usr/sbin/chpasswd) and
 // -e, "name:hash" on its standard input: a command line is readable by
 // every local user. Whether the account's shadow entry now holds it.

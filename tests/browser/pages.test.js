@@ -43,7 +43,7 @@ async function assertSentAsEucJp(url, expectedText) {
   assert.throws(() => new TextDecoder('utf-8', { fatal: true }).decode(body), TypeError);
 }
 
-test('without the login nothing is served and no form is taken', async () => {
+test('without the program\'s login no page is served and no form is taken', async () => {
   const { server } = session;
   const { password } = server.credentials;
   const login = (username, secret) =>
@@ -54,7 +54,6 @@ test('without the login nothing is served and no form is taken', async () => {
     ['another user', login('root', password)],
   ];
   const requests = [
-    ['GET', '', null],
     ['GET', 'orvanta.cgi?COMMAND=VIEW', null],
     ['POST', 'orvanta.cgi', 'COMMAND=WILLBEADD&NAME=intruder&PASS=abc123&UID=&GID=&GCOS='
       + '&DIR=/orvanta-sandbox/home/&SHELL=/bin/sh'],
@@ -71,12 +70,12 @@ test('without the login nothing is served and no form is taken', async () => {
   assert.equal(server.read('etc/passwd'), passwd);
   assert.equal(server.exists('cgi/orvanta.log'), false);
 
-  // The password file: root's alone, the password only hashed, and outside
+  // The operators file: root's alone, the password only hashed, and outside
   // what is served.
-  const { mode, uid } = fs.statSync(server.file('lighttpd.htpasswd'));
+  const { mode, uid } = fs.statSync(server.file('operators'));
   assert.deepEqual({ mode: mode & 0o777, uid }, { mode: 0o600, uid: 0 });
-  assert.match(server.read('lighttpd.htpasswd'), /^admin:\$6\$[^:\n]+\n$/);
-  assert.equal((await server.fetch(`${server.url}lighttpd.htpasswd`)).status, 404);
+  assert.match(server.read('operators'), /^admin:\$y\$[^:\n]+:\*\n$/);
+  assert.equal((await server.fetch(`${server.url}operators`)).status, 404);
 });
 
 test('the menu page is EUC-JP in the program\'s look and links every command', async () => {

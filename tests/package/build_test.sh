@@ -32,6 +32,7 @@ GROUPDEL=/usr/sbin/groupdel
 HOME_ROOTS=/home/
 LOCKFILE=/var/lib/orvanta/orvanta.lock
 LOGFILE=/var/log/orvanta/orvanta.log
+OPERATORS=/etc/orvanta/operators
 REQUIRE_AUTH=YES
 SHELL1=/bin/bash
 SHELL2=/bin/sh

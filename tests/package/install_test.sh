@@ -44,6 +44,10 @@ if [[ -n $status && $status != "un " ]]; then
   echo "SKIP: an orvanta package is already on this machine (dpkg status '$status'); the test would replace it"
   exit $skip
 fi
+if [[ -e /etc/orvanta ]]; then
+  echo "SKIP: /etc/orvanta is on this machine; the test would replace its password file"
+  exit $skip
+fi
 debs=("$deb_dir"/orvanta_*.deb)
 if [[ ! -f ${debs[0]} ]]; then
   echo "FAIL: no package in $deb_dir (build_test.sh builds it)"
@@ -84,6 +88,7 @@ work=$(mktemp -d)
 packages >"$work/packages.before"
 state >"$work/state.before"
 made_policy=no
+made_htpasswd=no
 undone=no
 
 # Purges the package and whatever the test installed, even after a failure.
@@ -109,6 +114,11 @@ undo() {
   if [[ $made_policy == yes ]]; then
     rm -f "$policy"
   fi
+  # The older package's password file, when the new one never took it.
+  if [[ $made_htpasswd == yes && -e /etc/orvanta/htpasswd ]]; then
+    rm -f /etc/orvanta/htpasswd
+    rmdir --ignore-fail-on-non-empty /etc/orvanta
+  fi
 }
 trap 'undo; rm -rf "$work"' EXIT
 
@@ -131,14 +141,29 @@ if ((${#missing[@]})); then
   echo "installed ${missing[*]} in $((SECONDS - start)) s"
 fi
 
-# The README's steps: the package, then the password file.
+# An upgrade from the web server's login: the password file of the older
+# package's README is there first, with a bcrypt login the program takes
+# and an Apache MD5 one it cannot verify.
+password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
+made_htpasswd=yes
+mkdir -p /etc/orvanta
+htpasswd -cbB /etc/orvanta/htpasswd "$login_user" "$password" 2>/dev/null
+htpasswd -bm /etc/orvanta/htpasswd legacy "$password" 2>/dev/null
+chown root:www-data /etc/orvanta/htpasswd
+chmod 0640 /etc/orvanta/htpasswd
 apt install "$deb"
 packages >"$work/packages.installed"
 echo "installed $(basename "$deb")"
-password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-htpasswd -cbB /etc/orvanta/htpasswd "$login_user" "$password" 2>/dev/null
-chown root:www-data /etc/orvanta/htpasswd
-chmod 0640 /etc/orvanta/htpasswd
+
+# The operators file: root's alone, the bcrypt login as a full
+# administrator, the other one left out and named.
+if [[ $(stat -c '%a %U:%G' /etc/orvanta/operators) == "600 root:root" &&
+      $(cat /etc/orvanta/operators) == "$(grep "^$login_user:" /etc/orvanta/htpasswd):*" ]]; then
+  echo "ok: /etc/orvanta/operators made from the password file"
+else
+  fail "/etc/orvanta/operators: $(stat -c '%a %U:%G' /etc/orvanta/operators) $(cat /etc/orvanta/operators)"
+fi
+grep -q '^orvanta:   legacy\b' "$work/apt.log" || fail "the login legacy was not named at install"
 
 for server in apache2 lighttpd; do
   mkdir "$work/$server"

@@ -1,0 +1,151 @@
+// The count of failed logins per operator name and client address, in a
+// file of its own beside the change lock and under a lock of its own: the
+// change lock is held for as long as a tool runs, a login must not wait
+// for that.
+//
+// One line per pair: "address name count first last", the times in
+// seconds since the epoch; the values come printable, so no blank or
+// newline is inside one.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <sstream>
+#include <vector>
+
+#include "app/app.h"
+#include "hosttools/hosttools.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr char kAttemptsSuffix[] = ".logins";
+constexpr long kMaxFailures = 10;
+constexpr std::time_t kFailureWindowSeconds = 15 * 60;
+constexpr std::time_t kLockOutSeconds = 15 * 60;
+
+struct Attempts {
+  std::string address, name;
+  long count = 0;
+  std::time_t first = 0, last = 0;
+};
+
+// A value as one field: printable, and never empty (a request may come
+// without an address).
+std::string Field(std::string_view value) { return value.empty() ? "-" : Printable(value); }
+
+std::vector<Attempts> ParseAttempts(const std::string& text) {
+  std::vector<Attempts> all;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    Attempts entry;
+    if (fields >> entry.address >> entry.name >> entry.count >> entry.first >> entry.last) {
+      all.push_back(std::move(entry));
+    }
+  }
+  return all;
+}
+
+std::string FormatAttempts(const std::vector<Attempts>& all) {
+  std::string text;
+  for (const Attempts& entry : all) {
+    text += entry.address + " " + entry.name + " " + std::to_string(entry.count) + " " +
+            std::to_string(entry.first) + " " + std::to_string(entry.last) + "\n";
+  }
+  return text;
+}
+
+bool IsLockedOut(const Attempts& entry, std::time_t now) {
+  return entry.count >= kMaxFailures && now - entry.last < kLockOutSeconds;
+}
+
+// A pair neither locked out nor inside its window has nothing to remember.
+bool IsStale(const Attempts& entry, std::time_t now) {
+  return !IsLockedOut(entry, now) && now - entry.first >= kFailureWindowSeconds;
+}
+
+// The attempts file, opened and locked for this process; root's alone, as
+// the change lock beside it is.
+class AttemptsFile {
+ public:
+  AttemptsFile() {
+    const std::string path = ChangeLockPath() + kAttemptsSuffix;
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (fd_ >= 0 && (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+                     flock(fd_, LOCK_EX) != 0)) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ < 0) ErrorLogLine("cannot count logins in " + Printable(path) + "; none is let in");
+  }
+  ~AttemptsFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  AttemptsFile(const AttemptsFile&) = delete;
+  AttemptsFile& operator=(const AttemptsFile&) = delete;
+
+  bool usable() const { return fd_ >= 0; }
+
+  std::vector<Attempts> Read() const {
+    std::string text;
+    char buffer[4096];
+    ssize_t length = 0;
+    off_t offset = 0;
+    while ((length = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
+      text.append(buffer, static_cast<size_t>(length));
+      offset += length;
+    }
+    return ParseAttempts(text);
+  }
+
+  bool Write(const std::vector<Attempts>& all) const {
+    const std::string text = FormatAttempts(all);
+    return ftruncate(fd_, 0) == 0 &&
+           pwrite(fd_, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address) {
+  const AttemptsFile file;
+  if (!file.usable()) return LoginAttempt::Uncounted;
+  const std::time_t now = std::time(nullptr);
+  std::vector<Attempts> kept;
+  Attempts pair{Field(address), Field(name)};
+  for (Attempts& entry : file.Read()) {
+    if (entry.address == pair.address && entry.name == pair.name) {
+      pair = entry;
+    } else if (!IsStale(entry, now)) {
+      kept.push_back(std::move(entry));
+    }
+  }
+  if (IsLockedOut(pair, now)) return LoginAttempt::LockedOut;
+  if (IsStale(pair, now)) pair = Attempts{pair.address, pair.name, 0, now, now};
+  ++pair.count;
+  pair.last = now;
+  kept.push_back(pair);
+  return file.Write(kept) ? LoginAttempt::Counted : LoginAttempt::Uncounted;
+}
+
+void ClearLoginAttempts(std::string_view name, std::string_view address) {
+  const AttemptsFile file;
+  if (!file.usable()) return;
+  const std::string address_field = Field(address);
+  const std::string name_field = Field(name);
+  std::vector<Attempts> all = file.Read();
+  std::erase_if(all, [&](const Attempts& entry) {
+    return entry.address == address_field && entry.name == name_field;
+  });
+  file.Write(all);
+}
+
+}  // namespace orvanta

@@ -1,0 +1,223 @@
+// orvanta-operator: adds, changes, removes and lists the operators the
+// program logs in itself. Root's alone, as the file it writes is.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "cgi/cgi.h"
+#include "store/store.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: orvanta-operator add|passwd|remove|list [NAME] [--scope SCOPE] [--config FILE]\n";
+constexpr char kDefaultScope[] = "*";
+constexpr char kTempSuffix[] = ".XXXXXX";
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct ToolRequest {
+  std::string action, name, config;
+  std::optional<std::string> scope;
+};
+
+// Any failure of the tool: its message goes to stderr.
+struct ToolFailure {
+  std::string message;
+};
+
+constexpr std::string_view kActions[] = {"add", "passwd", "remove", "list"};
+
+bool IsAction(std::string_view word) {
+  for (std::string_view action : kActions) {
+    if (word == action) return true;
+  }
+  return false;
+}
+
+std::optional<ToolRequest> ParseArguments(int argc, char** argv, const char* config) {
+  ToolRequest request{"", "", config, std::nullopt};
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--scope" && i + 1 < argc) {
+      request.scope = argv[++i];
+    } else if (word == "--config" && i + 1 < argc) {
+      request.config = argv[++i];
+    } else {
+      words.push_back(word);
+    }
+  }
+  if (words.empty()) return std::nullopt;
+  request.action = words[0];
+  if (!IsAction(request.action)) return std::nullopt;
+  const bool named = request.action != "list";
+  if (words.size() != (named ? 2u : 1u)) return std::nullopt;
+  if (named) request.name = words[1];
+  return request;
+}
+
+std::string ReadLine(std::FILE* input) {
+  char* buffer = nullptr;
+  size_t capacity = 0;
+  const ssize_t length = getline(&buffer, &capacity, input);
+  std::string line = length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
+  std::free(buffer);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+std::string ReadHidden(const char* prompt) {
+  termios saved{};
+  tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  std::fputs(prompt, stderr);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  std::string line = ReadLine(stdin);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  std::fputs("\n", stderr);
+  return line;
+}
+
+// From a terminal without echo, typed twice; otherwise one line of
+// standard input.
+std::string ReadNewPassword() {
+  std::string password;
+  if (isatty(STDIN_FILENO) != 0) {
+    password = ReadHidden("Password: ");
+    if (ReadHidden("Again: ") != password) throw ToolFailure{"the passwords differ"};
+  } else {
+    password = ReadLine(stdin);
+  }
+  if (password.empty()) throw ToolFailure{"an empty password is refused"};
+  return password;
+}
+
+std::vector<OperatorEntry> LoadOperators(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 && errno == ENOENT) return {};
+  std::optional<std::vector<OperatorEntry>> entries = ReadOperators(path, true);
+  if (!entries) throw ToolFailure{path + " is not a regular file of root's alone (mode 0600)"};
+  return std::move(*entries);
+}
+
+// Temporary file, fsync, rename: a reader sees the old file or the new
+// one, never a part.
+void SaveOperators(const std::string& path, const std::vector<OperatorEntry>& entries) {
+  std::string text;
+  for (const OperatorEntry& entry : entries) text += OperatorLine(entry);
+  std::string temp = path + kTempSuffix;
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    throw ToolFailure{"cannot create a file beside " + path + ": " + std::strerror(errno)};
+  }
+  const bool written = fchown(fd, 0, 0) == 0 && fchmod(fd, 0600) == 0 &&
+                       write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                       fsync(fd) == 0;
+  const bool closed = close(fd) == 0;
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    unlink(temp.c_str());
+    throw ToolFailure{"cannot write " + path + ": " + reason};
+  }
+  const std::string directory = path.substr(0, path.find_last_of('/') + 1);
+  const int directory_fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_CLOEXEC);
+  if (directory_fd >= 0) {
+    fsync(directory_fd);
+    close(directory_fd);
+  }
+}
+
+OperatorEntry* Find(std::vector<OperatorEntry>& entries, const std::string& name) {
+  for (OperatorEntry& entry : entries) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+OperatorEntry& Existing(std::vector<OperatorEntry>& entries, const std::string& name) {
+  OperatorEntry* entry = Find(entries, name);
+  if (entry == nullptr) throw ToolFailure{"no operator " + name};
+  return *entry;
+}
+
+std::string NewHash() {
+  const std::string hash = HashOperatorPassword(ReadNewPassword());
+  if (hash.empty()) throw ToolFailure{"the password could not be hashed"};
+  return hash;
+}
+
+// Runs the action (remove: the last of them) on the entries; whether the
+// file is to be written.
+bool Apply(const ToolRequest& request, std::vector<OperatorEntry>& entries) {
+  if (request.action == "list") {
+    for (const OperatorEntry& entry : entries) {
+      std::cout << entry.name << " " << entry.scope << "\n";
+    }
+    return false;
+  }
+  if (request.action == "add") {
+    if (Find(entries, request.name) != nullptr) {
+      throw ToolFailure{"operator " + request.name + " exists"};
+    }
+    entries.push_back({request.name, NewHash(), request.scope.value_or(kDefaultScope)});
+  } else if (request.action == "passwd") {
+    OperatorEntry& entry = Existing(entries, request.name);
+    entry.hash = NewHash();
+    if (request.scope) entry.scope = *request.scope;
+  } else {
+    const OperatorEntry& entry = Existing(entries, request.name);
+    entries.erase(entries.begin() + (&entry - entries.data()));
+  }
+  return true;
+}
+
+void CheckRequest(const ToolRequest& request) {
+  if (geteuid() != 0) throw ToolFailure{"only root keeps the operators"};
+  if (!request.name.empty() && !IsOperatorName(request.name)) {
+    throw ToolFailure{"a name is 1 to 32 of a-z 0-9 _ . -: " + request.name};
+  }
+  if (request.scope && request.scope->find_first_of(":\r\n") != std::string::npos) {
+    throw ToolFailure{"a scope holds no ':' and no line break"};
+  }
+}
+
+}  // namespace
+
+int RunOperatorTool(int argc, char** argv, const char* config) {
+  const std::optional<ToolRequest> request = ParseArguments(argc, argv, config);
+  if (!request) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  try {
+    CheckRequest(*request);
+    if (!ReadConfigFile(request->config.c_str())) {
+      throw ToolFailure{"cannot read " + request->config};
+    }
+    const std::string path = Setting("OPERATORS");
+    if (path.empty()) throw ToolFailure{"OPERATORS is not set in " + request->config};
+    std::vector<OperatorEntry> entries = LoadOperators(path);
+    if (Apply(*request, entries)) SaveOperators(path, entries);
+  } catch (const ToolFailure& failure) {
+    std::cerr << "orvanta-operator: " << failure.message << "\n";
+    return kExitFailed;
+  }
+  return 0;
+}
+
+}  // namespace orvanta
