@@ -11,7 +11,7 @@ extern "C" {
 
 // Raised whenever a struct below changes: a store built for another
 // version of the program is not used.
-#define ORVANTA_DIRECTORY_VERSION 1
+#define ORVANTA_DIRECTORY_VERSION 2
 // The one symbol the store exports.
 #define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
 
@@ -68,6 +68,18 @@ struct OrvantaDirectoryChanges {
   const char* shell;
 };
 
+// One page of a list that the server sorts and cuts out (server-side
+// sorting and a virtual list view): the accounts in uidNumber order, or the
+// groups in gidNumber order.
+struct OrvantaPageQuery {
+  int groups;          // nonzero: the groups
+  OrvantaText find;    // a part of the name or comment, or digits equal to the id; empty: all
+  int above_only;      // nonzero: only ids above `threshold` and not reserved
+  uint32_t threshold;
+  size_t first;        // 0-based position of the page's first entry
+  size_t count;        // at least 1
+};
+
 // The store's operations; the ints they return are DirectoryResult values.
 struct OrvantaDirectoryStore {
   void (*for_each_account)(OrvantaAccountVisit visit, void* context);
@@ -80,6 +92,11 @@ struct OrvantaDirectoryStore {
   int (*delete_user)(const char* name);
   int (*add_group)(const char* name, const char* gid);
   int (*delete_group)(const char* name);
+  // The page's entries to `accounts` or `groups` and nonzero, with how many
+  // entries match in `total`; 0 when the server does not sort and page or
+  // the search failed (the program then reads every entry).
+  int (*read_page)(const OrvantaPageQuery* query, OrvantaAccountVisit accounts,
+                   OrvantaGroupVisit groups, void* context, size_t* total);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

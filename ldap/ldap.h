@@ -57,6 +57,14 @@ struct DirectoryLockMarks {
 };
 std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
 
+// One page of a list sorted and cut out by the server (server-side sorting
+// and a virtual list view, which the root DSE must offer): its entries to
+// `accounts` or `groups`, and how many entries match; nullopt when the
+// server does not offer them or the search failed.
+std::optional<size_t> ReadDirectoryPage(const ListPageQuery& query,
+                                        const DirectoryAccountVisitor& accounts,
+                                        const std::function<void(GroupEntry)>& groups);
+
 // ---- Changes ---------------------------------------------------
 
 // A registration (cgi.h's NewAccount): an empty uid takes the next one from

@@ -50,6 +50,12 @@ class DirectoryAccounts final : public AccountStore {
     return states;
   }
 
+  std::optional<size_t> ReadListPage(
+      const ListPageQuery& query, const AccountVisitor& accounts,
+      const std::function<void(GroupEntry)>& groups) const override {
+    return ReadDirectoryPage(query, accounts, groups);
+  }
+
   StoreResult AddUser(const NewAccount& account) const override {
     return ResultOf(DirectoryAddUser(account));
   }

@@ -72,6 +72,12 @@ class AccountStore {
   virtual bool MakesHomesHere() const = 0;
   // The lock state of every account that has a password entry.
   virtual std::map<std::string, LockState, std::less<>> LockStates() const = 0;
+  // A list's page as the store's server sorts and cuts it out itself: its
+  // entries to `accounts` or `groups`, and how many match; nullopt when the
+  // store has no such server (the lists cut the page out of the snapshot).
+  virtual std::optional<size_t> ReadListPage(
+      const ListPageQuery& query, const AccountVisitor& accounts,
+      const std::function<void(GroupEntry)>& groups) const = 0;
 
   // ---- Changes of accounts that passed the checks
   // Done, DoneWithoutPassword, NameTaken or Failed.
