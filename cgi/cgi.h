@@ -7,6 +7,7 @@
 //                       the settings that take only a few words
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
+//   list_filter.cpp     which of them the list pages show (LIST_SYSTEM, FIND)
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
 //   operator.cpp        who acts in this run, and the system log of what they did
 //

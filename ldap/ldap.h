@@ -8,8 +8,9 @@
 //   loader.cpp      where the module is, whether a set-user-ID run trusts
 //                   it, and loading it once
 //   boundary.h      the C tables between the program and the module
-//   store/          the module: connection, paged searches, the id counter,
-//                   account and group changes (store/session.h)
+//   store/          the module: connection, paged searches, pages the server
+//                   sorts and cuts out, the id counter, account and group
+//                   changes (store/session.h)
 //
 // The pages, checks and log records stay those of the tools backend: the
 // actions reach these functions only through the directory's AccountStore

@@ -33,7 +33,7 @@ std::string HostNewHomeOf(const NewAccount& account);
 bool HomeLiesBelowRoots(std::string_view path);
 void OpenUpNewHome(const std::string& name, const std::string& path);
 
-// ---- The operations (search.cpp, users.cpp, groups.cpp) -----------------------
+// ---- The operations (search.cpp, sorted_pages.cpp, users.cpp, groups.cpp) -----
 // As ldap.h describes them under the names Directory...
 
 void ForEachAccount(const DirectoryAccountVisitor& visit);
