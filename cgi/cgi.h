@@ -402,7 +402,7 @@ class ListFilter {
 
 // The positions, in the order of the SORT setting, of the accounts that
 // the filter shows and `also` (when given) accepts.
-LargeVector<std::uint32_t> ShownUsers(
+std::vector<std::uint32_t> ShownUsers(
     const UserTable& users, const ListFilter& filter,
     const std::function<bool(const UserTable::Row&)>& also = nullptr);
 

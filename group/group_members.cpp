@@ -65,6 +65,7 @@ MemberAccounts FindMemberAccounts(const GroupEntry& group, const UserTable& user
   MemberAccounts members;
   for (const std::string& member : group.members) members.emplace(member, MemberAccount{});
   for (size_t index = 0; index < users.size(); ++index) {
+    users.Prefetch(index);
     const auto found = members.find(users[index].name);
     if (found == members.end()) continue;
     if (found->second.entries++ == 0) found->second.index = index;
@@ -98,7 +99,7 @@ void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool 
   }
 }
 
-void PrintNonMembers(const LargeVector<std::uint32_t>& shown, const PageWindow& window,
+void PrintNonMembers(const std::vector<std::uint32_t>& shown, const PageWindow& window,
                      bool changeable, const AccountGuard& guard) {
   const UserTable& users = AllUsers();
   RowWriter out;
@@ -119,7 +120,7 @@ void PrintGroup(const GroupEntry& group) {
   const bool changeable = IsMembershipChangeable(group, guard);
   const MemberAccounts members = FindMemberAccounts(group, AllUsers());
   ListFilter filter;
-  const LargeVector<std::uint32_t> shown =
+  const std::vector<std::uint32_t> shown =
       ShownUsers(AllUsers(), filter.AboveSystemIdsOnly(),
                  [&](const UserTable::Row& account) { return members.count(account.name) == 0; });
   const PageWindow window = WindowOf(shown.size(), ListPageSize(), Param("FROM"));

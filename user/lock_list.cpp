@@ -44,7 +44,7 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
   out.Put(StateCell(state));
 }
 
-void PrintLockRows(const LargeVector<std::uint32_t>& shown, const PageWindow& window) {
+void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& window) {
   const UserTable& users = AllUsers();
   const AccountGuard guard;
   const auto states = Accounts().LockStates();
@@ -67,7 +67,7 @@ void PrintLockRows(const LargeVector<std::uint32_t>& shown, const PageWindow& wi
 
 void PrintLockList() {
   ListFilter filter;
-  const LargeVector<std::uint32_t> shown = ShownUsers(AllUsers(), filter.AboveSystemIdsOnly());
+  const std::vector<std::uint32_t> shown = ShownUsers(AllUsers(), filter.AboveSystemIdsOnly());
   const PageWindow window = WindowOf(shown.size(), ListPageSize(), Param("FROM"));
   const ListQuery query{"LOCK", nullptr, filter.find()};
   PrintPageHeader();

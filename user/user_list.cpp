@@ -106,7 +106,7 @@ class UserPage {
   }
 
   std::optional<UserTable> served_;
-  LargeVector<std::uint32_t> indexes_;
+  std::vector<std::uint32_t> indexes_;
   PageWindow window_;
   size_t offset_ = 0;
 };
