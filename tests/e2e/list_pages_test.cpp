@@ -115,5 +115,17 @@ TEST_F(ListPages, MembersPageTheAccountsToAdd) {
   EXPECT_NE(page.find("VALUE=\"u000\""), std::string::npos) << "the members stay whole";
 }
 
+TEST_F(ListPages, UnreadableSettingsListEveryRowWithOneLineEach) {
+  box_.SetConfig("SYSTEMUID=999\nLIST_PAGE_SIZE=20x\nLIST_SYSTEM=no\n");
+  box_.WriteFile(".stderr", "");
+  const std::string page = box_.Run(Get("COMMAND=VIEW&FIND=u1")).out;
+  EXPECT_NE(page.find("<TD>root</TD>"), std::string::npos);
+  EXPECT_NE(page.find("<TD>a&lt;&amp;b</TD>"), std::string::npos);
+  EXPECT_EQ(page.find("NAME=\"FIND\""), std::string::npos);
+  EXPECT_EQ(box_.ReadFile(".stderr"),
+            "orvanta: LIST_PAGE_SIZE=20x is no whole number: every row on one page\n"
+            "orvanta: LIST_SYSTEM=no is none of YES, NO or empty: the system's ids are listed\n");
+}
+
 }  // namespace
 }  // namespace orvanta::test
