@@ -7,6 +7,7 @@
 //                       the settings that take only a few words
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
+//   list_filter.cpp     which of them the list pages show (LIST_SYSTEM, FIND)
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
 //   operator.cpp        who acts in this run, and the system log of what they did
 //   operators.cpp       the operators file and the check of a password
@@ -88,7 +89,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
-    "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS"};
+    "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
+    "LIST_PAGE_SIZE", "LIST_SYSTEM"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -124,10 +126,17 @@ YesNo YesNoSetting(SettingName name);
 // ACCOUNTS: "tools", "ldap", or missing or empty (Tools).
 enum class AccountsBackend { Tools = 0, Directory = 1, Invalid = 2 };
 AccountsBackend AccountsSetting();
-// One line on stderr for each of those settings whose value is none of its
-// words, naming the setting and what it does now; once per run, after the
+// One line on stderr for each of those settings (and of LIST_PAGE_SIZE and
+// LIST_SYSTEM) whose value is none of its words, naming the setting and what it does now; once per run, after the
 // settings are read.
 void ReportInvalidSettings();
+
+// LIST_PAGE_SIZE: how many rows a list page shows; 0 (every row on one
+// page) when it is missing, 0 or not a whole number.
+size_t ListPageSize();
+// LIST_SYSTEM: false for NO, which leaves the system's accounts and groups
+// and the reserved ids out of the lists; YES, missing or anything else: true.
+bool ListsSystemIds();
 
 // Converts like the C library's atoi: leading blanks, a sign, digits up to
 // the first other byte; no digits give 0.
@@ -475,6 +484,53 @@ struct GroupTables {
   std::string_view NameOf(std::uint32_t gid) const;
 };
 const GroupTables& AllGroups();
+
+// One page of a list that a directory server sorts and cuts out itself:
+// the accounts in uid order, or the groups in gid order, that match `find`
+// (a part of the name or comment, or digits equal to the id) and, with a
+// threshold, whose ids lie above it and are not reserved.
+struct ListPageQuery {
+  bool groups = false;
+  std::string_view find;
+  std::optional<std::uint32_t> threshold;
+  size_t first = 0, count = 1;
+};
+
+// What the list pages show of the snapshot: every row passes the filter
+// before a page is cut out of the rows that passed, so that paging and the
+// row numbers count only what is shown.
+class ListFilter {
+ public:
+  // LIST_SYSTEM, and FIND when the lists are paged (LIST_PAGE_SIZE).
+  ListFilter();
+  // Only ids above the system ones, whatever LIST_SYSTEM says (the pages
+  // that offer only changeable accounts).
+  ListFilter& AboveSystemIdsOnly();
+  // Only the run's operator's accounts and groups (CurrentScope()).
+  ListFilter& OwnedOnly();
+  const std::string& find() const { return find_; }
+  // The filter as a directory server's page query (first and count left to
+  // the caller); nullopt when it takes more than the server can do.
+  std::optional<ListPageQuery> ServerQuery(bool groups) const;
+  bool ShowsUser(const UserTable::Row& user) const;
+  bool ShowsGroup(const GroupEntry& group) const;
+
+ private:
+  bool ShowsId(std::uint32_t id, std::uint32_t threshold) const;
+  // FIND as bytes in the name or the comment, or digits equal to the id.
+  bool Found(std::string_view name, std::string_view comment, std::uint32_t id) const;
+  bool system_ids_;
+  const OperatorScope* owner_ = nullptr;
+  std::uint32_t user_threshold_, group_threshold_;
+  std::string find_;
+  std::optional<std::uint32_t> find_id_;
+};
+
+// The positions, in the order of the SORT setting, of the accounts that
+// the filter shows and `also` (when given) accepts.
+std::vector<std::uint32_t> ShownUsers(
+    const UserTable& users, const ListFilter& filter,
+    const std::function<bool(const UserTable::Row&)>& also = nullptr);
 
 // The accounts an action names, from one pass over the database (an action
 // never builds an index of every account), or from the directory's indexed

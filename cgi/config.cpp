@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -64,7 +65,26 @@ size_t WordOf(SettingName name, const std::string_view* words) {
   return value == words[1] ? 1 : kNoWord;
 }
 
+// LIST_PAGE_SIZE as a whole number; nullopt for anything else.
+std::optional<size_t> PageSizeValue() {
+  const std::string& text = Setting("LIST_PAGE_SIZE");
+  if (text.empty()) return 0;
+  size_t value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+bool IsListSystemWord(const std::string& value) {
+  return value.empty() || value == "YES" || value == "NO";
+}
+
 }  // namespace
+
+size_t ListPageSize() { return PageSizeValue().value_or(0); }
+
+bool ListsSystemIds() { return Setting("LIST_SYSTEM") != "NO"; }
 
 YesNo YesNoSetting(SettingName name) { return static_cast<YesNo>(WordOf(name, kYesNoWords)); }
 
@@ -78,6 +98,14 @@ void ReportInvalidSettings() {
     ErrorLogLine(std::string(setting.name.c_str()) + "=" + Printable(Setting(setting.name)) +
                  " is none of " + std::string(setting.words[0]) + ", " +
                  std::string(setting.words[1]) + " or empty: " + setting.unreadable);
+  }
+  if (!PageSizeValue()) {
+    ErrorLogLine("LIST_PAGE_SIZE=" + Printable(Setting("LIST_PAGE_SIZE")) +
+                 " is no whole number: every row on one page");
+  }
+  if (!IsListSystemWord(Setting("LIST_SYSTEM"))) {
+    ErrorLogLine("LIST_SYSTEM=" + Printable(Setting("LIST_SYSTEM")) +
+                 " is none of YES, NO or empty: the system's ids are listed");
   }
 }
 

@@ -14,9 +14,9 @@ enum class GroupListMode { List = 0, SelectForDelete = 2 };
 
 // GET GVIEW, GDEL (group_list.cpp)
 void PrintGroupList(GroupListMode mode);
-// Whether the list shows the group: the plain list every group when the
-// operator's scope has "view", every list the groups the scope names.
-bool ListShowsGroup(const OperatorScope& scope, GroupListMode mode, const GroupEntry& group);
+// Whether the group list shows every group: the plain list when the
+// operator's scope has "view"; every other list only the groups it names.
+bool ListShowsEveryGroup(GroupListMode mode);
 // POST GP_WILLBEDEL (delete_groups.cpp): one GNAME field per ticked row.
 void DeleteGroups(const std::string& request_text);
 // GET GADD (group_add_form.cpp)

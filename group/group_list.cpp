@@ -1,24 +1,104 @@
 // GET GVIEW and GDEL: the group list in gid order, and the deletion form
 // built from it with a check box for every group above SYSTEMGID that is
-// not protected.
+// not protected; with LIST_PAGE_SIZE a page of the groups that pass the
+// list's filter.
+#include <cstddef>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "cgi/cgi.h"
 #include "group/group.h"
 #include "group/group_texts.h"
 #include "page/page.h"
+#include "store/store.h"
 #include "user/user.h"
 
 namespace orvanta {
 
-bool ListShowsGroup(const OperatorScope& scope, GroupListMode mode, const GroupEntry& group) {
-  return (mode == GroupListMode::List && scope.MayDo(Action::View)) ||
-         scope.OwnsGroupName(group.name);
+bool ListShowsEveryGroup(GroupListMode mode) {
+  return mode == GroupListMode::List && CurrentScope().MayDo(Action::View);
 }
+
+namespace {
+
+// The groups of one page, in gid order: cut out of the snapshot's groups
+// that pass the filter, or as the store's server sorted and cut them out.
+class GroupPage {
+ public:
+  explicit GroupPage(const ListFilter& filter) {
+    if (ReadServed(filter)) return;
+    std::vector<const GroupEntry*> shown;
+    for (const auto& [gid, group] : AllGroups().by_gid) {
+      if (filter.ShowsGroup(group)) shown.push_back(&group);
+    }
+    window_ = WindowOf(shown.size(), ListPageSize(), Param("FROM"));
+    const auto first = shown.begin() + static_cast<std::ptrdiff_t>(window_.first);
+    rows_.assign(first, first + static_cast<std::ptrdiff_t>(window_.count));
+  }
+  const std::vector<const GroupEntry*>& rows() const { return rows_; }
+  const PageWindow& window() const { return window_; }
+
+ private:
+  bool ReadServed(const ListFilter& filter) {
+    const size_t page_size = ListPageSize();
+    std::optional<ListPageQuery> query = filter.ServerQuery(true);
+    if (page_size == 0 || !query) return false;
+    query->first = FirstRowOf(Param("FROM"));
+    query->count = page_size;
+    std::optional<size_t> total = ReadServedRows(*query);
+    if (total && query->first > 0 && query->first >= *total) {
+      query->first = 0;
+      total = ReadServedRows(*query);
+    }
+    if (!total) return false;
+    window_ = {*total, query->first, served_.size(), page_size};
+    for (const GroupEntry& group : served_) rows_.push_back(&group);
+    return true;
+  }
+  std::optional<size_t> ReadServedRows(const ListPageQuery& query) {
+    served_.clear();
+    return Accounts().ReadListPage(query, nullptr,
+                                   [&](GroupEntry group) { served_.push_back(std::move(group)); });
+  }
+
+  std::vector<GroupEntry> served_;
+  std::vector<const GroupEntry*> rows_;
+  PageWindow window_;
+};
+
+void PrintGroupRows(const GroupPage& page, bool selecting) {
+  const AccountGuard guard;
+  for (size_t row = 0; row < page.rows().size(); ++row) {
+    const size_t position = page.window().first + row;
+    const GroupEntry& group = *page.rows()[row];
+    if (row % kRowsPerHeading == 0) {
+      std::fputs(kGroupListHeading1, stdout);
+      std::fputs(kGroupHeadingName, stdout);
+      std::fputs(kGroupHeadingGid, stdout);
+    }
+    std::fputs("<TR><TD>", stdout);
+    const std::string name = Html(group.name);
+    if (selecting && IsChangeableGroup(group, guard)) {
+      std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", "CHECKBOX", "GNAME",
+                  name.c_str());
+    }
+    std::printf("%zu</TD>\n", position);
+    std::printf("<TD>%s</TD>\n", name.c_str());
+    std::printf("<TD>%u</TD>\n", group.gid);
+  }
+}
+
+}  // namespace
 
 void PrintGroupList(GroupListMode mode) {
   const bool selecting = mode == GroupListMode::SelectForDelete;
+  ListFilter filter;
+  if (!ListShowsEveryGroup(mode)) filter.OwnedOnly();
+  const GroupPage page(filter);
+  const ListQuery query{selecting ? "GDEL" : "GVIEW", nullptr, filter.find()};
   PrintPageHeader();
+  PrintFindForm(query, page.window());
   if (selecting) {
     PrintFormOpening(false);
     PrintHiddenField("COMMAND", "GP_WILLBEDEL");
@@ -26,28 +106,9 @@ void PrintGroupList(GroupListMode mode) {
   } else {
     std::fputs(kGroupListOpening, stdout);
   }
-  const AccountGuard guard;
-  const OperatorScope& scope = CurrentScope();
-  int index = 0;
-  for (const auto& [gid, group] : AllGroups().by_gid) {
-    if (!ListShowsGroup(scope, mode, group)) continue;
-    if (index % kRowsPerHeading == 0) {
-      std::fputs(kGroupListHeading1, stdout);
-      std::fputs(kGroupHeadingName, stdout);
-      std::fputs(kGroupHeadingGid, stdout);
-    }
-    std::fputs("<TR><TD>", stdout);
-    const std::string shown = Html(group.name);
-    if (selecting && IsChangeableGroup(group, guard)) {
-      std::printf("<INPUT TYPE=\"%s\" NAME=\"%s\" VALUE=\"%s\">", "CHECKBOX", "GNAME",
-                  shown.c_str());
-    }
-    std::printf("%d</TD>\n", index);
-    std::printf("<TD>%s</TD>\n", shown.c_str());
-    std::printf("<TD>%u</TD>\n", gid);
-    ++index;
-  }
+  PrintGroupRows(page, selecting);
   std::fputs("</TABLE>\n<BR>\n", stdout);
+  PrintPageLinks(query, page.window());
   if (selecting) PrintSelectionFormClosing(SelectionAction::Delete);
   PrintPageFooter();
 }

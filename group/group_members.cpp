@@ -1,6 +1,8 @@
 // GET GMEM: the groups whose members may be changed, and for one of them
 // (GNAME) its members and the accounts above SYSTEMUID that are not, each
-// with a check box when GP_TOBEMEM would act on it.
+// with a check box when GP_TOBEMEM would act on it. With LIST_PAGE_SIZE the
+// accounts that are not members come a page at a time; the members stay
+// whole.
 #include <cstdio>
 #include <map>
 
@@ -65,6 +67,7 @@ MemberAccounts FindMemberAccounts(const GroupEntry& group, const UserTable& user
   MemberAccounts members;
   for (const std::string& member : group.members) members.emplace(member, MemberAccount{});
   for (size_t index = 0; index < users.size(); ++index) {
+    users.Prefetch(index);
     const auto found = members.find(users[index].name);
     if (found == members.end()) continue;
     if (found->second.entries++ == 0) found->second.index = index;
@@ -100,23 +103,19 @@ void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool 
   }
 }
 
-void PrintNonMembers(const MemberAccounts& members, bool changeable, const AccountGuard& guard) {
+void PrintNonMembers(const std::vector<std::uint32_t>& shown, const PageWindow& window,
+                     bool changeable, const AccountGuard& guard) {
   const UserTable& users = AllUsers();
-  const std::uint32_t threshold = IdThreshold("SYSTEMUID");
-  const OperatorScope& scope = CurrentScope();
   RowWriter out;
-  int shown = 0;
-  for (size_t index = 0; index < users.size(); ++index) {
+  int headed = 0;
+  for (size_t row = 0; row < window.count; ++row) {
+    const size_t index = shown[window.first + row];
     users.Prefetch(index);
-    const UserTable::Row row = users[index];
-    if (members.count(row.name) != 0 || !IsAboveSystemIds(row.uid, threshold) ||
-        !scope.OwnsAccount(row.uid, row.gid)) {
-      continue;
-    }
-    PutHeadingIfDue(out, shown, kMembersHeadingAdd);
-    const bool may =
-        changeable && !users.IsRepeatedName(index) && guard.MayChange(row.name, row.uid, row.gid);
-    PutAccountRow(out, row.name, may ? "ADDNAME" : nullptr, &row);
+    const UserTable::Row account = users[index];
+    PutHeadingIfDue(out, headed, kMembersHeadingAdd);
+    const bool may = changeable && !users.IsRepeatedName(index) &&
+                     guard.MayChange(account.name, account.uid, account.gid);
+    PutAccountRow(out, account.name, may ? "ADDNAME" : nullptr, &account);
   }
 }
 
@@ -124,7 +123,14 @@ void PrintGroup(const GroupEntry& group) {
   const AccountGuard guard;
   const bool changeable = IsMembershipChangeable(group, guard);
   const MemberAccounts members = FindMemberAccounts(group, AllUsers());
+  ListFilter filter;
+  const std::vector<std::uint32_t> shown =
+      ShownUsers(AllUsers(), filter.AboveSystemIdsOnly().OwnedOnly(),
+                 [&](const UserTable::Row& account) { return members.count(account.name) == 0; });
+  const PageWindow window = WindowOf(shown.size(), ListPageSize(), Param("FROM"));
+  const ListQuery query{"GMEM", &group.name, filter.find()};
   PrintPageHeader();
+  PrintFindForm(query, window);
   if (changeable) {
     PrintFormOpening(false);
     PrintHiddenField("COMMAND", "GP_TOBEMEM");
@@ -134,8 +140,9 @@ void PrintGroup(const GroupEntry& group) {
   PrintMembers(group, members, changeable, guard);
   std::fputs("</TABLE>\n<BR>\n", stdout);
   std::fputs(kNonMembersCaption, stdout);
-  PrintNonMembers(members, changeable, guard);
+  PrintNonMembers(shown, window, changeable, guard);
   std::fputs("</TABLE>\n<BR>\n", stdout);
+  PrintPageLinks(query, window);
   if (changeable) PrintSelectionFormClosing(SelectionAction::Modify);
   PrintPageFooter();
 }

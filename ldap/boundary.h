@@ -113,6 +113,18 @@ struct OrvantaAgeingChanges {
   int force_change;
 };
 
+// One page of a list that the server sorts and cuts out (server-side
+// sorting and a virtual list view): the accounts in uidNumber order, or the
+// groups in gidNumber order.
+struct OrvantaPageQuery {
+  int groups;          // nonzero: the groups
+  OrvantaText find;    // a part of the name or comment, or digits equal to the id; empty: all
+  int above_only;      // nonzero: only ids above `threshold` and not reserved
+  uint32_t threshold;
+  size_t first;        // 0-based position of the page's first entry
+  size_t count;        // at least 1
+};
+
 // The store's operations; the ints they return are DirectoryResult values.
 struct OrvantaDirectoryStore {
   void (*for_each_account)(OrvantaAccountVisit visit, void* context);
@@ -131,6 +143,11 @@ struct OrvantaDirectoryStore {
                               void* context);
   int (*read_ageing)(const char* name, OrvantaAgeing* ageing);
   int (*change_ageing)(const char* name, const OrvantaAgeingChanges* changes);
+  // The page's entries to `accounts` or `groups` and nonzero, with how many
+  // entries match in `total`; 0 when the server does not sort and page or
+  // the search failed (the program then reads every entry).
+  int (*read_page)(const OrvantaPageQuery* query, OrvantaAccountVisit accounts,
+                   OrvantaGroupVisit groups, void* context, size_t* total);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

@@ -118,6 +118,29 @@ void ForEachDirectoryGroup(const std::function<void(GroupEntry)>& visit) {
   context.ThrowAgain();
 }
 
+std::optional<size_t> ReadDirectoryPage(const ListPageQuery& query,
+                                        const DirectoryAccountVisitor& accounts,
+                                        const std::function<void(GroupEntry)>& groups) {
+  const OrvantaDirectoryStore* store = LoadedDirectoryStore();
+  if (store == nullptr) return std::nullopt;
+  const OrvantaPageQuery fields{query.groups ? 1 : 0,
+                                {query.find.data(), query.find.size()},
+                                query.threshold ? 1 : 0,
+                                query.threshold.value_or(0),
+                                query.first,
+                                query.count};
+  Visit<DirectoryAccountVisitor> account_context{accounts, nullptr};
+  Visit<GroupVisitor> group_context{groups, nullptr};
+  size_t total = 0;
+  const int read = query.groups
+                       ? store->read_page(&fields, VisitAccount, VisitGroup, &group_context, &total)
+                       : store->read_page(&fields, VisitAccount, VisitGroup, &account_context, &total);
+  account_context.ThrowAgain();
+  group_context.ThrowAgain();
+  if (read == 0) return std::nullopt;
+  return total;
+}
+
 std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates() {
   LockMarks states;
   if (const OrvantaDirectoryStore* store = LoadedDirectoryStore()) {

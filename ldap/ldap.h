@@ -10,8 +10,9 @@
 //   boundary.h      the C tables between the program and the module
 //   store/          the module: connections to the provider and to the
 //                   servers lists are read from, each the first of its list
-//                   that answers in time; paged searches, indexed lookups
-//                   of single accounts, the id counter, account and group
+//                   that answers in time; paged searches, pages the server
+//                   sorts and cuts out, indexed lookups of single accounts,
+//                   the id counter, account and group
 //                   changes (store/session.h)
 //
 // The pages, checks and log records stay those of the tools backend: the
@@ -69,6 +70,14 @@ struct DirectoryLockMarks {
 // the lock saved it); Refused for no such account.
 DirectoryResult DirectoryReadAgeing(const std::string& name, PasswordAgeing& ageing);
 std::map<std::string, DirectoryLockMarks, std::less<>> DirectoryLockStates();
+
+// One page of a list sorted and cut out by the server (server-side sorting
+// and a virtual list view, which the root DSE must offer): its entries to
+// `accounts` or `groups`, and how many entries match; nullopt when the
+// server does not offer them or the search failed.
+std::optional<size_t> ReadDirectoryPage(const ListPageQuery& query,
+                                        const DirectoryAccountVisitor& accounts,
+                                        const std::function<void(GroupEntry)>& groups);
 
 // ---- Changes ---------------------------------------------------
 

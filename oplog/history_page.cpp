@@ -324,17 +324,6 @@ HistoryPage ReadHistoryPage(const Filter& filter) {
   return page;
 }
 
-// Every byte but ASCII letters, digits and "-._~" as %XX.
-std::string UrlEncoded(std::string_view value) {
-  std::string out;
-  for (const char c : value) {
-    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                       std::string_view("-._~").find(c) != std::string_view::npos;
-    out += plain ? std::string(1, c) : FormatText("%%%02X", static_cast<unsigned char>(c));
-  }
-  return out;
-}
-
 // The link to another page of the history, ready for an HREF.
 std::string HistoryHref(std::optional<std::uint64_t> from, const Filter& filter) {
   std::string href = std::string("./") + kCgiName + "?COMMAND=LOG";

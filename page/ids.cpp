@@ -8,7 +8,6 @@ namespace orvanta {
 
 namespace {
 
-constexpr std::uint32_t kReservedIds[] = {65534, 65535, 4294967294U, 4294967295U};
 constexpr char kDigits[] = "0123456789";
 constexpr size_t kMaxIdDigits = 10;  // 4294967295
 

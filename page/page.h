@@ -1,5 +1,5 @@
 // Page output: the frame every HTML page is written in, the message page,
-// writing and HTML escaping, the log's date format, the forms' validation
+// writing and HTML escaping, lists cut into pages, the log's date format, the forms' validation
 // scripts and the same field rules repeated on the server.
 #pragma once
 
@@ -90,6 +90,36 @@ void PrintSelectionFormClosing(SelectionAction action);
 // The lists repeat their heading row above every block of this many rows.
 inline constexpr int kRowsPerHeading = 10;
 
+// ---- Lists cut into pages (paging.cpp) ----------------------------------------------
+
+// Which of a list's `total` rows a page holds: `count` from the 0-based
+// position `first`; page_size 0 is every row on one page, as the lists were
+// before they had pages.
+struct PageWindow {
+  size_t total = 0, first = 0, count = 0, page_size = 0;
+};
+// FROM (`from`) is the position of the page's first row; missing, not a
+// number or past the end is the first page.
+PageWindow WindowOf(size_t total, size_t page_size, std::string_view from);
+// FROM as a position, before the rows are counted: 0 when it is no number.
+size_t FirstRowOf(std::string_view from);
+
+// What a list page was asked for, which its search form and links carry on.
+struct ListQuery {
+  std::string_view command;                // the GET command (VIEW for DEFAULT)
+  const std::string* group = nullptr;      // GNAME, on the pages of one group
+  std::string_view find;                   // FIND
+};
+// With pages, above the table: a GET form of the same command with the one
+// field FIND. Without pages, nothing.
+void PrintFindForm(const ListQuery& query, const PageWindow& window);
+// With pages, below the table: "N件中 a〜b件" and the links 最初 / 前へ / 次へ
+// / 最後, each a link only when it leads to another page. Without pages,
+// nothing.
+void PrintPageLinks(const ListQuery& query, const PageWindow& window);
+// Every byte but ASCII letters, digits and "-._~" as %XX: a value in a link.
+std::string UrlEncoded(std::string_view value);
+
 // ---- Date (datetime.cpp) ---------------------------------------------------------
 
 // Writes the current local time as "YYYY/MM/DD hh:mm" into buffer (>= 17 bytes).
@@ -123,6 +153,7 @@ enum class IdKind { User, Group };
 // worth at most 4294967295, however many leading zeros they have.
 std::optional<std::uint32_t> ParseId(std::string_view text);
 // nobody, nogroup, and -1 in 16 and 32 bits: never given to an account.
+inline constexpr std::uint32_t kReservedIds[] = {65534, 65535, 4294967294U, 4294967295U};
 bool IsReservedId(std::uint32_t id);
 // Above the system threshold and not reserved: an id the pages may offer.
 bool IsAboveSystemIds(std::uint32_t id, std::uint32_t threshold);

@@ -62,6 +62,12 @@ class DirectoryAccounts final : public AccountStore {
     return ResultOf(DirectoryChangeAgeing(user.name, changes));
   }
 
+  std::optional<size_t> ReadListPage(
+      const ListPageQuery& query, const AccountVisitor& accounts,
+      const std::function<void(GroupEntry)>& groups) const override {
+    return ReadDirectoryPage(query, accounts, groups);
+  }
+
   StoreResult AddUser(const NewAccount& account) const override {
     return ResultOf(DirectoryAddUser(account));
   }

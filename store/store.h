@@ -100,6 +100,12 @@ class AccountStore {
   // The account's ageing; nullopt when it has no password entry or it
   // cannot be read.
   virtual std::optional<PasswordAgeing> Ageing(const UserEntry& user) const = 0;
+  // A list's page as the store's server sorts and cuts it out itself: its
+  // entries to `accounts` or `groups`, and how many match; nullopt when the
+  // store has no such server (the lists cut the page out of the snapshot).
+  virtual std::optional<size_t> ReadListPage(
+      const ListPageQuery& query, const AccountVisitor& accounts,
+      const std::function<void(GroupEntry)>& groups) const = 0;
 
   // ---- Changes of accounts that passed the checks
   // Done, DoneWithoutPassword, NameTaken or Failed.

@@ -237,6 +237,12 @@ class HostToolAccounts final : public AccountStore {
     return ChangeAgeingWithTool(user, changes);
   }
 
+  // The host's databases are read whole; the lists cut their pages.
+  std::optional<size_t> ReadListPage(const ListPageQuery&, const AccountVisitor&,
+                                     const std::function<void(GroupEntry)>&) const override {
+    return std::nullopt;
+  }
+
   StoreResult AddUser(const NewAccount& account) const override {
     if (LacksTool("USERADD")) return StoreResult::Failed;
     // Hashed before the change lock is taken, so nobody waits on it.

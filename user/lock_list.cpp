@@ -56,37 +56,40 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
   PutStateText(out, summary);
 }
 
-void PrintLockRows() {
+void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& window) {
   const UserTable& users = AllUsers();
   const AccountGuard guard;
-  const OperatorScope& scope = CurrentScope();
-  const std::uint32_t threshold = IdThreshold("SYSTEMUID");
   const auto states = Accounts().LockStates();
   RowWriter out;
-  size_t shown = 0;
-  for (size_t index = 0; index < users.size(); ++index) {
+  for (size_t row = 0; row < window.count; ++row) {
+    const size_t position = window.first + row;
+    const size_t index = shown[position];
     users.Prefetch(index);
     const UserTable::Row user = users[index];
-    if (!IsAboveSystemIds(user.uid, threshold) || !scope.OwnsAccount(user.uid, user.gid)) continue;
-    if (shown % kRowsPerHeading == 0) out.Put(kLockListHeading);
+    if (row % kRowsPerHeading == 0) out.Put(kLockListHeading);
     const auto found = states.find(user.name);
     const LockSummary summary = found == states.end() ? LockSummary{} : found->second;
     const bool selectable = summary.state != LockState::Unknown && !users.IsRepeatedName(index) &&
                             guard.MayChange(user.name, user.uid, user.gid);
-    PutLockRow(out, user, shown, selectable, summary);
-    ++shown;
+    PutLockRow(out, user, position, selectable, summary);
   }
 }
 
 }  // namespace
 
 void PrintLockList() {
+  ListFilter filter;
+  const std::vector<std::uint32_t> shown = ShownUsers(AllUsers(), filter.AboveSystemIdsOnly().OwnedOnly());
+  const PageWindow window = WindowOf(shown.size(), ListPageSize(), Param("FROM"));
+  const ListQuery query{"LOCK", nullptr, filter.find()};
   PrintPageHeader();
+  PrintFindForm(query, window);
   PrintFormOpening(false);
   PrintHiddenField("COMMAND", "TOBELOCK");
   std::fputs(kLockListOpening, stdout);
-  PrintLockRows();
+  PrintLockRows(shown, window);
   std::fputs("</TABLE>\n<BR>\n", stdout);
+  PrintPageLinks(query, window);
   std::fputs(kLockButtons, stdout);
   std::fputs(kResetButton, stdout);
   std::fputs("</FORM>", stdout);

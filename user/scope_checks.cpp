@@ -49,9 +49,8 @@ std::optional<std::uint32_t> LowestFreeUid(const UidRange& range, std::set<std::
 
 }  // namespace
 
-bool ListShowsUser(const OperatorScope& scope, UserListMode mode, std::uint32_t uid,
-                   std::uint32_t gid) {
-  return (mode == UserListMode::List && scope.MayDo(Action::View)) || scope.OwnsAccount(uid, gid);
+bool ListShowsEveryAccount(UserListMode mode) {
+  return mode == UserListMode::List && CurrentScope().MayDo(Action::View);
 }
 
 bool OwnsAccountNamed(const FoundUsers& found, std::string_view name) {

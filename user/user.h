@@ -89,10 +89,9 @@ bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
 NewAccount RequestedAccount();
 
 // The operator's scope over accounts (scope_checks.cpp).
-// Whether a user list shows the row: the plain list every account when the
-// scope has "view", every list the operator's accounts.
-bool ListShowsUser(const OperatorScope& scope, UserListMode mode, std::uint32_t uid,
-                   std::uint32_t gid);
+// Whether the user list shows every account: the plain list when the
+// scope has "view"; every other list only the operator's accounts.
+bool ListShowsEveryAccount(UserListMode mode);
 // Whether the name's accounts are the operator's: every entry of it, and
 // with a scope limited to groups or uids, a name without an entry is not.
 bool OwnsAccountNamed(const FoundUsers& found, std::string_view name);

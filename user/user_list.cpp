@@ -1,7 +1,9 @@
 // The user list (DEFAULT, VIEW) and the selection forms built from it:
 // radio buttons for modification (MOD) and password ageing (AGE), check
-// boxes for deletion (DEL).
+// boxes for deletion (DEL); with LIST_PAGE_SIZE a page of the accounts that
+// pass the list's filter.
 #include <cstdio>
+#include <optional>
 
 #include "cgi/cgi.h"
 #include "page/page.h"
@@ -20,9 +22,25 @@ void PrintHeadingRow(RowWriter& out) {
   }
 }
 
-// One row per account: the list's hot path, escaped straight into the
-// writer's buffer.
-void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t shown,
+// The GET command whose page the mode writes: what the search form and
+// the page links ask for.
+const char* CommandOf(UserListMode mode) {
+  switch (mode) {
+    case UserListMode::SelectForModify:
+      return "MOD";
+    case UserListMode::SelectForDelete:
+      return "DEL";
+    case UserListMode::SelectForAge:
+      return "AGE";
+    case UserListMode::List:
+      break;
+  }
+  return "VIEW";
+}
+
+// One row per account shown (`position` among them): the list's hot path,
+// escaped straight into the writer's buffer.
+void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t position,
                   const char* selector, const AccountGuard& guard, const GroupTables& groups) {
   const UserTable::Row user = users[index];
   out.Put("<TR><TD>");
@@ -30,7 +48,7 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t s
       guard.MayChange(user.name, user.uid, user.gid)) {
     out.PutInput(selector, "NAME", user.name);
   }
-  out.PutUnsigned(shown);
+  out.PutUnsigned(position);
   out.Put("</TD>\n<TD>");
   out.PutHtml(user.name);
   out.Put("</TD>\n<TD>");
@@ -45,14 +63,72 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t s
   out.PutTextCell(user.shell, "</TD></TR>\n\n", "<TD><BR></TD>\n\n");
 }
 
+// The accounts of one page: cut out of the snapshot's accounts that pass
+// the filter, or, in uid order, as the store's server sorted and cut them
+// out (then only the page's accounts are read).
+class UserPage {
+ public:
+  explicit UserPage(const ListFilter& filter) {
+    if (ReadServed(filter)) return;
+    indexes_ = ShownUsers(AllUsers(), filter);
+    window_ = WindowOf(indexes_.size(), ListPageSize(), Param("FROM"));
+    offset_ = window_.first;
+  }
+  const UserTable& table() const { return served_ ? *served_ : AllUsers(); }
+  const PageWindow& window() const { return window_; }
+  // The table's index of the page's row-th account.
+  std::uint32_t IndexAt(size_t row) const { return indexes_[offset_ + row]; }
+
+ private:
+  bool ReadServed(const ListFilter& filter) {
+    const size_t page_size = ListPageSize();
+    std::optional<ListPageQuery> query = filter.ServerQuery(false);
+    if (page_size == 0 || Setting("SORT") != "SORT_BY_UID" || !query) return false;
+    query->first = FirstRowOf(Param("FROM"));
+    query->count = page_size;
+    std::optional<size_t> total = ReadServedRows(*query);
+    if (total && query->first > 0 && query->first >= *total) {
+      query->first = 0;
+      total = ReadServedRows(*query);
+    }
+    if (!total) return false;
+    window_ = {*total, query->first, served_->size(), page_size};
+    for (std::uint32_t row = 0; row < served_->size(); ++row) indexes_.push_back(row);
+    return true;
+  }
+  std::optional<size_t> ReadServedRows(const ListPageQuery& query) {
+    UserTable& rows = served_.emplace();
+    const std::optional<size_t> total = Accounts().ReadListPage(
+        query,
+        [&](std::string_view name, std::uint32_t uid, std::uint32_t gid, std::string_view gecos,
+            std::string_view dir, std::string_view shell) {
+          rows.Add(name, uid, gid, gecos, dir, shell);
+        },
+        nullptr);
+    if (!total) served_.reset();
+    return total;
+  }
+
+  std::optional<UserTable> served_;
+  std::vector<std::uint32_t> indexes_;
+  PageWindow window_;
+  size_t offset_ = 0;
+};
+
 }  // namespace
 
 void PrintUserList(UserListMode mode) {
-  const UserTable& users = AllUsers();
+  ListFilter filter;
+  if (!ListShowsEveryAccount(mode)) filter.OwnedOnly();
+  const UserPage page(filter);
+  const UserTable& users = page.table();
+  const PageWindow& window = page.window();
   const GroupTables& groups = AllGroups();
   const AccountGuard guard;
+  const ListQuery query{CommandOf(mode), nullptr, filter.find()};
   const char* selector = nullptr;
   PrintPageHeader();
+  PrintFindForm(query, window);
   switch (mode) {
     case UserListMode::List:
       std::fputs(kUserListOpening, stdout);
@@ -77,18 +153,15 @@ void PrintUserList(UserListMode mode) {
       break;
   }
   {
-    const OperatorScope& scope = CurrentScope();
     RowWriter out;
-    size_t shown = 0;
-    for (size_t index = 0; index < users.size(); ++index) {
-      users.Prefetch(index);
-      const UserTable::Row row = users[index];
-      if (!ListShowsUser(scope, mode, row.uid, row.gid)) continue;
-      if (shown % kRowsPerHeading == 0) PrintHeadingRow(out);
-      PrintUserRow(out, users, index, shown++, selector, guard, groups);
+    for (size_t row = 0; row < window.count; ++row) {
+      users.Prefetch(page.IndexAt(row));
+      if (row % kRowsPerHeading == 0) PrintHeadingRow(out);
+      PrintUserRow(out, users, page.IndexAt(row), window.first + row, selector, guard, groups);
     }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
+  PrintPageLinks(query, window);
   if (mode == UserListMode::SelectForModify || mode == UserListMode::SelectForAge) {
     PrintSelectionFormClosing(SelectionAction::Modify);
   }

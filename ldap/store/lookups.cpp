@@ -37,18 +37,6 @@ std::string AnyOf(const std::vector<std::string>& terms, size_t from, size_t to)
 
 }  // namespace
 
-const std::vector<const char*> kAccountAttributes = {"uid",           "uidNumber", "gidNumber",
-                                                     "gecos",         "homeDirectory",
-                                                     "loginShell"};
-
-void VisitAccountEntry(const Entry& entry, const DirectoryAccountVisitor& visit) {
-  const std::optional<std::uint32_t> uid = ParseId(entry.First("uidNumber"));
-  const std::optional<std::uint32_t> gid = ParseId(entry.First("gidNumber"));
-  if (!uid || !gid || entry.First("uid").empty()) return;
-  visit(entry.First("uid"), *uid, *gid, entry.First("gecos"), entry.First("homeDirectory"),
-        entry.First("loginShell"));
-}
-
 void ForEachAccountOf(const AccountQuery& query, const DirectoryAccountVisitor& visit) {
   const std::vector<std::string> terms = Terms(query);
   // An entry that two searches find is visited once.

@@ -71,13 +71,15 @@ void ForEachAccountOfC(const OrvantaAccountQuery* asked, OrvantaAccountVisit vis
   });
 }
 
+void HandGroup(OrvantaGroupVisit visit, void* context, const GroupEntry& group) {
+  std::vector<OrvantaText> members;
+  for (const std::string& member : group.members) members.push_back(TextOf(member));
+  visit(context, TextOf(group.name), group.gid, members.data(), members.size());
+}
+
 void ForEachGroupC(OrvantaGroupVisit visit, void* context) {
   Guarded([&] {
-    ForEachGroup([&](const GroupEntry& group) {
-      std::vector<OrvantaText> members;
-      for (const std::string& member : group.members) members.push_back(TextOf(member));
-      visit(context, TextOf(group.name), group.gid, members.data(), members.size());
-    });
+    ForEachGroup([&](const GroupEntry& group) { HandGroup(visit, context, group); });
   });
 }
 
@@ -147,10 +149,31 @@ int ChangeAgeingC(const char* name, const OrvantaAgeingChanges* ticked) {
   });
 }
 
+int ReadPageC(const OrvantaPageQuery* query, OrvantaAccountVisit accounts,
+              OrvantaGroupVisit groups, void* context, size_t* total) {
+  int read = 0;
+  Guarded([&] {
+    const ListPageQuery page{
+        query->groups != 0, std::string_view(query->find.data, query->find.size),
+        query->above_only != 0 ? std::optional(query->threshold) : std::nullopt, query->first,
+        query->count};
+    const std::optional<size_t> count = ReadSortedPage(
+        page,
+        [&](std::string_view name, std::uint32_t uid, std::uint32_t gid, std::string_view gecos,
+            std::string_view dir, std::string_view shell) {
+          accounts(context, TextOf(name), uid, gid, TextOf(gecos), TextOf(dir), TextOf(shell));
+        },
+        [&](const GroupEntry& group) { HandGroup(groups, context, group); });
+    if (count) *total = *count;
+    read = count ? 1 : 0;
+  });
+  return read;
+}
+
 constexpr OrvantaDirectoryStore kStore = {
     ForEachAccountC,   ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
     LockUserC,         ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
-    ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,
+    ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,     ReadPageC,
 };
 
 // Settings as the program reads them, kept for the run by name: the store

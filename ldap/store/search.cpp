@@ -26,28 +26,6 @@ struct CookieFree {
 };
 using Cookie = std::unique_ptr<berval, CookieFree>;
 
-Entry ReadEntry(LDAP* ld, LDAPMessage* message) {
-  Entry entry;
-  if (char* dn = ldap_get_dn(ld, message)) {
-    entry.dn = dn;
-    ldap_memfree(dn);
-  }
-  BerElement* ber = nullptr;
-  for (char* attribute = ldap_first_attribute(ld, message, &ber); attribute != nullptr;
-       attribute = ldap_next_attribute(ld, message, ber)) {
-    std::vector<std::string>& values = entry.values[attribute];
-    if (berval** list = ldap_get_values_len(ld, message, attribute)) {
-      for (berval** value = list; *value != nullptr; ++value) {
-        values.emplace_back((*value)->bv_val, (*value)->bv_len);
-      }
-      ldap_value_free_len(list);
-    }
-    ldap_memfree(attribute);
-  }
-  if (ber != nullptr) ber_free(ber, 0);
-  return entry;
-}
-
 // The cookie of the next page; nullptr after the last one.
 Cookie NextCookie(LDAP* ld, LDAPMessage* result, int& code) {
   LDAPControl** controls = nullptr;
@@ -95,6 +73,45 @@ std::optional<std::uint32_t> IdOf(const Entry& entry, std::string_view attribute
 }
 
 }  // namespace
+
+Entry ReadEntry(LDAP* ld, LDAPMessage* message) {
+  Entry entry;
+  if (char* dn = ldap_get_dn(ld, message)) {
+    entry.dn = dn;
+    ldap_memfree(dn);
+  }
+  BerElement* ber = nullptr;
+  for (char* attribute = ldap_first_attribute(ld, message, &ber); attribute != nullptr;
+       attribute = ldap_next_attribute(ld, message, ber)) {
+    std::vector<std::string>& values = entry.values[attribute];
+    if (berval** list = ldap_get_values_len(ld, message, attribute)) {
+      for (berval** value = list; *value != nullptr; ++value) {
+        values.emplace_back((*value)->bv_val, (*value)->bv_len);
+      }
+      ldap_value_free_len(list);
+    }
+    ldap_memfree(attribute);
+  }
+  if (ber != nullptr) ber_free(ber, 0);
+  return entry;
+}
+
+bool VisitAccountEntry(const Entry& entry, const DirectoryAccountVisitor& visit) {
+  const auto uid = IdOf(entry, "uidNumber");
+  const auto gid = IdOf(entry, "gidNumber");
+  if (!uid || !gid || entry.First("uid").empty()) return false;
+  visit(entry.First("uid"), *uid, *gid, entry.First("gecos"), entry.First("homeDirectory"),
+        entry.First("loginShell"));
+  return true;
+}
+
+std::optional<GroupEntry> GroupOf(Entry entry) {
+  const auto gid = IdOf(entry, "gidNumber");
+  if (!gid || entry.First("cn").empty()) return std::nullopt;
+  GroupEntry group{std::string(entry.First("cn")), *gid};
+  group.members = std::move(entry.values["memberUid"]);
+  return group;
+}
 
 std::string_view Entry::First(std::string_view attribute) const {
   const auto found = values.find(attribute);
@@ -155,14 +172,9 @@ void ForEachAccount(const DirectoryAccountVisitor& visit) {
 }
 
 void ForEachGroup(const std::function<void(GroupEntry)>& visit) {
-  Search(GroupBase(), "(objectClass=posixGroup)", {"cn", "gidNumber", "memberUid"},
-         [&](Entry entry) {
-           const auto gid = IdOf(entry, "gidNumber");
-           if (!gid || entry.First("cn").empty()) return;
-           GroupEntry group{std::string(entry.First("cn")), *gid};
-           group.members = std::move(entry.values["memberUid"]);
-           visit(std::move(group));
-         });
+  Search(GroupBase(), "(objectClass=posixGroup)", kGroupAttributes, [&](Entry entry) {
+    if (auto group = GroupOf(std::move(entry))) visit(std::move(*group));
+  });
 }
 
 std::map<std::string, DirectoryLockMarks, std::less<>> LockStates() {

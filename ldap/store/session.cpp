@@ -293,15 +293,20 @@ std::string ChildDn(const char* attribute, std::string_view value, const std::st
   return dn + "," + base;
 }
 
-std::string EqualityTerm(const char* attribute, std::string_view value) {
+std::optional<std::string> EscapedFilterValue(std::string_view value) {
   StartLibrary();
   berval raw{value.size(), const_cast<char*>(value.data())};
   berval escaped{0, nullptr};
-  if (ldap_bv2escaped_filter_value(&raw, &escaped) != 0) return "(!(objectClass=*))";
-  std::string term = std::string("(") + attribute + "=" +
-                     std::string(escaped.bv_val, escaped.bv_len) + ")";
+  if (ldap_bv2escaped_filter_value(&raw, &escaped) != 0) return std::nullopt;
+  std::string text(escaped.bv_val, escaped.bv_len);
   ber_memfree(escaped.bv_val);
-  return term;
+  return text;
+}
+
+std::string EqualityTerm(const char* attribute, std::string_view value) {
+  const std::optional<std::string> escaped = EscapedFilterValue(value);
+  if (!escaped) return "(!(objectClass=*))";
+  return std::string("(") + attribute + "=" + *escaped + ")";
 }
 
 std::string EqualityFilter(const char* object_class, const char* attribute,

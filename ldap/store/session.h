@@ -36,7 +36,7 @@ void OpenUpNewHome(const std::string& name, const std::string& path);
 // Whether the run may change accounts (then it reads the provider alone).
 bool RunMayChange();
 
-// ---- The operations (search.cpp, users.cpp, groups.cpp) -----------------------
+// ---- The operations (search.cpp, sorted_pages.cpp, users.cpp, groups.cpp) -----
 // As ldap.h describes them under the names Directory...
 
 void ForEachAccount(const DirectoryAccountVisitor& visit);
@@ -75,6 +75,8 @@ DirectoryResult ResultOf(std::string_view what, int code);
 std::string ChildDn(const char* attribute, std::string_view value, const std::string& base);
 // "(ATTRIBUTE=value)" with the value escaped by the library.
 std::string EqualityTerm(const char* attribute, std::string_view value);
+// A value escaped by the library for a filter; nullopt when it fails.
+std::optional<std::string> EscapedFilterValue(std::string_view value);
 // "(&(objectClass=CLASS)(ATTRIBUTE=value))" with the value escaped by the library.
 std::string EqualityFilter(const char* object_class, const char* attribute, std::string_view value);
 
@@ -88,6 +90,25 @@ struct Entry {
   // The first value, "" when there is none.
   std::string_view First(std::string_view attribute) const;
 };
+
+// An entry of a search result.
+Entry ReadEntry(LDAP* ld, LDAPMessage* message);
+// What the lists read of an account and of a group.
+inline const std::vector<const char*> kAccountAttributes = {
+    "uid", "uidNumber", "gidNumber", "gecos", "homeDirectory", "loginShell"};
+inline const std::vector<const char*> kGroupAttributes = {"cn", "gidNumber", "memberUid"};
+// Hands an account entry to `visit`; false for one without a name or ids.
+bool VisitAccountEntry(const Entry& entry, const DirectoryAccountVisitor& visit);
+// The group of an entry; nullopt without a name or gid.
+std::optional<GroupEntry> GroupOf(Entry entry);
+
+// One page of a list sorted and cut out by the server (sorted_pages.cpp).
+// How many entries match, after the page's entries went to `accounts` or
+// `groups`; nullopt when the root DSE offers no server-side sorting and
+// virtual list view, or the search failed.
+std::optional<size_t> ReadSortedPage(const ListPageQuery& query,
+                                     const DirectoryAccountVisitor& accounts,
+                                     const std::function<void(GroupEntry)>& groups);
 
 // Pages of 1,000 entries under `base` (LDAP_SCOPE_SUBTREE or _BASE);
 // returns the result code of the search (success once every page was read).
@@ -103,10 +124,6 @@ DirectoryResult FindUser(const std::string& name, const std::vector<const char*>
                          Entry& user);
 DirectoryResult FindGroup(const std::string& name, const std::vector<const char*>& attributes,
                           Entry& group);
-// The attributes of an account as the program reads them, and the visit
-// of an entry read with them (one without a name or ids is skipped).
-extern const std::vector<const char*> kAccountAttributes;
-void VisitAccountEntry(const Entry& entry, const DirectoryAccountVisitor& visit);
 // Whether any entry matches; nullopt when the search failed.
 std::optional<bool> AnyMatch(const std::string& base, const std::string& filter);
 

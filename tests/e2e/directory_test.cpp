@@ -473,6 +473,30 @@ TEST(DirectoryTest, ListsEveryAccountPageByPage) {
   EXPECT_NE(page.find("<TD>u22499</TD>"), std::string::npos);
 }
 
+TEST(DirectoryTest, ListPagesAreTheSameWhetherTheServerSortsAndPagesOrNot) {
+  std::string ldif;
+  for (int i = 0; i < 300; ++i) {
+    const std::string n = std::to_string(20000 + i);
+    ldif += "dn: uid=u" + n + ",ou=people,dc=orvanta,dc=test\nobjectClass: account\n"
+            "objectClass: posixAccount\nuid: u" + n + "\ncn: u\nuidNumber: " + n +
+            "\ngidNumber: 100\nhomeDirectory: /home/u\ngecos: Person " + n + "\n\n";
+  }
+  const char* queries[] = {"COMMAND=VIEW&FROM=100", "COMMAND=DEL&FIND=u2010",
+                           "COMMAND=MOD&FIND=20150", "COMMAND=VIEW&FROM=99999",
+                           "COMMAND=GVIEW&FIND=100", "COMMAND=GDEL"};
+  std::vector<std::string> pages[2];
+  for (const bool sorts : {false, true}) {
+    const Host host;
+    const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, ldif, false, sorts);
+    host.Configure(server, "SORT=SORT_BY_UID\nLIST_PAGE_SIZE=100\nLIST_SYSTEM=NO\n");
+    for (const char* query : queries) pages[sorts].push_back(host.box.Run(Get(query)).out);
+  }
+  EXPECT_EQ(pages[0], pages[1]);
+  EXPECT_NE(pages[1][1].find(Euc("10件中 1〜10件")), std::string::npos) << Utf8(pages[1][1]);
+  EXPECT_NE(pages[1][2].find("<TD>u20150</TD>"), std::string::npos) << Utf8(pages[1][2]);
+  EXPECT_NE(pages[1][3].find(Euc("件中 1〜100件")), std::string::npos) << Utf8(pages[1][3]);
+}
+
 TEST(DirectoryTest, FailuresGiveTheToolsPagesAndOneLineEach) {
   struct Case {
     const char* what;

@@ -45,7 +45,7 @@ int FreePort() {
 
 DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passwd,
                                  const std::string& group, const std::string& shadow,
-                                 const std::string& ldif, bool tls)
+                                 const std::string& ldif, bool tls, bool sorts_pages)
     : dir_(box.PathOf("ldap")) {
   std::filesystem::create_directories(box.PathOf("seed"));
   box.WriteFile("seed/passwd", passwd);
@@ -59,6 +59,7 @@ DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passw
     ports = "SLAPD_TLS_PORTS=" + ShellWord(std::to_string(starttls_port_) + " " +
                                          std::to_string(ldaps_port_)) + " ";
   }
+  if (sorts_pages) ports += "SLAPD_SSSVLV=1 ";
   const std::string start = ports + ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
                             ShellWord(box.PathOf("seed")) + " " +
                             ShellWord(box.PathOf("seed.ldif"));

@@ -15,8 +15,10 @@ class DirectoryServer {
   // the entries of `ldif`, in box's directory ldap/.
   // With `tls`, the server also listens on loopback ports for StartTLS and
   // ldaps, with a certificate for localhost signed by TlsFile("ca.crt").
+  // With `sorts_pages`, it also sorts and pages on its side (sssvlv).
   DirectoryServer(const CgiSandbox& box, const std::string& passwd, const std::string& group,
-                  const std::string& shadow, const std::string& ldif = "", bool tls = false);
+                  const std::string& shadow, const std::string& ldif = "", bool tls = false,
+                  bool sorts_pages = false);
   // A read-only replica of `provider` (a syncrepl consumer that refers
   // writes to it) in box's directory `name`, started once it holds the tree.
   DirectoryServer(const CgiSandbox& box, const std::string& name, const DirectoryServer& provider);
