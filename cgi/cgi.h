@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "page/page.h"
+
 namespace orvanta {
 
 // ---- Failures -------------------------------------------------------------
@@ -525,6 +527,18 @@ class ListFilter {
   std::string find_;
   std::optional<std::uint32_t> find_id_;
 };
+
+// How many entries match a page query, and how many of them a read gave.
+struct ServedRows {
+  size_t total = 0, read = 0;
+};
+// A page that the store's server sorts and cuts out itself, LIST_PAGE_SIZE
+// rows from FROM (a FROM past the end reads the first page): `read` fills
+// the caller's rows for a query; nullopt when the lists are not paged, the
+// query is none or the server cannot.
+std::optional<PageWindow> ReadServedPage(
+    std::optional<ListPageQuery> query,
+    const std::function<std::optional<ServedRows>(const ListPageQuery&)>& read);
 
 // The positions, in the order of the SORT setting, of the accounts that
 // the filter shows and `also` (when given) accepts.

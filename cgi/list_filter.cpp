@@ -70,6 +70,22 @@ bool ListFilter::ShowsGroup(const GroupEntry& group) const {
          (owner_ == nullptr || owner_->OwnsGroupName(group.name)) && Found(group.name, {}, group.gid);
 }
 
+std::optional<PageWindow> ReadServedPage(
+    std::optional<ListPageQuery> query,
+    const std::function<std::optional<ServedRows>(const ListPageQuery&)>& read) {
+  const size_t page_size = ListPageSize();
+  if (page_size == 0 || !query) return std::nullopt;
+  query->first = FirstRowOf(Param("FROM"));
+  query->count = page_size;
+  std::optional<ServedRows> rows = read(*query);
+  if (rows && query->first > 0 && query->first >= rows->total) {
+    query->first = 0;
+    rows = read(*query);
+  }
+  if (!rows) return std::nullopt;
+  return PageWindow{rows->total, query->first, rows->read, page_size};
+}
+
 std::vector<std::uint32_t> ShownUsers(const UserTable& users, const ListFilter& filter,
                                       const std::function<bool(const UserTable::Row&)>& also) {
   std::vector<std::uint32_t> shown;  // heap, not huge pages: 400 kB for 100,000

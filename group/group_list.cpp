@@ -41,25 +41,19 @@ class GroupPage {
 
  private:
   bool ReadServed(const ListFilter& filter) {
-    const size_t page_size = ListPageSize();
-    std::optional<ListPageQuery> query = filter.ServerQuery(true);
-    if (page_size == 0 || !query) return false;
-    query->first = FirstRowOf(Param("FROM"));
-    query->count = page_size;
-    std::optional<size_t> total = ReadServedRows(*query);
-    if (total && query->first > 0 && query->first >= *total) {
-      query->first = 0;
-      total = ReadServedRows(*query);
-    }
-    if (!total) return false;
-    window_ = {*total, query->first, served_.size(), page_size};
+    const std::optional<PageWindow> window = ReadServedPage(
+        filter.ServerQuery(true), [&](const ListPageQuery& query) { return ReadServedRows(query); });
+    if (!window) return false;
+    window_ = *window;
     for (const GroupEntry& group : served_) rows_.push_back(&group);
     return true;
   }
-  std::optional<size_t> ReadServedRows(const ListPageQuery& query) {
+  std::optional<ServedRows> ReadServedRows(const ListPageQuery& query) {
     served_.clear();
-    return Accounts().ReadListPage(query, nullptr,
-                                   [&](GroupEntry group) { served_.push_back(std::move(group)); });
+    const std::optional<size_t> total = Accounts().ReadListPage(
+        query, nullptr, [&](GroupEntry group) { served_.push_back(std::move(group)); });
+    if (!total) return std::nullopt;
+    return ServedRows{*total, served_.size()};
   }
 
   std::vector<GroupEntry> served_;

@@ -81,22 +81,16 @@ class UserPage {
 
  private:
   bool ReadServed(const ListFilter& filter) {
-    const size_t page_size = ListPageSize();
-    std::optional<ListPageQuery> query = filter.ServerQuery(false);
-    if (page_size == 0 || Setting("SORT") != "SORT_BY_UID" || !query) return false;
-    query->first = FirstRowOf(Param("FROM"));
-    query->count = page_size;
-    std::optional<size_t> total = ReadServedRows(*query);
-    if (total && query->first > 0 && query->first >= *total) {
-      query->first = 0;
-      total = ReadServedRows(*query);
-    }
-    if (!total) return false;
-    window_ = {*total, query->first, served_->size(), page_size};
+    // The server sorts by uid only.
+    if (Setting("SORT") != "SORT_BY_UID") return false;
+    const std::optional<PageWindow> window = ReadServedPage(
+        filter.ServerQuery(false), [&](const ListPageQuery& query) { return ReadServedRows(query); });
+    if (!window) return false;
+    window_ = *window;
     for (std::uint32_t row = 0; row < served_->size(); ++row) indexes_.push_back(row);
     return true;
   }
-  std::optional<size_t> ReadServedRows(const ListPageQuery& query) {
+  std::optional<ServedRows> ReadServedRows(const ListPageQuery& query) {
     UserTable& rows = served_.emplace();
     const std::optional<size_t> total = Accounts().ReadListPage(
         query,
@@ -105,8 +99,11 @@ class UserPage {
           rows.Add(name, uid, gid, gecos, dir, shell);
         },
         nullptr);
-    if (!total) served_.reset();
-    return total;
+    if (!total) {
+      served_.reset();
+      return std::nullopt;
+    }
+    return ServedRows{*total, served_->size()};
   }
 
   std::optional<UserTable> served_;
