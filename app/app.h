@@ -51,12 +51,16 @@ inline constexpr long kLoginFailureWaitMilliseconds = ORVANTA_LOGIN_FAILURE_WAIT
 void LogInOperator(bool started_setuid);
 
 // After 10 failures for one name from one address within 15 minutes, that
-// pair is locked out for 15 minutes. Counted: the attempt counts until
-// ClearLoginAttempts; Uncounted: the count could not be kept (stderr says
-// why), so nobody is let in.
+// pair is locked out for 15 minutes. An attempt is noted before its check:
+// Counted: it is pending until ClearLoginAttempts (a success) or
+// RecordLoginFailure ends it, and one that never ends (its run died) counts
+// as a failure after a minute, so that concurrent good logins never lock
+// their pair out; Uncounted: the count could not be kept (stderr says why),
+// so nobody is let in.
 enum class LoginAttempt { Counted, LockedOut, Uncounted };
 LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address);
 void ClearLoginAttempts(std::string_view name, std::string_view address);
+void RecordLoginFailure(std::string_view name, std::string_view address);
 
 // orvanta-operator add|passwd|remove|list [NAME] [--scope SCOPE] [--config FILE]:
 // keeps the operators file named by OPERATORS in the settings file (`config`

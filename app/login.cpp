@@ -91,7 +91,10 @@ void LogInOperator(bool started_setuid) {
   const OperatorEntry* entry = FindOperator(*operators, credentials.name);
   const bool matches =
       PasswordMatches(credentials.password, entry != nullptr ? entry->hash : kUnknownOperatorHash);
-  if (entry == nullptr || !matches) FailLogin(credentials.name);
+  if (entry == nullptr || !matches) {
+    RecordLoginFailure(credentials.name, address);
+    FailLogin(credentials.name);
+  }
   ClearLoginAttempts(credentials.name, address);
   SetCurrentOperator(Operator{entry->name, entry->scope});
 }

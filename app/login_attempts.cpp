@@ -3,9 +3,10 @@
 // change lock is held for as long as a tool runs, a login must not wait
 // for that.
 //
-// One line per pair: "address name count first last", the times in
-// seconds since the epoch; the values come printable, so no blank or
-// newline is inside one.
+// One line per pair: "address name count first last pending", the times in
+// seconds since the epoch, pending the start times of the attempts still
+// being checked ("t1,t2", "-" for none); the values come printable, so no
+// blank or newline is inside one.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,12 +27,34 @@ constexpr char kAttemptsSuffix[] = ".logins";
 constexpr long kMaxFailures = 10;
 constexpr std::time_t kFailureWindowSeconds = 15 * 60;
 constexpr std::time_t kLockOutSeconds = 15 * 60;
+// A check takes milliseconds; an attempt pending this long belongs to a run
+// that died during it, and counts as a failure.
+constexpr std::time_t kAbandonedSeconds = 60;
+constexpr char kNonePending[] = "-";
 
 struct Attempts {
   std::string address, name;
   long count = 0;
   std::time_t first = 0, last = 0;
+  std::vector<std::time_t> pending = {};
 };
+
+std::vector<std::time_t> ParsePending(const std::string& field) {
+  std::vector<std::time_t> pending;
+  if (field == kNonePending) return pending;
+  std::istringstream times(field);
+  for (std::string time; std::getline(times, time, ',');) pending.push_back(std::stoll(time));
+  return pending;
+}
+
+std::string FormatPending(const std::vector<std::time_t>& pending) {
+  if (pending.empty()) return kNonePending;
+  std::string field;
+  for (const std::time_t time : pending) {
+    field += (field.empty() ? "" : ",") + std::to_string(time);
+  }
+  return field;
+}
 
 // A value as one field: printable, and never empty (a request may come
 // without an address).
@@ -43,7 +66,14 @@ std::vector<Attempts> ParseAttempts(const std::string& text) {
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
     Attempts entry;
-    if (fields >> entry.address >> entry.name >> entry.count >> entry.first >> entry.last) {
+    std::string pending;
+    if (fields >> entry.address >> entry.name >> entry.count >> entry.first >> entry.last >>
+        pending) {
+      try {
+        entry.pending = ParsePending(pending);
+      } catch (const std::exception&) {
+        continue;
+      }
       all.push_back(std::move(entry));
     }
   }
@@ -54,18 +84,31 @@ std::string FormatAttempts(const std::vector<Attempts>& all) {
   std::string text;
   for (const Attempts& entry : all) {
     text += entry.address + " " + entry.name + " " + std::to_string(entry.count) + " " +
-            std::to_string(entry.first) + " " + std::to_string(entry.last) + "\n";
+            std::to_string(entry.first) + " " + std::to_string(entry.last) + " " +
+            FormatPending(entry.pending) + "\n";
   }
   return text;
+}
+
+// Attempts whose runs died while checking count as failures from then on.
+void CountAbandoned(Attempts& entry, std::time_t now) {
+  std::erase_if(entry.pending, [&](std::time_t started) {
+    if (now - started < kAbandonedSeconds) return false;
+    ++entry.count;
+    entry.last = now;
+    return true;
+  });
 }
 
 bool IsLockedOut(const Attempts& entry, std::time_t now) {
   return entry.count >= kMaxFailures && now - entry.last < kLockOutSeconds;
 }
 
-// A pair neither locked out nor inside its window has nothing to remember.
+// A pair neither locked out, checking, nor inside its window has nothing to
+// remember.
 bool IsStale(const Attempts& entry, std::time_t now) {
-  return !IsLockedOut(entry, now) && now - entry.first >= kFailureWindowSeconds;
+  return !IsLockedOut(entry, now) && entry.pending.empty() &&
+         now - entry.first >= kFailureWindowSeconds;
 }
 
 // The attempts file, opened and locked for this process; root's alone, as
@@ -113,39 +156,62 @@ class AttemptsFile {
   int fd_ = -1;
 };
 
-}  // namespace
-
-LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address) {
+// Reads the file, hands the pair's entry (a new one when there is none) to
+// `change` with every stale entry of other pairs dropped, and writes it
+// back; false when the file cannot be used.
+template <typename Change>
+bool ChangeAttempts(std::string_view name, std::string_view address, Change change) {
   const AttemptsFile file;
-  if (!file.usable()) return LoginAttempt::Uncounted;
+  if (!file.usable()) return false;
   const std::time_t now = std::time(nullptr);
   std::vector<Attempts> kept;
   Attempts pair{Field(address), Field(name)};
   for (Attempts& entry : file.Read()) {
+    CountAbandoned(entry, now);
     if (entry.address == pair.address && entry.name == pair.name) {
-      pair = entry;
+      pair = std::move(entry);
     } else if (!IsStale(entry, now)) {
       kept.push_back(std::move(entry));
     }
   }
-  if (IsLockedOut(pair, now)) return LoginAttempt::LockedOut;
   if (IsStale(pair, now)) pair = Attempts{pair.address, pair.name, 0, now, now};
-  ++pair.count;
-  pair.last = now;
-  kept.push_back(pair);
-  return file.Write(kept) ? LoginAttempt::Counted : LoginAttempt::Uncounted;
+  if (change(pair, now)) kept.push_back(std::move(pair));
+  return file.Write(kept);
+}
+
+// Ends one of the pair's pending attempts.
+void EndPending(Attempts& pair) {
+  if (!pair.pending.empty()) pair.pending.erase(pair.pending.begin());
+}
+
+}  // namespace
+
+LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address) {
+  bool locked_out = false;
+  const bool kept = ChangeAttempts(name, address, [&](Attempts& pair, std::time_t now) {
+    locked_out = IsLockedOut(pair, now);
+    if (!locked_out) pair.pending.push_back(now);
+    return true;
+  });
+  if (locked_out) return LoginAttempt::LockedOut;
+  return kept ? LoginAttempt::Counted : LoginAttempt::Uncounted;
 }
 
 void ClearLoginAttempts(std::string_view name, std::string_view address) {
-  const AttemptsFile file;
-  if (!file.usable()) return;
-  const std::string address_field = Field(address);
-  const std::string name_field = Field(name);
-  std::vector<Attempts> all = file.Read();
-  std::erase_if(all, [&](const Attempts& entry) {
-    return entry.address == address_field && entry.name == name_field;
+  ChangeAttempts(name, address, [](Attempts& pair, std::time_t) {
+    EndPending(pair);
+    pair.count = 0;
+    return !pair.pending.empty();
   });
-  file.Write(all);
+}
+
+void RecordLoginFailure(std::string_view name, std::string_view address) {
+  ChangeAttempts(name, address, [](Attempts& pair, std::time_t now) {
+    EndPending(pair);
+    ++pair.count;
+    pair.last = now;
+    return true;
+  });
 }
 
 }  // namespace orvanta

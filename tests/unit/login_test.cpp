@@ -1,5 +1,6 @@
 // The operators' login in-process: a locked-out pair is refused even with
-// the right password, and the refusal reaches the system log's seam.
+// the right password, and the refusal reaches the system log's seam;
+// attempts still being checked are no failures, abandoned ones are.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -21,8 +22,13 @@ TEST(LogInOperator, LockedOutPairIsRefusedAndRecorded) {
   const std::string dir = mkdtemp(pattern);
   std::ofstream(dir + "/operators")
       << "admin:$5$MX6VcZh77piiplm0$6dKuwItSohPe489l9OEmuLYO2RGsd8psKxUZR6MhYJB:*\n";
-  const std::string now = std::to_string(std::time(nullptr));
-  std::ofstream(dir + "/orvanta.lock.logins") << "192.0.2.10 admin 10 " << now << " " << now << "\n";
+  const std::time_t now = std::time(nullptr);
+  const std::string stamp = std::to_string(now);
+  const std::string abandoned = std::to_string(now - 120);
+  std::ofstream(dir + "/orvanta.lock.logins")
+      << "192.0.2.10 admin 10 " << stamp << " " << stamp << " -\n"
+      << "192.0.2.12 admin 9 " << stamp << " " << stamp << " " << stamp << "," << stamp << "\n"
+      << "192.0.2.13 admin 9 " << stamp << " " << stamp << " " << abandoned << "\n";
   gCGIData.clear();
   SetParam("OPERATORS", dir + "/operators");
   SetParam("LOCKFILE", dir + "/orvanta.lock");
@@ -42,11 +48,17 @@ TEST(LogInOperator, LockedOutPairIsRefusedAndRecorded) {
       << lines[0];
   EXPECT_EQ(CurrentOperator().name, "");
 
-  setenv("REMOTE_ADDR", "192.0.2.11", 1);
-  LogInOperator(false);
-  EXPECT_EQ(CurrentOperator().name, "admin");
-  EXPECT_EQ(CurrentOperator().scope, "*");
+  for (const char* address : {"192.0.2.11", "192.0.2.12"}) {
+    setenv("REMOTE_ADDR", address, 1);
+    LogInOperator(false);
+    EXPECT_EQ(CurrentOperator().name, "admin") << address;
+    EXPECT_EQ(CurrentOperator().scope, "*");
+  }
   EXPECT_EQ(lines.size(), 1u);
+  setenv("REMOTE_ADDR", "192.0.2.13", 1);
+  EXPECT_THROW(LogInOperator(false), ErrorCode);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("result=locked-out"), std::string::npos) << lines[1];
 
   SetAuditWriter({});
   SetCurrentOperator(Operator{"", "*"});
