@@ -17,7 +17,9 @@ bool AllDigits(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// An empty view may have no data at all, which memmem must not be given.
 bool Contains(std::string_view text, std::string_view part) {
+  if (text.size() < part.size()) return false;
   return memmem(text.data(), text.size(), part.data(), part.size()) != nullptr;
 }
 
