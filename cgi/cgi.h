@@ -585,6 +585,9 @@ void ForgetAccounts();
 
 // The real uid differs from the effective one.
 bool StartedSetuid();
+// The kernel's mark of a set-user-ID start (AT_SECURE): unlike
+// StartedSetuid it stays once the run has become root throughout.
+bool SecureRun();
 // /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no
 // file opened later takes its place; exit status 1, and no output, when
 // that fails.

@@ -6,6 +6,7 @@
 // useradd off in the middle of writing the account files).
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/auxv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -79,6 +80,8 @@ std::string ProgramDirectory() {
 }  // namespace
 
 bool StartedSetuid() { return getuid() != geteuid(); }
+
+bool SecureRun() { return getauxval(AT_SECURE) != 0; }
 
 void OpenStandardDescriptors() {
   // In order, so that /dev/null lands on the lowest closed one each time.

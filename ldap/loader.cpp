@@ -3,7 +3,6 @@
 // any directory above it; the dynamic loader then resolves the same path
 // through the same directories, which only root could have changed since.
 #include <dlfcn.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -25,10 +24,6 @@ const OrvantaDirectoryHost*& Host() {
   static const OrvantaDirectoryHost* host = nullptr;
   return host;
 }
-
-// The kernel's mark of a set-user-ID start: it stays when the run has
-// become root throughout, where getuid() equals geteuid().
-bool SecureRun() { return getauxval(AT_SECURE) != 0; }
 
 bool IsRootsAlone(const char* path, bool directory) {
   struct stat info {};

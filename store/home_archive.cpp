@@ -4,7 +4,6 @@
 // read) and the file on the disk; anything less removes the file, and the
 // account stays.
 #include <fcntl.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,13 +49,10 @@ std::string ArchiveFileName(const std::string& name) {
   return name + stamp + kArchiveSuffix;
 }
 
-// Read when the program runs set-user-ID, still after the switch to root.
-bool RunsSetuid() { return getauxval(AT_SECURE) != 0; }
-
 bool IsArchiveDirectory(int fd) {
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-  return !RunsSetuid() || (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0);
+  return !SecureRun() || (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0);
 }
 
 // ARCHIVE_DIR opened, as checked; -1 when it is not usable.
