@@ -22,11 +22,6 @@ constexpr char kLoginLockedOut[] = "locked-out";
 constexpr char kUnknownOperatorHash[] =
     "$y$j9T$/BXt3q7C.17RjstHaGXTS/$aesrt4Sq3g2.hhILGr7B9TGxjKslwlJ4lOO7VrvdEO/";
 
-std::string_view Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 void WaitAfterFailure() {
   constexpr long kMillisecondsPerSecond = 1000;
   constexpr long kNanosecondsPerMillisecond = 1'000'000;

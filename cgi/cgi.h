@@ -182,6 +182,8 @@ void ErrorLogLine(std::string_view text);
 
 // ---- Who may send requests (request_source.cpp) ---------------------------------------------
 
+// The environment variable's value; "" when it is not set.
+std::string_view Env(const char* name);
 // "scheme://host[:port]" of an absolute http or https URL, lower case, the
 // scheme's default port dropped; nullopt when the text is no such URL or
 // carries user information.

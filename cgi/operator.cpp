@@ -1,7 +1,6 @@
 // Who acts in this run, and the system log that names them.
 #include <syslog.h>
 
-#include <cstdlib>
 #include <optional>
 
 #include "cgi/cgi.h"
@@ -32,8 +31,7 @@ std::string AuditLine(std::string_view command, std::string_view name, std::stri
 
 const Operator& CurrentOperator() {
   if (!VerifiedOperator()) {
-    const char* remote_user = std::getenv("REMOTE_USER");
-    VerifiedOperator() = Operator{remote_user != nullptr ? remote_user : "", "*"};
+    VerifiedOperator() = Operator{std::string(Env("REMOTE_USER")), "*"};
   }
   return *VerifiedOperator();
 }

@@ -22,11 +22,6 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string_view Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 bool IsHostByte(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
 }
@@ -100,6 +95,11 @@ std::optional<std::string> NormalizedOrigin(std::string_view url) {
   std::string origin = scheme + "://" + Lower(host);
   if (!port.empty() && port != default_port) origin += ":" + std::string(port);
   return origin;
+}
+
+std::string_view Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 std::optional<std::string> OwnOrigin() {
