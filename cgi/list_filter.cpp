@@ -3,7 +3,6 @@
 // pass are counted, so that a page is cut out of them alone.
 #include <string.h>
 
-#include <algorithm>
 
 #include "cgi/cgi.h"
 #include "page/page.h"
@@ -11,11 +10,6 @@
 namespace orvanta {
 
 namespace {
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // An empty view may have no data at all, which memmem must not be given.
 bool Contains(std::string_view text, std::string_view part) {
@@ -31,7 +25,7 @@ ListFilter::ListFilter()
       group_threshold_(IdThreshold("SYSTEMGID")) {
   if (ListPageSize() == 0) return;
   find_ = Param("FIND");
-  if (AllDigits(find_)) find_id_ = ParseId(find_);
+  if (!find_.empty() && IsDigitsOnly(find_)) find_id_ = ParseId(find_);
 }
 
 ListFilter& ListFilter::AboveSystemIdsOnly() {

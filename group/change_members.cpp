@@ -1,7 +1,6 @@
 // POST GP_TOBEMEM: puts every posted ADDNAME into GNAME and takes every
 // posted DELNAME out of it in the store of this run, one result row per
 // field, in request order.
-#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -90,9 +89,7 @@ void ChangeOne(const std::string& name, const Direction& direction, MemberReques
 
 bool IsMembershipChangeable(const GroupEntry& group, const AccountGuard& guard) {
   const std::string& name = group.name;
-  const bool digits_only =
-      std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-  return !digits_only && name.find(',') == std::string::npos && IsChangeableGroup(group, guard);
+  return !IsDigitsOnly(name) && name.find(',') == std::string::npos && IsChangeableGroup(group, guard);
 }
 
 void ChangeMembers(const std::string& request_text) {

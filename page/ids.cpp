@@ -28,6 +28,10 @@ std::optional<std::uint32_t> ParseId(std::string_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
+bool IsDigitsOnly(std::string_view text) {
+  return text.find_first_not_of(kDigits) == std::string_view::npos;
+}
+
 bool IsReservedId(std::uint32_t id) {
   return std::find(std::begin(kReservedIds), std::end(kReservedIds), id) != std::end(kReservedIds);
 }

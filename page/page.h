@@ -152,6 +152,8 @@ enum class IdKind { User, Group };
 // An id as the server accepts it (ids.cpp): blanks, then decimal digits
 // worth at most 4294967295, however many leading zeros they have.
 std::optional<std::uint32_t> ParseId(std::string_view text);
+// Whether every byte is one of 0-9 (so also for "").
+bool IsDigitsOnly(std::string_view text);
 // nobody, nogroup, and -1 in 16 and 32 bits: never given to an account.
 inline constexpr std::uint32_t kReservedIds[] = {65534, 65535, 4294967294U, 4294967295U};
 bool IsReservedId(std::uint32_t id);

@@ -71,7 +71,7 @@ std::string UidRuleProblem(const std::string& text, std::optional<std::uint32_t>
 }  // namespace
 
 const GroupEntry* FindGroupAsTheToolsDo(const std::string& text) {
-  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (IsDigitsOnly(text)) {
     const std::optional<std::uint32_t> gid = ParseId(text);
     const auto& by_gid = AllGroups().by_gid;
     const auto found = gid ? by_gid.find(*gid) : by_gid.end();

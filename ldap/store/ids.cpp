@@ -103,8 +103,7 @@ std::optional<std::uint32_t> NextId(const char* attribute) {
 }
 
 std::optional<std::uint32_t> GroupIdOf(const std::string& group) {
-  const bool digits = !group.empty() && std::all_of(group.begin(), group.end(),
-                                                    [](char c) { return c >= '0' && c <= '9'; });
+  const bool digits = !group.empty() && IsDigitsOnly(group);
   Entry found;
   const std::string filter = digits ? EqualityFilter("posixGroup", "gidNumber", group)
                                     : EqualityFilter("posixGroup", "cn", group);

@@ -63,9 +63,7 @@ std::optional<std::string> FindFilter(const ListPageQuery& query, const char* id
   if (!part) return std::nullopt;
   std::string filter = query.groups ? "(|(cn=*" + *part + "*)"
                                     : "(|(uid=*" + *part + "*)(gecos=*" + *part + "*)";
-  const bool digits = std::all_of(query.find.begin(), query.find.end(),
-                                  [](char c) { return c >= '0' && c <= '9'; });
-  if (digits) {
+  if (IsDigitsOnly(query.find)) {
     if (const std::optional<std::uint32_t> id = ParseId(query.find)) {
       filter += IdFilter(id_attribute, *id);
     }
