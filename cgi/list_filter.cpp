@@ -3,7 +3,6 @@
 // pass are counted, so that a page is cut out of them alone.
 #include <string.h>
 
-
 #include "cgi/cgi.h"
 #include "page/page.h"
 
