@@ -75,7 +75,15 @@ function post(fields) {
       }));
       response.on('error', reject);
     });
-    request.on('error', reject);
+    request.on('error', (error) => {
+      // The server closed a kept-alive connection just as it was reused: the
+      // request never reached the program, so it is sent again.
+      if (request.reusedSocket && error.code === 'ECONNRESET') {
+        post(fields).then(resolve, reject);
+      } else {
+        reject(error);
+      }
+    });
     request.end(body);
   });
 }
