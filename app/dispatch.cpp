@@ -15,6 +15,7 @@
 #include "group/group.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
+#include "store/store.h"
 #include "user/user.h"
 
 namespace orvanta {
@@ -26,7 +27,13 @@ struct Command {
   std::function<void()> run;
   // What the operator's scope must allow; nullopt: every operator.
   std::optional<Action> action = std::nullopt;
+  // Whether it reads accounts or groups: such a command is not run while
+  // they cannot be read, so that an unreachable directory is said as such
+  // and never shown as an empty list or a missing account or group.
+  bool reads_accounts = true;
 };
+
+constexpr bool kReadsNoAccount = false;
 
 // Everything that changes the system is reached by POST only.
 const Command kPostCommands[] = {
@@ -45,19 +52,19 @@ const Command kPostCommands[] = {
 };
 
 const Command kGetCommands[] = {
-    {"MENU", [] { PrintMenu(); }},
+    {"MENU", [] { PrintMenu(); }, std::nullopt, kReadsNoAccount},
     {"VIEW", [] { PrintUserList(UserListMode::List); }},
     {"ADD", [] { PrintUserAddForm(); }, Action::Add},
-    {"BATCH", [] { PrintBatchForm(); }, Action::Batch},
+    {"BATCH", [] { PrintBatchForm(); }, Action::Batch, kReadsNoAccount},
     {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }, Action::Mod},
     {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }, Action::Del},
     {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},
-    {"GADD", [] { PrintGroupAddForm(); }, Action::Group},
+    {"GADD", [] { PrintGroupAddForm(); }, Action::Group, kReadsNoAccount},
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }, Action::Group},
     {"GMEM", [] { PrintGroupMembers(); }, Action::Member},
     {"LOCK", [] { PrintLockList(); }, Action::Lock},
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
-    {"LOG", [] { PrintOperationHistory(); }},
+    {"LOG", [] { PrintOperationHistory(); }, std::nullopt, kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
 };
 
@@ -83,6 +90,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorUserAddFailed, kMessageUserAddFailed},
     {kErrorUserModFailed, kMessageUserModFailed},
     {kErrorGroupAddFailed, kMessageGroupAddFailed},
+    {kErrorDirectoryUnreachable, kMessageDirectoryUnreachable},
 };
 
 template <size_t N>
@@ -98,6 +106,9 @@ void RunFrom(const Command (&table)[N]) {
   const Command* command = FindCommand(table, Param("COMMAND"));
   if (command == nullptr) throw ErrorCode{kErrorUnknownCommand};
   if (command->action) RequireAction(*command->action);
+  if (command->reads_accounts && !Accounts().Reachable()) {
+    throw ErrorCode{kErrorDirectoryUnreachable};
+  }
   command->run();
 }
 

@@ -46,6 +46,7 @@ inline constexpr ErrorCode kErrorNoUserSelected = 112;
 inline constexpr ErrorCode kErrorUserAddFailed = 113;
 inline constexpr ErrorCode kErrorUserModFailed = 114;
 inline constexpr ErrorCode kErrorGroupAddFailed = 115;
+inline constexpr ErrorCode kErrorDirectoryUnreachable = 116;
 
 // Refusals that carry an HTTP status line of their own.
 inline constexpr ErrorCode kErrorCrossSite = 403;

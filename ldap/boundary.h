@@ -11,7 +11,7 @@ extern "C" {
 
 // Raised whenever a struct below changes: a store built for another
 // version of the program is not used.
-#define ORVANTA_DIRECTORY_VERSION 2
+#define ORVANTA_DIRECTORY_VERSION 3
 // The one symbol the store exports.
 #define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
 
@@ -148,6 +148,10 @@ struct OrvantaDirectoryStore {
   // the search failed (the program then reads every entry).
   int (*read_page)(const OrvantaPageQuery* query, OrvantaAccountVisit accounts,
                    OrvantaGroupVisit groups, void* context, size_t* total);
+  // Opens the connection the run reads on: nonzero when a server of its
+  // list answered, 0 (each server that did not is a line on stderr) when
+  // none did or the settings reach no directory.
+  int (*reachable)(void);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

@@ -89,6 +89,11 @@ DirectoryResult Change(Operation operation) {
 // opens: neither the tools nor the directory change anything.
 bool UsesDirectory() { return AccountsSetting() != AccountsBackend::Tools; }
 
+bool DirectoryReachable() {
+  const OrvantaDirectoryStore* store = LoadedDirectoryStore();
+  return store != nullptr && store->reachable() != 0;
+}
+
 void ForEachDirectoryAccount(const DirectoryAccountVisitor& visit) {
   const OrvantaDirectoryStore* store = LoadedDirectoryStore();
   if (store == nullptr) return;

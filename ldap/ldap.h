@@ -48,6 +48,10 @@ enum class DirectoryResult {
 
 // ---- Reading ------------------------------------------------------------
 
+// Whether the store is loaded and a server of the list the run reads on
+// answers; false after the lines on stderr that say why not.
+bool DirectoryReachable();
+
 using DirectoryAccountVisitor = AccountVisitor;
 // Every posixAccount under LDAP_PEOPLE_BASE, a page of 1,000 at a time; a
 // failed search ends the list with one line on stderr.

@@ -39,6 +39,7 @@ class DirectoryLocks final : public AccountLocks {
 
 class DirectoryAccounts final : public AccountStore {
  public:
+  bool Reachable() const override { return DirectoryReachable(); }
   bool LacksTool(SettingName) const override { return false; }
   bool HashesEveryPassword() const override { return true; }
   bool SharesHostDatabases() const override { return true; }

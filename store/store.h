@@ -78,6 +78,10 @@ class AccountStore {
   virtual ~AccountStore() = default;
 
   // ---- What the forms and checks ask
+  // Whether the accounts can be read at all: with the directory, whether
+  // its store is loaded and a server answers (false after the lines on
+  // stderr); the host's own databases always can.
+  virtual bool Reachable() const = 0;
   // Whether the tool the setting names must be set for the action to run
   // (the line would otherwise start with the request's values).
   virtual bool LacksTool(SettingName tool) const = 0;

@@ -198,6 +198,7 @@ bool MembershipChangedAnyway(const std::string& name, bool add, const GroupEntry
 
 class HostToolAccounts final : public AccountStore {
  public:
+  bool Reachable() const override { return true; }
   bool LacksTool(SettingName tool) const override { return Setting(tool).empty(); }
   bool HashesEveryPassword() const override { return false; }
   bool SharesHostDatabases() const override { return false; }

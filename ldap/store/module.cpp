@@ -170,10 +170,16 @@ int ReadPageC(const OrvantaPageQuery* query, OrvantaAccountVisit accounts,
   return read;
 }
 
+int ReachableC() {
+  int reached = 0;
+  Guarded([&] { reached = ReadingSession() != nullptr ? 1 : 0; });
+  return reached;
+}
+
 constexpr OrvantaDirectoryStore kStore = {
     ForEachAccountC,   ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
     LockUserC,         ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
-    ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,     ReadPageC,
+    ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,     ReadPageC, ReachableC,
 };
 
 // Settings as the program reads them, kept for the run by name: the store

@@ -202,7 +202,8 @@ TEST(SetuidTest, DirectoryStoreOnlyFromItsInstalledPath) {
   setup.SetInstalledConfig("ACCOUNTS=ldap\nGROUPADD=" + groupadd + "\n");
 
   const CgiResult result = setup.RunAsCaller(Post("COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500"));
-  EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("グループの登録に失敗しました。<BR>\n<BR>\n")));
+  EXPECT_EQ(Utf8(result.out),
+            Utf8(MessagePage("ディレクトリサーバーに接続できませんでした。<BR>\n<BR>\n")));
   // The dynamic loader's own line on nss_wrapper, which it does not load
   // into a set-user-ID run, aside.
   std::string errors = setup.box.ReadFile(".stderr");
