@@ -1,13 +1,22 @@
 // The one connection of a run. The program runs as root on a web server's
 // behalf: the library reads no ldaprc, ldap.conf or LDAP* variable
 // (LDAPNOINIT), and every option it uses is set here.
+//
+// A server gets LDAP_CONNECT_TIMEOUT to take the connection and until
+// LDAP_TIMEOUT after that to finish the TLS handshake, StartTLS, the bind
+// and the first read, whatever it does meanwhile: the program connects the
+// socket itself (connect.cpp), hands it to the library, and a Watchdog
+// ends the steps at that deadline.
 #include "ldap/store/session.h"
 
 #include <fcntl.h>
+#include <openldap.h>
 #include <sys/auxv.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -19,10 +28,11 @@ namespace orvanta::directory {
 namespace {
 
 constexpr const char* kUriSchemes[] = {"ldap://", "ldaps://", "ldapi://"};
-// A server that does not connect within LDAP_CONNECT_TIMEOUT, or does not
-// answer the bind and the first read within LDAP_TIMEOUT, is passed over
-// for the next one of the list; later operations, the long reads of a
-// list among them, get kOperationTimeoutSeconds.
+constexpr char kLdapsScheme[] = "ldaps";
+// A server that does not take the connection within LDAP_CONNECT_TIMEOUT,
+// or is not bound and read from within LDAP_TIMEOUT after that, is passed
+// over for the next one of the list; later operations, the long reads of
+// a list among them, get kOperationTimeoutSeconds.
 constexpr int kDefaultConnectTimeoutSeconds = 2;
 constexpr int kDefaultTimeoutSeconds = 5;
 constexpr int kOperationTimeoutSeconds = 60;
@@ -41,6 +51,11 @@ struct Unbinder {
   void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
 };
 using Connection = std::unique_ptr<LDAP, Unbinder>;
+
+struct UrlFreer {
+  void operator()(LDAPURLDesc* url) const { ldap_free_urldesc(url); }
+};
+using Url = std::unique_ptr<LDAPURLDesc, UrlFreer>;
 
 void LogSetup(std::string_view problem) { ErrorLogLine(std::string("ldap: ") += problem); }
 
@@ -96,11 +111,13 @@ std::optional<std::string> ReadBindPassword() {
   return text;
 }
 
+// No LDAP_OPT_NETWORK_TIMEOUT: the library never connects (the program
+// hands it a connected socket), and with it set the library would make the
+// socket non-blocking for the TLS handshake.
 bool SetOptions(LDAP* ld) {
   const int version = LDAP_VERSION3;
   const int demand = LDAP_OPT_X_TLS_DEMAND;
   const int no_new_context = 0;
-  const timeval network{SecondsSetting("LDAP_CONNECT_TIMEOUT", kDefaultConnectTimeoutSeconds), 0};
   const timeval operation{SecondsSetting("LDAP_TIMEOUT", kDefaultTimeoutSeconds), 0};
   const int never = LDAP_DEREF_NEVER;
   const int no_limit = LDAP_NO_LIMIT;
@@ -109,7 +126,6 @@ bool SetOptions(LDAP* ld) {
              ldap_set_option(ld, LDAP_OPT_DEREF, &never) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &no_limit) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &no_limit) == LDAP_OPT_SUCCESS &&
-             ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &network) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_TIMEOUT, &operation) == LDAP_OPT_SUCCESS &&
              ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
   const std::string& cacert = HostSetting("LDAP_CACERT");
@@ -157,11 +173,84 @@ std::string StepAt(const char* step, const std::string& uri) {
   return named;
 }
 
-// One server of a list, bound and read from within the timeouts; nullptr,
-// with one line on stderr naming it, when it is not.
+// "ldap WHAT: CODE (text)", the start of every failure's line.
+std::string FailureLine(std::string_view what, int code) {
+  std::string line = "ldap ";
+  line += what;
+  line += ": ";
+  line += std::to_string(code);
+  line += " (";
+  line += ldap_err2string(code);
+  line += ")";
+  return line;
+}
+
+// What is done on a connected socket before it serves, in order, each
+// named in the line of its failure: reaching the server through its TLS
+// (ldaps) counts as part of the bind.
+struct Step {
+  const char* name;
+  int (*run)(LDAP* ld);
+};
+
+int InstallTls(LDAP* ld) { return ldap_install_tls(ld); }
+int StartTls(LDAP* ld) { return ldap_start_tls_s(ld, nullptr, nullptr); }
+
+std::vector<Step> StepsFor(const LDAPURLDesc& url, YesNo starttls) {
+  std::vector<Step> steps;
+  if (std::strcmp(url.lud_scheme, kLdapsScheme) == 0) steps.push_back({"bind", InstallTls});
+  if (starttls == YesNo::Yes) steps.push_back({"StartTLS", StartTls});
+  steps.push_back({"bind", Bind});
+  steps.push_back({"first read", FirstRead});
+  return steps;
+}
+
+// The steps on a connection, within the deadline; false after one line
+// naming the step that failed or was cut short.
+bool Prepare(LDAP* ld, int fd, const LDAPURLDesc& url, YesNo starttls, const std::string& uri,
+             Deadline deadline) {
+  Watchdog watchdog(fd, deadline);
+  for (const Step& step : StepsFor(url, starttls)) {
+    const int code = step.run(ld);
+    if (code == LDAP_SUCCESS) continue;
+    if (watchdog.Stop()) {
+      ErrorLogLine(FailureLine(StepAt(step.name, uri), LDAP_TIMEOUT));
+    } else {
+      LogFailure(StepAt(step.name, uri), code, ld);
+    }
+    return false;
+  }
+  if (!watchdog.Stop()) return true;
+  ErrorLogLine(FailureLine(StepAt("first read", uri), LDAP_TIMEOUT));
+  return false;
+}
+
+// One server of a list, connected, bound and read from within the
+// timeouts; nullptr, with one line on stderr naming it, when it is not.
 Connection Connect(const std::string& uri, YesNo starttls) {
+  const Deadline start = std::chrono::steady_clock::now();
+  const Deadline connected_by =
+      start + std::chrono::seconds(
+                  SecondsSetting("LDAP_CONNECT_TIMEOUT", kDefaultConnectTimeoutSeconds));
+  const Deadline ready_by =
+      connected_by + std::chrono::seconds(SecondsSetting("LDAP_TIMEOUT", kDefaultTimeoutSeconds));
+  LDAPURLDesc* parsed = nullptr;
+  if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS || parsed == nullptr) {
+    LogSetup(kUnusableUri + Printable(uri));
+    return nullptr;
+  }
+  const Url url(parsed);
+  int code = LDAP_SERVER_DOWN;
+  const int fd = ConnectedSocket(*url, connected_by, code);
+  if (fd < 0) {
+    ErrorLogLine(FailureLine(StepAt("bind", uri), code));
+    return nullptr;
+  }
   LDAP* raw = nullptr;
-  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr) {
+  if (ldap_init_fd(fd, IsLocal(*url) ? LDAP_PROTO_IPC : LDAP_PROTO_TCP, uri.c_str(), &raw) !=
+          LDAP_SUCCESS ||
+      raw == nullptr) {
+    close(fd);
     LogSetup(kUnusableUri + Printable(uri));
     return nullptr;
   }
@@ -170,21 +259,7 @@ Connection Connect(const std::string& uri, YesNo starttls) {
     LogSetup(kOptionNotSet);
     return nullptr;
   }
-  if (starttls == YesNo::Yes) {
-    const int code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
-    if (code != LDAP_SUCCESS) {
-      LogFailure(StepAt("StartTLS", uri), code, ld.get());
-      return nullptr;
-    }
-  }
-  if (const int code = Bind(ld.get()); code != LDAP_SUCCESS) {
-    LogFailure(StepAt("bind", uri), code, ld.get());
-    return nullptr;
-  }
-  if (const int code = FirstRead(ld.get()); code != LDAP_SUCCESS) {
-    LogFailure(StepAt("first read", uri), code, ld.get());
-    return nullptr;
-  }
+  if (!Prepare(ld.get(), fd, *url, starttls, uri, ready_by)) return nullptr;
   const timeval later{kOperationTimeoutSeconds, 0};
   ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &later);
   return ld;
@@ -252,13 +327,7 @@ void LogFailure(std::string_view what, int code, LDAP* ld) {
   if (ld == nullptr) ld = Session();
   // Without a connection the one line was written when it failed.
   if (ld == nullptr) return;
-  std::string line = "ldap ";
-  line += what;
-  line += ": ";
-  line += std::to_string(code);
-  line += " (";
-  line += ldap_err2string(code);
-  line += ")";
+  std::string line = FailureLine(what, code);
   char* message = nullptr;
   if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &message) == LDAP_OPT_SUCCESS &&
       message != nullptr) {
@@ -316,6 +385,9 @@ std::string EqualityFilter(const char* object_class, const char* attribute,
 }
 
 bool HoldLock() {
+  // Connected first: a server that hangs holds up this request alone, never
+  // the lock the requests of other operators wait for.
+  if (Session() == nullptr) return false;
   if (HoldChangeLock()) return true;
   ErrorLogLine(kNoLock);
   return false;

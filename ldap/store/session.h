@@ -7,12 +7,16 @@
 
 #include <ldap.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "hosttools/hosttools.h"
@@ -53,10 +57,44 @@ DirectoryResult DeleteGroup(const std::string& name);
 DirectoryResult ReadAgeing(const std::string& name, PasswordAgeing& ageing);
 DirectoryResult ChangeAgeing(const std::string& name, const AgeingChanges& changes);
 
+// ---- The socket to a server (connect.cpp) --------------------------------------
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Whether the URI is an ldapi:// one (a local socket).
+bool IsLocal(const LDAPURLDesc& url);
+// A blocking socket (close-on-exec) connected to the server of the URI by
+// the deadline: for ldap:// and ldaps:// each address of its host in turn,
+// for ldapi:// its socket path. -1 when there is none, with `code`
+// LDAP_TIMEOUT or LDAP_SERVER_DOWN.
+int ConnectedSocket(const LDAPURLDesc& url, Deadline deadline, int& code);
+
+// Shuts the socket down for reading and writing at the deadline unless it
+// is stopped before: whatever the library is blocked in on it ends (a TLS
+// handshake's read too), and so does its wait for an answer.
+class Watchdog {
+ public:
+  Watchdog(int fd, Deadline deadline);
+  ~Watchdog();
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  // Stops it; whether it had shut the socket down (the connection is then
+  // useless even where the library's call went through).
+  bool Stop();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopped_ = false;
+  bool fired_ = false;
+  std::thread thread_;  // last: it starts once the rest is there
+};
+
 // ---- Shared by the operations ---------------------------------------------------
 
 // The run's bound connection to the provider (LDAP_URI), opened on first
-// use with the first server of the list that answers in time; nullptr
+// use with the first server of the list that answers in time (each server
+// gets LDAP_CONNECT_TIMEOUT plus LDAP_TIMEOUT at most); nullptr
 // (with a line on stderr) when the settings are incomplete or no server of
 // the list can be reached.
 LDAP* Session();
@@ -150,7 +188,8 @@ int Modify(const std::string& dn, Mods& mods);
 int Add(const std::string& dn, Mods& mods);
 int Delete(const std::string& dn);
 
-// Holds the change lock as the tool runner does: false when it cannot be taken.
+// Opens the run's connection, then holds the change lock as the tool runner
+// does: false when there is no connection or the lock cannot be taken.
 bool HoldLock();
 
 // The next free uidNumber ("uidNumber") or gidNumber ("gidNumber").

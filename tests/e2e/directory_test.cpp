@@ -5,13 +5,16 @@
 #include "tests/support/directory.h"
 
 #include <crypt.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -599,51 +602,140 @@ struct SilentListener {
     EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
     EXPECT_EQ(listen(fd, 8), 0);
     EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    uri = "ldap://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    port = std::to_string(ntohs(address.sin_port));
+    uri = "ldap://127.0.0.1:" + port + "/";
   }
   ~SilentListener() { close(fd); }
   int fd = socket(AF_INET, SOCK_STREAM, 0);
+  std::string port;
   std::string uri;
 };
 
+// A listener that grants StartTLS to its first client and then never says
+// another word: the TLS handshake waits on silence.
+struct GrantingListener : SilentListener {
+  GrantingListener() : server([this] { Grant(); }) {}
+  ~GrantingListener() {
+    shutdown(fd, SHUT_RDWR);  // ends an accept still waiting
+    server.join();
+    if (client >= 0) close(client);
+  }
+  void Grant() {
+    client = accept(fd, nullptr, nullptr);
+    unsigned char request[256];
+    // An extended request: 30 LL 02 01 ID ...
+    if (client < 0 || read(client, request, sizeof request) < 5) return;
+    const unsigned char granted[] = {0x30, 0x0c, 0x02, 0x01, request[4], 0x78, 0x07,
+                                     0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+    EXPECT_EQ(write(client, granted, sizeof granted), static_cast<ssize_t>(sizeof granted));
+  }
+  int client = -1;
+  std::thread server;
+};
+
 // Each server of LDAP_URI that cannot be reached, or does not answer within
-// the timeouts, costs one line and the next one serves; the program never
-// waits past its own bound (the test's is far longer).
+// the timeouts, costs one line and at most LDAP_CONNECT_TIMEOUT plus
+// LDAP_TIMEOUT, waited without spinning, and the next one serves: over
+// ldapi, plain, StartTLS and ldaps, whatever the first server does. The
+// test's own bound on the run is far longer.
 TEST(DirectoryTest, ServersThatFailArePassedOverForTheNext) {
   const Host host;
-  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, "", true);
   const Host stopped_host;
-  const DirectoryServer stopped(stopped_host.box, kPasswd, kGroup, kShadow);
+  const DirectoryServer stopped(stopped_host.box, kPasswd, kGroup, kShadow, "", true);
   const SilentListener silent;
+  const GrantingListener granting;
   const SilentListener closed_port;
   const std::string closed = closed_port.uri;
   close(closed_port.fd);
+  const auto ldaps = [](const std::string& port) { return "ldaps://localhost:" + port + "/"; };
+  const auto plain = [](int port) { return "ldap://localhost:" + std::to_string(port) + "/"; };
+  const std::string good_ldaps = ldaps(std::to_string(server.ldaps_port()));
+  const std::string good_starttls = plain(server.starttls_port());
+  const std::string stopped_ldaps = ldaps(std::to_string(stopped.ldaps_port()));
+  const std::string stopped_starttls = plain(stopped.starttls_port());
+  const std::string silent_ldaps = ldaps(silent.port);
+  const std::string starttls = "LDAP_STARTTLS=YES\n";
+  const std::string timed_out = ": -5 (Timed out)\n";
   const struct {
     const char* what;
-    std::string uri;
+    std::string uris;
+    std::string settings;
     std::string error_line;
   } cases[] = {
-      {"a closed port", closed,
+      {"a closed port", closed + " " + server.Uri(), "",
        "orvanta: ldap bind " + closed + ": -1 (Can't contact LDAP server)\n"},
-      {"a silent listener", silent.uri, "orvanta: ldap bind " + silent.uri + ": -5 (Timed out)\n"},
-      {"a stopped server", stopped.Uri(),
-       "orvanta: ldap bind " + stopped.Uri() + ": -5 (Timed out)\n"},
+      {"a silent listener", silent.uri + " " + server.Uri(), "",
+       "orvanta: ldap bind " + silent.uri + timed_out},
+      {"a stopped server", stopped.Uri() + " " + server.Uri(), "",
+       "orvanta: ldap bind " + stopped.Uri() + timed_out},
+      {"ldaps, a silent listener", silent_ldaps + " " + good_ldaps, "",
+       "orvanta: ldap bind " + silent_ldaps + timed_out},
+      {"ldaps, a stopped server", stopped_ldaps + " " + good_ldaps, "",
+       "orvanta: ldap bind " + stopped_ldaps + timed_out},
+      {"StartTLS, a stopped server", stopped_starttls + " " + good_starttls, starttls,
+       "orvanta: ldap StartTLS " + stopped_starttls + timed_out},
+      {"StartTLS granted, then silence", granting.uri + " " + good_starttls, starttls,
+       "orvanta: ldap StartTLS " + granting.uri + timed_out},
   };
+  constexpr double kTimeouts = 2;  // LDAP_CONNECT_TIMEOUT + LDAP_TIMEOUT
+  constexpr double kSlack = 1.5;
+  constexpr double kMostCpuSeconds = 0.5;
   kill(stopped.Pid(), SIGSTOP);
   int group = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string name = "team" + std::to_string(++group);
-    host.Configure(server, "LDAP_URI=" + c.uri + " " + server.Uri() +
-                               "\nLDAP_CONNECT_TIMEOUT=1\nLDAP_TIMEOUT=1\n");
+    host.Configure(server, "LDAP_URI=" + c.uris + "\nLDAP_CACERT=" + server.TlsFile("ca.crt") +
+                               "\nLDAP_CONNECT_TIMEOUT=1\nLDAP_TIMEOUT=1\n" + c.settings);
     host.box.WriteFile(".stderr", "");
+    const auto start = std::chrono::steady_clock::now();
     const CgiResult result = host.box.Run(
         Post("COMMAND=GP_WILLBEADD&GNAME=" + name + "&GID="), {"/usr/bin/timeout", "60"});
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(result.exit_status, 0);
+    EXPECT_LT(took.count(), kTimeouts + kSlack);
+    EXPECT_LT(result.cpu_seconds, kMostCpuSeconds);
     EXPECT_NE(server.Search("(cn=" + name + ")", "1.1"), "");
     EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
   }
   kill(stopped.Pid(), SIGCONT);
+}
+
+// A change reaches the directory before it takes the change lock: while a
+// request waits on a hung provider, the requests of others may take the
+// lock (as the test does here, again and again).
+TEST(DirectoryTest, AHungProviderHoldsNoLock) {
+  const Host host;
+  const DirectoryServer stopped(host.box, kPasswd, kGroup, kShadow);
+  host.Configure(stopped, "LDAP_TIMEOUT=2\nGROUPADD=" + host.home_tool + " groupadd\n");
+  const int lock = open(host.box.PathOf("orvanta.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                        0600);
+  kill(stopped.Pid(), SIGSTOP);
+  for (const char* body :
+       {"COMMAND=GP_WILLBEADD&GNAME=webteam&GID=", "COMMAND=WILLBEDEL&NAME=taro&HOME=keep"}) {
+    SCOPED_TRACE(body);
+    std::atomic<bool> done = false;
+    std::thread request([&] {
+      host.box.Run(Post(body), {"/usr/bin/timeout", "60"});
+      done = true;
+    });
+    int tries = 0;
+    int taken = 0;
+    for (; !done; ++tries) {
+      if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
+        flock(lock, LOCK_UN);
+      } else {
+        ++taken;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    request.join();
+    EXPECT_GT(tries, 20);  // the request did wait on the server
+    EXPECT_EQ(taken, 0);
+  }
+  kill(stopped.Pid(), SIGCONT);
+  close(lock);
 }
 
 // The counter hands out no id above LDAP_MAX_ID: a full range is a failed
@@ -678,7 +770,7 @@ TEST(DirectoryTest, TlsDemandsTheServersCertificate) {
       "/: -11 (Connect error): (unknown\\x20error\\x20code)\n";
   const std::string refused_ldaps =
       "orvanta: ldap bind ldaps://localhost:" + std::to_string(server.ldaps_port()) +
-      "/: -1 (Can't contact LDAP server): (unknown\\x20error\\x20code)\n";
+      "/: -11 (Connect error): (unknown\\x20error\\x20code)\n";
   const struct {
     const char* what;
     std::string settings;

@@ -23,6 +23,7 @@ struct CgiRequest {
 struct CgiResult {
   std::string out;  // everything written to standard output
   int exit_status = -1;
+  double cpu_seconds = 0;  // user and system time, with its waited-for children's
 };
 
 // A throwaway working directory for one test.
