@@ -147,6 +147,8 @@ void ReportError(ErrorCode code) {
 int RunRequest() {
   UseLargeOutputBuffer();
   try {
+    // The CGI variables put aside, a set-user-ID run drops all of its
+    // caller's before any library can read one.
     CopyRequestEnvironment();
     if (SecureRun()) ResetEnvironment();
     if (!RequestVariable("REQUEST_METHOD")) throw ErrorCode{kErrorNotCgi};
