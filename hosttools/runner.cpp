@@ -130,7 +130,6 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
       dup2(input_fd, STDIN_FILENO);
     }
     dup2(run.output == kOutputToErrorLog ? STDERR_FILENO : run.output, STDOUT_FILENO);
-    // kFixedPath and nothing else.
     char path_entry[sizeof kFixedPath];
     std::snprintf(path_entry, sizeof path_entry, "%s", kFixedPath);
     char* const environment[] = {path_entry, nullptr};
