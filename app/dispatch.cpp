@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -159,7 +158,11 @@ void ReportError(ErrorCode code) {
 int RunRequest() {
   UseLargeOutputBuffer();
   try {
-    if (std::getenv("REQUEST_METHOD") == nullptr) throw ErrorCode{kErrorNotCgi};
+    // The CGI variables put aside, a set-user-ID run drops all of its
+    // caller's before any library can read one.
+    CopyRequestEnvironment();
+    if (SecureRun()) ResetEnvironment();
+    if (!RequestVariable("REQUEST_METHOD")) throw ErrorCode{kErrorNotCgi};
     // Set-user-ID, nothing the caller's process hands down is kept. Asked
     // once: after setuid(0) the real uid is root's too.
     const bool started_setuid = StartedSetuid();

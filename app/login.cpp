@@ -3,8 +3,6 @@
 // says logged in: any process of the web server's group could claim that.
 #include <time.h>
 
-#include <cstdlib>
-
 #include "app/app.h"
 #include "cgi/cgi.h"
 
@@ -53,12 +51,12 @@ const OperatorEntry* FindOperator(const std::vector<OperatorEntry>& operators,
 // The request's credentials; without any, the browser has not asked its
 // user yet, and the 401 makes it ask.
 Credentials RequestCredentials() {
-  const char* header = std::getenv("HTTP_AUTHORIZATION");
-  if (header == nullptr) {
+  const std::optional<std::string_view> header = RequestVariable("HTTP_AUTHORIZATION");
+  if (!header) {
     if (!Env("REMOTE_USER").empty()) ErrorLogLine(kAuthorizationWithheldNotice);
     throw ErrorCode{kErrorNotLoggedIn};
   }
-  std::optional<Credentials> credentials = BasicCredentials(header);
+  std::optional<Credentials> credentials = BasicCredentials(*header);
   if (!credentials) FailLogin("");
   if (!IsOperatorName(credentials->name)) FailLogin(credentials->name);
   return std::move(*credentials);

@@ -1,5 +1,7 @@
 // Request handling: what one run of the program is made of.
 //
+//   environment.cpp     the one reader of the environment: the CGI variables
+//                       of the run, copied first thing
 //   setuid_start.cpp    the clean process a set-user-ID run starts from
 //   request.cpp         reads the CGI request into gCGIData and gRequestText;
 //                       the message of ErrorCode 0
@@ -58,6 +60,31 @@ inline constexpr ErrorCode kErrorRequestTooLarge = 413;
 extern std::string gErrorMessage;
 // Stores the message and throws ErrorCode 0.
 [[noreturn]] void ThrowMessage(std::string message);
+
+// ---- The environment (environment.cpp) ---------------------------------------
+//
+// Nothing else reads the process's environment: a run copies the CGI
+// variables it uses into a table first thing and asks only the table, so
+// that a set-user-ID run can empty the environment (ResetEnvironment)
+// before any library reads what its caller put there.
+
+// Whether the name is one of the CGI variables the table holds:
+// REQUEST_METHOD, QUERY_STRING, CONTENT_LENGTH, CONTENT_TYPE, REMOTE_ADDR,
+// REMOTE_USER, HTTPS, SERVER_NAME, SERVER_PORT, SCRIPT_NAME and every HTTP_*.
+bool IsRequestVariable(std::string_view name);
+// Fills the table from the environment, replacing what it held.
+void CopyRequestEnvironment();
+// The variable's value in the table; nullopt when it was not set.
+std::optional<std::string_view> RequestVariable(std::string_view name);
+// The same, "" when it was not set.
+std::string_view Env(std::string_view name);
+// A variable of the process's environment as it is now: the switches of a
+// run that is not set-user-ID (ORVANTA_LDAP_MODULE). nullopt when unset.
+std::optional<std::string> ProcessVariable(const char* name);
+
+// The PATH of every process that runs as root: a set-user-ID run's own and
+// each tool's.
+inline constexpr char kFixedPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 // ---- Request and settings table ---------------------------------------------
 
@@ -170,8 +197,8 @@ void ForEachPair(std::string_view text,
 void ForEachField(std::string_view text, std::string_view name,
                   const std::function<void(const std::string&)>& handle);
 
-// Names that only the environment or cfg_file.cfg may set; a request
-// parameter of such a name is dropped.
+// Names that only the environment (IsRequestVariable) or cfg_file.cfg may
+// set; a request parameter of such a name is dropped.
 bool IsReservedParameterName(std::string_view name);
 
 // ---- The server's error log (error_log.cpp) ----------------------------------------
@@ -183,8 +210,6 @@ void ErrorLogLine(std::string_view text);
 
 // ---- Who may send requests (request_source.cpp) ---------------------------------------------
 
-// The environment variable's value; "" when it is not set.
-std::string_view Env(const char* name);
 // "scheme://host[:port]" of an absolute http or https URL, lower case, the
 // scheme's default port dropped; nullopt when the text is no such URL or
 // carries user information.
@@ -591,6 +616,14 @@ bool StartedSetuid();
 // The kernel's mark of a set-user-ID start (AT_SECURE): unlike
 // StartedSetuid it stays once the run has become root throughout.
 bool SecureRun();
+// Empties the environment and sets only kFixedPath and LDAPNOINIT=1, so that
+// libldap, whoever starts it (the directory store, an NSS module), reads no
+// ldap.conf, ldaprc or LDAP* variable. For a SecureRun, right after
+// CopyRequestEnvironment and before any library that may read the
+// environment is called (NSS, libcrypt, the directory store's libldap with
+// SASL and GnuTLS): the caller's SASL_PATH would otherwise choose code that
+// root loads. kErrorNoRoot when a variable cannot be set.
+void ResetEnvironment();
 // /dev/null on each of descriptors 0, 1 and 2 that is not open, so that no
 // file opened later takes its place; exit status 1, and no output, when
 // that fails.

@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <iterator>
 
 #include "cgi/cgi.h"
 
@@ -23,22 +21,11 @@ namespace {
 constexpr char kDefaultRequest[] = "COMMAND=DEFAULT";
 constexpr size_t kBodyChunk = size_t{64} * 1024;
 
-// Values of the CGI environment: a request that could set them could turn a
-// GET link into a POST, pose as another client or another origin.
-constexpr std::string_view kEnvironmentNames[] = {"REMOTE_ADDR", "REQUEST_METHOD", "SERVER_NAME",
-                                                  "SERVER_PORT", "HTTPS",          "REMOTE_USER"};
-constexpr std::string_view kHeaderPrefix = "HTTP_";
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-std::string EnvOrEmpty(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
 }
 
 // Where a decoding pass starting at `read` finds its next byte: a '%' with
@@ -92,16 +79,16 @@ std::uint32_t IdThreshold(SettingName key) {
   return static_cast<std::uint32_t>(AtoiLike(Setting(key)));
 }
 
+// A request that could set a CGI variable could turn a GET link into a
+// POST, pose as another client or another origin.
 bool IsReservedParameterName(std::string_view name) {
-  if (IsSettingName(name) || name.starts_with(kHeaderPrefix)) return true;
-  return std::find(std::begin(kEnvironmentNames), std::end(kEnvironmentNames), name) !=
-         std::end(kEnvironmentNames);
+  return IsSettingName(name) || IsRequestVariable(name);
 }
 
 std::string ReadPostBody() {
-  const char* declared = std::getenv("CONTENT_LENGTH");
-  if (declared == nullptr) throw ErrorCode{kErrorNoRequestData};
-  const long length = std::strtol(declared, nullptr, 0);
+  const std::optional<std::string_view> declared = RequestVariable("CONTENT_LENGTH");
+  if (!declared) throw ErrorCode{kErrorNoRequestData};
+  const long length = std::strtol(std::string(*declared).c_str(), nullptr, 0);
   if (length <= 0) throw ErrorCode{kErrorNoRequestData};
   if (length > kMaxRequestBody) throw ErrorCode{kErrorRequestTooLarge};
 
@@ -120,24 +107,24 @@ std::string ReadPostBody() {
 }
 
 std::string ReadQueryString() {
-  const char* query = std::getenv("QUERY_STRING");
-  if (query == nullptr) throw ErrorCode{kErrorNoRequestData};
-  if (*query == '\0') return kDefaultRequest;
-  return query;
+  const std::optional<std::string_view> query = RequestVariable("QUERY_STRING");
+  if (!query) throw ErrorCode{kErrorNoRequestData};
+  if (query->empty()) return kDefaultRequest;
+  return std::string(*query);
 }
 
 std::string ReadRequest() {
-  const char* method = std::getenv("REQUEST_METHOD");
-  if (method == nullptr) throw ErrorCode{kErrorNotCgi};
+  const std::optional<std::string_view> method = RequestVariable("REQUEST_METHOD");
+  if (!method) throw ErrorCode{kErrorNotCgi};
   std::string text;
-  if (std::strcmp(method, "POST") == 0) {
+  if (*method == "POST") {
     text = ReadPostBody();
-  } else if (std::strcmp(method, "GET") == 0) {
+  } else if (*method == "GET") {
     text = ReadQueryString();
   }
   gCGIData.clear();
-  SetParam("REMOTE_ADDR", EnvOrEmpty("REMOTE_ADDR"));
-  SetParam("REQUEST_METHOD", EnvOrEmpty("REQUEST_METHOD"));
+  SetParam("REMOTE_ADDR", std::string(Env("REMOTE_ADDR")));
+  SetParam("REQUEST_METHOD", std::string(*method));
   return text;
 }
 

@@ -7,7 +7,6 @@
 // before the program takes root rights.
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 #include "cgi/cgi.h"
 
@@ -95,11 +94,6 @@ std::optional<std::string> NormalizedOrigin(std::string_view url) {
   std::string origin = scheme + "://" + Lower(host);
   if (!port.empty() && port != default_port) origin += ":" + std::string(port);
   return origin;
-}
-
-std::string_view Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
 }
 
 std::optional<std::string> OwnOrigin() {

@@ -1,9 +1,11 @@
 // Start-up of a set-user-ID run. Whoever starts the program chooses what the
-// process inherits: working directory, descriptors, groups, umask, resource
-// limits, interval timers, signal dispositions and mask. Before anything is read or run as
-// root, each of them is replaced by a fixed value, so that the account tools
-// start the same way whoever called (a caller's `ulimit -f 1` once cut
-// useradd off in the middle of writing the account files).
+// process inherits: environment, working directory, descriptors, groups,
+// umask, resource limits, interval timers, signal dispositions and mask.
+// Before anything is read or run as root, each of them is replaced by a
+// fixed value, so that no library root calls reads the caller's variables
+// and the account tools start the same way whoever called (a caller's
+// `ulimit -f 1` once cut useradd off in the middle of writing the account
+// files).
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/auxv.h>
@@ -15,7 +17,9 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "cgi/cgi.h"
 
@@ -33,6 +37,8 @@ constexpr rlim_t kOpenFilesLimit = 1024;
 // They survive execve: a caller's SIGALRM once killed a batch between a
 // change and its record.
 constexpr int kIntervalTimers[] = {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF};
+// All a set-user-ID run keeps of an environment, as NAME=value.
+constexpr std::string_view kSetuidEnvironment[] = {kFixedPath, "LDAPNOINIT=1"};
 
 struct Limit {
   int resource;
@@ -82,6 +88,16 @@ std::string ProgramDirectory() {
 bool StartedSetuid() { return getuid() != geteuid(); }
 
 bool SecureRun() { return getauxval(AT_SECURE) != 0; }
+
+void ResetEnvironment() {
+  clearenv();
+  for (const std::string_view entry : kSetuidEnvironment) {
+    const size_t equals = entry.find('=');
+    const std::string name(entry.substr(0, equals));
+    const std::string value(entry.substr(equals + 1));
+    if (setenv(name.c_str(), value.c_str(), 1) != 0) throw ErrorCode{kErrorNoRoot};
+  }
+}
 
 void OpenStandardDescriptors() {
   // In order, so that /dev/null lands on the lowest closed one each time.

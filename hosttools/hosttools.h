@@ -8,9 +8,6 @@
 
 namespace orvanta {
 
-// The only environment a shell started by the program sees.
-inline constexpr char kToolPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-
 // How long a request waits for the change lock, how long a tool may run,
 // and how long a stopped tool has between TERM and KILL. A test build of the
 // program shortens them; nothing at run time can.

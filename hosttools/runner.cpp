@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
 
 namespace orvanta {
@@ -129,8 +130,8 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
       dup2(input_fd, STDIN_FILENO);
     }
     dup2(run.output == kOutputToErrorLog ? STDERR_FILENO : run.output, STDOUT_FILENO);
-    char path_entry[sizeof kToolPath];
-    std::snprintf(path_entry, sizeof path_entry, "%s", kToolPath);
+    char path_entry[sizeof kFixedPath];
+    std::snprintf(path_entry, sizeof path_entry, "%s", kFixedPath);
     char* const environment[] = {path_entry, nullptr};
     char shell_name[] = "sh";
     char dash_c[] = "-c";

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "ldap/ldap.h"
@@ -60,9 +59,9 @@ const OrvantaDirectoryStore* Load(const std::string& path, std::string& problem)
 void SetDirectoryHost(const OrvantaDirectoryHost* host) { Host() = host; }
 
 std::string DirectoryModulePath() {
-  const char* chosen = std::getenv(kModuleOverride);
-  if (SecureRun() || chosen == nullptr) return ORVANTA_LDAP_MODULE_PATH;
-  return chosen;
+  const std::optional<std::string> chosen = ProcessVariable(kModuleOverride);
+  if (SecureRun() || !chosen) return ORVANTA_LDAP_MODULE_PATH;
+  return *chosen;
 }
 
 bool IsTrustedModule(const std::string& path) {

@@ -37,6 +37,7 @@ TEST(LogInOperator, LockedOutPairIsRefusedAndRecorded) {
   SetAuditWriter([&lines](int, const std::string& line) { lines.push_back(line); });
 
   setenv("REMOTE_ADDR", "192.0.2.10", 1);
+  CopyRequestEnvironment();
   try {
     LogInOperator(false);
     ADD_FAILURE() << "a locked-out pair was let in";
@@ -50,12 +51,14 @@ TEST(LogInOperator, LockedOutPairIsRefusedAndRecorded) {
 
   for (const char* address : {"192.0.2.11", "192.0.2.12"}) {
     setenv("REMOTE_ADDR", address, 1);
+    CopyRequestEnvironment();
     LogInOperator(false);
     EXPECT_EQ(CurrentOperator().name, "admin") << address;
     EXPECT_EQ(CurrentOperator().scope, "*");
   }
   EXPECT_EQ(lines.size(), 1u);
   setenv("REMOTE_ADDR", "192.0.2.13", 1);
+  CopyRequestEnvironment();
   EXPECT_THROW(LogInOperator(false), ErrorCode);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[1].find("result=locked-out"), std::string::npos) << lines[1];
@@ -64,6 +67,7 @@ TEST(LogInOperator, LockedOutPairIsRefusedAndRecorded) {
   SetCurrentOperator(Operator{"", "*"});
   unsetenv("HTTP_AUTHORIZATION");
   unsetenv("REMOTE_ADDR");
+  CopyRequestEnvironment();
   gCGIData.clear();
   std::filesystem::remove_all(dir);
 }
