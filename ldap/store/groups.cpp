@@ -7,14 +7,37 @@ namespace orvanta::directory {
 namespace {
 
 constexpr char kPrimaryGroupKept[] = "ldap: the primary group of an account is not deleted: ";
+constexpr char kGidTaken[] = "ldap: a group below LDAP_ID_SEARCH_BASE has the gidNumber ";
+
+// A group of the name, or of a typed gid, anywhere the hosts look; the
+// program's own check saw only the group base.
+DirectoryResult TakenGroup(const std::string& base, const std::string& name,
+                           const std::string& gid_text) {
+  const std::optional<bool> name_taken = AnyMatch(base, EqualityFilter("posixGroup", "cn", name));
+  if (!name_taken) return DirectoryResult::Failed;
+  if (*name_taken) return DirectoryResult::NameTaken;
+  if (gid_text.empty()) return DirectoryResult::Done;
+  const std::optional<bool> gid_taken =
+      AnyMatch(base, EqualityFilter("posixGroup", "gidNumber", gid_text));
+  if (!gid_taken) return DirectoryResult::Failed;
+  if (!*gid_taken) return DirectoryResult::Done;
+  ErrorLogLine(kGidTaken + Printable(gid_text));
+  return DirectoryResult::Failed;
+}
 
 }  // namespace
 
 DirectoryResult AddGroup(const std::string& name, const std::string& gid_text) {
   if (!HoldLock()) return DirectoryResult::Failed;
+  const std::string* base = IdSearchBase();
+  if (base == nullptr) return DirectoryResult::Failed;
   const std::optional<std::uint32_t> gid =
       gid_text.empty() ? NextId("gidNumber") : ParseId(gid_text);
   if (!gid) return DirectoryResult::Failed;
+  if (const DirectoryResult taken = TakenGroup(*base, name, gid_text.empty() ? "" : std::to_string(*gid));
+      taken != DirectoryResult::Done) {
+    return taken;
+  }
   Mods mods;
   mods.Add(LDAP_MOD_ADD, "objectClass", {"posixGroup"})
       .Add(LDAP_MOD_ADD, "cn", {name})
