@@ -185,9 +185,10 @@ std::vector<std::string_view> PathComponents(std::string_view path);
 // built from: not empty, not starting with '-', not dots alone, and without
 // '/', ':', ',', blanks or control bytes.
 bool IsTrustedStoredName(std::string_view name);
-// A stored home that is a plain absolute path: no "." or ".." component
-// and no "//" (one '/' at its end is no component).
-bool IsPlainStoredHome(std::string_view path);
+// A stored home the actions may act on: none (empty), or an absolute path
+// without a "." or ".." component and without "//" (one '/' at its end is
+// no component).
+bool IsTrustedStoredHome(std::string_view path);
 // The absolute path with empty and "." components dropped and each ".."
 // taking the one before it; nullopt for a path that does not start with '/'.
 std::optional<std::string> NormalisedPath(std::string_view path);

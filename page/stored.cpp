@@ -46,7 +46,8 @@ bool IsTrustedStoredName(std::string_view name) {
   });
 }
 
-bool IsPlainStoredHome(std::string_view path) {
+bool IsTrustedStoredHome(std::string_view path) {
+  if (path.empty()) return true;
   if (!path.starts_with('/') || path.find("//") != std::string_view::npos) return false;
   const std::vector<std::string_view> parts = PathComponents(path);
   return std::none_of(parts.begin(), parts.end(),

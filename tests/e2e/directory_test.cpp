@@ -36,11 +36,11 @@ constexpr char kShadow[] =
     "root:*:19000::::::\ntaro:$6$salt$hash:19000::::::\njiro:!:19000::::::\n";
 // An account and a group named with filter and DN syntax, and a name that
 // is taken by an entry that is no account.
-constexpr char kHostile[] = "h*)(,=\\";
-constexpr char kHostileForm[] = "h%2A%29%28%2C%3D%5C";
+constexpr char kHostile[] = "h*)(+=\\";
+constexpr char kHostileForm[] = "h%2A%29%28%2B%3D%5C";
 constexpr char kLdif[] =
-    "dn: uid=h*)(\\2C\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
-    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(,=\\\ncn: H\nsn: H\n"
+    "dn: uid=h*)(\\2B\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
+    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(+=\\\ncn: H\nsn: H\n"
     "uidNumber: 10000\ngidNumber: 100\nhomeDirectory: /home/hostile\n\n"
     "dn: uid=etcacct,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: etcacct\ncn: E\nsn: E\n"
@@ -48,7 +48,7 @@ constexpr char kLdif[] =
     "dn: uid=saburo,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nuid: saburo\ncn: Saburo\nsn: Saburo\n\n"
     "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\n"
-    "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(,=\\\n\n";
+    "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(+=\\\n\n";
 // The host's own accounts: the counter skips their ids too.
 constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
 constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:jiro\n";
