@@ -24,6 +24,8 @@ StoreResult ResultOf(DirectoryResult result) {
       return StoreResult::Refused;
     case DirectoryResult::HomeNotArchived:
       return StoreResult::HomeNotArchived;
+    case DirectoryResult::DoneHomeKept:
+      return StoreResult::DoneHomeKept;
     case DirectoryResult::Failed:
       break;
   }
@@ -107,6 +109,7 @@ class DirectoryAccounts final : public AccountStore {
       archive = *path;
     }
     const StoreResult result = ResultOf(DirectoryDeleteUser(user.name, home, archive));
+    if (result == StoreResult::DoneHomeKept) return {result};
     if (result != StoreResult::Done || home == HomeChoice::Remove) return {result};
     if (home == HomeChoice::Keep) return {StoreResult::DoneHomeKept};
     return {StoreResult::DoneHomeArchived, archive};

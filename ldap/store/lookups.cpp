@@ -6,7 +6,10 @@
 //
 // A home meets another when it is that home, lies inside it or holds it:
 // "(homeDirectory=HOME/*)" finds the homes below, one equality term per
-// directory above finds those above, and the program compares what came.
+// directory above finds those above, and the program compares what came,
+// normalised. Stored homes that run through ".." come along whatever they
+// name (two indexed substring terms); others written with "//" or "/./"
+// are found only where they match as written.
 // RFC 2307 gives homeDirectory no substring rule, and a server then
 // matches "HOME/*" with nothing: without one in the server's schema, every
 // account under the base is read instead.
@@ -42,9 +45,13 @@ std::vector<std::string> NameTerms(const AccountQuery& query) {
   return terms;
 }
 
+// Homes that run through "..": few, and none of them plain.
+constexpr const char* kUpwardHomeTerms[] = {"(homeDirectory=*/../*)", "(homeDirectory=*/..)"};
+
 // The uids, and each home with the homes below it and above it.
 std::vector<std::string> TakenTerms(const AccountQuery& query) {
   std::vector<std::string> terms;
+  if (!query.homes.empty()) terms.assign(std::begin(kUpwardHomeTerms), std::end(kUpwardHomeTerms));
   for (const std::uint32_t uid : query.uids) {
     terms.push_back(EqualityTerm("uidNumber", std::to_string(uid)));
   }

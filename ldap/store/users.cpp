@@ -195,10 +195,11 @@ bool HomeMayBeActedOn(SettingName setting, const std::string& name, const std::s
 
 // Runs HOME_CREATE or HOME_DELETE with the home directory when it is set
 // and the home passes the rules; a failure is a line on stderr, not a
-// failed change. Whether it ran.
+// failed change. Whether the rules let it run (or it is not set).
 bool RunHomeCommand(SettingName setting, const std::string& name, const std::string& home) {
   const std::string& command = HostSetting(setting);
-  if (command.empty() || !HomeMayBeActedOn(setting, name, home)) return false;
+  if (command.empty()) return true;
+  if (!HomeMayBeActedOn(setting, name, home)) return false;
   if (RunCommandLine(command + " " + ShellWord(home)) != 0) {
     ErrorLogLine(setting.c_str() + (kHomeCommandFailed + Printable(home)));
   }
@@ -246,7 +247,9 @@ DirectoryResult AddUser(const NewAccount& account) {
   const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
   if (result == DirectoryResult::Done) {
     const std::string home = HostNewHomeOf(account);
-    if (RunHomeCommand("HOME_CREATE", account.name, home)) OpenUpNewHome(account.name, home);
+    if (!HostSetting("HOME_CREATE").empty() && RunHomeCommand("HOME_CREATE", account.name, home)) {
+      OpenUpNewHome(account.name, home);
+    }
   }
   return result;
 }
@@ -323,8 +326,9 @@ DirectoryResult DeleteUser(const std::string& name, HomeChoice home, const std::
     return left;
   }
   const DirectoryResult result = ResultOf("delete " + Printable(user.dn), Delete(user.dn));
-  if (result == DirectoryResult::Done && home != HomeChoice::Keep && !dir.empty()) {
-    RunHomeCommand("HOME_DELETE", name, dir);
+  if (result == DirectoryResult::Done && home != HomeChoice::Keep && !dir.empty() &&
+      !RunHomeCommand("HOME_DELETE", name, dir)) {
+    return DirectoryResult::DoneHomeKept;
   }
   return result;
 }

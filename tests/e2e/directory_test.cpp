@@ -245,7 +245,8 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "COMMAND=WILLBEADD&NAME=etc&PASS=Secret12&UID=1500&GID=staff&DIR=/&SHELL=/bin/sh",
        "ホームディレクトリ(/etc)は使用できません。<BR>\n", {}, {}, "(uid=etc)", "", ""},
       {"a stored home outside HOME_ROOTS: the entry goes, HOME_DELETE does not run",
-       "COMMAND=WILLBEDEL&NAME=etcacct", "", {"<TD>etcacct</TD><TD>削除しました。</TD>"},
+       "COMMAND=WILLBEDEL&NAME=etcacct", "",
+       {"<TD>etcacct</TD><TD>削除しました（ホームディレクトリは残しました）。</TD>"},
        {"DEL,etcacct"}, "(uid=etcacct)", "", ""},
       {"group registration from the counter",
 
