@@ -13,6 +13,7 @@ namespace orvanta {
 namespace {
 
 constexpr int kToolFailed = 1;
+constexpr char kRulesNotRead[] = "the home rules could not be read";
 
 template <typename Call, typename Fallback>
 auto Guarded(Call call, Fallback fallback) -> decltype(call()) {
@@ -62,8 +63,14 @@ void HomeOf(const char* name, const char* dir, OrvantaTextSink sink, void* conte
   Give(Guarded(home, std::string()), sink, context);
 }
 
-int BelowRoots(OrvantaText path) {
-  return Guarded([&] { return HomeLiesBelowRoots({path.data, path.size}) ? 1 : 0; }, 0);
+// A rule that could not be looked at refuses the home.
+void HomeRefusal(OrvantaText name, OrvantaText path, OrvantaTextSink sink, void* context) {
+  const auto refusal = [&] {
+    const char* reason =
+        HomeRefusalNow({name.data, name.size}, std::string(path.data, path.size));
+    return std::string(reason == nullptr ? "" : reason);
+  };
+  Give(Guarded(refusal, std::string(kRulesNotRead)), sink, context);
 }
 
 void OpenUp(const char* name, const char* path) {
@@ -91,7 +98,7 @@ void ChooseAccountStore() {
   static OrvantaDirectoryHost host;
   host = {SettingOf, static_cast<int>(AccountsSetting()),
           static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, RunArchive, Hash, HomeOf,
-          BelowRoots, OpenUp, RunMayChange() ? 1 : 0};
+          HomeRefusal, OpenUp, RunMayChange() ? 1 : 0};
   SetDirectoryHost(&host);
   UseAccountStore(DirectoryStore());
 }

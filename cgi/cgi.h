@@ -117,7 +117,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "PROTECTED_GROUPS",      "CRYPT_METHOD", "LOCKFILE",      "LOGFILE",      "REQUIRE_AUTH",
     "ACCOUNTS", "LDAP_URI",  "LDAP_PEOPLE_BASE", "LDAP_GROUP_BASE", "LDAP_BINDDN",
     "LDAP_BINDPW_FILE",      "LDAP_STARTTLS", "LDAP_CACERT",  "LDAP_COUNTER_DN", "LDAP_MIN_ID",
-    "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
+    "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT", "LDAP_ID_SEARCH_BASE",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
     "LIST_PAGE_SIZE", "LIST_SYSTEM"};
@@ -418,8 +418,9 @@ void SetAccountEntries(std::optional<AccountEntries> entries);
 using AccountVisitor =
     std::function<void(std::string_view name, std::uint32_t uid, std::uint32_t gid,
                        std::string_view gecos, std::string_view dir, std::string_view shell)>;
-// The accounts an action asks about: those of any of the names, uids or
-// homes (a home with or without one trailing '/').
+// The accounts an action asks about: those of any of the names or uids,
+// and those whose home is one of the homes (normalised paths), lies below
+// one or above one.
 struct AccountQuery {
   const std::set<std::string, std::less<>>& names;
   const std::set<std::uint32_t>& uids;
@@ -574,16 +575,22 @@ std::vector<std::uint32_t> ShownUsers(
     const UserTable& users, const ListFilter& filter,
     const std::function<bool(const UserTable::Row&)>& also = nullptr);
 
+// An account whose home, as a normalised path, is one of the homes asked
+// about, lies below one or above one.
+struct HomeHolder {
+  std::string name;
+  std::string home;
+};
 // The accounts an action names, from one pass over the database (an action
 // never builds an index of every account), or from the directory's indexed
-// lookups: every entry of those names,
-// which of the uids asked about some account has, and the names of the
-// accounts whose home is one of the paths asked about (a stored home's
-// trailing '/' does not count).
+// lookups: every entry of those names, which of the uids asked about some
+// account has, and the accounts whose homes meet the paths asked about
+// (compared normalised: "/home/a/", "/home//a" and "/home/b/../a" are
+// "/home/a").
 struct FoundUsers {
   std::map<std::string, std::vector<UserEntry>, std::less<>> by_name;
   std::set<std::uint32_t> taken_uids;
-  std::map<std::string, std::vector<std::string>, std::less<>> home_holders;
+  std::vector<HomeHolder> home_holders;
   // The one entry of the name; nullptr when there is none or more than one.
   const UserEntry* Single(std::string_view name) const;
   bool Exists(std::string_view name) const { return by_name.count(name) != 0; }

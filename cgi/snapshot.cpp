@@ -93,9 +93,18 @@ void ForEachAccountOf(const AccountQuery& query, Visit visit) {
   ForEachAccount(visit);
 }
 
-std::string_view WithoutTrailingSlashes(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  return path;
+// Whether the normalised home is one of the asked paths, lies below one
+// (one of its parents is asked about) or above one (an asked path starts
+// with it and a '/').
+bool MeetsAskedHome(const std::string& home, const std::set<std::string, std::less<>>& asked) {
+  if (asked.count(home) != 0) return true;
+  const std::string below = home == "/" ? home : home + "/";
+  const auto next = asked.lower_bound(below);
+  if (next != asked.end() && next->starts_with(below)) return true;
+  for (const std::string& parent : PathParents(home)) {
+    if (asked.count(parent) != 0) return true;
+  }
+  return false;
 }
 
 // FNV-1a: repeated names are found by sorting hashes, not by indexing names.
@@ -296,12 +305,19 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
                      const std::set<std::uint32_t>& uids,
                      const std::set<std::string, std::less<>>& homes) {
   FoundUsers found;
-  ForEachAccountOf({names, uids, homes}, [&](std::string_view name, std::uint32_t entry_uid, std::uint32_t gid,
-                     std::string_view gecos, std::string_view dir, std::string_view shell) {
+  std::set<std::string, std::less<>> asked;
+  for (const std::string& home : homes) {
+    if (std::optional<std::string> path = NormalisedPath(home)) asked.insert(std::move(*path));
+  }
+  ForEachAccountOf({names, uids, asked}, [&](std::string_view name, std::uint32_t entry_uid,
+                                             std::uint32_t gid, std::string_view gecos,
+                                             std::string_view dir, std::string_view shell) {
     if (uids.count(entry_uid) != 0) found.taken_uids.insert(entry_uid);
-    if (!homes.empty()) {
-      const auto home = homes.find(WithoutTrailingSlashes(dir));
-      if (home != homes.end()) found.home_holders[*home].emplace_back(name);
+    if (!asked.empty()) {
+      std::optional<std::string> home = NormalisedPath(dir);
+      if (home && MeetsAskedHome(*home, asked)) {
+        found.home_holders.push_back({std::string(name), std::move(*home)});
+      }
     }
     if (names.count(name) == 0) return;
     found.by_name[std::string(name)].push_back({std::string(name), entry_uid, gid,

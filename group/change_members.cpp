@@ -69,7 +69,21 @@ void ChangeInStore(const std::string& name, const Direction& direction,
   }
 }
 
+// Why a stored group or account the program cannot trust stays as it is;
+// "" when both can be trusted.
+std::string UntrustedProblem(const std::string& name, const MemberRequest& request) {
+  const bool group_found = AllGroups().by_name.count(Param("GNAME")) != 0;
+  std::string problem = group_found ? UntrustedGroupProblem(Param("GNAME")) : "";
+  if (problem.empty()) problem = UntrustedAccountProblem(request.found, name);
+  return problem;
+}
+
 void ChangeOne(const std::string& name, const Direction& direction, MemberRequest& request) {
+  if (const std::string problem = UntrustedProblem(name, request); !problem.empty()) {
+    request.rows.emplace(name, true);
+    PrintRow(name, direction, problem.c_str());
+    return;
+  }
   // A name posted again was dealt with by its first row: no more lookups.
   if (const auto row = request.rows.find(name); row != request.rows.end()) {
     PrintRow(name, direction, row->second ? kMemberChangeRefused : kMemberChangeFailed);

@@ -32,6 +32,13 @@ void DeleteOneGroup(const std::string& name, const AccountGuard& guard,
   // group, so only real group names reach the tool.
   const auto& by_name = AllGroups().by_name;
   const auto found = by_name.find(name);
+  // A group the program cannot trust is shown, never acted on.
+  if (found != by_name.end()) {
+    if (const std::string problem = UntrustedGroupProblem(name); !problem.empty()) {
+      std::printf(kGroupDeleteProblemRow, shown.c_str(), problem.c_str());
+      return;
+    }
+  }
   if (found == by_name.end() || !IsChangeableGroup(found->second, guard)) {
     std::printf(kGroupDeleteRefusedRow, shown.c_str());
     return;

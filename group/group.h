@@ -29,9 +29,13 @@ void CheckGroupIdFree();
 // The name-taken message for the group NAME.
 [[noreturn]] void RefuseTakenGroupName(const std::string& name);
 // Whether the deletion form offers the group and the action may remove it:
-// above SYSTEMGID and not reserved, yielded once by the database, and not
-// protected (its name in PROTECTED_GROUPS, or the gid of such a group).
+// above SYSTEMGID and not reserved, a name the program can trust
+// (IsTrustedStoredName), yielded once by the database, and not protected
+// (its name in PROTECTED_GROUPS, or the gid of such a group).
 bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard);
+// "グループ名(…)は…" for a stored group name the program cannot trust,
+// which the lists show and no action takes; "" for any other.
+std::string UntrustedGroupProblem(std::string_view name);
 
 // GET GMEM (group_members.cpp): without GNAME a selector of the groups whose
 // members may be changed; with it the group's members and the accounts that

@@ -97,7 +97,7 @@ void PrintMembers(const GroupEntry& group, const MemberAccounts& accounts, bool 
     }
     const UserTable::Row row = users[account.index];
     const bool may = changeable && account.entries == 1 &&
-                     guard.MayChange(row.name, row.uid, row.gid) &&
+                     guard.MayChange(row.name, row.uid, row.gid, row.dir) &&
                      scope.OwnsAccount(row.uid, row.gid);
     PutAccountRow(out, member, may ? "DELNAME" : nullptr, &row);
   }
@@ -114,7 +114,7 @@ void PrintNonMembers(const std::vector<std::uint32_t>& shown, const PageWindow& 
     const UserTable::Row account = users[index];
     PutHeadingIfDue(out, headed, kMembersHeadingAdd);
     const bool may = changeable && !users.IsRepeatedName(index) &&
-                     guard.MayChange(account.name, account.uid, account.gid);
+                     guard.MayChange(account.name, account.uid, account.gid, account.dir);
     PutAccountRow(out, account.name, may ? "ADDNAME" : nullptr, &account);
   }
 }

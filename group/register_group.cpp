@@ -30,8 +30,13 @@ void CheckGroupIdFree() {
   ThrowMessage(FormatText(kGroupIdTakenFormat, *gid));
 }
 
+std::string UntrustedGroupProblem(std::string_view name) {
+  if (IsTrustedStoredName(name)) return "";
+  return FormatText(kUntrustedGroupFormat, Html(name).c_str());
+}
+
 bool IsChangeableGroup(const GroupEntry& group, const AccountGuard& guard) {
-  return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) &&
+  return IsAboveSystemIds(group.gid, IdThreshold("SYSTEMGID")) && IsTrustedStoredName(group.name) &&
          AllGroups().repeated_names.count(group.name) == 0 && !guard.ProtectsGroup(group.gid);
 }
 

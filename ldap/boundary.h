@@ -39,7 +39,9 @@ struct OrvantaDirectoryHost {
   void (*hash_password)(const char* password, OrvantaTextSink sink, void* context);
   // NewHomeOf an account of that name and DIR.
   void (*new_home_of)(const char* name, const char* dir, OrvantaTextSink sink, void* context);
-  int (*home_lies_below_roots)(OrvantaText path);
+  // HomeRefusalNow for the home of the account `name`: the sink gets why
+  // the home may not be made, archived or removed now ("" when it may).
+  void (*home_refusal)(OrvantaText name, OrvantaText path, OrvantaTextSink sink, void* context);
   void (*open_up_new_home)(const char* name, const char* path);
   // Nonzero when the run may change accounts: it then reads the provider
   // (LDAP_URI) only, never LDAP_READ_URI.

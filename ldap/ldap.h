@@ -44,6 +44,7 @@ enum class DirectoryResult {
   Refused,    // no such account or group, or nothing to act on (a refused row)
   Failed,     // anything else; one line on stderr names the code and message
   HomeNotArchived,  // HOME_ARCHIVE did not save the home: nothing was deleted
+  DoneHomeKept,     // the account is gone; the home rules kept HOME_DELETE from its home
 };
 
 // ---- Reading ------------------------------------------------------------
@@ -105,9 +106,10 @@ DirectoryResult DirectoryLockUser(const std::string& name, bool lock);
 // Adds or deletes the memberUid; already a member, or not one, is done.
 DirectoryResult DirectoryChangeMember(const std::string& group, const std::string& name, bool add);
 // Takes the account out of every group, deletes its entry, then runs
-// HOME_DELETE with its home directory (Remove, Archive). Archive first runs
-// HOME_ARCHIVE with the name, the home and `archive` (the file to write),
-// and deletes nothing unless it exits 0.
+// HOME_DELETE with its home directory (Remove, Archive) when the home rules
+// let it (else DoneHomeKept). Archive first runs HOME_ARCHIVE with the
+// name, the home and `archive` (the file to write), and deletes nothing
+// unless it exits 0.
 DirectoryResult DirectoryDeleteUser(const std::string& name, HomeChoice home,
                                     const std::string& archive);
 

@@ -174,6 +174,29 @@ std::string DaysProblem(std::string_view text, const char* label);
 // 1970-01-02 (day 1 is the lock's mark).
 std::string ExpiryDateProblem(std::string_view text);
 
+// ---- Stored names and homes (stored.cpp) ---------------------------------------------
+// The databases and the directory hold what whoever may write them wrote:
+// the lists show it, the actions act only on what passes these.
+
+// The names between the slashes of a path that starts with one ("/a//b/"
+// gives "a", "", "b", "").
+std::vector<std::string_view> PathComponents(std::string_view path);
+// A stored account or group name a tool may get and a file name may be
+// built from: not empty, not starting with '-', not dots alone, and without
+// '/', ':', ',', blanks or control bytes.
+bool IsTrustedStoredName(std::string_view name);
+// A stored home the actions may act on: none (empty), or an absolute path
+// without a "." or ".." component and without "//" (one '/' at its end is
+// no component).
+bool IsTrustedStoredHome(std::string_view path);
+// The absolute path with empty and "." components dropped and each ".."
+// taking the one before it; nullopt for a path that does not start with '/'.
+std::optional<std::string> NormalisedPath(std::string_view path);
+// Whether of two normalised paths one is the other or lies below it.
+bool PathsOverlap(std::string_view a, std::string_view b);
+// The directories above a normalised path, nearest first, "/" left out.
+std::vector<std::string> PathParents(std::string_view path);
+
 // ---- Validation scripts (scripts.cpp) ------------------------------------------------
 
 // Passwords are 6 to 8 characters for DES hashes (which read only 8), up to

@@ -2,12 +2,17 @@
 // terms; it keeps every password hashed, shares the host's ids and
 // protected groups, and makes homes with its own commands, perhaps on a
 // file server.
+#include <optional>
+
 #include "ldap/ldap.h"
 #include "store/store.h"
 
 namespace orvanta {
 
 namespace {
+
+constexpr char kNoArchivePath[] = "ldap: home not archived, account kept (no archive is named "
+                                  "after such a name): ";
 
 StoreResult ResultOf(DirectoryResult result) {
   switch (result) {
@@ -19,6 +24,8 @@ StoreResult ResultOf(DirectoryResult result) {
       return StoreResult::Refused;
     case DirectoryResult::HomeNotArchived:
       return StoreResult::HomeNotArchived;
+    case DirectoryResult::DoneHomeKept:
+      return StoreResult::DoneHomeKept;
     case DirectoryResult::Failed:
       break;
   }
@@ -93,8 +100,17 @@ class DirectoryAccounts final : public AccountStore {
   }
 
   DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const override {
-    const std::string archive = home == HomeChoice::Archive ? ArchivePathOf(user.name) : "";
+    std::string archive;
+    if (home == HomeChoice::Archive) {
+      const std::optional<std::string> path = ArchivePathOf(user.name);
+      if (!path) {
+        ErrorLogLine(kNoArchivePath + Printable(user.name));
+        return {StoreResult::HomeNotArchived};
+      }
+      archive = *path;
+    }
     const StoreResult result = ResultOf(DirectoryDeleteUser(user.name, home, archive));
+    if (result == StoreResult::DoneHomeKept) return {result};
     if (result != StoreResult::Done || home == HomeChoice::Remove) return {result};
     if (home == HomeChoice::Keep) return {StoreResult::DoneHomeKept};
     return {StoreResult::DoneHomeArchived, archive};

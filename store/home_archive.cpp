@@ -9,10 +9,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
+#include "page/page.h"
 #include "store/store.h"
 
 namespace orvanta {
@@ -26,6 +29,7 @@ constexpr char kTarOptions[] = " -czf - -C ";
 constexpr char kEndOfOptions[] = " -- ";
 constexpr char kArchiveSuffix[] = ".tar.gz";
 constexpr char kStampFormat[] = "-%Y%m%d-%H%M";
+constexpr std::string_view kStampShape = "-dddddddd-dddd";
 constexpr int kDefaultArchiveTimeout = 600;
 constexpr long kLongestArchiveTimeout = 7L * 24 * 60 * 60;
 constexpr mode_t kArchiveMode = 0600;
@@ -35,18 +39,40 @@ constexpr char kBadTimeout[] = "ARCHIVE_TIMEOUT is no number of seconds from 1 t
 constexpr char kNotArchived[] = "home not archived, account kept: ";
 constexpr char kNoLock[] = " (the change lock was not taken)";
 constexpr char kNotItsOwn[] = " (not a home the rules let go)";
+constexpr char kUntrustedName[] = " (no archive is named after such a name)";
 constexpr char kNoArchiveDir[] = " (ARCHIVE_DIR unusable)";
 constexpr char kNotCreated[] = " (the archive exists or cannot be made)";
 constexpr char kIncomplete[] = " (tar failed or the archive did not reach the disk)";
 
-// The archive's name in ARCHIVE_DIR.
-std::string ArchiveFileName(const std::string& name) {
+// Whether the file is NAME-YYYYmmdd-HHMM.tar.gz, one name in ARCHIVE_DIR.
+bool IsArchiveFileOf(std::string_view file, std::string_view name) {
+  const size_t suffix = sizeof kArchiveSuffix - 1;
+  if (file.find('/') != std::string_view::npos || file.size() < name.size() + suffix ||
+      !file.starts_with(name) || !file.ends_with(kArchiveSuffix)) {
+    return false;
+  }
+  const std::string_view stamp = file.substr(name.size(), file.size() - name.size() - suffix);
+  if (stamp.size() != kStampShape.size()) return false;
+  for (size_t i = 0; i < stamp.size(); ++i) {
+    const bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+    if (kStampShape[i] == 'd' ? !digit : stamp[i] != kStampShape[i]) return false;
+  }
+  return true;
+}
+
+// The archive's name in ARCHIVE_DIR, made only of a name the program
+// trusts (a stored "../x" or "a/b" would put it elsewhere); nullopt for
+// any other.
+std::optional<std::string> ArchiveFileName(const std::string& name) {
+  if (!IsTrustedStoredName(name)) return std::nullopt;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, kStampFormat, &local);
-  return name + stamp + kArchiveSuffix;
+  std::string file = name + stamp + kArchiveSuffix;
+  if (!IsArchiveFileOf(file, name)) return std::nullopt;
+  return file;
 }
 
 bool IsArchiveDirectory(int fd) {
@@ -91,8 +117,10 @@ std::string NotArchived(const UserEntry& user, const char* reason) {
 
 }  // namespace
 
-std::string ArchivePathOf(const std::string& name) {
-  return DirWithSlash(Setting("ARCHIVE_DIR")) + ArchiveFileName(name);
+std::optional<std::string> ArchivePathOf(const std::string& name) {
+  const std::optional<std::string> file = ArchiveFileName(name);
+  if (!file) return std::nullopt;
+  return DirWithSlash(Setting("ARCHIVE_DIR")) + *file;
 }
 
 int ArchiveTimeoutSeconds() {
@@ -119,24 +147,23 @@ std::string ArchiveHome(const UserEntry& user) {
   // Checks, the new file and tar all under the lock: no other change of
   // the account or its home comes between.
   if (!HoldChangeLock()) return NotArchived(user, kNoLock);
-  // A name with a '/' would put the file elsewhere.
-  if (user.name.find('/') != std::string::npos || !MayRemoveHome(user)) {
-    return NotArchived(user, kNotItsOwn);
-  }
+  const std::optional<std::string> file = ArchiveFileName(user.name);
+  if (!file) return NotArchived(user, kUntrustedName);
+  if (!MayRemoveHome(user)) return NotArchived(user, kNotItsOwn);
   const int dir = OpenArchiveDir();
   if (dir < 0) return NotArchived(user, kNoArchiveDir);
-  const std::string file = ArchiveFileName(user.name);
-  const int out = openat(dir, file.c_str(), kCreateFlags, kArchiveMode);
+  // Made in the directory that was checked, never through a link.
+  const int out = openat(dir, file->c_str(), kCreateFlags, kArchiveMode);
   if (out < 0) {
     close(dir);
     return NotArchived(user, kNotCreated);
   }
   // The file and its entry on the disk before the home goes.
   const bool kept = WriteArchive(user.dir, out) && fsync(dir) == 0;
-  if (!kept) unlinkat(dir, file.c_str(), 0);
+  if (!kept) unlinkat(dir, file->c_str(), 0);
   close(dir);
   if (!kept) return NotArchived(user, kIncomplete);
-  return DirWithSlash(Setting("ARCHIVE_DIR")) + file;
+  return DirWithSlash(Setting("ARCHIVE_DIR")) + *file;
 }
 
 }  // namespace orvanta

@@ -46,7 +46,7 @@ constexpr char kLinkOnTheWay[] = "a link, or no directory, on the way";
 constexpr char kOpenOnTheWay[] =
     "a directory on the way is not root's, or group or others may write it";
 constexpr char kThereAlready[] = "something is there already";
-constexpr char kAnotherAccounts[] = "another account's home";
+constexpr char kAnotherAccounts[] = "another account's home, or inside or above one";
 constexpr char kNoOwnDirectory[] = "no directory of its own there (missing, a file or a link)";
 constexpr char kUnusedRoot[] = "HOME_ROOTS entry not used (no absolute directory, or /): ";
 
@@ -67,21 +67,9 @@ class Descriptor {
   int fd_;
 };
 
-// The names between the slashes of a path that starts with one.
-std::vector<std::string_view> Components(std::string_view path) {
-  std::vector<std::string_view> parts;
-  while (!path.empty()) {
-    path.remove_prefix(1);
-    const size_t end = std::min(path.find('/'), path.size());
-    parts.push_back(path.substr(0, end));
-    path.remove_prefix(end);
-  }
-  return parts;
-}
-
 bool IsPlainAbsolute(std::string_view path) {
   if (path.size() < 2 || path.front() != '/') return false;
-  for (std::string_view part : Components(path)) {
+  for (std::string_view part : PathComponents(path)) {
     if (part.empty() || part == "." || part == "..") return false;
   }
   return true;
@@ -207,33 +195,42 @@ bool IsThere(const Descriptor& parent, std::string_view name) {
          errno != ENOENT;
 }
 
-// Whether an account of the name, or of another name, has the path as home.
-bool IsHomeOf(const std::string& path, std::string_view name, const FoundUsers& found,
-              bool same_name) {
-  const auto holders = found.home_holders.find(path);
-  if (holders == found.home_holders.end()) return false;
-  return std::any_of(holders->second.begin(), holders->second.end(),
-                     [&](const std::string& holder) { return (holder == name) == same_name; });
+// Whether an account of the name has the (plain) path as its home.
+bool IsOwnHome(std::string_view path, std::string_view name, const FoundUsers& found) {
+  return std::any_of(found.home_holders.begin(), found.home_holders.end(),
+                     [&](const HomeHolder& holder) {
+                       return holder.name == name && holder.home == path;
+                     });
+}
+
+// Whether an account of another name has a home that is the (plain) path,
+// lies inside it or holds it. Only homes strictly below a root count: "/",
+// "/nonexistent" or a root itself hold no one's files.
+bool MeetsAnotherHome(std::string_view path, std::string_view name, const FoundUsers& found) {
+  return std::any_of(found.home_holders.begin(), found.home_holders.end(),
+                     [&](const HomeHolder& holder) {
+                       return holder.name != name && IsBelowRoots(holder.home) &&
+                              PathsOverlap(path, holder.home);
+                     });
 }
 
 const char* HomeRefusal(const std::string& path, std::string_view name, const FoundUsers& found,
                         bool new_home) {
   if (const char* refusal = LexicalRefusal(path)) return refusal;
-  if (IsHomeOf(path, name, found, false)) return kAnotherAccounts;
+  if (MeetsAnotherHome(path, name, found)) return kAnotherAccounts;
   // A store's home commands may act on a file server: nothing here to
   // look at.
   if (!Accounts().MakesHomesHere()) return nullptr;
-  const std::vector<std::string_view> parts = Components(path);
+  const std::vector<std::string_view> parts = PathComponents(path);
   Descriptor parent;
   if (const char* refusal = WalkToParent(parts, parent)) return refusal;
   // The home of an account of the same name is there, and the name is
   // refused as taken right after: that message says more.
   if (new_home && parent.get() >= 0 && IsThere(parent, parts.back()) &&
-      !IsHomeOf(path, name, found, true)) {
+      !IsOwnHome(path, name, found)) {
     return kThereAlready;
   }
   return nullptr;
-
 }
 
 std::string HomeProblem(const std::string& path, std::string_view name, const FoundUsers& found,
@@ -260,7 +257,11 @@ std::string ChangedHomeProblem(const std::string& path, std::string_view name,
   return HomeProblem(path, name, found, false);
 }
 
-bool HomeLiesBelowRoots(std::string_view path) { return LexicalRefusal(path) == nullptr; }
+const char* HomeRefusalNow(std::string_view name, const std::string& path) {
+  if (const char* refusal = LexicalRefusal(path)) return refusal;
+  if (MeetsAnotherHome(path, name, FindUsers({}, {}, {path}))) return kAnotherAccounts;
+  return nullptr;
+}
 
 std::string PathInCheckRoot(std::string_view path) {
   std::string root = CheckRoot();
@@ -271,7 +272,7 @@ std::string PathInCheckRoot(std::string_view path) {
 int OpenHomeDirectory(std::string_view path, const char** reason) {
   *reason = LexicalRefusal(path);
   if (*reason != nullptr) return -1;
-  const std::vector<std::string_view> parts = Components(path);
+  const std::vector<std::string_view> parts = PathComponents(path);
   Descriptor parent;
   *reason = WalkToParent(parts, parent);
   if (*reason != nullptr) return -1;
@@ -289,7 +290,8 @@ bool MayRemoveHome(const UserEntry& user) {
   const char* reason = nullptr;
   const Descriptor home(OpenHomeDirectory(user.dir, &reason));
   struct stat info {};
-  return home.get() >= 0 && fstat(home.get(), &info) == 0 && info.st_uid == user.uid;
+  return home.get() >= 0 && fstat(home.get(), &info) == 0 && info.st_uid == user.uid &&
+         HomeRefusalNow(user.name, user.dir) == nullptr;
 }
 
 }  // namespace orvanta

@@ -185,25 +185,29 @@ std::string DirWithSlash(const std::string& dir);
 std::string NewHomeOf(const NewAccount& account);
 // "ホームディレクトリ(path)は使用できません。" (path escaped), with a line on
 // stderr saying why, unless NewHomeOf(account) may become its home: it
-// must also be no other account's home among `found`, and not exist yet
-// unless it is the home of an account of the same name (whose name the
-// duplicate check then refuses). Homes a store makes elsewhere are not
-// looked at on this machine.
+// must neither be, nor lie inside, nor hold the home of an account of
+// another name among `found` (only homes strictly below one of HOME_ROOTS
+// count, compared as normalised paths), and not exist yet unless it is the
+// home of an account of the same name (whose name the duplicate check then
+// refuses). Homes a store makes elsewhere are not looked at on this
+// machine: for them these rules on paths stand in for the walk.
 std::string NewHomeProblem(const NewAccount& account, const FoundUsers& found);
 // The same for a modification's new home `path` of the account `name`,
 // which may exist.
 std::string ChangedHomeProblem(const std::string& path, std::string_view name,
                                const FoundUsers& found);
-// The rules that need no look at the disk (for the directory's HOME_CREATE
-// and HOME_DELETE, which may act on a file server).
-bool HomeLiesBelowRoots(std::string_view path);
+// The rules that need no look at the disk, against the accounts as they
+// are now, for a home about to be made, archived or removed (the
+// directory's home commands, which may act on a file server): why the home
+// of the account `name` may not be acted on, or nullptr.
+const char* HomeRefusalNow(std::string_view name, const std::string& path);
 // The path as this machine reaches it: inside HOME_CHECK_ROOT.
 std::string PathInCheckRoot(std::string_view path);
 // The home directory at `path` after the walk, opened read-only without
 // following a link: the descriptor, or -1 with `reason` set for stderr.
 int OpenHomeDirectory(std::string_view path, const char** reason);
 // Whether userdel may remove the account's home with it: a directory of the
-// account's own that OpenHomeDirectory opens.
+// account's own that OpenHomeDirectory opens, and HomeRefusalNow has none.
 bool MayRemoveHome(const UserEntry& user);
 // After the account `name` was made: adds r-x for user, group and others to
 // its home `path` (below HOME_CHECK_ROOT) when OpenHomeDirectory opens it
@@ -217,8 +221,9 @@ void SetNewHomeStep(NewHomeStep step);
 
 // ---- Home archives (home_archive.cpp)
 
-// ARCHIVE_DIR/NAME-YYYYmmdd-HHMM.tar.gz, local time now.
-std::string ArchivePathOf(const std::string& name);
+// ARCHIVE_DIR/NAME-YYYYmmdd-HHMM.tar.gz, local time now, with no '/' in
+// its file name; nullopt for a name IsTrustedStoredName refuses.
+std::optional<std::string> ArchivePathOf(const std::string& name);
 // ARCHIVE_TIMEOUT: whole seconds (default 600) an archive may take, under
 // the change lock; another value is the default, with a line on stderr.
 int ArchiveTimeoutSeconds();

@@ -256,10 +256,14 @@ class HostToolAccounts final : public AccountStore {
     // tool that failed is the one this request made.
     if (!HoldChangeLock()) return StoreResult::Failed;
     if (AccountExistsNow(account.name)) return StoreResult::NameTaken;
+    // useradd -m makes the home: the rules once more, against the accounts
+    // as they are now (another registration may have come between).
+    const std::string home = NewHomeOf(account);
+    if (!NewHomeProblem(account, FindUsers({}, {}, {home})).empty()) return StoreResult::Failed;
     if (RunCommandLine(BuildUserAddLine(account)) != 0 && !AccountExistsNow(account.name)) {
       return StoreResult::Failed;
     }
-    OpenUpNewHome(account.name, NewHomeOf(account));
+    OpenUpNewHome(account.name, home);
     if (!hash.empty() && !SetPasswordHash(account.name, hash)) {
       return StoreResult::DoneWithoutPassword;
     }
@@ -283,10 +287,13 @@ class HostToolAccounts final : public AccountStore {
   }
 
   // userdel takes the home only when it is one of the account's own below
-  // HOME_ROOTS; otherwise it would remove whatever the stored path names.
+  // HOME_ROOTS that no other account's home is, holds or lies in;
+  // otherwise it would remove whatever the stored path names.
   // An archive comes first: without it nothing is deleted.
   DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const override {
     if (LacksTool("USERDEL")) return {StoreResult::Failed};
+    // The home rules decide under the lock, as the accounts are then.
+    if (!HoldChangeLock()) return {StoreResult::Failed};
     std::string archive;
     if (home == HomeChoice::Archive) {
       archive = ArchiveHome(user);

@@ -112,7 +112,7 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   batch.earlier.by_name[account.name];
   if (const auto uid = UidOf(account)) batch.earlier.taken_uids.insert(*uid);
   // Its home is the account's from now on, made or not.
-  batch.database.home_holders[NewHomeOf(account)].push_back(account.name);
+  batch.database.home_holders.push_back({account.name, NewHomeOf(account)});
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const StoreResult result = AddAccount(account);

@@ -50,6 +50,13 @@ struct Deletion {
 
 void DeleteOneUser(const std::string& name, Deletion& deletion) {
   const std::string shown = Html(name);
+  // An entry the program cannot trust is shown, never acted on.
+  if (const std::string problem = UntrustedAccountProblem(deletion.found, name);
+      !problem.empty()) {
+    deletion.refused[name] = true;
+    std::printf(kDeleteProblemRow, shown.c_str(), problem.c_str());
+    return;
+  }
   // A name posted again gets no second lookup or run: the row its first
   // would get now, refused or failed.
   if (const auto earlier = deletion.refused.find(name); earlier != deletion.refused.end()) {

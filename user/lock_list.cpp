@@ -70,7 +70,7 @@ void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& wi
     const auto found = states.find(user.name);
     const LockSummary summary = found == states.end() ? LockSummary{} : found->second;
     const bool selectable = summary.state != LockState::Unknown && !users.IsRepeatedName(index) &&
-                            guard.MayChange(user.name, user.uid, user.gid);
+                            guard.MayChange(user.name, user.uid, user.gid, user.dir);
     PutLockRow(out, user, position, selectable, summary);
   }
 }

@@ -47,6 +47,13 @@ struct LockRequest {
 };
 
 void LockOne(const std::string& name, LockRequest& request) {
+  // An entry the program cannot trust is shown, never acted on.
+  if (const std::string problem = UntrustedAccountProblem(request.found, name);
+      !problem.empty()) {
+    request.rows.emplace(name, true);
+    PrintRow(name, problem.c_str());
+    return;
+  }
   // A name posted again was dealt with by its first row: no more lookups.
   if (const auto row = request.rows.find(name); row != request.rows.end()) {
     PrintRow(name, row->second ? kLockRefused : kLockFailed);

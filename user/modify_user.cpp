@@ -1,6 +1,7 @@
 // POST TOBEMOD: changes the ticked attributes and the password of one
 // account in the store of this run.
 #include <optional>
+#include <set>
 
 #include "cgi/cgi.h"
 #include "oplog/oplog.h"
@@ -42,8 +43,12 @@ void ModifyUser() {
   // The selection list offers only accounts above SYSTEMUID; a hand-made
   // request must not reach root's account either.
   const std::string name = Param("NAME");
-  const FoundUsers found = FindUsers({name}, {}, {Param("DIR") + name});
+  // The homes near a new one only when the home is to change.
+  std::set<std::string, std::less<>> homes;
+  if (HasParam("CHKDIR")) homes.insert(Param("DIR") + name);
+  const FoundUsers found = FindUsers({name}, {}, homes);
   if (!OwnsAccountNamed(found, name) || !ScopeAllowsChanges()) RefuseByScope(name);
+  RefuseUntrustedAccount(found, name);
   const UserEntry* user = ChangeableUser(found, name);
   if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {

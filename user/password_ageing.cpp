@@ -41,6 +41,7 @@ constexpr char kChecked[] = " CHECKED";
 const UserEntry& ChosenUser(const FoundUsers& found) {
   const std::string& name = Param("NAME");
   if (!OwnsAccountNamed(found, name)) RefuseByScope(name);
+  RefuseUntrustedAccount(found, name);
   const UserEntry* user = ChangeableUser(found, name);
   if (user == nullptr) throw ErrorCode{kErrorNoUserSelected};
   return *user;

@@ -41,15 +41,18 @@ void PrintUserAgeForm();
 void ChangeUserAgeing();
 
 // Which accounts the selection forms offer and the actions may change: above
-// SYSTEMUID and not reserved, yielded once by the database, and in none of
-// the PROTECTED_GROUPS (by primary group or membership), whose members have
+// SYSTEMUID and not reserved, with a name and a home the program can trust
+// (IsTrustedStoredName,
+// IsTrustedStoredHome), yielded once by the database, and in none of the
+// PROTECTED_GROUPS (by primary group or membership), whose members have
 // root's powers.
 // (A name yielded twice is the caller's to refuse: UserTable and FoundUsers
 // tell.)
 class AccountGuard {
  public:
   AccountGuard();
-  bool MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid) const;
+  bool MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid,
+                 std::string_view dir) const;
   // Whether the gid is one of the PROTECTED_GROUPS': nobody is put into it.
   bool ProtectsGroup(std::uint32_t gid) const { return protected_gids_.count(gid) != 0; }
 
@@ -58,6 +61,14 @@ class AccountGuard {
   std::set<std::uint32_t> protected_gids_;
   std::set<std::string, std::less<>> protected_members_;
 };
+// Why the actions leave a stored account alone that the lists show: its
+// name or its home cannot be trusted ("ユーザー名(…)は…", "ホームディレクトリ(…)
+// が…", values escaped); "" when both can. The `found` form looks at every
+// entry of the name.
+std::string UntrustedAccountProblem(const UserEntry& user);
+std::string UntrustedAccountProblem(const FoundUsers& found, std::string_view name);
+// ThrowMessage with that problem, when there is one.
+void RefuseUntrustedAccount(const FoundUsers& found, std::string_view name);
 // The one entry of the name when AccountGuard lets it be changed; nullptr
 // when there is none, more than one, or it is protected.
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
@@ -81,7 +92,8 @@ std::string ShellProblem(const std::string& shell, const std::string* current);
 std::string HostGidProblem(const std::string& text);
 
 // Whether the user forms list the group as a primary group: above the
-// threshold (SYSTEMGID), not protected, and one the operator's scope allows.
+// threshold (SYSTEMGID), a name the program can trust, not protected, and
+// one the operator's scope allows.
 bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
                            const AccountGuard& guard);
 

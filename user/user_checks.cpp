@@ -37,6 +37,8 @@ std::string GroupRuleProblem(const std::string& text, std::optional<std::uint32_
   const GroupEntry* group = FindGroupAsTheToolsDo(text);
   if (group == nullptr) return GroupMissingProblem(text);
   if (current_gid && group->gid == *current_gid) return "";
+  // A stored name the program cannot trust is never handed on.
+  if (!IsTrustedStoredName(group->name)) return GroupRefusedProblem(text);
   return IdValueProblem(group->gid, IdThreshold("SYSTEMGID"), IdKind::Group);
 }
 
@@ -94,8 +96,8 @@ bool IsProtectedGroupName(std::string_view name) {
 
 bool IsOfferedPrimaryGroup(const GroupEntry& group, std::uint32_t threshold,
                            const AccountGuard& guard) {
-  return IsAboveSystemIds(group.gid, threshold) && !guard.ProtectsGroup(group.gid) &&
-         CurrentScope().OwnsGroupName(group.name);
+  return IsAboveSystemIds(group.gid, threshold) && IsTrustedStoredName(group.name) &&
+         !guard.ProtectsGroup(group.gid) && CurrentScope().OwnsGroupName(group.name);
 }
 
 std::string GroupRefusedProblem(std::string_view name) {
@@ -123,9 +125,32 @@ AccountGuard::AccountGuard() : threshold_(IdThreshold("SYSTEMUID")) {
   }
 }
 
-bool AccountGuard::MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid) const {
-  return IsAboveSystemIds(uid, threshold_) && protected_gids_.count(gid) == 0 &&
+bool AccountGuard::MayChange(std::string_view name, std::uint32_t uid, std::uint32_t gid,
+                             std::string_view dir) const {
+  return IsAboveSystemIds(uid, threshold_) && IsTrustedStoredName(name) &&
+         IsTrustedStoredHome(dir) && protected_gids_.count(gid) == 0 &&
          protected_members_.count(name) == 0;
+}
+
+std::string UntrustedAccountProblem(const UserEntry& user) {
+  if (!IsTrustedStoredName(user.name)) {
+    return FormatText(kUntrustedNameFormat, Html(user.name).c_str());
+  }
+  if (!IsTrustedStoredHome(user.dir)) return FormatText(kUntrustedHomeFormat, Html(user.dir).c_str());
+  return "";
+}
+
+std::string UntrustedAccountProblem(const FoundUsers& found, std::string_view name) {
+  const auto entries = found.by_name.find(name);
+  if (entries == found.by_name.end()) return "";
+  for (const UserEntry& user : entries->second) {
+    if (std::string problem = UntrustedAccountProblem(user); !problem.empty()) return problem;
+  }
+  return "";
+}
+
+void RefuseUntrustedAccount(const FoundUsers& found, std::string_view name) {
+  RefuseIf(UntrustedAccountProblem(found, name));
 }
 
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name) {
@@ -136,7 +161,9 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard) {
   // A name the database yields twice has no Single entry.
   const UserEntry* user = found.Single(name);
-  if (user == nullptr || !guard.MayChange(user->name, user->uid, user->gid)) return nullptr;
+  if (user == nullptr || !guard.MayChange(user->name, user->uid, user->gid, user->dir)) {
+    return nullptr;
+  }
   return user;
 }
 

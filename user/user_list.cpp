@@ -45,7 +45,7 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t p
   const UserTable::Row user = users[index];
   out.Put("<TR><TD>");
   if (selector != nullptr && !users.IsRepeatedName(index) &&
-      guard.MayChange(user.name, user.uid, user.gid)) {
+      guard.MayChange(user.name, user.uid, user.gid, user.dir)) {
     out.PutInput(selector, "NAME", user.name);
   }
   out.PutUnsigned(position);

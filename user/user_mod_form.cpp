@@ -17,6 +17,7 @@ void PrintUserModForm() {
   // one is answered as if nothing had been chosen.
   const FoundUsers found = FindUsers({name});
   if (!OwnsAccountNamed(found, name)) RefuseByScope(name);
+  RefuseUntrustedAccount(found, name);
   if (found.Exists(name) && ChangeableUser(found, name) == nullptr) {
     throw ErrorCode{kErrorNoUserSelected};
   }

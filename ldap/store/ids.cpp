@@ -31,14 +31,15 @@ std::uint32_t MaxId() {
   return std::min(ParseId(HostSetting("LDAP_MAX_ID")).value_or(kMaxId), kMaxId);
 }
 
-// Whether the directory or the host's own databases use the id; nullopt
-// when the directory cannot tell.
+// Whether the directory (where the hosts look) or the host's own
+// databases use the id; nullopt when the directory cannot tell.
 std::optional<bool> IsUsed(const char* attribute, std::uint32_t id) {
   const bool user = std::string_view(attribute) == "uidNumber";
   if (IsReservedId(id) || (user ? getpwuid(id) != nullptr : getgrgid(id) != nullptr)) return true;
-  return AnyMatch(
-      user ? PeopleBase() : GroupBase(),
-      EqualityFilter(user ? "posixAccount" : "posixGroup", attribute, std::to_string(id)));
+  const std::string* base = IdSearchBase();
+  if (base == nullptr) return std::nullopt;
+  return AnyMatch(*base, EqualityFilter(user ? "posixAccount" : "posixGroup", attribute,
+                                        std::to_string(id)));
 }
 
 // The first id from `id` on that nobody uses.

@@ -221,8 +221,10 @@ std::string HostNewHomeOf(const NewAccount& account) {
   return home;
 }
 
-bool HomeLiesBelowRoots(std::string_view path) {
-  return gHost->home_lies_below_roots(TextOf(path)) != 0;
+std::string HomeRefusal(std::string_view name, std::string_view path) {
+  std::string refusal;
+  gHost->home_refusal(TextOf(name), TextOf(path), AppendTo, &refusal);
+  return refusal;
 }
 
 void OpenUpNewHome(const std::string& name, const std::string& path) {

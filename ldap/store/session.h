@@ -35,7 +35,9 @@ int RunCommandLine(const std::string& line);
 int RunArchiveLine(const std::string& line);
 std::string HashPassword(const std::string& password);
 std::string HostNewHomeOf(const NewAccount& account);
-bool HomeLiesBelowRoots(std::string_view path);
+// Why the account's home may not be made, archived or removed now, by the
+// program's home rules against the accounts as they are; "" when it may.
+std::string HomeRefusal(std::string_view name, std::string_view path);
 void OpenUpNewHome(const std::string& name, const std::string& path);
 // Whether the run may change accounts (then it reads the provider alone).
 bool RunMayChange();
@@ -120,6 +122,13 @@ std::string EqualityFilter(const char* object_class, const char* attribute, std:
 
 const std::string& PeopleBase();
 const std::string& GroupBase();
+// Where the taken checks look for names, ids and homes (id_search_base.cpp):
+// LDAP_ID_SEARCH_BASE, else the longest suffix the people and group bases
+// share; nullptr, after one line on stderr in the run, when there is none.
+// Registrations, home changes and home commands then fail.
+const std::string* IdSearchBase();
+// The same without the line: "" when there is none.
+const std::string& ChosenIdSearchBase();
 
 // One entry of a search: its DN and the values of the attributes asked for.
 struct Entry {

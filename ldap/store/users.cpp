@@ -12,7 +12,8 @@ constexpr char kLockMark = '!';
 constexpr char kLeftLocked[] =
     "ldap: unlocking would leave the account without a password; left locked";
 constexpr char kHomeCommandFailed[] = " failed for ";
-constexpr char kHomeOutsideRoots[] = " not run, no plain path below HOME_ROOTS: ";
+constexpr char kHomeRefused[] = " not run for ";
+constexpr char kNoTakenChecks[] = "the taken checks have no base";
 constexpr char kNotArchived[] = "ldap: home not archived, account kept: ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 constexpr char kSavedExpiryTag[] = "orvanta-saved-expire:";
@@ -181,26 +182,35 @@ DirectoryResult LeaveAllGroups(const std::string& name) {
   return DirectoryResult::Done;
 }
 
-// Runs HOME_CREATE or HOME_DELETE with the home directory when it is set;
-// a failure is a line on stderr, not a failed change. A home outside
-// HOME_ROOTS (a stored one, say /etc) is never handed to them.
-void RunHomeCommand(SettingName setting, const std::string& home) {
+// Whether the account's home passes the home rules now, against the
+// accounts where the hosts look; one line on stderr, naming the command,
+// when it does not. A stored home such as /etc, /home or bob's home of an
+// entry made by hand is never handed to a home command.
+bool HomeMayBeActedOn(SettingName setting, const std::string& name, const std::string& home) {
+  const std::string refusal = IdSearchBase() == nullptr ? kNoTakenChecks : HomeRefusal(name, home);
+  if (refusal.empty()) return true;
+  ErrorLogLine(setting.c_str() + (kHomeRefused + Printable(home)) + ": " + refusal);
+  return false;
+}
+
+// Runs HOME_CREATE or HOME_DELETE with the home directory when it is set
+// and the home passes the rules; a failure is a line on stderr, not a
+// failed change. Whether the rules let it run (or it is not set).
+bool RunHomeCommand(SettingName setting, const std::string& name, const std::string& home) {
   const std::string& command = HostSetting(setting);
-  if (command.empty()) return;
-  if (!HomeLiesBelowRoots(home)) {
-    ErrorLogLine(setting.c_str() + (kHomeOutsideRoots + Printable(home)));
-    return;
-  }
+  if (command.empty()) return true;
+  if (!HomeMayBeActedOn(setting, name, home)) return false;
   if (RunCommandLine(command + " " + ShellWord(home)) != 0) {
     ErrorLogLine(setting.c_str() + (kHomeCommandFailed + Printable(home)));
   }
+  return true;
 }
 
 // HOME_ARCHIVE with the name, the home and the archive's path; whether it
-// exited 0. A home outside HOME_ROOTS is not handed to it.
+// exited 0. A home that breaks the rules is not handed to it.
 bool ArchiveHome(const std::string& name, const std::string& home, const std::string& archive) {
   const std::string& command = HostSetting("HOME_ARCHIVE");
-  const bool archived = !command.empty() && HomeLiesBelowRoots(home) &&
+  const bool archived = !command.empty() && HomeMayBeActedOn("HOME_ARCHIVE", name, home) &&
                         RunArchiveLine(command + " " + ShellWord(name) + " " + ShellWord(home) +
                                        " " + ShellWord(archive)) == 0;
   if (!archived) ErrorLogLine(kNotArchived + Printable(name));
@@ -222,7 +232,7 @@ DirectoryResult AddUser(const NewAccount& account) {
   // Hashed before the lock is taken, so nobody waits on it.
   const std::string hash = HashPassword(account.password);
   if (hash.empty()) return DirectoryResult::Failed;
-  if (!HoldLock()) return DirectoryResult::Failed;
+  if (!HoldLock() || IdSearchBase() == nullptr) return DirectoryResult::Failed;
   const std::optional<std::uint32_t> gid = GroupIdOf(account.group);
   if (!gid) {
     ErrorLogLine(kNoSuchGroup + Printable(account.group));
@@ -235,15 +245,19 @@ DirectoryResult AddUser(const NewAccount& account) {
   AddAccountValues(mods, account, *uid, *gid, hash, *expire_days);
   const std::string dn = ChildDn("uid", account.name, PeopleBase());
   const DirectoryResult result = ResultOf("add " + Printable(dn), Add(dn, mods));
-  if (result == DirectoryResult::Done && !HostSetting("HOME_CREATE").empty()) {
-    RunHomeCommand("HOME_CREATE", HostNewHomeOf(account));
-    OpenUpNewHome(account.name, HostNewHomeOf(account));
+  if (result == DirectoryResult::Done) {
+    const std::string home = HostNewHomeOf(account);
+    if (!HostSetting("HOME_CREATE").empty() && RunHomeCommand("HOME_CREATE", account.name, home)) {
+      OpenUpNewHome(account.name, home);
+    }
   }
   return result;
 }
 
 DirectoryResult ModifyUser(const std::string& name, const AccountChanges& changes) {
-  if (!HoldLock()) return DirectoryResult::Failed;
+  // A new home was checked where the taken checks look: without such a
+  // place it was not.
+  if (!HoldLock() || (changes.home && IdSearchBase() == nullptr)) return DirectoryResult::Failed;
   Entry user;
   if (const DirectoryResult found = FindUser(name, {"1.1"}, user); found != DirectoryResult::Done) {
     return found;
@@ -312,8 +326,9 @@ DirectoryResult DeleteUser(const std::string& name, HomeChoice home, const std::
     return left;
   }
   const DirectoryResult result = ResultOf("delete " + Printable(user.dn), Delete(user.dn));
-  if (result == DirectoryResult::Done && home != HomeChoice::Keep && !dir.empty()) {
-    RunHomeCommand("HOME_DELETE", dir);
+  if (result == DirectoryResult::Done && home != HomeChoice::Keep && !dir.empty() &&
+      !RunHomeCommand("HOME_DELETE", name, dir)) {
+    return DirectoryResult::DoneHomeKept;
   }
   return result;
 }

@@ -50,7 +50,7 @@ class Bench {
         "users:x:100:\n"
         "sysgrp:x:999:\n"
         "staff:x:1100:\n"
-        "g b:x:1400:\n"
+        "g;b:x:1400:\n"
         "users`id`:x:1500:\n");
     box.SetShadow("taro:$y$j9T$salt$hash:19000:0:99999:7::1:\nx$(id):x:19000::::::\n");
     // taro's home is one the rules let userdel -r take.
@@ -240,11 +240,11 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
        "COMMAND=TOBEMOD&NAME=taro&SHELL=/bin/sh%3Btouch+@BOX@/pwned&CHKSHELL=on",
        {{"@usermod@  -s '/bin/sh;touch @BOX@/pwned' taro",
          {"@usermod@", "-s", "/bin/sh;touch @BOX@/pwned", "taro"}}}},
-      {"registration group name with a blank",
+      {"registration group name with a semicolon",
        "",
-       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g+b&SHELL=/bin/sh",
-       {{"@useradd@  -d /home/hanako -g 'g b' -s /bin/sh hanako",
-         {"@useradd@", "-d", "/home/hanako", "-g", "g b", "-s", "/bin/sh", "hanako"}},
+       "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&GID=g%3Bb&SHELL=/bin/sh",
+       {{"@useradd@  -d /home/hanako -g 'g;b' -s /bin/sh hanako",
+         {"@useradd@", "-d", "/home/hanako", "-g", "g;b", "-s", "/bin/sh", "hanako"}},
         password_step}},
       {"registration directory and group with command substitutions",
        "",
@@ -267,10 +267,10 @@ TEST(CommandLineTest, CommandLinesAndToolArgumentsAreExact) {
        "",
        "COMMAND=GP_WILLBEADD&GNAME=staff2&GID=+1300",
        {{"@groupadd@  -g ' 1300' staff2", {"@groupadd@", "-g", " 1300", "staff2"}}}},
-      {"group deletion of a group whose name holds a blank",
+      {"group deletion of a group whose name holds a semicolon",
        "",
-       "COMMAND=GP_WILLBEDEL&GNAME=g+b",
-       {{"@groupdel@ 'g b'", {"@groupdel@", "g b"}}}},
+       "COMMAND=GP_WILLBEDEL&GNAME=g%3Bb",
+       {{"@groupdel@ 'g;b'", {"@groupdel@", "g;b"}}}},
   };
   for (const CommandCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -39,11 +39,11 @@ constexpr char kShadow[] =
     "root:*:19000::::::\ntaro:$6$salt$hash:19000::::::\njiro:!:19000::::::\n";
 // An account and a group named with filter and DN syntax, and a name that
 // is taken by an entry that is no account.
-constexpr char kHostile[] = "h*)(,=\\";
-constexpr char kHostileForm[] = "h%2A%29%28%2C%3D%5C";
+constexpr char kHostile[] = "h*)(+=\\";
+constexpr char kHostileForm[] = "h%2A%29%28%2B%3D%5C";
 constexpr char kLdif[] =
-    "dn: uid=h*)(\\2C\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
-    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(,=\\\ncn: H\nsn: H\n"
+    "dn: uid=h*)(\\2B\\3D\\5C,ou=people,dc=orvanta,dc=test\n"
+    "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: h*)(+=\\\ncn: H\nsn: H\n"
     "uidNumber: 10000\ngidNumber: 100\nhomeDirectory: /home/hostile\n\n"
     "dn: uid=etcacct,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nobjectClass: posixAccount\nuid: etcacct\ncn: E\nsn: E\n"
@@ -51,7 +51,7 @@ constexpr char kLdif[] =
     "dn: uid=saburo,ou=people,dc=orvanta,dc=test\n"
     "objectClass: inetOrgPerson\nuid: saburo\ncn: Saburo\nsn: Saburo\n\n"
     "dn: cn=g*)(\\3D\\5C,ou=groups,dc=orvanta,dc=test\n"
-    "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(,=\\\n\n";
+    "objectClass: posixGroup\ncn: g*)(=\\\ngidNumber: 1300\nmemberUid: h*)(+=\\\n\n";
 // The host's own accounts: the counter skips their ids too.
 constexpr char kHostPasswd[] = "root:x:0:0::/root:/bin/sh\nlocal:x:10001:100::/:/bin/sh\n";
 constexpr char kHostGroup[] = "root:x:0:\nlocalgrp:x:10000:jiro\n";
@@ -248,7 +248,8 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "COMMAND=WILLBEADD&NAME=etc&PASS=Secret12&UID=1500&GID=staff&DIR=/&SHELL=/bin/sh",
        "ホームディレクトリ(/etc)は使用できません。<BR>\n", {}, {}, "(uid=etc)", "", ""},
       {"a stored home outside HOME_ROOTS: the entry goes, HOME_DELETE does not run",
-       "COMMAND=WILLBEDEL&NAME=etcacct", "", {"<TD>etcacct</TD><TD>削除しました。</TD>"},
+       "COMMAND=WILLBEDEL&NAME=etcacct", "",
+       {"<TD>etcacct</TD><TD>削除しました（ホームディレクトリは残しました）。</TD>"},
        {"DEL,etcacct"}, "(uid=etcacct)", "", ""},
       {"group registration from the counter",
 
@@ -752,6 +753,147 @@ TEST(DirectoryTest, NoIdAboveTheMaximum) {
             "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuidNumber: 10000\n\n");
   EXPECT_EQ(host.box.ReadFile(".stderr"),
             kHomeLeft + std::string("orvanta: ldap: no free id left up to 10001 for uidNumber\n"));
+}
+
+// The hosts read the whole suffix: a name, an id or a home of an entry
+// under another branch is taken there. By default the taken checks search
+// where the people and group bases meet; LDAP_ID_SEARCH_BASE says where.
+TEST(DirectoryTest, TakenWhereTheHostsLook) {
+  const std::string outside =
+      "dn: ou=other,dc=orvanta,dc=test\nobjectClass: organizationalUnit\nou: other\n\n"
+      "dn: uid=outsider,ou=other,dc=orvanta,dc=test\nobjectClass: account\n"
+      "objectClass: posixAccount\nuid: outsider\ncn: O\nuidNumber: 10000\ngidNumber: 100\n"
+      "homeDirectory: /srv/home/outsider\n\n"
+      "dn: cn=outgrp,ou=other,dc=orvanta,dc=test\nobjectClass: posixGroup\ncn: outgrp\n"
+      "gidNumber: 10001\n\n";
+  const std::string add = "COMMAND=WILLBEADD&PASS=Secret12&GID=staff&DIR=/srv/home/&SHELL=/bin/sh&";
+  struct Case {
+    const char* what;
+    std::string settings, body;
+    std::string page;  // the message, or "" when the change is made
+    std::string filter, entries;
+    std::string error_line = "";
+  };
+  const std::vector<Case> cases = {
+      {"a name", "", add + "NAME=outsider&UID=1500",
+       "ユーザー名(outsider)はすでに登録されています。<BR>\n", "(uidNumber=1500)", ""},
+      {"a uid", "", add + "NAME=goro&UID=10000",
+       "ユーザーＩＤ(10000)がはすでに登録されています。<BR>\n", "(uid=goro)", ""},
+      {"a home", "", add + "NAME=inner&UID=&DIR=/srv/home/outsider/",
+       "ホームディレクトリ(/srv/home/outsider/inner)は使用できません。<BR>\n", "(uid=inner)", "",
+       "orvanta: home /srv/home/outsider/inner refused: another account's home, or inside or "
+       "above one\n"},
+      {"a uid from the counter passes it by (and the host's 10001)", "", add + "NAME=goro&UID=",
+       "", "(uid=goro)",
+       "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuidNumber: 10002\n\n", kHomeLeft},
+      {"a group name", "", "COMMAND=GP_WILLBEADD&GNAME=outgrp&GID=1500",
+       "グループ名(outgrp)はすでに登録されています。<BR>\n", "(gidNumber=1500)", ""},
+      {"a typed gid", "", "COMMAND=GP_WILLBEADD&GNAME=newgrp&GID=10001",
+       "グループの登録に失敗しました。<BR>\n<BR>\n", "(cn=newgrp)", "",
+       "orvanta: ldap: a group below LDAP_ID_SEARCH_BASE has the gidNumber 10001\n"},
+      {"a gid from the counter passes it by (and the host's 10000)", "",
+       "COMMAND=GP_WILLBEADD&GNAME=newgrp&GID=", "", "(cn=newgrp)",
+       "dn: cn=newgrp,ou=groups,dc=orvanta,dc=test\ngidNumber: 10002\n\n"},
+      {"LDAP_ID_SEARCH_BASE as narrow as the people", "LDAP_ID_SEARCH_BASE=ou=people,dc=orvanta,dc=test\n",
+       add + "NAME=goro&UID=10000", "", "(uid=goro)",
+       "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuidNumber: 10000\n\n", kHomeLeft},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Host host;
+    const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, outside);
+    host.Configure(server, c.settings);
+    // A request naming the setting changes nothing.
+    const std::string page =
+        host.Send(c.body + "&LDAP_ID_SEARCH_BASE=ou%3Dpeople%2Cdc%3Dorvanta%2Cdc%3Dtest");
+    if (!c.page.empty()) {
+      EXPECT_EQ(Utf8(page), Utf8(MessagePage(c.page)));
+    }
+    EXPECT_EQ(host.box.LogRecords().size(), c.page.empty() ? 1u : 0u);
+    EXPECT_EQ(server.Search(c.filter, c.filter.starts_with("(cn") ? "gidNumber" : "uidNumber"),
+              c.entries);
+    EXPECT_EQ(host.box.ReadFile(".stderr"), c.error_line);
+  }
+}
+
+// People and groups in two naming contexts share no suffix: without
+// LDAP_ID_SEARCH_BASE nothing can be found taken, so registrations fail
+// with one line and no home command runs; with it they go through.
+TEST(DirectoryTest, BasesThatShareNoSuffixNeedTheIdSearchBase) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, "", false, false,
+                               "SLAPD_OTHER_TREE=1");
+  const std::string no_base =
+      "orvanta: ldap: LDAP_PEOPLE_BASE and LDAP_GROUP_BASE share no suffix: LDAP_ID_SEARCH_BASE is "
+      "needed for registrations, home changes and home commands\n";
+  const std::string registration =
+      "COMMAND=WILLBEADD&NAME=goro&PASS=Secret12&UID=&GID=&DIR=/home/&SHELL=/bin/sh";
+  const struct {
+    const char* what;
+    std::string settings, body;
+    std::string page;    // the message, or the first row of a table
+    std::string stderr_text;
+  } cases[] = {
+      {"a registration", "", registration, "ユーザーの登録に失敗しました。<BR>\n<BR>\n", no_base},
+      {"a group registration", "", "COMMAND=GP_WILLBEADD&GNAME=newgrp&GID=",
+       "グループの登録に失敗しました。<BR>\n<BR>\n", no_base},
+      {"a deletion: the entry goes, its home stays", "", "COMMAND=WILLBEDEL&NAME=taro",
+       "<TD>taro</TD><TD>削除しました（ホームディレクトリは残しました）。</TD>",
+       no_base + "orvanta: HOME_DELETE not run for /home/taro: the taken checks have no base\n"},
+      {"a group registration with the setting", "LDAP_ID_SEARCH_BASE=dc=orvanta,dc=test\n",
+       "COMMAND=GP_WILLBEADD&GNAME=newgrp&GID=", "", ""},
+      {"a registration with the setting", "LDAP_ID_SEARCH_BASE=dc=orvanta,dc=test\n",
+       registration + "&GID=newgrp", "", kHomeLeft},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host.Configure(server, "LDAP_GROUP_BASE=o=elsewhere\n" + c.settings);
+    host.box.WriteFile(".stderr", "");
+    const std::string page = host.Send(c.body);
+    if (c.page.starts_with("<TD>")) {
+      EXPECT_EQ(Rows(page), std::vector<std::string>{c.page});
+    } else if (!c.page.empty()) {
+      EXPECT_EQ(Utf8(page), Utf8(MessagePage(c.page)));
+    }
+    EXPECT_EQ(host.box.ReadFile(".stderr"), c.stderr_text);
+  }
+  EXPECT_EQ(host.box.LogRecords(),
+            (std::vector<std::string>{"DEL,taro", "GADD,newgrp", "ADD,goro"}));
+  EXPECT_EQ(host.box.CallsOf("home"),
+            (std::vector<std::vector<std::string>>{{"create", "/home/goro"}}));
+}
+
+// RFC 2307's homeDirectory has no substring rule, and a server of that
+// schema matches "(homeDirectory=PATH/*)" with nothing: the home rules then
+// read every account, and still find the homes inside and above.
+TEST(DirectoryTest, WithoutASubstringRuleEveryHomeIsRead) {
+  const std::string every_home =
+      "orvanta: ldap: the server's schema gives homeDirectory no substring rule: every account "
+      "is read for the home rules\n";
+  const std::string near = " refused: another account's home, or inside or above one\n";
+  const struct {
+    std::string body, home;
+  } cases[] = {
+      {"NAME=inner&DIR=/home/taro/", "/home/taro/inner"},
+      {"NAME=team&DIR=/srv/home/", "/srv/home/team"},
+  };
+  const Host host;
+  const DirectoryServer server(
+      host.box, kPasswd, kGroup, kShadow,
+      "dn: uid=deep,ou=people,dc=orvanta,dc=test\nobjectClass: account\n"
+      "objectClass: posixAccount\nuid: deep\ncn: D\nuidNumber: 1600\ngidNumber: 100\n"
+      "homeDirectory: /srv/home/team/deep\n\n",
+      false, false, "SLAPD_STOCK_NIS=1");
+  host.Configure(server);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    host.box.WriteFile(".stderr", "");
+    EXPECT_EQ(Utf8(host.Send("COMMAND=WILLBEADD&PASS=Secret12&UID=&GID=staff&SHELL=/bin/sh&" +
+                             c.body)),
+              Utf8(MessagePage("ホームディレクトリ(" + c.home + ")は使用できません。<BR>\n")));
+    EXPECT_EQ(host.box.ReadFile(".stderr"), every_home + "orvanta: home " + c.home + near);
+  }
+  EXPECT_FALSE(host.box.Exists("orvanta.log"));
 }
 
 // The server's certificate is always checked: StartTLS and ldaps reach the

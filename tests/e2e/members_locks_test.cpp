@@ -18,8 +18,8 @@ namespace orvanta::test {
 namespace {
 
 // boss is protected by sudo, twin is yielded twice, noshadow has no shadow
-// entry; wheel is protected, dup yielded twice, 27 and a,b are names
-// usermod -G would not read as one group name.
+// entry; wheel is protected, dup yielded twice, 27 is a name usermod -G
+// would read as a gid, and a,b one the program does not trust.
 constexpr char kPasswd[] =
     "root:x:0:0:root:/root:/bin/bash\n"
     "sysacct:x:999:999:System:/var/lib/sysacct:/usr/sbin/nologin\n"
@@ -33,7 +33,7 @@ constexpr char kPasswd[] =
     "noshadow:x:1007:100::/home/noshadow:/bin/sh\n";
 constexpr char kGroup[] =
     "root:x:0:\nsudo:x:27:boss\nusers:x:100:\nsysgrp:x:999:\nstaff:x:1100:taro,ghost\n"
-    "g b:x:1200:\n27:x:1300:\na,b:x:1400:\nwheel:x:1500:\ndup:x:1600:\ndup:x:1601:\n"
+    "g;b:x:1200:\n27:x:1300:\na,b:x:1400:\nwheel:x:1500:\ndup:x:1600:\ndup:x:1601:\n"
     "nogroup:x:65534:\n";
 // taro expires on day 20500, jiro is locked, x$(id) locked the old way.
 constexpr char kShadow[] =
@@ -130,10 +130,10 @@ TEST_F(MembersLocksTest, ActsOnlyOnWhatMayChange) {
                       MemberRow("x$(id)", kAdd, kAdded)}),
        {" -a -G staff jiro", " -r -G staff taro", " -a -G staff 'x$(id)'"},
        {"MADD,jiro:staff", "MDEL,taro:staff", "MADD,x$(id):staff"}},
-      {"a group name with a blank", "COMMAND=GP_TOBEMEM&GNAME=g+b&DELNAME=taro",
-       MembersResult("g b", {MemberRow("taro", kRemove, kRemoved)}),
-       {" -r -G 'g b' taro"},
-       {"MDEL,taro:g b"}},
+      {"a group name with a semicolon", "COMMAND=GP_TOBEMEM&GNAME=g%3Bb&DELNAME=taro",
+       MembersResult("g;b", {MemberRow("taro", kRemove, kRemoved)}),
+       {" -r -G 'g;b' taro"},
+       {"MDEL,taro:g;b"}},
       {"lock saves the dates, a second lock keeps the first's",
        "COMMAND=TOBELOCK&NAME=taro&ACTION=LOCK&NAME=x%24%28id%29&NAME=jiro",
        LockResult({LockRow("taro", kLocked), LockRow("x$(id)", kLocked), LockRow("jiro", kLocked)}),
@@ -281,10 +281,13 @@ TEST_F(MembersLocksTest, RefusedGroupsChangeNobody) {
     SCOPED_TRACE(group);
     const CgiResult result =
         box_.Run(Post("COMMAND=GP_TOBEMEM&GNAME=" + group + "&ADDNAME=jiro&DELNAME=taro"));
-    const std::string shown = group == "a%2Cb" ? "a,b" : group;
+    const bool untrusted = group == "a%2Cb";
+    const std::string shown = untrusted ? "a,b" : group;
+    const std::string outcome =
+        untrusted ? "グループ名(a,b)は使用できない名前のため、操作できません。" : kRefused;
     EXPECT_EQ(Utf8(result.out),
-              Utf8(MembersResult(shown, {MemberRow("jiro", kAdd, kRefused),
-                                         MemberRow("taro", kRemove, kRefused)})));
+              Utf8(MembersResult(shown, {MemberRow("jiro", kAdd, outcome),
+                                         MemberRow("taro", kRemove, outcome)})));
   }
   EXPECT_TRUE(box_.CallsOf("usermod").empty());
   EXPECT_FALSE(box_.Exists("orvanta.log"));
@@ -326,7 +329,7 @@ TEST_F(MembersLocksTest, GroupPagesOfferWhatTheActionTakes) {
   // The selector offers the groups the action takes, by name.
   const std::string selector = box_.Run(Get("COMMAND=GMEM")).out;
   EXPECT_EQ(AllOf(selector, "<OPTION VALUE=\"([^\"]*)\" >"),
-            (std::vector<std::string>{"g b", "staff"}));
+            (std::vector<std::string>{"g;b", "staff"}));
   EXPECT_NE(selector.find("<FORM ACTION=\"./orvanta.cgi\" METHOD=\"GET\">\n"
                           "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"GMEM\">\n"),
             std::string::npos);

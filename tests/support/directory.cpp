@@ -45,7 +45,8 @@ int FreePort() {
 
 DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passwd,
                                  const std::string& group, const std::string& shadow,
-                                 const std::string& ldif, bool tls, bool sorts_pages)
+                                 const std::string& ldif, bool tls, bool sorts_pages,
+                                 const std::string& variables)
     : dir_(box.PathOf("ldap")) {
   std::filesystem::create_directories(box.PathOf("seed"));
   box.WriteFile("seed/passwd", passwd);
@@ -60,6 +61,7 @@ DirectoryServer::DirectoryServer(const CgiSandbox& box, const std::string& passw
                                          std::to_string(ldaps_port_)) + " ";
   }
   if (sorts_pages) ports += "SLAPD_SSSVLV=1 ";
+  if (!variables.empty()) ports += variables + " ";
   const std::string start = ports + ShellWord(kScript) + " start " + ShellWord(dir_) + " " +
                             ShellWord(box.PathOf("seed")) + " " +
                             ShellWord(box.PathOf("seed.ldif"));

@@ -16,9 +16,11 @@ class DirectoryServer {
   // With `tls`, the server also listens on loopback ports for StartTLS and
   // ldaps, with a certificate for localhost signed by TlsFile("ca.crt").
   // With `sorts_pages`, it also sorts and pages on its side (sssvlv).
+  // `variables` ("NAME=value ...") go to the script as well: SLAPD_STOCK_NIS,
+  // SLAPD_OTHER_TREE.
   DirectoryServer(const CgiSandbox& box, const std::string& passwd, const std::string& group,
                   const std::string& shadow, const std::string& ldif = "", bool tls = false,
-                  bool sorts_pages = false);
+                  bool sorts_pages = false, const std::string& variables = "");
   // A read-only replica of `provider` (a syncrepl consumer that refers
   // writes to it) in box's directory `name`, started once it holds the tree.
   DirectoryServer(const CgiSandbox& box, const std::string& name, const DirectoryServer& provider);

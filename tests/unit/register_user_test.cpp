@@ -25,7 +25,7 @@ class RegisterUserTest : public ProgramTest {
     Users({{"root", 0, 0, "root", "/root", "/bin/bash"},
            {"taro", 1000, 100, "", "/home/taro", "/bin/sh"},
            {"<b>", 1001, 100, "", "", ""}});
-    Groups({{"root", 0}, {"users", 100}, {"a b", 200}, {"admins", 1200}, {"wheel2", 1300}});
+    Groups({{"root", 0}, {"users", 100}, {"a;b", 200}, {"admins", 1200}, {"wheel2", 1300}});
     // A password and a shell the server's checks accept; cases override them.
     Params({{"COMMAND", "WILLBEADD"}, {"REMOTE_ADDR", "192.0.2.1"},
             {"USERADD", "/usr/sbin/useradd"}, {"PASS", "abc123"}, {"SHELL1", "/bin/sh"},
@@ -63,8 +63,8 @@ TEST_F(RegisterUserTest, BuildsTheCommandLinePieceByPiece) {
        "/usr/sbin/useradd  -d /home/hanako -s '/bin/sh;id' hanako"},
       {"directory with a command substitution", {{"NAME", "hanako"}, {"DIR", "/home/$(id)/"}},
        "/usr/sbin/useradd  -d '/home/$(id)/hanako' -s /bin/sh hanako"},
-      {"group and uid with blanks", {{"NAME", "hanako"}, {"GID", "a b"}, {"UID", " 1500"}},
-       "/usr/sbin/useradd  -d /home/hanako -g 'a b' -s /bin/sh -u ' 1500' hanako"},
+      {"a quoted group, a uid with a blank", {{"NAME", "hanako"}, {"GID", "a;b"}, {"UID", " 1500"}},
+       "/usr/sbin/useradd  -d /home/hanako -g 'a;b' -s /bin/sh -u ' 1500' hanako"},
   };
   for (const LineCase& test_case : cases) {
     Reset();
