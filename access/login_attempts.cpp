@@ -16,7 +16,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/app.h"
+#include "access/access.h"
 #include "hosttools/hosttools.h"
 
 namespace orvanta {

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/app.h"
+#include "access/access.h"
 #include "cgi/cgi.h"
 
 namespace orvanta {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 #include "cgi/messages_texts.h"
 
 namespace orvanta {

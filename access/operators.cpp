@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 
 namespace orvanta {
 
