@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <set>
@@ -75,8 +76,6 @@ void CheckOperatorScope();
 const char* NoteRefusedByScope(std::string_view name);
 // The same, then the refusal's message page (ErrorCode 0).
 [[noreturn]] void RefuseByScope(std::string_view name);
-// RefuseByScope("") unless the operator may do the action.
-void RequireAction(Action action);
 // ---- Operators of the program's own (operators.cpp, basic_auth.cpp) -----------------
 
 // One line of the operators file (OPERATORS): "name:hash:scope", the hash in
@@ -107,34 +106,150 @@ std::optional<Credentials> BasicCredentials(std::string_view header);
 // Standard base64 with its padding; nullopt for any other text.
 std::optional<std::string> DecodeBase64(std::string_view text);
 
-// ---- Login (login.cpp, login_attempts.cpp) ---------------------------------------
+// ---- Signing in (login.cpp, login_attempts.cpp) -----------------------------------
 
-// How long a failed login waits before its answer. A test build of the
+// How long a failed sign-in waits before its answer. A test build of the
 // program shortens it; nothing at run time can.
 #ifndef ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS
 #define ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS 2000
 #endif
 inline constexpr long kLoginFailureWaitMilliseconds = ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS;
 
-// With OPERATORS set, after the switch to root and before anything reads an
-// account: verifies the request's Basic credentials against the operators
-// file and makes the operator the run's. Throws kErrorNotLoggedIn without
-// valid ones (a failure is recorded and waited for), kErrorNoRoot when the
-// file is missing or, when the run started set-user-ID, not root's alone.
-// Without OPERATORS it does nothing.
-void LogInOperator(bool started_setuid);
+inline constexpr char kSignInCommand[] = "LOGIN";
 
-// After 10 failures for one name from one address within 15 minutes, that
-// pair is locked out for 15 minutes. An attempt is noted before its check:
-// Counted: it is pending until ClearLoginAttempts (a success) or
-// RecordLoginFailure ends it, and one that never ends (its run died) counts
-// as a failure after a minute, so that concurrent good logins never lock
-// their pair out; Uncounted: the count could not be kept (stderr says why),
-// so nobody is let in.
-enum class LoginAttempt { Counted, LockedOut, Uncounted };
+// With OPERATORS set, after the switch to root and before anything reads an
+// account: makes the operator of the request's session the run's (its
+// name and sign-out on every page, its form token required on every
+// POST), or with AUTH_BASIC=YES the operator of valid Basic credentials.
+// COMMAND=LOGIN is answered here: GET shows the sign-in page, POST checks
+// the name and password and starts a session. Returns whether the request
+// goes on to its page or action.
+// Throws kErrorSignIn without a session, kErrorFormToken for a POST
+// without the session's token, kErrorNotLoggedIn for failed Basic
+// credentials (recorded and waited for), kErrorTooManyAttempts past the
+// limits, kErrorClearText where REQUIRE_HTTPS refuses the connection, and
+// kErrorNoRoot when the operators file is missing or, set-user-ID, not
+// root's alone, or the sessions or counts cannot be kept.
+// Without OPERATORS it does nothing and returns true.
+bool LogInOperator(bool started_setuid);
+// POST LOGOUT: ends the run's session on the server, clears its cookie and
+// shows the sign-in page.
+void SignOut();
+// The sign-in page that answers kErrorSignIn: for a GET it returns to the
+// page asked for after signing in; a POST gets it with 403 Forbidden.
+void PrintSignInRequired();
+
+// Sign-in attempts are counted per name and address, and per name across
+// all addresses. After 10 failures for one name from one address within
+// 15 minutes that pair is refused for 15 minutes; once the attempts being
+// checked and the failures of a pair reach 10, the next ones are refused
+// unchecked, so a burst gets no more than that many checks. After 30
+// failures of a name within 15 minutes from any addresses, the name gets
+// one checked attempt per 30 seconds from all of them together (until 15
+// minutes pass without a failure), except from an address where it signed
+// in within the last 15 minutes.
+// An attempt is noted before its check: Counted: it is pending until
+// RecordLoginSuccess or RecordLoginFailure ends it, and one that never ends
+// (its run died) counts as a failure after a minute, so that concurrent
+// good sign-ins never lock their pair out; TooMany: refused unchecked and
+// uncounted; Uncounted: the count could not be kept (stderr says why), so
+// nobody is let in.
+enum class LoginAttempt { Counted, TooMany, Uncounted };
 LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address);
-void ClearLoginAttempts(std::string_view name, std::string_view address);
+void RecordLoginSuccess(std::string_view name, std::string_view address);
 void RecordLoginFailure(std::string_view name, std::string_view address);
+// orvanta-operator unlock: forgets every count of the name; false when the
+// counts cannot be kept.
+bool ForgetLoginAttempts(std::string_view name);
+
+// ---- Sessions (sessions.cpp, session_store.cpp, secrets.cpp) ---------------------------
+
+// Session ids and form tokens: 256 random bits from getrandom as 64
+// lower-case hex digits; nullopt when the kernel gives none.
+inline constexpr size_t kSecretBytes = 32;
+std::optional<std::string> RandomSecret();
+bool IsSecretText(std::string_view text);
+// SHA-256 of the text as 64 hex digits.
+std::string Sha256Hex(std::string_view text);
+// Equal texts, compared in a time that tells nothing of where they differ.
+bool SameSecret(std::string_view a, std::string_view b);
+
+inline constexpr size_t kMaxSessionsPerOperator = 20;
+inline constexpr size_t kMaxSessions = 1000;
+// Of a client's address, sessions and counts keep at most this many bytes.
+inline constexpr size_t kMaxStoredAddress = 64;
+
+// One session as the store keeps it: never its id, only the id's digest.
+// The fingerprint is the digest of the operator's line in the operators
+// file: a changed password or scope, or a removed operator, ends it.
+struct SessionRecord {
+  std::string digest, operator_name, fingerprint;
+  std::time_t start = 0, last = 0;
+  std::string address, form_token;
+};
+
+// SESSION_DIR (missing: LOCKFILE's path with ".sessions"), made 0700 when
+// missing, opened and locked for one look or change. It must be a
+// directory of the run's user (root) that group and others cannot write;
+// otherwise one line on stderr and kErrorNoRoot. Never the change lock.
+class SessionStore {
+ public:
+  SessionStore();
+  ~SessionStore();
+  SessionStore(const SessionStore&) = delete;
+  SessionStore& operator=(const SessionStore&) = delete;
+  std::optional<SessionRecord> Read(const std::string& digest) const;
+  bool Write(const SessionRecord& record) const;
+  void Remove(const std::string& digest) const;
+  // Every session file, up to a bounded number of directory entries.
+  std::vector<SessionRecord> ReadAll() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// The request counts as HTTPS: HTTPS=on, or the origin it names (Origin,
+// else Referer) or its Host, taken as https, is an https entry of
+// TRUSTED_ORIGINS (a proxy that ends TLS before the web server).
+bool ArrivedOverHttps();
+// REMOTE_ADDR is a loopback address.
+bool FromLoopback();
+// The operator's line as a fingerprint.
+std::string OperatorFingerprint(const OperatorEntry& entry);
+// The session of the request's cookie, when it is live (not idle for
+// SESSION_IDLE, not older than SESSION_MAX, its operator's line unchanged);
+// its last use is written at most once a minute. A dead one met is removed.
+std::optional<SessionRecord> ResumeSession(const std::vector<OperatorEntry>& operators);
+// A new session of the operator from the request's address, after the
+// dead ones are swept and, at a bound, the least recently used ended.
+// Returns its id.
+std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators);
+void EndSession(const std::string& digest);
+// Every live session, the dead ones removed, by operator and start.
+std::vector<SessionRecord> LiveSessions(const std::vector<OperatorEntry>& operators);
+// "Set-Cookie: ...\n" for the id: __Host-orvanta over HTTPS, else orvanta
+// for SCRIPT_NAME's path; an empty id clears that cookie.
+std::string SessionCookieHeader(std::string_view id);
+
+// The operators file as this run read it, and the run's session (none for
+// Basic credentials).
+const std::vector<OperatorEntry>& RunOperators();
+const std::optional<SessionRecord>& RunSession();
+
+// The sign-in page: a notice, the warning of clear text where the request
+// is neither HTTPS nor from loopback, and the form, which carries RETURN
+// (the GET request to return to) when there is one. `headers` as for
+// PrintPageHeader.
+enum class SignInNotice { PleaseSignIn, Failed, SignedOut };
+void PrintSignInPage(SignInNotice notice, std::string_view return_query, const char* headers);
+// After signing in: 303 See Other to the page asked for, with the cookie.
+void PrintSignedInRedirect(const std::string& headers, const std::string& target);
+
+// GET SESSIONS (full administrators): who is signed in, from where, since
+// when, last use. POST SESSIONS ends one (SESSION, its digest) or all of
+// an operator's (OPERATOR), and shows the list again.
+void PrintSessionsPage();
+void EndChosenSessions();
 
 // ---- The lists (list_filter.cpp) ----------------------------------------------------
 

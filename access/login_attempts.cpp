@@ -1,17 +1,23 @@
-// The count of failed logins per operator name and client address, in a
-// file of its own beside the change lock and under a lock of its own: the
-// change lock is held for as long as a tool runs, a login must not wait
-// for that.
+// The counts of sign-in attempts, in a file of its own beside the change
+// lock and under a lock of its own: the change lock is held for as long as
+// a tool runs, a sign-in must not wait for that.
 //
-// One line per pair: "address name count first last pending", the times in
-// seconds since the epoch, pending the start times of the attempts still
-// being checked ("t1,t2", "-" for none); the values come printable, so no
-// blank or newline is inside one.
+// One line per pair: "address name count first last pending mark", the
+// times in seconds since the epoch, pending the start times of the
+// attempts still being checked ("t1,t2", "-" for none), mark the pair's
+// last success (0: none; lines of older versions end before it). The line
+// of a name across all addresses has the address "*", and as its mark the
+// start of its last checked attempt. The values come printable, so no
+// blank or newline is inside one. A caller of the program chooses
+// REMOTE_ADDR: an address keeps at most kMaxStoredAddress bytes and the
+// file at most kMaxEntries lines, so reading it stays cheap whatever is
+// sent.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <sstream>
 #include <vector>
@@ -24,20 +30,30 @@ namespace orvanta {
 namespace {
 
 constexpr char kAttemptsSuffix[] = ".logins";
-constexpr long kMaxFailures = 10;
-constexpr std::time_t kFailureWindowSeconds = 15 * 60;
-constexpr std::time_t kLockOutSeconds = 15 * 60;
+constexpr long kPairMaxFailures = 10;
+constexpr long kNameMaxFailures = 30;
+// Failures are counted, a limit is kept and a success remembered this long.
+constexpr std::time_t kWindowSeconds = 15 * 60;
+// A name past its failures gets one checked attempt this often.
+constexpr std::time_t kNameCheckSpacing = 30;
 // A check takes milliseconds; an attempt pending this long belongs to a run
 // that died during it, and counts as a failure.
 constexpr std::time_t kAbandonedSeconds = 60;
+constexpr size_t kMaxEntries = 1000;
+constexpr off_t kMaxFileBytes = 512 * 1024;
 constexpr char kNonePending[] = "-";
+constexpr char kAnyAddress[] = "*";
+constexpr char kEscapedAnyAddress[] = "\\x2A";
 
 struct Attempts {
   std::string address, name;
   long count = 0;
   std::time_t first = 0, last = 0;
   std::vector<std::time_t> pending = {};
+  std::time_t mark = 0;
 };
+
+bool IsNameLine(const Attempts& entry) { return entry.address == kAnyAddress; }
 
 std::vector<std::time_t> ParsePending(const std::string& field) {
   std::vector<std::time_t> pending;
@@ -56,14 +72,20 @@ std::string FormatPending(const std::vector<std::time_t>& pending) {
   return field;
 }
 
-// A value as one field: printable, and never empty (a request may come
-// without an address).
-std::string Field(std::string_view value) { return value.empty() ? "-" : Printable(value); }
+// A value as one field: printable, cut to kMaxStoredAddress bytes, never
+// empty (a request may come without an address) and never the mark of a
+// name's own line.
+std::string Field(std::string_view value) {
+  if (value.empty()) return "-";
+  std::string field = Printable(value.substr(0, kMaxStoredAddress));
+  field.resize(std::min(field.size(), kMaxStoredAddress));
+  return field == kAnyAddress ? kEscapedAnyAddress : field;
+}
 
 std::vector<Attempts> ParseAttempts(const std::string& text) {
   std::vector<Attempts> all;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line) && all.size() < kMaxEntries;) {
     std::istringstream fields(line);
     Attempts entry;
     std::string pending;
@@ -74,6 +96,7 @@ std::vector<Attempts> ParseAttempts(const std::string& text) {
       } catch (const std::exception&) {
         continue;
       }
+      if (!(fields >> entry.mark)) entry.mark = 0;
       all.push_back(std::move(entry));
     }
   }
@@ -85,7 +108,7 @@ std::string FormatAttempts(const std::vector<Attempts>& all) {
   for (const Attempts& entry : all) {
     text += entry.address + " " + entry.name + " " + std::to_string(entry.count) + " " +
             std::to_string(entry.first) + " " + std::to_string(entry.last) + " " +
-            FormatPending(entry.pending) + "\n";
+            FormatPending(entry.pending) + " " + std::to_string(entry.mark) + "\n";
   }
   return text;
 }
@@ -100,15 +123,33 @@ void CountAbandoned(Attempts& entry, std::time_t now) {
   });
 }
 
-bool IsLockedOut(const Attempts& entry, std::time_t now) {
-  return entry.count >= kMaxFailures && now - entry.last < kLockOutSeconds;
+bool IsLimited(const Attempts& entry, std::time_t now) {
+  const long most = IsNameLine(entry) ? kNameMaxFailures : kPairMaxFailures;
+  return entry.count >= most && now - entry.last < kWindowSeconds;
 }
 
-// A pair neither locked out, checking, nor inside its window has nothing to
-// remember.
-bool IsStale(const Attempts& entry, std::time_t now) {
-  return !IsLockedOut(entry, now) && entry.pending.empty() &&
-         now - entry.first >= kFailureWindowSeconds;
+// Failures older than the window, and a limit whose window passed without
+// a failure, are forgotten.
+void ForgetOldFailures(Attempts& entry, std::time_t now) {
+  if (IsLimited(entry, now) || !entry.pending.empty() || now - entry.first < kWindowSeconds) return;
+  entry.count = 0;
+  entry.first = entry.last = now;
+}
+
+bool HasNothingToRemember(const Attempts& entry, std::time_t now) {
+  return entry.count == 0 && entry.pending.empty() &&
+         (IsNameLine(entry) || now - entry.mark >= kWindowSeconds);
+}
+
+// At the bound, the limits in force and then the most recent entries stay.
+void Bound(std::vector<Attempts>& kept, std::time_t now, size_t room) {
+  if (kept.size() <= room) return;
+  std::stable_sort(kept.begin(), kept.end(), [now](const Attempts& a, const Attempts& b) {
+    const bool a_limited = IsLimited(a, now), b_limited = IsLimited(b, now);
+    if (a_limited != b_limited) return a_limited;
+    return std::max(a.last, a.mark) > std::max(b.last, b.mark);
+  });
+  kept.resize(room);
 }
 
 // The attempts file, opened and locked for this process; root's alone, as
@@ -139,7 +180,7 @@ class AttemptsFile {
     char buffer[4096];
     ssize_t length = 0;
     off_t offset = 0;
-    while ((length = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
+    while (offset < kMaxFileBytes && (length = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
       text.append(buffer, static_cast<size_t>(length));
       offset += length;
     }
@@ -156,26 +197,34 @@ class AttemptsFile {
   int fd_ = -1;
 };
 
-// Reads the file, hands the pair's entry (a new one when there is none) to
-// `change` with every stale entry of other pairs dropped, and writes it
-// back; false when the file cannot be used.
+// Reads the file, hands the pair's entry and the name's own line (new ones
+// when there are none) to `change` with the old failures of every entry
+// forgotten, and writes it back without the entries that hold nothing;
+// false when the file cannot be used.
 template <typename Change>
 bool ChangeAttempts(std::string_view name, std::string_view address, Change change) {
   const AttemptsFile file;
   if (!file.usable()) return false;
   const std::time_t now = std::time(nullptr);
   std::vector<Attempts> kept;
-  Attempts pair{Field(address), Field(name)};
+  Attempts pair{Field(address), Field(name), 0, now, now};
+  Attempts whole{kAnyAddress, pair.name, 0, now, now};
   for (Attempts& entry : file.Read()) {
     CountAbandoned(entry, now);
-    if (entry.address == pair.address && entry.name == pair.name) {
+    ForgetOldFailures(entry, now);
+    if (entry.name == pair.name && entry.address == pair.address) {
       pair = std::move(entry);
-    } else if (!IsStale(entry, now)) {
+    } else if (entry.name == whole.name && IsNameLine(entry)) {
+      whole = std::move(entry);
+    } else if (!HasNothingToRemember(entry, now)) {
       kept.push_back(std::move(entry));
     }
   }
-  if (IsStale(pair, now)) pair = Attempts{pair.address, pair.name, 0, now, now};
-  if (change(pair, now)) kept.push_back(std::move(pair));
+  change(pair, whole, now);
+  Bound(kept, now, kMaxEntries - 2);
+  for (Attempts* entry : {&pair, &whole}) {
+    if (!HasNothingToRemember(*entry, now)) kept.push_back(std::move(*entry));
+  }
   return file.Write(kept);
 }
 
@@ -187,31 +236,47 @@ void EndPending(Attempts& pair) {
 }  // namespace
 
 LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address) {
-  bool locked_out = false;
-  const bool kept = ChangeAttempts(name, address, [&](Attempts& pair, std::time_t now) {
-    locked_out = IsLockedOut(pair, now);
-    if (!locked_out) pair.pending.push_back(now);
-    return true;
-  });
-  if (locked_out) return LoginAttempt::LockedOut;
+  bool too_many = false;
+  const bool kept =
+      ChangeAttempts(name, address, [&](Attempts& pair, Attempts& whole, std::time_t now) {
+        const bool pair_spent =
+            pair.count + static_cast<long>(pair.pending.size()) >= kPairMaxFailures;
+        const bool signed_in_here = pair.mark != 0 && now - pair.mark < kWindowSeconds;
+        const bool name_waits = IsLimited(whole, now) && !signed_in_here &&
+                                now - whole.mark < kNameCheckSpacing;
+        too_many = pair_spent || name_waits;
+        if (too_many) return;
+        pair.pending.push_back(now);
+        whole.mark = now;
+      });
+  if (too_many) return LoginAttempt::TooMany;
   return kept ? LoginAttempt::Counted : LoginAttempt::Uncounted;
 }
 
-void ClearLoginAttempts(std::string_view name, std::string_view address) {
-  ChangeAttempts(name, address, [](Attempts& pair, std::time_t) {
+void RecordLoginSuccess(std::string_view name, std::string_view address) {
+  ChangeAttempts(name, address, [](Attempts& pair, Attempts&, std::time_t now) {
     EndPending(pair);
     pair.count = 0;
-    return !pair.pending.empty();
+    pair.mark = now;
   });
 }
 
 void RecordLoginFailure(std::string_view name, std::string_view address) {
-  ChangeAttempts(name, address, [](Attempts& pair, std::time_t now) {
+  ChangeAttempts(name, address, [](Attempts& pair, Attempts& whole, std::time_t now) {
     EndPending(pair);
-    ++pair.count;
-    pair.last = now;
-    return true;
+    for (Attempts* entry : {&pair, &whole}) {
+      ++entry->count;
+      entry->last = now;
+    }
   });
+}
+
+bool ForgetLoginAttempts(std::string_view name) {
+  const AttemptsFile file;
+  if (!file.usable()) return false;
+  std::vector<Attempts> all = file.Read();
+  std::erase_if(all, [field = Field(name)](const Attempts& entry) { return entry.name == field; });
+  return file.Write(all);
 }
 
 }  // namespace orvanta

@@ -170,8 +170,4 @@ const char* NoteRefusedByScope(std::string_view name) {
 
 void RefuseByScope(std::string_view name) { ThrowMessage(NoteRefusedByScope(name)); }
 
-void RequireAction(Action action) {
-  if (!CurrentScope().MayDo(action)) RefuseByScope("");
-}
-
 }  // namespace orvanta

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "access/access.h"
+#include "access/access_texts.h"
 #include "app/app.h"
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
@@ -21,11 +23,17 @@ namespace orvanta {
 
 namespace {
 
+// Who a command is for: everyone, only runs with operators of the
+// program's own (OPERATORS; without them the command does not exist), or
+// of those only full administrators ("*").
+enum class Audience { Everyone, Operators, FullAdministrators };
+
 struct Command {
   const char* name;
   std::function<void()> run;
   // What the operator's scope must allow; nullopt: every operator.
   std::optional<Action> action = std::nullopt;
+  Audience audience = Audience::Everyone;
 };
 
 // Everything that changes the system is reached by POST only.
@@ -42,6 +50,8 @@ const Command kPostCommands[] = {
     {"WILLBEAGED", [] { PrintUserAgeForm(); }, Action::Age},
     {"TOBEAGED", [] { ChangeUserAgeing(); }, Action::Age},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+    {kSignOutCommand, [] { SignOut(); }, std::nullopt, Audience::Operators},
+    {"SESSIONS", [] { EndChosenSessions(); }, std::nullopt, Audience::FullAdministrators},
 };
 
 const Command kGetCommands[] = {
@@ -59,6 +69,7 @@ const Command kGetCommands[] = {
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
     {"LOG", [] { PrintOperationHistory(); }},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+    {"SESSIONS", [] { PrintSessionsPage(); }, std::nullopt, Audience::FullAdministrators},
 };
 
 // Codes whose page is one fixed message, some with an HTTP status of their own.
@@ -77,6 +88,9 @@ const FixedMessage kFixedMessages[] = {
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
+    {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
+    {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
+    {kErrorTooManyAttempts, kMessageTooManyAttempts, "Status: 429 Too Many Requests\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
     {kErrorNoRoot, kMessageNoRoot},
     {kErrorNoUserSelected, kMessageNoUserSelected},
@@ -85,19 +99,28 @@ const FixedMessage kFixedMessages[] = {
     {kErrorGroupAddFailed, kMessageGroupAddFailed},
 };
 
+bool HasOperators() { return !Setting("OPERATORS").empty(); }
+
 template <size_t N>
 const Command* FindCommand(const Command (&table)[N], std::string_view name) {
   for (const Command& entry : table) {
-    if (name == entry.name) return &entry;
+    if (name == entry.name) return entry.audience == Audience::Everyone || HasOperators() ? &entry : nullptr;
   }
   return nullptr;
+}
+
+bool MayRun(const Command& command) {
+  if (command.audience == Audience::FullAdministrators && CurrentOperator().scope != "*") {
+    return false;
+  }
+  return !command.action || CurrentScope().MayDo(*command.action);
 }
 
 template <size_t N>
 void RunFrom(const Command (&table)[N]) {
   const Command* command = FindCommand(table, Param("COMMAND"));
   if (command == nullptr) throw ErrorCode{kErrorUnknownCommand};
-  if (command->action) RequireAction(*command->action);
+  if (!MayRun(*command)) RefuseByScope("");
   command->run();
 }
 
@@ -105,7 +128,7 @@ void RunFrom(const Command (&table)[N]) {
 
 bool MayOpenPage(std::string_view command) {
   const Command* page = FindCommand(kGetCommands, command);
-  return page != nullptr && (!page->action || CurrentScope().MayDo(*page->action));
+  return page != nullptr && MayRun(*page);
 }
 
 void Dispatch() {
@@ -123,6 +146,9 @@ void ReportError(ErrorCode code) {
   switch (code) {
     case kErrorNotCgi:  // started from a command line: no CGI header, no page
       std::fputs(kNotCgiNotice, stdout);
+      return;
+    case kErrorSignIn:
+      PrintSignInRequired();
       return;
     case kErrorMessageInGlobal:
       PrintMessagePage(gErrorMessage + "<BR>\n", true);
@@ -173,9 +199,10 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
-    LogInOperator(started_setuid);
-    CheckOperatorScope();
-    Dispatch();
+    if (LogInOperator(started_setuid)) {
+      CheckOperatorScope();
+      Dispatch();
+    }
   } catch (ErrorCode code) {
     ReportError(code);
   }

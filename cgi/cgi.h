@@ -48,8 +48,17 @@ inline constexpr ErrorCode kErrorGroupAddFailed = 115;
 // Refusals that carry an HTTP status line of their own.
 inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
-inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's login
+inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's Basic login
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
+// The sign-in page instead of what was asked for: a request of no session
+// (a POST gets it with 403 Forbidden).
+inline constexpr ErrorCode kErrorSignIn = 4011;
+// A session's POST without its form token: 403, nothing runs.
+inline constexpr ErrorCode kErrorFormToken = 4032;
+// REQUIRE_HTTPS: a password or session over clear text from afar, 403.
+inline constexpr ErrorCode kErrorClearText = 4033;
+// Sign-in attempts past their limit: 429, nothing checked.
+inline constexpr ErrorCode kErrorTooManyAttempts = 429;
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
 extern std::string gErrorMessage;
@@ -90,7 +99,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
-    "LIST_PAGE_SIZE", "LIST_SYSTEM"};
+    "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
+    "SESSION_IDLE", "SESSION_MAX"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -120,7 +130,8 @@ bool HasSetting(SettingName name);
 // Switches and the backend take a few words only: a value that is none of
 // them (a "yes" meant as YES) fails closed where it is used, never silently
 // weakens anything.
-// USE_CRYPT, REQUIRE_AUTH, LDAP_STARTTLS: "NO", "YES", or missing or empty (No).
+// USE_CRYPT, REQUIRE_AUTH, LDAP_STARTTLS, AUTH_BASIC, REQUIRE_HTTPS: "NO",
+// "YES", or missing or empty (No).
 enum class YesNo { No = 0, Yes = 1, Invalid = 2 };
 YesNo YesNoSetting(SettingName name);
 // ACCOUNTS: "tools", "ldap", or missing or empty (Tools).
@@ -137,6 +148,15 @@ size_t ListPageSize();
 // LIST_SYSTEM: false for NO, which leaves the system's accounts and groups
 // and the reserved ids out of the lists; YES, missing or anything else: true.
 bool ListsSystemIds();
+
+// SESSION_IDLE and SESSION_MAX: whole minutes from 1 to kMaxSessionMinutes;
+// missing, empty or anything else gives the default (and a bad value one
+// line from ReportInvalidSettings).
+inline constexpr long kDefaultSessionIdleMinutes = 15;
+inline constexpr long kDefaultSessionMaxMinutes = 480;
+inline constexpr long kMaxSessionMinutes = 366L * 24 * 60;
+long SessionIdleMinutes();
+long SessionMaxMinutes();
 
 // Converts like the C library's atoi: leading blanks, a sign, digits up to
 // the first other byte; no digits give 0.
