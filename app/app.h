@@ -33,9 +33,10 @@ void PrintMenu();
 // settings, change lock, runner and home steps.
 void ChooseAccountStore();
 
-// orvanta-operator add|passwd|remove|list [NAME] [--scope SCOPE] [--config FILE]:
-// keeps the operators file named by OPERATORS in the settings file (`config`
-// unless --config names another). Returns the exit status.
+// orvanta-operator add|passwd|remove|list|unlock [NAME] [--scope SCOPE]
+// [--config FILE]: keeps the operators file named by OPERATORS in the
+// settings file (`config` unless --config names another); unlock forgets
+// the name's sign-in counts. Returns the exit status.
 int RunOperatorTool(int argc, char** argv, const char* config);
 
 }  // namespace orvanta

@@ -177,7 +177,7 @@ TEST(SetuidTest, OperatorsFileOnlyRootsAlone) {
     const Installation setup;
     const std::string useradd = setup.box.AddRecordingTool("install/useradd", 0);
     setup.SetInstalledConfig("USERADD=" + useradd + "\nOPERATORS=" + setup.Install("operators") +
-                             "\n");
+                             "\nAUTH_BASIC=YES\n");
     setup.box.WriteFile("install/operators",
                         "admin:$5$MX6VcZh77piiplm0$6dKuwItSohPe489l9OEmuLYO2RGsd8psKxUZR6MhYJB:*\n");
     ASSERT_EQ(chown(setup.Install("operators").c_str(), c.owner, 0), 0);
