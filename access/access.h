@@ -188,7 +188,7 @@ struct SessionRecord {
   std::string address, form_token;
 };
 
-// SESSION_DIR (missing: LOCKFILE's path with ".sessions"), made 0700 when
+// SESSION_DIR (missing: "sessions" beside LOCKFILE), made 0700 when
 // missing, opened and locked for one look or change. It must be a
 // directory of the run's user (root) that group and others cannot write;
 // otherwise one line on stderr and kErrorNoRoot. Never the change lock.

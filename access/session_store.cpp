@@ -21,7 +21,7 @@ namespace orvanta {
 
 namespace {
 
-constexpr char kDefaultSuffix[] = ".sessions";
+constexpr char kDefaultName[] = "sessions";
 constexpr size_t kMaxRecordBytes = 512;
 // A scan looks at no more directory entries than this, whatever else the
 // directory holds.
@@ -31,7 +31,9 @@ constexpr mode_t kRecordMode = 0600;
 
 std::string StorePath() {
   const std::string& setting = Setting("SESSION_DIR");
-  return setting.empty() ? ChangeLockPath() + kDefaultSuffix : setting;
+  if (!setting.empty()) return setting;
+  const std::string lock = ChangeLockPath();
+  return lock.substr(0, lock.find_last_of('/') + 1) + kDefaultName;
 }
 
 // Root's alone to change, as the program's own directory must be.

@@ -37,7 +37,7 @@ constexpr char kRegistration[] =
     "COMMAND=WILLBEADD&NAME=hanako&PASS=abc123&UID=&GID=staff&GCOS=&DIR=/home/&SHELL=/bin/sh";
 constexpr char kRegistered[] = "ユーザー登録しました。";
 constexpr char kSignInForm[] = "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"LOGIN\">";
-constexpr char kSessionsDir[] = "orvanta.lock.sessions";
+constexpr char kSessionsDir[] = "sessions";
 constexpr char kAddress[] = "192.0.2.10";
 
 std::string Field(const std::string& out, const std::string& pattern) {
