@@ -216,7 +216,8 @@ void SignOut() {
 
 void PrintSignInRequired() {
   const bool post = Param("REQUEST_METHOD") == "POST";
-  PrintSignInPage(SignInNotice::PleaseSignIn, post ? std::string_view() : gRequestText,
+  const bool returns = !post && gRequestText.size() <= kMaxReturnBytes;
+  PrintSignInPage(SignInNotice::PleaseSignIn, returns ? gRequestText : std::string_view(),
                   post ? kForbidden : nullptr);
 }
 
