@@ -1,9 +1,15 @@
-// Access: who the operators are, how they log in, and what each may do.
+// Access: who the operators are, how they sign in, and what each may do.
 //
 //   operators.cpp       the operators file and the check of a password
 //   basic_auth.cpp      the credentials of a Basic Authorization header
-//   login.cpp           the operators' login (OPERATORS)
-//   login_attempts.cpp  the count of failed logins per name and address
+//   login.cpp           signing in (OPERATORS): the sign-in page's POST, the
+//                       session or Basic credentials of each request
+//   login_attempts.cpp  the counts of sign-in attempts, per name and
+//                       address and per name
+//   sessions.cpp        the sessions: cookies, life, bounds
+//   session_store.cpp   where they are kept (SESSION_DIR)
+//   secrets.cpp         random ids and tokens, SHA-256
+//   pages.cpp           the sign-in page and the sessions page
 //   scope.cpp           what the run's operator may do and to which accounts
 //   list_filter.cpp     which accounts and groups the list pages show
 //                       (LIST_SYSTEM, FIND, the operator's own)

@@ -242,8 +242,8 @@ LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address) 
         const bool pair_spent =
             pair.count + static_cast<long>(pair.pending.size()) >= kPairMaxFailures;
         const bool signed_in_here = pair.mark != 0 && now - pair.mark < kWindowSeconds;
-        const bool name_waits = IsLimited(whole, now) && !signed_in_here &&
-                                now - whole.mark < kNameCheckSpacing;
+        const bool name_waits =
+            IsLimited(whole, now) && !signed_in_here && now - whole.mark < kNameCheckSpacing;
         too_many = pair_spent || name_waits;
         if (too_many) return;
         pair.pending.push_back(now);

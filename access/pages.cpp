@@ -17,9 +17,12 @@ constexpr char kSessionsEnded[] = "ended";
 
 const char* NoticeText(SignInNotice notice) {
   switch (notice) {
-    case SignInNotice::Failed: return kSignInFailedNotice;
-    case SignInNotice::SignedOut: return kSignedOutNotice;
-    case SignInNotice::PleaseSignIn: break;
+    case SignInNotice::Failed:
+      return kSignInFailedNotice;
+    case SignInNotice::SignedOut:
+      return kSignedOutNotice;
+    case SignInNotice::PleaseSignIn:
+      break;
   }
   return kMessageNotLoggedIn;
 }

@@ -125,7 +125,9 @@ std::vector<SessionRecord> SessionStore::ReadAll() const {
   while (const dirent* entry = readdir(directory)) {
     if (++scanned > kMaxScanned) break;
     if (!IsSecretText(entry->d_name)) continue;
-    if (std::optional<SessionRecord> record = Read(entry->d_name)) all.push_back(std::move(*record));
+    if (std::optional<SessionRecord> record = Read(entry->d_name)) {
+      all.push_back(std::move(*record));
+    }
   }
   closedir(directory);
   return all;

@@ -72,11 +72,11 @@ bool IsTrustedHttpsOrigin(const std::optional<std::string>& origin) {
 // browser's default (the request's directory).
 std::string CookiePath() {
   const std::string_view script = Env("SCRIPT_NAME");
-  const bool plain = script.starts_with('/') && std::all_of(script.begin(), script.end(), [](char c) {
-                       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                              (c >= '0' && c <= '9') || c == '/' || c == '.' || c == '_' ||
-                              c == '-' || c == '~';
-                     });
+  const bool plain =
+      script.starts_with('/') && std::all_of(script.begin(), script.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '/' || c == '.' || c == '_' || c == '-' || c == '~';
+      });
   return plain ? "; Path=" + std::string(script) : "";
 }
 
@@ -110,11 +110,13 @@ std::vector<SessionRecord> SweptSessions(const SessionStore& store,
 // Makes room for one more session of `name`: the least recently used end
 // first, of the operator's own past kMaxSessionsPerOperator, of all past
 // kMaxSessions.
-void MakeRoom(const SessionStore& store, std::vector<SessionRecord>& live, const std::string& name) {
+void MakeRoom(const SessionStore& store, std::vector<SessionRecord>& live,
+              const std::string& name) {
   std::sort(live.begin(), live.end(),
             [](const SessionRecord& a, const SessionRecord& b) { return a.last < b.last; });
-  size_t own = std::count_if(live.begin(), live.end(),
-                             [&](const SessionRecord& record) { return record.operator_name == name; });
+  size_t own = std::count_if(live.begin(), live.end(), [&](const SessionRecord& record) {
+    return record.operator_name == name;
+  });
   size_t total = live.size();
   for (const SessionRecord& record : live) {
     const bool is_own = record.operator_name == name;
@@ -189,8 +191,13 @@ std::optional<SessionRecord> ResumeSession(const std::vector<OperatorEntry>& ope
 std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators) {
   const std::string id = NewSecret();
   const std::time_t now = std::time(nullptr);
-  const SessionRecord record{Sha256Hex(id), entry.name, OperatorFingerprint(entry), now, now,
-                             StoredAddress(), NewSecret()};
+  SessionRecord record;
+  record.digest = Sha256Hex(id);
+  record.operator_name = entry.name;
+  record.fingerprint = OperatorFingerprint(entry);
+  record.start = record.last = now;
+  record.address = StoredAddress();
+  record.form_token = NewSecret();
   const SessionStore store;
   std::vector<SessionRecord> live = SweptSessions(store, operators, now);
   MakeRoom(store, live, entry.name);

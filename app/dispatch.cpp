@@ -104,7 +104,8 @@ bool HasOperators() { return !Setting("OPERATORS").empty(); }
 template <size_t N>
 const Command* FindCommand(const Command (&table)[N], std::string_view name) {
   for (const Command& entry : table) {
-    if (name == entry.name) return entry.audience == Audience::Everyone || HasOperators() ? &entry : nullptr;
+    if (name != entry.name) continue;
+    return entry.audience == Audience::Everyone || HasOperators() ? &entry : nullptr;
   }
   return nullptr;
 }
