@@ -7,14 +7,12 @@
 //   menu.cpp             the menu page (GET MENU)
 //   directory_store.cpp  with the directory: what the loaded store is given
 //                        of the program's own, and the snapshot's readers
-//   login.cpp            the operators' login (OPERATORS)
-//   login_attempts.cpp   the count of failed logins per name and address
 //   operator_tool.cpp    orvanta-operator, which keeps the operators file
 #pragma once
 
 #include <string_view>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 
 namespace orvanta {
 
@@ -35,36 +33,10 @@ void PrintMenu();
 // settings, change lock, runner and home steps.
 void ChooseAccountStore();
 
-// How long a failed login waits before its answer. A test build of the
-// program shortens it; nothing at run time can.
-#ifndef ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS
-#define ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS 2000
-#endif
-inline constexpr long kLoginFailureWaitMilliseconds = ORVANTA_LOGIN_FAILURE_WAIT_MILLISECONDS;
-
-// With OPERATORS set, after the switch to root and before anything reads an
-// account: verifies the request's Basic credentials against the operators
-// file and makes the operator the run's. Throws kErrorNotLoggedIn without
-// valid ones (a failure is recorded and waited for), kErrorNoRoot when the
-// file is missing or, when the run started set-user-ID, not root's alone.
-// Without OPERATORS it does nothing.
-void LogInOperator(bool started_setuid);
-
-// After 10 failures for one name from one address within 15 minutes, that
-// pair is locked out for 15 minutes. An attempt is noted before its check:
-// Counted: it is pending until ClearLoginAttempts (a success) or
-// RecordLoginFailure ends it, and one that never ends (its run died) counts
-// as a failure after a minute, so that concurrent good logins never lock
-// their pair out; Uncounted: the count could not be kept (stderr says why),
-// so nobody is let in.
-enum class LoginAttempt { Counted, LockedOut, Uncounted };
-LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address);
-void ClearLoginAttempts(std::string_view name, std::string_view address);
-void RecordLoginFailure(std::string_view name, std::string_view address);
-
-// orvanta-operator add|passwd|remove|list [NAME] [--scope SCOPE] [--config FILE]:
-// keeps the operators file named by OPERATORS in the settings file (`config`
-// unless --config names another). Returns the exit status.
+// orvanta-operator add|passwd|remove|list|unlock [NAME] [--scope SCOPE]
+// [--config FILE]: keeps the operators file named by OPERATORS in the
+// settings file (`config` unless --config names another); unlock forgets
+// the name's sign-in counts. Returns the exit status.
 int RunOperatorTool(int argc, char** argv, const char* config);
 
 }  // namespace orvanta

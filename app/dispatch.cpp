@@ -8,6 +8,8 @@
 #include <optional>
 #include <string_view>
 
+#include "access/access.h"
+#include "access/access_texts.h"
 #include "app/app.h"
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
@@ -21,11 +23,17 @@ namespace orvanta {
 
 namespace {
 
+// Who a command is for: everyone, only runs with operators of the
+// program's own (OPERATORS; without them the command does not exist), or
+// of those only full administrators ("*").
+enum class Audience { Everyone, Operators, FullAdministrators };
+
 struct Command {
   const char* name;
   std::function<void()> run;
   // What the operator's scope must allow; nullopt: every operator.
   std::optional<Action> action = std::nullopt;
+  Audience audience = Audience::Everyone;
   // Whether it reads accounts or groups: such a command is not run while
   // they cannot be read, so that an unreachable directory is said as such
   // and never shown as an empty list or a missing account or group.
@@ -48,23 +56,26 @@ const Command kPostCommands[] = {
     {"WILLBEAGED", [] { PrintUserAgeForm(); }, Action::Age},
     {"TOBEAGED", [] { ChangeUserAgeing(); }, Action::Age},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+    {kSignOutCommand, [] { SignOut(); }, std::nullopt, Audience::Operators, kReadsNoAccount},
+    {"SESSIONS", [] { EndChosenSessions(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
 };
 
 const Command kGetCommands[] = {
-    {"MENU", [] { PrintMenu(); }, std::nullopt, kReadsNoAccount},
+    {"MENU", [] { PrintMenu(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
     {"VIEW", [] { PrintUserList(UserListMode::List); }},
     {"ADD", [] { PrintUserAddForm(); }, Action::Add},
-    {"BATCH", [] { PrintBatchForm(); }, Action::Batch, kReadsNoAccount},
+    {"BATCH", [] { PrintBatchForm(); }, Action::Batch, Audience::Everyone, kReadsNoAccount},
     {"MOD", [] { PrintUserList(UserListMode::SelectForModify); }, Action::Mod},
     {"DEL", [] { PrintUserList(UserListMode::SelectForDelete); }, Action::Del},
     {"GVIEW", [] { PrintGroupList(GroupListMode::List); }},
-    {"GADD", [] { PrintGroupAddForm(); }, Action::Group, kReadsNoAccount},
+    {"GADD", [] { PrintGroupAddForm(); }, Action::Group, Audience::Everyone, kReadsNoAccount},
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }, Action::Group},
     {"GMEM", [] { PrintGroupMembers(); }, Action::Member},
     {"LOCK", [] { PrintLockList(); }, Action::Lock},
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
-    {"LOG", [] { PrintOperationHistory(); }, std::nullopt, kReadsNoAccount},
+    {"LOG", [] { PrintOperationHistory(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
+    {"SESSIONS", [] { PrintSessionsPage(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
 };
 
 // Codes whose page is one fixed message, some with an HTTP status of their own.
@@ -83,6 +94,9 @@ const FixedMessage kFixedMessages[] = {
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
+    {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
+    {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
+    {kErrorTooManyAttempts, kMessageTooManyAttempts, "Status: 429 Too Many Requests\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
     {kErrorNoRoot, kMessageNoRoot},
     {kErrorNoUserSelected, kMessageNoUserSelected},
@@ -92,19 +106,29 @@ const FixedMessage kFixedMessages[] = {
     {kErrorDirectoryUnreachable, kMessageDirectoryUnreachable},
 };
 
+bool HasOperators() { return !Setting("OPERATORS").empty(); }
+
 template <size_t N>
 const Command* FindCommand(const Command (&table)[N], std::string_view name) {
   for (const Command& entry : table) {
-    if (name == entry.name) return &entry;
+    if (name != entry.name) continue;
+    return entry.audience == Audience::Everyone || HasOperators() ? &entry : nullptr;
   }
   return nullptr;
+}
+
+bool MayRun(const Command& command) {
+  if (command.audience == Audience::FullAdministrators && CurrentOperator().scope != "*") {
+    return false;
+  }
+  return !command.action || CurrentScope().MayDo(*command.action);
 }
 
 template <size_t N>
 void RunFrom(const Command (&table)[N]) {
   const Command* command = FindCommand(table, Param("COMMAND"));
   if (command == nullptr) throw ErrorCode{kErrorUnknownCommand};
-  if (command->action) RequireAction(*command->action);
+  if (!MayRun(*command)) RefuseByScope("");
   if (command->reads_accounts && !Accounts().Reachable()) {
     throw ErrorCode{kErrorDirectoryUnreachable};
   }
@@ -115,7 +139,7 @@ void RunFrom(const Command (&table)[N]) {
 
 bool MayOpenPage(std::string_view command) {
   const Command* page = FindCommand(kGetCommands, command);
-  return page != nullptr && (!page->action || CurrentScope().MayDo(*page->action));
+  return page != nullptr && MayRun(*page);
 }
 
 void Dispatch() {
@@ -133,6 +157,9 @@ void ReportError(ErrorCode code) {
   switch (code) {
     case kErrorNotCgi:  // started from a command line: no CGI header, no page
       std::fputs(kNotCgiNotice, stdout);
+      return;
+    case kErrorSignIn:
+      PrintSignInRequired();
       return;
     case kErrorMessageInGlobal:
       PrintMessagePage(gErrorMessage + "<BR>\n", true);
@@ -187,9 +214,10 @@ int RunRequest() {
     CheckAuthenticated();
     CheckRequestOrigin();
     if (setuid(0) != 0) throw ErrorCode{kErrorNoRoot};
-    LogInOperator(started_setuid);
-    CheckOperatorScope();
-    Dispatch();
+    if (LogInOperator(started_setuid)) {
+      CheckOperatorScope();
+      Dispatch();
+    }
   } catch (ErrorCode code) {
     ReportError(code);
   }

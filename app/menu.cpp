@@ -35,7 +35,7 @@ const MenuSection kMenuSections[] = {
       {"GADD", kMenuGroupAdd},
       {"GDEL", kMenuGroupDel},
       {"GMEM", kMenuGroupMembers}}},
-    {kMenuRecords, {{"LOG", kMenuLog}}},
+    {kMenuRecords, {{"LOG", kMenuLog}, {"SESSIONS", kMenuSessions}}},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // orvanta-operator: adds, changes, removes and lists the operators the
-// program logs in itself. Root's alone, as the file it writes is.
+// program signs in itself, and lifts the limits of a name's sign-in
+// attempts. Root's alone, as the files it writes are.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -23,7 +24,8 @@ namespace orvanta {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: orvanta-operator add|passwd|remove|list [NAME] [--scope SCOPE] [--config FILE]\n";
+    "usage: orvanta-operator add|passwd|remove|list|unlock [NAME] [--scope SCOPE] [--config "
+    "FILE]\n";
 constexpr char kDefaultScope[] = "*";
 constexpr char kTempSuffix[] = ".XXXXXX";
 constexpr int kExitFailed = 1;
@@ -39,7 +41,7 @@ struct ToolFailure {
   std::string message;
 };
 
-constexpr std::string_view kActions[] = {"add", "passwd", "remove", "list"};
+constexpr std::string_view kActions[] = {"add", "passwd", "remove", "list", "unlock"};
 
 bool IsAction(std::string_view word) {
   for (std::string_view action : kActions) {
@@ -186,6 +188,17 @@ bool Apply(const ToolRequest& request, std::vector<OperatorEntry>& entries) {
   return true;
 }
 
+// The counts live beside LOCKFILE, which the program, started in its own
+// directory, may name relative to it: so does the tool, from the directory
+// of the settings it read.
+void Unlock(const ToolRequest& request) {
+  const size_t slash = request.config.find_last_of('/');
+  if (slash != std::string::npos && chdir(request.config.substr(0, slash + 1).c_str()) != 0) {
+    throw ToolFailure{"cannot enter the directory of " + request.config};
+  }
+  if (!ForgetLoginAttempts(request.name)) throw ToolFailure{"the sign-in counts cannot be kept"};
+}
+
 void CheckRequest(const ToolRequest& request) {
   if (geteuid() != 0) throw ToolFailure{"only root keeps the operators"};
   if (!request.name.empty() && !IsOperatorName(request.name)) {
@@ -208,6 +221,10 @@ int RunOperatorTool(int argc, char** argv, const char* config) {
     CheckRequest(*request);
     if (!ReadConfigFile(request->config.c_str())) {
       throw ToolFailure{"cannot read " + request->config};
+    }
+    if (request->action == "unlock") {
+      Unlock(*request);
+      return 0;
     }
     const std::string path = Setting("OPERATORS");
     if (path.empty()) throw ToolFailure{"OPERATORS is not set in " + request->config};

@@ -9,14 +9,12 @@
 //                       the settings that take only a few words
 //   request_source.cpp  who may send requests: authentication, cross-site POSTs
 //   snapshot.cpp        the account and group databases, read when first needed
-//   list_filter.cpp     which of them the list pages show (LIST_SYSTEM, FIND)
 //   error_log.cpp       one-line reports on stderr (the web server's error log)
 //   operator.cpp        who acts in this run, and the system log of what they did
-//   operators.cpp       the operators file and the check of a password
-//   basic_auth.cpp      the credentials of a Basic Authorization header
-//   scope.cpp           what the run's operator may do and to which accounts
 //
-// The entry point and the command tables sit above every feature, in app/.
+// The operators, their login and scopes, and the lists' filter are in
+// access/; the entry point and the command tables sit above every feature,
+// in app/.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +51,17 @@ inline constexpr ErrorCode kErrorDirectoryUnreachable = 116;
 // Refusals that carry an HTTP status line of their own.
 inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
-inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's login
+inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's Basic login
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
+// The sign-in page instead of what was asked for: a request of no session
+// (a POST gets it with 403 Forbidden).
+inline constexpr ErrorCode kErrorSignIn = 4011;
+// A session's POST without its form token: 403, nothing runs.
+inline constexpr ErrorCode kErrorFormToken = 4032;
+// REQUIRE_HTTPS: a password or session over clear text from afar, 403.
+inline constexpr ErrorCode kErrorClearText = 4033;
+// Sign-in attempts past their limit: 429, nothing checked.
+inline constexpr ErrorCode kErrorTooManyAttempts = 429;
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
 extern std::string gErrorMessage;
@@ -120,7 +127,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT", "LDAP_ID_SEARCH_BASE",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
-    "LIST_PAGE_SIZE", "LIST_SYSTEM"};
+    "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
+    "SESSION_IDLE", "SESSION_MAX"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -150,7 +158,8 @@ bool HasSetting(SettingName name);
 // Switches and the backend take a few words only: a value that is none of
 // them (a "yes" meant as YES) fails closed where it is used, never silently
 // weakens anything.
-// USE_CRYPT, REQUIRE_AUTH, LDAP_STARTTLS: "NO", "YES", or missing or empty (No).
+// USE_CRYPT, REQUIRE_AUTH, LDAP_STARTTLS, AUTH_BASIC, REQUIRE_HTTPS: "NO",
+// "YES", or missing or empty (No).
 enum class YesNo { No = 0, Yes = 1, Invalid = 2 };
 YesNo YesNoSetting(SettingName name);
 // ACCOUNTS: "tools", "ldap", or missing or empty (Tools).
@@ -167,6 +176,15 @@ size_t ListPageSize();
 // LIST_SYSTEM: false for NO, which leaves the system's accounts and groups
 // and the reserved ids out of the lists; YES, missing or anything else: true.
 bool ListsSystemIds();
+
+// SESSION_IDLE and SESSION_MAX: whole minutes from 1 to kMaxSessionMinutes;
+// missing, empty or anything else gives the default (and a bad value one
+// line from ReportInvalidSettings).
+inline constexpr long kDefaultSessionIdleMinutes = 15;
+inline constexpr long kDefaultSessionMaxMinutes = 480;
+inline constexpr long kMaxSessionMinutes = 366L * 24 * 60;
+long SessionIdleMinutes();
+long SessionMaxMinutes();
 
 // Converts like the C library's atoi: leading blanks, a sign, digits up to
 // the first other byte; no digits give 0.
@@ -247,89 +265,6 @@ void AuditEvent(std::string_view command, std::string_view name, std::string_vie
 // restores syslog.
 using AuditWriter = std::function<void(int priority, const std::string& line)>;
 void SetAuditWriter(AuditWriter writer);
-
-// ---- What the operator may do (scope.cpp) ------------------------------------------
-
-// The actions a scope's "actions=" part names.
-enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log };
-
-struct UidRange {
-  std::uint32_t low = 0;
-  std::uint32_t high = 0;
-};
-
-// An operator's scope: "*" (everything), or ';'-separated parts, each at
-// most once: "groups=G1,G2" (the operator's accounts are those whose
-// primary group is listed; groups are made and removed only of these
-// names), "uids=LOW-HIGH" (only accounts with a uid in the range are the
-// operator's, and new and changed uids stay in it), "actions=A,B" (only
-// these actions; without the part, every one). Without "view" the lists
-// show only the operator's accounts and groups.
-class OperatorScope {
- public:
-  // nullopt for a text that is none of these.
-  static std::optional<OperatorScope> Parse(std::string_view text);
-  bool MayDo(Action action) const { return (actions_ & Bit(action)) != 0; }
-  bool OwnsUid(std::uint32_t uid) const;
-  // With listed groups, the first question reads the groups (AllGroups).
-  bool OwnsAccount(std::uint32_t uid, std::uint32_t primary_gid) const;
-  bool OwnsGroupName(std::string_view name) const;
-  const std::optional<UidRange>& uids() const { return uids_; }
-  // The listed groups in their order; empty when any group will do.
-  const std::vector<std::string>& groups() const { return groups_; }
-
- private:
-  static constexpr std::uint32_t Bit(Action action) {
-    return std::uint32_t{1} << static_cast<unsigned>(action);
-  }
-  bool ParsePart(std::string_view key, std::string_view value);
-  std::uint32_t actions_ = ~std::uint32_t{0};
-  std::vector<std::string> groups_;
-  std::optional<UidRange> uids_;
-  mutable std::optional<std::set<std::uint32_t>> group_gids_;
-};
-
-// The scope of CurrentOperator(). A scope that does not parse refuses the
-// operator: one line on stderr and kErrorNotLoggedIn.
-const OperatorScope& CurrentScope();
-// Throws as CurrentScope does, before anything is read or run.
-void CheckOperatorScope();
-// Writes the refusal to the system log (command, name, "refused-by-scope")
-// and returns the text a page or a batch row shows for it.
-const char* NoteRefusedByScope(std::string_view name);
-// The same, then the refusal's message page (ErrorCode 0).
-[[noreturn]] void RefuseByScope(std::string_view name);
-// RefuseByScope("") unless the operator may do the action.
-void RequireAction(Action action);
-// ---- Operators of the program's own (operators.cpp, basic_auth.cpp) -----------------
-
-// One line of the operators file (OPERATORS): "name:hash:scope", the hash in
-// crypt(3) form.
-struct OperatorEntry {
-  std::string name, hash, scope;
-};
-// [a-z0-9_.-]{1,32}
-bool IsOperatorName(std::string_view name);
-// The entry as its line of the file, newline included.
-std::string OperatorLine(const OperatorEntry& entry);
-// The operators of the file, lines that are none skipped with a line on
-// stderr; nullopt when it cannot be opened (a symbolic link neither) or,
-// with `root_alone`, is not a regular file of root's that group and others
-// can neither read nor write.
-std::optional<std::vector<OperatorEntry>> ReadOperators(const std::string& path,
-                                                        bool root_alone);
-// Whether crypt(3) of the password with the hash as its setting gives the
-// hash, compared in constant time; false for a hash libxcrypt does not know.
-bool PasswordMatches(const std::string& password, const std::string& hash);
-
-// The name and password an "Authorization: Basic" header value carries
-// (the scheme in any case); nullopt for anything else.
-struct Credentials {
-  std::string name, password;
-};
-std::optional<Credentials> BasicCredentials(std::string_view header);
-// Standard base64 with its padding; nullopt for any other text.
-std::optional<std::string> DecodeBase64(std::string_view text);
 
 // ---- Configuration ------------------------------------------------------------
 
@@ -526,54 +461,6 @@ struct ListPageQuery {
   std::optional<std::uint32_t> threshold;
   size_t first = 0, count = 1;
 };
-
-// What the list pages show of the snapshot: every row passes the filter
-// before a page is cut out of the rows that passed, so that paging and the
-// row numbers count only what is shown.
-class ListFilter {
- public:
-  // LIST_SYSTEM, and FIND when the lists are paged (LIST_PAGE_SIZE).
-  ListFilter();
-  // Only ids above the system ones, whatever LIST_SYSTEM says (the pages
-  // that offer only changeable accounts).
-  ListFilter& AboveSystemIdsOnly();
-  // Only the run's operator's accounts and groups (CurrentScope()).
-  ListFilter& OwnedOnly();
-  const std::string& find() const { return find_; }
-  // The filter as a directory server's page query (first and count left to
-  // the caller); nullopt when it takes more than the server can do.
-  std::optional<ListPageQuery> ServerQuery(bool groups) const;
-  bool ShowsUser(const UserTable::Row& user) const;
-  bool ShowsGroup(const GroupEntry& group) const;
-
- private:
-  bool ShowsId(std::uint32_t id, std::uint32_t threshold) const;
-  // FIND as bytes in the name or the comment, or digits equal to the id.
-  bool Found(std::string_view name, std::string_view comment, std::uint32_t id) const;
-  bool system_ids_;
-  const OperatorScope* owner_ = nullptr;
-  std::uint32_t user_threshold_, group_threshold_;
-  std::string find_;
-  std::optional<std::uint32_t> find_id_;
-};
-
-// How many entries match a page query, and how many of them a read gave.
-struct ServedRows {
-  size_t total = 0, read = 0;
-};
-// A page that the store's server sorts and cuts out itself, LIST_PAGE_SIZE
-// rows from FROM (a FROM past the end reads the first page): `read` fills
-// the caller's rows for a query; nullopt when the lists are not paged, the
-// query is none or the server cannot.
-std::optional<PageWindow> ReadServedPage(
-    std::optional<ListPageQuery> query,
-    const std::function<std::optional<ServedRows>(const ListPageQuery&)>& read);
-
-// The positions, in the order of the SORT setting, of the accounts that
-// the filter shows and `also` (when given) accepts.
-std::vector<std::uint32_t> ShownUsers(
-    const UserTable& users, const ListFilter& filter,
-    const std::function<bool(const UserTable::Row&)>& also = nullptr);
 
 // An account whose home, as a normalised path, is one of the homes asked
 // about, lies below one or above one.

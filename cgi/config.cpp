@@ -56,6 +56,18 @@ constexpr StrictSetting kStrictSettings[] = {
     {"REQUIRE_AUTH", kYesNoWords, "every request is refused"},
     {"LDAP_STARTTLS", kYesNoWords, "the directory is not reached"},
     {"ACCOUNTS", kAccountsWords, "no account is changed"},
+    {"AUTH_BASIC", kYesNoWords, "Basic credentials are ignored"},
+    {"REQUIRE_HTTPS", kYesNoWords, "every sign-in and session without HTTPS is refused"},
+};
+
+struct MinutesSetting {
+  SettingName name;
+  long default_minutes;
+};
+
+constexpr MinutesSetting kMinutesSettings[] = {
+    {"SESSION_IDLE", kDefaultSessionIdleMinutes},
+    {"SESSION_MAX", kDefaultSessionMaxMinutes},
 };
 
 // 0 or 1: which of the two words the setting holds; kNoWord for neither.
@@ -76,6 +88,24 @@ std::optional<size_t> PageSizeValue() {
   return value;
 }
 
+// A minutes setting as a number; nullopt for a bad value, 0 when unset.
+std::optional<long> MinutesValue(SettingName name) {
+  const std::string& text = Setting(name);
+  if (text.empty()) return 0;
+  long value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value < 1 || value > kMaxSessionMinutes) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+long Minutes(const MinutesSetting& setting) {
+  const long value = MinutesValue(setting.name).value_or(0);
+  return value > 0 ? value : setting.default_minutes;
+}
+
 bool IsListSystemWord(const std::string& value) {
   return value.empty() || value == "YES" || value == "NO";
 }
@@ -85,6 +115,10 @@ bool IsListSystemWord(const std::string& value) {
 size_t ListPageSize() { return PageSizeValue().value_or(0); }
 
 bool ListsSystemIds() { return Setting("LIST_SYSTEM") != "NO"; }
+
+long SessionIdleMinutes() { return Minutes(kMinutesSettings[0]); }
+
+long SessionMaxMinutes() { return Minutes(kMinutesSettings[1]); }
 
 YesNo YesNoSetting(SettingName name) { return static_cast<YesNo>(WordOf(name, kYesNoWords)); }
 
@@ -102,6 +136,13 @@ void ReportInvalidSettings() {
   if (!PageSizeValue()) {
     ErrorLogLine("LIST_PAGE_SIZE=" + Printable(Setting("LIST_PAGE_SIZE")) +
                  " is no whole number: every row on one page");
+  }
+  for (const MinutesSetting& setting : kMinutesSettings) {
+    if (MinutesValue(setting.name)) continue;
+    ErrorLogLine(std::string(setting.name.c_str()) + "=" + Printable(Setting(setting.name)) +
+                 " is no whole number of minutes from 1 to " +
+                 std::to_string(kMaxSessionMinutes) + ": " +
+                 std::to_string(setting.default_minutes));
   }
   if (!IsListSystemWord(Setting("LIST_SYSTEM"))) {
     ErrorLogLine("LIST_SYSTEM=" + Printable(Setting("LIST_SYSTEM")) +

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 
 namespace orvanta {
 

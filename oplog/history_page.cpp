@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "access/access.h"
 #include "cgi/cgi.h"
 #include "oplog/history_texts.h"
 #include "oplog/oplog.h"

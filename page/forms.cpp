@@ -26,6 +26,9 @@ void PrintFormOpening(bool named_form) {
   } else {
     std::printf("<FORM ACTION=\"./%s\" METHOD=\"POST\">\n", kCgiName);
   }
+  if (const std::optional<PageSession>& session = CurrentPageSession()) {
+    PrintHiddenField(kFormTokenField, session->form_token);
+  }
 }
 
 void PrintHiddenField(const char* name, const std::string& value) {

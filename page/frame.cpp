@@ -1,5 +1,6 @@
 // The fixed frame of every HTML page and the one-message page.
 #include <cstdio>
+#include <optional>
 
 #include "page/frame_texts.h"
 #include "page/page.h"
@@ -22,6 +23,20 @@ constexpr char kContentTypeHeader[] = "Content-Type: text/html\n\n";
 
 void PrintBackLink() { std::printf(kBackLinkFormat, kCgiName); }
 
+std::optional<PageSession>& SessionOfPages() {
+  static std::optional<PageSession> session;
+  return session;
+}
+
+// Above every page of a session: who is signed in, and the way out.
+void PrintSessionBar(const PageSession& session) {
+  std::fputs("<DIV ALIGN=\"RIGHT\">\n", stdout);
+  PrintFormOpening(false);
+  PrintHiddenField("COMMAND", kSignOutCommand);
+  std::printf(kSessionBarFormat, Html(session.operator_name).c_str());
+  std::fputs("</FORM>\n</DIV>\n", stdout);
+}
+
 // The whole CGI header block, ended by its blank line.
 void PrintResponseHeaders(const char* status) {
   if (status != nullptr) std::fputs(status, stdout);
@@ -43,7 +58,12 @@ void PrintPageHeader(const char* status) {
       "</HEAD>\n<BODY TEXT=\"#000000\" LINK=\"#0000FF\" VLINK=\"#0000FF\" "
       "BGCOLOR=\"#EEEEFF\">\n<CENTER>\n",
       stdout);
+  if (SessionOfPages()) PrintSessionBar(*SessionOfPages());
 }
+
+void SetPageSession(std::optional<PageSession> session) { SessionOfPages() = std::move(session); }
+
+const std::optional<PageSession>& CurrentPageSession() { return SessionOfPages(); }
 
 void PrintPageFooter() { std::fputs("</CENTER>\n</BODY>\n</HTML>\n", stdout); }
 

@@ -19,15 +19,28 @@ inline constexpr char kCgiName[] = "orvanta.cgi";
 // ---- Frame (frame.cpp) ----------------------------------------------------------
 
 // The CGI header and everything up to the opening of the centred body. The
-// header block is written here alone: `status` (a whole "Status: ...\n"
-// line, nullptr for none), the headers that forbid framing, type sniffing,
-// cross-site referrers and caching, then Content-Type.
+// header block is written here alone: `status` (whole header lines, each
+// ended by "\n": a Status line, then any Location or Set-Cookie; nullptr
+// for none), the headers that forbid framing, type sniffing, cross-site
+// referrers and caching, then Content-Type. In a session the body opens
+// with the operator's name and the sign-out button.
 void PrintPageHeader(const char* status = nullptr);
 void PrintPageFooter();
 // A whole page holding one message; this form adds "<BR>\n" after it.
 void PrintMessagePage(const char* message, bool back_link, const char* status = nullptr);
 // The same page with the message written as it stands.
 void PrintMessagePage(std::string message, bool back_link);
+
+// The signed-in operator of the run: every page names them and offers
+// ログアウト, and every POST form carries the session's form token in the
+// field TOKEN. Unset (runs without sessions), pages are as they always were.
+struct PageSession {
+  std::string operator_name, form_token;
+};
+void SetPageSession(std::optional<PageSession> session);
+const std::optional<PageSession>& CurrentPageSession();
+inline constexpr char kFormTokenField[] = "TOKEN";
+inline constexpr char kSignOutCommand[] = "LOGOUT";
 
 // ---- Writing and escaping (out.cpp) ----------------------------------------------
 
@@ -70,8 +83,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // ---- Form pieces shared by the pages (forms.cpp) -----------------------------------------
 
-// "<FORM ...>" posting to the program itself; entry forms are named "form"
-// because the validation scripts address document.form.
+// "<FORM ...>" posting to the program itself, and in a session the form
+// token; entry forms are named "form" because the validation scripts
+// address document.form.
 void PrintFormOpening(bool named_form);
 void PrintHiddenField(const char* name, const std::string& value);
 // "<TD><SELECT ...>" opening of a one-line selection list, and its closing.

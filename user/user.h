@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 #include "store/store.h"
 
 namespace orvanta {

@@ -28,7 +28,7 @@ async function sendBatch(checkOnly) {
   assert.equal((await pageFacts(page)).caption, 'ユーザー一括登録');
   await page.fill('textarea[name="LINES"]', CLASS);
   if (checkOnly) await page.check('input[name="CHECKONLY"]');
-  await submitWith(page, page.locator('input[type="submit"]'));
+  await submitWith(page, page.locator('input[value=" 登 録 "]'));
   assert.equal((await pageFacts(page)).caption, 'ユーザーの一括登録');
   return (await tableRows(page)).slice(1);
 }

@@ -1,9 +1,8 @@
 'use strict';
-// Requests from another site, in Chromium: the browser holds the login of the
-// server, so a page of another origin that sends the registration form gets
-// it through with the login. The program refuses it and changes nothing,
-// while its own form, whose POST names the program's own origin, still
-// registers.
+// Requests from another site, in Chromium, signed in to the program: a page
+// of another origin sends the registration form. The program refuses it and
+// changes nothing, while its own form, whose POST names the program's own
+// origin, still registers.
 const http = require('node:http');
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -90,8 +89,8 @@ test('a registration sent by a page of another origin is refused and changes not
     const response = await answer;
     await shot(page, 'other-site-refused');
 
-    // Chromium named the other site, and sent the login: the answer is the
-    // program's, not the server's 401.
+    // Chromium named the other site: the answer is the program's refusal,
+    // before any look at a session.
     assert.equal(await response.request().headerValue('origin'), new URL(otherSiteUrl).origin);
     const body = await page.innerText('body');
     assert.deepEqual({

@@ -1,7 +1,8 @@
 'use strict';
 // What every browser test file shares: a server started by scripts/serve on a
 // fresh sandbox and a free port, behind its login, Debian's Chromium with a
-// fresh profile that logs in, a screenshot of every page visited, and readers
+// fresh profile that signs in through the program's form, a screenshot of
+// every page visited, and readers
 // for the sandbox's accounts: its account files, or with ORVANTA_ACCOUNTS=ldap
 // (the same suites once more) the directory of scripts/serve --ldap.
 const { execFileSync, spawn, spawnSync } = require('node:child_process');
@@ -42,6 +43,27 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const basicAuthorization = ({ username, password }) =>
   `Basic ${Buffer.from(`${username}:${password}`).toString('base64')}`;
 
+// Signs in through the program's form as a script does (with the server's
+// own Origin, as a browser sends it); the session's Cookie header and form
+// token.
+async function signIn(server, { username, password } = server.credentials) {
+  const response = await fetch(`${server.url}orvanta.cgi`, {
+    method: 'POST',
+    redirect: 'manual',
+    headers: {
+      origin: new URL(server.url).origin,
+      'content-type': 'application/x-www-form-urlencoded',
+    },
+    body: new URLSearchParams({ COMMAND: 'LOGIN', OPERATOR: username, PASSWORD: password }).toString(),
+  });
+  const cookie = response.headers.get('set-cookie')?.split(';')[0];
+  if (response.status !== 303 || !cookie) {
+    throw new Error(`${username} could not sign in: ${response.status}`);
+  }
+  const menu = await (await fetch(`${server.url}orvanta.cgi?COMMAND=MENU`, { headers: { cookie } })).text();
+  return { cookie, token: menu.match(/NAME="TOKEN" VALUE="([0-9a-f]{64})"/)[1] };
+}
+
 // scripts/serve refuses to serve without its mount namespace unless told
 // --unconfined; it is told so only where no such namespace can be made.
 // The entries ldapsearch finds, as objects of attribute to values.
@@ -78,7 +100,6 @@ async function startServer() {
     username: LOGIN_USER,
     password: crypto.randomBytes(15).toString('base64url'),
   };
-  const authorization = basicAuthorization(credentials);
   const output = [];
   const child = spawn(path.join(PROJECT, 'scripts', 'serve'),
     ['--no-build', '--build', BUILD, '--sandbox', sandbox, '--port', String(port), '--reset',
@@ -102,7 +123,7 @@ async function startServer() {
   for (;;) {
     if (exit) throw new Error(`scripts/serve ended (${JSON.stringify(exit)}):\n${log()}`);
     try {
-      const response = await fetch(url, { headers: { authorization } });
+      const response = await fetch(url);
       if (response.ok) break;
     } catch {
       // not listening yet
@@ -115,15 +136,18 @@ async function startServer() {
   }
 
   const file = (name) => path.join(sandbox, name);
-  return {
+  let adminSession = null;
+  const server = {
     url,
     credentials,
     sandbox,
     log,
     file,
-    // A request of this server's login, sent from outside the browser.
-    fetch: (target, init = {}) =>
-      fetch(target, { ...init, headers: { ...init.headers, authorization } }),
+    // A GET in a session of this server's login, sent from outside the browser.
+    async fetch(target, init = {}) {
+      adminSession ||= await signIn(server);
+      return fetch(target, { ...init, headers: { ...init.headers, cookie: adminSession.cookie } });
+    },
     read: (name) => fs.readFileSync(file(name), 'utf8'),
     exists: (name) => fs.existsSync(file(name)),
     ldap: LDAP,
@@ -179,10 +203,11 @@ async function startServer() {
       if (!process.env.ORVANTA_KEEP_SANDBOX) fs.rmSync(sandbox, { recursive: true, force: true });
     },
   };
+  return server;
 }
 
-// Debian's Chromium with a profile of its own, holding the server's login
-// for that server's origin alone; nothing is downloaded.
+// Debian's Chromium with a profile of its own, signed in through the
+// program's sign-in page with the server's login; nothing is downloaded.
 async function launchBrowser(server) {
   let playwright;
   try {
@@ -199,8 +224,16 @@ async function launchBrowser(server) {
     headless: true,
     args: CHROMIUM_ARGS,
     viewport: { width: 1000, height: 700 },
-    httpCredentials: { ...server.credentials, origin: new URL(server.url).origin },
   });
+  const page = await context.newPage();
+  await page.goto(`${server.url}orvanta.cgi?COMMAND=LOGIN`);
+  await page.fill('input[name="OPERATOR"]', server.credentials.username);
+  await page.fill('input[name="PASSWORD"]', server.credentials.password);
+  await Promise.all([page.waitForNavigation(), page.click('input[value=" ログイン "]')]);
+  if (!(await page.innerText('body')).includes(`ログイン中: ${server.credentials.username}`)) {
+    throw new Error(`${server.credentials.username} could not sign in in Chromium`);
+  }
+  await page.close();
   return {
     context,
     async close() {
@@ -284,5 +317,5 @@ function openSession(name) {
 
 module.exports = {
   startServer, launchBrowser, screenshots, openSession, pageFacts, tableRows, submitWith, sleep,
-  basicAuthorization,
+  basicAuthorization, signIn,
 };

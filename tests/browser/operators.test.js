@@ -8,7 +8,7 @@ const path = require('node:path');
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const {
-  openSession, launchBrowser, pageFacts, tableRows, submitWith, basicAuthorization,
+  openSession, launchBrowser, pageFacts, tableRows, submitWith, signIn,
 } = require('./harness');
 
 const BUILD = process.env.ORVANTA_BUILD_DIR || path.join(__dirname, '..', '..', 'build');
@@ -18,16 +18,17 @@ const TEACHER_SCOPE = 'groups=class26;uids=20000-29999;actions=add,batch,mod,del
 const session = openSession('operators');
 const { shot } = session;
 
-// A POST of the fields as a form of the server's own pages sends it.
-async function post(server, authorization, fields) {
+// A POST of the fields as a form of the server's own pages sends it, in
+// a session (signIn's).
+async function post(server, { cookie, token }, fields) {
   const response = await fetch(`${server.url}orvanta.cgi`, {
     method: 'POST',
     headers: {
-      authorization,
+      cookie,
       origin: new URL(server.url).origin,
       'content-type': 'application/x-www-form-urlencoded',
     },
-    body: new URLSearchParams(fields).toString(),
+    body: new URLSearchParams({ ...fields, TOKEN: token }).toString(),
   });
   return new TextDecoder('euc-jp').decode(await response.arrayBuffer());
 }
@@ -41,7 +42,7 @@ async function listedNames(page, url) {
 
 test('a teacher sees and registers only the class, and the administrator sees all', async () => {
   const { page, server } = session;
-  const admin = basicAuthorization(server.credentials);
+  const admin = await signIn(server);
   // The administrator makes the class and one pupil in it.
   await post(server, admin, { COMMAND: 'GP_WILLBEADD', GNAME: 'class26', GID: '2026' });
   const made = await post(server, admin, {
@@ -76,7 +77,7 @@ test('a teacher sees and registers only the class, and the administrator sees al
   }
 
   // Another group is refused on the server, whatever the form offered.
-  const refused = await post(server, basicAuthorization(TEACHER), {
+  const refused = await post(server, await signIn(server, TEACHER), {
     COMMAND: 'WILLBEADD', NAME: 'pupil3', PASS: 'abc123', UID: '', GID: 'devel',
     GCOS: '', DIR: '/orvanta-sandbox/home/', SHELL: '/bin/bash',
   });

@@ -1,12 +1,12 @@
 'use strict';
 // The menu page and the pages it links to, as Chromium shows them: EUC-JP
-// declared, sent and decoded, the Japanese texts read back from the DOM; and
-// the login the server asks for before any of them.
+// declared, sent and decoded, the Japanese texts read back from the DOM; the
+// sign-in page before any of them, and signing out.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const {
-  openSession, pageFacts, tableRows, basicAuthorization,
+  openSession, pageFacts, tableRows, basicAuthorization, submitWith,
 } = require('./harness');
 
 const TITLE = 'orvanta ver.1.5 staff version ';
@@ -28,7 +28,9 @@ const MENU = [
   ['GDEL', 'グループ削除', 'グループ削除'],
   ['GMEM', 'グループメンバー変更', 'グループメンバー変更'],
   ['LOG', '操作履歴', '操作履歴'],
+  ['SESSIONS', 'ログイン中のセッション', 'ログイン中のセッション'],
 ];
+const SIGN_IN_FORM = '<INPUT TYPE="HIDDEN" NAME="COMMAND" VALUE="LOGIN">';
 
 const session = openSession('pages');
 const { shot } = session;
@@ -43,28 +45,27 @@ async function assertSentAsEucJp(url, expectedText) {
   assert.throws(() => new TextDecoder('utf-8', { fatal: true }).decode(body), TypeError);
 }
 
-test('without the program\'s login no page is served and no form is taken', async () => {
+test('without a session no page is served and no form is taken', async () => {
   const { server } = session;
-  const { password } = server.credentials;
-  const login = (username, secret) =>
-    ({ authorization: basicAuthorization({ username, password: secret }) });
+  // Basic credentials count for nothing: the sandbox leaves AUTH_BASIC unset.
   const logins = [
-    ['no login', {}],
-    ['a wrong password', login('admin', `${password}x`)],
-    ['another user', login('root', password)],
+    ['no session', {}],
+    ['the right Basic credentials', { authorization: basicAuthorization(server.credentials) }],
+    ['a cookie of no session', { cookie: `orvanta=${'0'.repeat(64)}` }],
   ];
   const requests = [
-    ['GET', 'orvanta.cgi?COMMAND=VIEW', null],
+    ['GET', 'orvanta.cgi?COMMAND=VIEW', null, 200],
     ['POST', 'orvanta.cgi', 'COMMAND=WILLBEADD&NAME=intruder&PASS=abc123&UID=&GID=&GCOS='
-      + '&DIR=/orvanta-sandbox/home/&SHELL=/bin/sh'],
+      + '&DIR=/orvanta-sandbox/home/&SHELL=/bin/sh', 403],
   ];
   const passwd = server.read('etc/passwd');
   for (const [who, headers] of logins) {
-    for (const [method, target, body] of requests) {
+    for (const [method, target, body, status] of requests) {
       const response = await fetch(`${server.url}${target}`, { method, headers, body });
       const what = `${who}: ${method} /${target}`;
-      assert.equal(response.status, 401, what);
-      assert.match(response.headers.get('www-authenticate'), /^Basic realm="orvanta"/, what);
+      assert.equal(response.status, status, what);
+      assert.equal(response.headers.get('www-authenticate'), null, what);
+      assert.ok((await response.text()).includes(SIGN_IN_FORM), what);
     }
   }
   assert.equal(server.read('etc/passwd'), passwd);
@@ -154,4 +155,23 @@ test('the user list shows the sandbox\'s accounts with Japanese headings', async
     assert.deepEqual(data[i], [String(i), name, String(a.uid),
       `${a.gid}(${gidName.get(a.gid) ?? ''})`, a.gecos, a.dir, a.shell]);
   });
+});
+
+test('signing out ends the session: the back button shows the sign-in page, which leads back', async () => {
+  const { page, server } = session;
+  await page.goto(`${server.url}orvanta.cgi?COMMAND=GVIEW`);
+  assert.match(await page.innerText('body'), /ログイン中: admin/);
+  await submitWith(page, page.locator('input[value="ログアウト"]'));
+  await shot(page, 'signed-out');
+  assert.match(await page.innerText('body'), /ログアウトしました。/);
+  await page.goBack();
+  await shot(page, 'back-after-sign-out');
+  assert.match(await page.innerText('body'), /^ログインしてください。/);
+  assert.equal(new URL(page.url()).search, '?COMMAND=GVIEW');
+
+  await page.fill('input[name="OPERATOR"]', server.credentials.username);
+  await page.fill('input[name="PASSWORD"]', server.credentials.password);
+  await submitWith(page, page.locator('input[value=" ログイン "]'));
+  assert.equal((await pageFacts(page)).caption, 'グループ一覧');
+  assert.equal(new URL(page.url()).search, '?COMMAND=GVIEW');
 });

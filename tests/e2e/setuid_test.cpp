@@ -177,7 +177,7 @@ TEST(SetuidTest, OperatorsFileOnlyRootsAlone) {
     const Installation setup;
     const std::string useradd = setup.box.AddRecordingTool("install/useradd", 0);
     setup.SetInstalledConfig("USERADD=" + useradd + "\nOPERATORS=" + setup.Install("operators") +
-                             "\n");
+                             "\nAUTH_BASIC=YES\n");
     setup.box.WriteFile("install/operators",
                         "admin:$5$MX6VcZh77piiplm0$6dKuwItSohPe489l9OEmuLYO2RGsd8psKxUZR6MhYJB:*\n");
     ASSERT_EQ(chown(setup.Install("operators").c_str(), c.owner, 0), 0);
@@ -188,6 +188,40 @@ TEST(SetuidTest, OperatorsFileOnlyRootsAlone) {
     const CgiResult result = setup.RunAsCaller(request);
     EXPECT_EQ(Utf8(result.out) == Utf8(NoRootPage()), c.refused) << Utf8(result.out);
     EXPECT_EQ(setup.box.CallsOf("install/useradd").size(), c.refused ? 0u : 1u);
+  }
+}
+
+// Sessions are kept only in a directory of root's that nobody else may
+// write: with any other, no sign-in starts one.
+TEST(SetuidTest, SessionsOnlyInADirectoryOfRootsAlone) {
+  if (TempIsNosuid()) GTEST_SKIP() << "the temporary directory is mounted nosuid";
+  struct Case {
+    const char* what;
+    mode_t mode;
+    uid_t owner;
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"root's, 0700", 0700, 0, false},
+      {"others may write", 0733, 0, true},
+      {"the caller's", 0700, kCaller, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Installation setup;
+    setup.SetInstalledConfig("OPERATORS=" + setup.Install("operators") +
+                             "\nSESSION_DIR=" + setup.Install("sessions") + "\n");
+    setup.box.WriteFile("install/operators",
+                        "admin:$5$MX6VcZh77piiplm0$6dKuwItSohPe489l9OEmuLYO2RGsd8psKxUZR6MhYJB:*\n");
+    ASSERT_EQ(chmod(setup.Install("operators").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(setup.Install("sessions").c_str(), c.mode), 0);
+    ASSERT_EQ(chown(setup.Install("sessions").c_str(), c.owner, 0), 0);
+    ASSERT_EQ(chmod(setup.Install("sessions").c_str(), c.mode), 0);
+
+    const CgiResult result =
+        setup.RunAsCaller(Post("COMMAND=LOGIN&OPERATOR=admin&PASSWORD=s3cret+pass"));
+    EXPECT_EQ(Utf8(result.out) == Utf8(NoRootPage()), c.refused) << Utf8(result.out);
+    EXPECT_EQ(result.out.starts_with("Status: 303 See Other\n"), !c.refused);
   }
 }
 

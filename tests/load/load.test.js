@@ -7,7 +7,7 @@
 const http = require('node:http');
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startServer, basicAuthorization } = require('../browser/harness');
+const { startServer, signIn } = require('../browser/harness');
 
 const CLIENTS = 50;
 const ACCOUNTS = 200;
@@ -39,11 +39,14 @@ const decoder = new TextDecoder('euc-jp');
 
 let server;
 let agent;
+// One session of the server's login, which every client shares.
+let session;
 // Every answered change so far, in all phases.
 const answered = [];
 
 before(async () => {
   server = await startServer();
+  session = await signIn(server);
   agent = new http.Agent({ keepAlive: true, maxSockets: CLIENTS });
 });
 after(async () => {
@@ -51,17 +54,18 @@ after(async () => {
   await server?.stop();
 });
 
-// POSTs the fields to the program as its forms do, with the login and the
-// server's own origin; resolves to the status and the page, decoded.
+// POSTs the fields to the program as its forms do, in the session with its
+// form token and the server's own origin; resolves to the status and the
+// page, decoded.
 function post(fields) {
   const target = new URL('orvanta.cgi', server.url);
-  const body = new URLSearchParams(fields).toString();
+  const body = new URLSearchParams({ ...fields, TOKEN: session.token }).toString();
   return new Promise((resolve, reject) => {
     const request = http.request(target, {
       method: 'POST',
       agent,
       headers: {
-        authorization: basicAuthorization(server.credentials),
+        cookie: session.cookie,
         origin: target.origin,
         'content-type': 'application/x-www-form-urlencoded',
         'content-length': Buffer.byteLength(body),

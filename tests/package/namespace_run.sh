@@ -14,9 +14,10 @@
 # file would refuse. The operation log and the lock are the package's own,
 # in /var/log/orvanta and /var/lib/orvanta.
 #
-# Checks the program's login (also for a caller of the web server's group
-# that runs it without the server), the pages, a registration and a
-# deletion through the server, and that cfg_file.cfg is never served.
+# Checks the program's sign-in (also for a caller of the web server's group
+# that runs it without the server), the pages in a session, a registration
+# and a deletion through the server, signing out, and that cfg_file.cfg is
+# never served.
 set -euo pipefail
 
 server=$1
@@ -152,27 +153,51 @@ expect_protecting_headers() {
   done
 }
 
+# ---- Signing in: the program's own form, the session in a cookie jar ----
+readonly sign_in_form='<INPUT TYPE="HIDDEN" NAME="COMMAND" VALUE="LOGIN">'
+# sign_in PROGRAM_PATH PASSWORD: signs in as the login's user; the
+# session's cookie lands in $work/jar, its form token in $token.
+sign_in() {
+  rm -f "$work/jar"
+  request "sign-in at $1" "$3" -c "$work/jar" -H "$origin_header" --data COMMAND=LOGIN \
+    --data-urlencode "OPERATOR=${login%%:*}" --data-urlencode "PASSWORD=$2" "$base$1"
+  token=$(curl -s -b "$work/jar" "$base$1?COMMAND=MENU" |
+    sed -n 's/.*NAME="TOKEN" VALUE="\([0-9a-f]*\)".*/\1/p' | head -n 1)
+}
+expect_sign_in_page() {
+  grep -qF "$sign_in_form" "$work/body" || fail "$1 is not the sign-in page"
+}
+
 # lighttpd without its cgi module serves nothing at /cgi-bin/ (see the end).
 request "menu page without a login" 200 "$base/orvanta/"
-declare -A cgi_bin_status=([apache2]=401 [lighttpd]=404)
+declare -A cgi_bin_status=([apache2]=200 [lighttpd]=404)
 for path in /orvanta/orvanta.cgi /cgi-bin/orvanta/orvanta.cgi; do
-  expected=401
+  expected=200
   [[ $path == /orvanta/* ]] || expected=${cgi_bin_status[$server]}
-  request "$path without a login" "$expected" "$base$path"
-  request "$path with a wrong password" "$expected" -u "${login%%:*}:wrong" "$base$path"
+  request "$path without a session" "$expected" "$base$path?COMMAND=VIEW"
+  [[ $expected != 200 ]] || expect_sign_in_page "$path without a session"
+  request "$path with Basic credentials (AUTH_BASIC is off)" "$expected" -u "$login" "$base$path"
+  [[ $expected != 200 ]] || expect_sign_in_page "$path with Basic credentials"
 done
+sign_in /orvanta/orvanta.cgi wrong 200
+expect_sign_in_page "a sign-in with a wrong password"
+[[ -z $token ]] || fail "a wrong password started a session"
+sign_in /orvanta/orvanta.cgi "${login#*:}" 303
 
-request "menu page" 200 -u "$login" "$base/orvanta/"
+request "menu page" 200 "$base/orvanta/"
 cmp -s "$work/body" /usr/share/orvanta/www/index.html || fail "the menu page is not the installed one"
 grep -qix 'Content-Type: text/html; charset=euc-jp'$'\r' "$work/headers" ||
   fail "the menu page is not sent as EUC-JP: $(grep -i '^Content-Type' "$work/headers")"
 expect_protecting_headers "the menu page"
-request "user list" 200 -u "$login" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+request "user list" 200 -b "$work/jar" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
 expect_protecting_headers "the user list"
+grep -q 'ユーザー一覧' <(iconv -f EUC-JP -t UTF-8 "$work/body") || fail "the session shows no user list"
 if [[ $server == apache2 ]]; then
-  request "program at /cgi-bin/orvanta/" 200 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
+  request "program at /cgi-bin/orvanta/, the session of /orvanta/" 200 -b "$work/jar" \
+    "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
+  expect_sign_in_page "/cgi-bin/orvanta/ with the cookie of /orvanta/"
 else
-  request "program at /cgi-bin/orvanta/, cgi module off" 404 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi"
+  request "program at /cgi-bin/orvanta/, cgi module off" 404 -b "$work/jar" "$base/cgi-bin/orvanta/orvanta.cgi"
 fi
 
 for path in /orvanta/cfg_file.cfg /cgi-bin/orvanta/cfg_file.cfg /orvanta/../cgi-bin/orvanta/cfg_file.cfg \
@@ -189,7 +214,7 @@ answer=$(cd /usr/lib/cgi-bin/orvanta && printf '%s' "$registration" |
   setpriv --reuid=www-data --regid=www-data --init-groups env -i REQUEST_METHOD=POST \
     CONTENT_LENGTH=${#registration} REMOTE_USER="${login%%:*}" REMOTE_ADDR=192.0.2.1 ./orvanta.cgi |
   head -n 1)
-if [[ $answer == "Status: 401 Unauthorized" ]] && ! grep -q "^$account:" /etc/passwd; then
+if [[ $answer == "Status: 403 Forbidden" ]] && ! grep -q "^$account:" /etc/passwd; then
   pass "a www-data caller without the password is refused"
 else
   fail "a www-data caller without the password: $answer"
@@ -200,16 +225,16 @@ if [[ -f $log ]]; then
   log_lines_before=$(wc -l <"$log")
 fi
 
-request "registration" 200 -u "$login" -H "$origin_header" \
-  --data "COMMAND=WILLBEADD&NAME=$account&PASS=$password_of_account&UID=&GID=&GCOS=Package+Test&DIR=/home/&SHELL=/bin/bash" \
+request "registration" 200 -b "$work/jar" -H "$origin_header" \
+  --data "COMMAND=WILLBEADD&NAME=$account&PASS=$password_of_account&UID=&GID=&GCOS=Package+Test&DIR=/home/&SHELL=/bin/bash&TOKEN=$token" \
   "$base/orvanta/orvanta.cgi"
 grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc/passwd ||
   fail "no account $account in /etc/passwd"
 grep -q "^$account:\\\$y\\\$" /etc/shadow || fail "no yescrypt password for $account in /etc/shadow"
 [[ -d /home/$account ]] || fail "no home directory /home/$account"
 
-request "deletion" 200 -u "$login" -H "$origin_header" \
-  --data "COMMAND=WILLBEDEL&NAME=$account" "$base/orvanta/orvanta.cgi"
+request "deletion" 200 -b "$work/jar" -H "$origin_header" \
+  --data "COMMAND=WILLBEDEL&NAME=$account&TOKEN=$token" "$base/orvanta/orvanta.cgi"
 if grep -q "^$account:" /etc/passwd /etc/shadow /etc/group; then
   fail "$account is still in the account files"
 fi
@@ -224,17 +249,25 @@ else
   fail "records in $log: $new_records"
 fi
 
+request "sign-out" 200 -b "$work/jar" -c "$work/jar" -H "$origin_header" \
+  --data "COMMAND=LOGOUT&TOKEN=$token" "$base/orvanta/orvanta.cgi"
+ls /var/lib/orvanta/sessions | grep -q . && fail "a session is left after signing out"
+request "user list after signing out" 200 -b "$work/jar" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+expect_sign_in_page "the user list after signing out"
+
 stop_server
 
 # lighttpd's own cgi module maps /cgi-bin/ to /usr/lib/cgi-bin/ for
-# everyone: the package's snippet must still ask for the login there.
+# everyone: the program still asks for its sign-in there.
 if [[ $server == lighttpd ]]; then
   lighty-enable-mod cgi >/dev/null
   start_server
   await_server
-  request "/cgi-bin/orvanta/orvanta.cgi without a login, cgi module on" 401 \
+  request "/cgi-bin/orvanta/orvanta.cgi without a session, cgi module on" 200 \
     "$base/cgi-bin/orvanta/orvanta.cgi"
-  request "/cgi-bin/orvanta/orvanta.cgi with the login, cgi module on" 200 -u "$login" \
+  expect_sign_in_page "/cgi-bin/orvanta/orvanta.cgi, cgi module on"
+  sign_in /cgi-bin/orvanta/orvanta.cgi "${login#*:}" 303
+  request "/cgi-bin/orvanta/orvanta.cgi in a session, cgi module on" 200 -b "$work/jar" \
     "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
   expect_no_settings /cgi-bin/orvanta/cfg_file.cfg ""
   expect_no_settings /cgi-bin/orvanta/cfg_file.cfg "$login"

@@ -141,6 +141,26 @@ std::vector<std::string> CgiSandbox::LogRecords() const {
 
 CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::string>& prefix,
                           const std::string& program) const {
+  return Finish(Start(request, prefix, program, ".stdin"), request.client_gone);
+}
+
+std::vector<CgiResult> CgiSandbox::RunTogether(const std::vector<CgiRequest>& requests,
+                                               const std::string& program) const {
+  std::vector<Started> started;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    started.push_back(Start(requests[i], {}, program, ".stdin" + std::to_string(i)));
+  }
+  std::vector<CgiResult> results;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    results.push_back(Finish(started[i], requests[i].client_gone));
+  }
+  return results;
+}
+
+CgiSandbox::Started CgiSandbox::Start(const CgiRequest& request,
+                                      const std::vector<std::string>& prefix,
+                                      const std::string& program,
+                                      const std::string& stdin_name) const {
   std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
                                   std::string("LD_PRELOAD=") + kNssWrapper,
                                   "NSS_WRAPPER_PASSWD=" +
@@ -179,13 +199,13 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
   std::vector<std::string> argv = prefix;
   argv.push_back(program.empty() ? CgiProgramPath() : program);
 
-  WriteFile(".stdin", request.body);
+  WriteFile(stdin_name, request.body);
   int out_pipe[2];
   if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir_.c_str()) != 0) _exit(126);
-    const int in = open(PathOf(".stdin").c_str(), O_RDONLY);
+    const int in = open(PathOf(stdin_name).c_str(), O_RDONLY);
     dup2(in, STDIN_FILENO);
     dup2(out_pipe[1], STDOUT_FILENO);
     const int err = open(PathOf(".stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -198,17 +218,22 @@ CgiResult CgiSandbox::Run(const CgiRequest& request, const std::vector<std::stri
     _exit(127);
   }
   close(out_pipe[1]);
-  if (request.client_gone) close(out_pipe[0]);
+  return Started{child, out_pipe[0]};
+}
+
+CgiResult CgiSandbox::Finish(const Started& started, bool client_gone) {
+  const int out = started.out;
+  if (client_gone) close(out);
   CgiResult result;
   char buffer[65536];
   ssize_t got = 0;
-  while (!request.client_gone && (got = read(out_pipe[0], buffer, sizeof buffer)) > 0) {
+  while (!client_gone && (got = read(out, buffer, sizeof buffer)) > 0) {
     result.out.append(buffer, static_cast<size_t>(got));
   }
-  if (!request.client_gone) close(out_pipe[0]);
+  if (!client_gone) close(out);
   int status = 0;
   rusage usage{};
-  wait4(child, &status, 0, &usage);
+  wait4(started.child, &status, 0, &usage);
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;

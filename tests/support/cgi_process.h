@@ -73,8 +73,19 @@ class CgiSandbox {
   // `prefix` is put before it on the command line (setpriv, strace, ...).
   CgiResult Run(const CgiRequest& request, const std::vector<std::string>& prefix = {},
                 const std::string& program = "") const;
+  // Starts every request before reading any answer, so that they run
+  // side by side; the answers in the requests' order.
+  std::vector<CgiResult> RunTogether(const std::vector<CgiRequest>& requests,
+                                     const std::string& program = "") const;
 
  private:
+  struct Started {
+    int child, out;
+  };
+  Started Start(const CgiRequest& request, const std::vector<std::string>& prefix,
+                const std::string& program, const std::string& stdin_name) const;
+  static CgiResult Finish(const Started& started, bool client_gone);
+
   std::string dir_;
   std::string passwd_path_;  // empty: test.passwd of this directory
   std::string group_path_;   // empty: test.group of this directory

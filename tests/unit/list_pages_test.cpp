@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "access/access.h"
 #include "cgi/cgi.h"
 #include "page/page.h"
 

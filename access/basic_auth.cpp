@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 
 namespace orvanta {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 #include "cgi/messages_texts.h"
 
 namespace orvanta {
@@ -169,9 +169,5 @@ const char* NoteRefusedByScope(std::string_view name) {
 }
 
 void RefuseByScope(std::string_view name) { ThrowMessage(NoteRefusedByScope(name)); }
-
-void RequireAction(Action action) {
-  if (!CurrentScope().MayDo(action)) RefuseByScope("");
-}
 
 }  // namespace orvanta

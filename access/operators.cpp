@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 
 namespace orvanta {
 
@@ -99,15 +98,9 @@ bool PasswordMatches(const std::string& password, const std::string& hash) {
   const auto data = std::make_unique<crypt_data>();
   const char* made = crypt_rn(password.c_str(), hash.c_str(), data.get(), sizeof *data);
   if (made == nullptr || made[0] == '*') return false;
-  const size_t length = std::strlen(made);
-  if (length != hash.size()) return false;
   // Every byte is compared, so the time taken tells nothing of where a
   // guess went wrong.
-  unsigned char difference = 0;
-  for (size_t i = 0; i < length; ++i) {
-    difference |= static_cast<unsigned char>(made[i] ^ hash[i]);
-  }
-  return difference == 0;
+  return SameSecret(made, hash);
 }
 
 }  // namespace orvanta

@@ -3,7 +3,7 @@
 // pass are counted, so that a page is cut out of them alone.
 #include <string.h>
 
-#include "cgi/cgi.h"
+#include "access/access.h"
 #include "page/page.h"
 
 namespace orvanta {
