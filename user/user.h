@@ -126,6 +126,25 @@ std::string NameTakenProblem(std::string_view name);
 // `found` holds the account and the holders of its new home.
 void CheckUserModFields(const UserEntry& current, const FoundUsers& found);
 
+// The authorized keys field (authorized_keys.cpp): one key per line, each
+// with options from a short list and a key of type ed25519, ecdsa (also
+// the security-key kinds) or RSA of at least 2048 bits, as ssh-keygen reads
+// it when run as nobody. Blank lines are dropped, comment lines kept.
+inline constexpr size_t kMaxAuthorizedKeys = 100;
+inline constexpr size_t kMaxKeyLineBytes = 16384;
+struct AuthorizedKey {
+  std::string line;         // as the file holds it, blanks at the ends trimmed
+  std::string fingerprint;  // "SHA256:..." as ssh-keygen shows it; "" for a comment
+};
+// The lines that passed, or the first problem (HTML) and no lines.
+struct KeyCheck {
+  std::vector<AuthorizedKey> keys;
+  std::string problem;
+};
+KeyCheck CheckAuthorizedKeys(std::string_view field);
+// The fingerprint of one line of a key file, "" when the line would not pass.
+std::string KeyFingerprint(std::string_view line);
+
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
 // Whether the configuration cannot hash the account's password (every
