@@ -145,6 +145,27 @@ KeyCheck CheckAuthorizedKeys(std::string_view field);
 // The fingerprint of one line of a key file, "" when the line would not pass.
 std::string KeyFingerprint(std::string_view line);
 
+// The forms' keys (account_keys.cpp). Whether they are offered: the store
+// keeps keys and the scope grants "keys".
+bool FormsOfferKeys();
+// The registration form's KEYS field.
+void PrintKeysAddRow();
+// The modification form's current keys with their fingerprints, read as
+// the account, and the CHKKEYS box with the KEYS field holding the file,
+// the KEYSCLEAR box and KEYDIGEST, the file's digest as shown; only the
+// reason when the file cannot be read.
+void PrintKeysModRows(const UserEntry& user);
+// The key file the request asks for, checked (throws the problem's
+// message); nullopt when the keys stay as they are: a registration's empty
+// field, an unticked CHKKEYS. Only KEYSCLEAR empties the file.
+std::optional<std::string> RequestedKeyFile(bool modification);
+// Writes it as the account `name` now is; a modification's write needs the
+// file to be as KEYDIGEST says, a registration's finds no file.
+KeyFileResult WriteRequestedKeys(const std::string& name, const std::string& content,
+                                 bool modification);
+// Why the key file was not read or written (HTML); "" for Done.
+const char* KeyFileProblem(KeyFileResult result);
+
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
 // Whether the configuration cannot hash the account's password (every
