@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "tests/support/cgi_process.h"
@@ -37,13 +36,6 @@ std::string FormValue(std::string_view text) {
   return out;
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 struct KeyWrite {
   CgiSandbox box;
   std::string home = box.PathOf("root/home/taro");
@@ -65,13 +57,13 @@ struct KeyWrite {
 
 TEST(KeyFileTest, WrittenAsTheAccountIntoItsOwnHome) {
   KeyWrite run;
-  const std::string trace = run.box.PathOf("trace");
   const CgiResult result = run.Post(
-      kNoFileDigest, {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-e", "trace=setuid,rename,renameat,renameat2"});
+      kNoFileDigest, {"/usr/bin/strace", "-f", "-qq", "-o", run.box.PathOf("trace"), "-e",
+                      "trace=setuid,rename,renameat,renameat2"});
   ASSERT_EQ(result.exit_status, 0) << result.out;
   EXPECT_NE(Utf8(result.out).find("ユーザー情報を変更しました。"), std::string::npos)
       << Utf8(result.out);
-  EXPECT_EQ(ReadWhole(run.home + "/.ssh/authorized_keys"), std::string(kKey) + "\n");
+  EXPECT_EQ(run.box.ReadFile("root/home/taro/.ssh/authorized_keys"), std::string(kKey) + "\n");
   struct stat ssh {}, file {};
   ASSERT_EQ(lstat((run.home + "/.ssh").c_str(), &ssh), 0);
   ASSERT_EQ(lstat((run.home + "/.ssh/authorized_keys").c_str(), &file), 0);
@@ -89,7 +81,7 @@ TEST(KeyFileTest, WrittenAsTheAccountIntoItsOwnHome) {
             std::string::npos);
   EXPECT_EQ(form.find(kNoFileDigest), std::string::npos);
   // The process that renamed the file into place had become uid 1500 first.
-  std::istringstream lines(ReadWhole(trace));
+  std::istringstream lines(run.box.ReadFile("trace"));
   std::string line, account_pid, rename_pid;
   while (std::getline(lines, line)) {
     const std::string pid = line.substr(0, line.find(' '));
@@ -97,8 +89,8 @@ TEST(KeyFileTest, WrittenAsTheAccountIntoItsOwnHome) {
     if (line.find(" setuid(1500) ") != std::string::npos) account_pid = pid;
     if (line.find(", \"authorized_keys\") ") != std::string::npos) rename_pid = pid;
   }
-  EXPECT_FALSE(rename_pid.empty()) << ReadWhole(trace);
-  EXPECT_EQ(rename_pid, account_pid) << ReadWhole(trace);
+  EXPECT_FALSE(rename_pid.empty()) << run.box.ReadFile("trace");
+  EXPECT_EQ(rename_pid, account_pid) << run.box.ReadFile("trace");
 }
 
 TEST(KeyFileTest, RefusedWhereTheFileIsNotTheAccountsOrHasChanged) {
@@ -129,7 +121,7 @@ TEST(KeyFileTest, RefusedWhereTheFileIsNotTheAccountsOrHasChanged) {
     EXPECT_NE(Utf8(result.out).find(c.message), std::string::npos) << Utf8(result.out);
     EXPECT_FALSE(std::filesystem::exists(run.box.PathOf("root/home/elsewhere/authorized_keys")));
     if (!c.left.empty()) {
-      EXPECT_EQ(ReadWhole(run.home + "/" + c.left), c.left_content);
+      EXPECT_EQ(run.box.ReadFile("root/home/taro/" + c.left), c.left_content);
     }
     EXPECT_TRUE(run.box.LogRecords().empty());
   }
