@@ -34,7 +34,7 @@ namespace orvanta {
 // ---- What the operator may do (scope.cpp) ------------------------------------------
 
 // The actions a scope's "actions=" part names.
-enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log };
+enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log, Keys };
 
 struct UidRange {
   std::uint32_t low = 0;
@@ -46,8 +46,9 @@ struct UidRange {
 // primary group is listed; groups are made and removed only of these
 // names), "uids=LOW-HIGH" (only accounts with a uid in the range are the
 // operator's, and new and changed uids stay in it), "actions=A,B" (only
-// these actions; without the part, every one). Without "view" the lists
-// show only the operator's accounts and groups.
+// these actions; without the part, every one but "keys", which changes
+// what lets people in and is granted only by "*" or by its name). Without
+// "view" the lists show only the operator's accounts and groups.
 class OperatorScope {
  public:
   // nullopt for a text that is none of these.

@@ -37,6 +37,14 @@ int RunCommandLine(const std::string& line, std::string_view input = {});
 // replaced runner gets the line with no input.
 inline constexpr int kOutputToErrorLog = -1;
 int RunCommandLineTo(const std::string& line, int output, int timeout_seconds);
+// The same for a tool that only reads what it is given (a check of a
+// request value): it runs as nobody (uid and gid 65534, no other groups),
+// outside the change lock since it changes nothing, with `input` on its
+// standard input and its standard output returned in `output`, which must
+// stay below a pipe's capacity. A replaced runner gets the line and the
+// input, and `output` stays empty.
+inline constexpr unsigned kNobodyId = 65534;
+int RunCommandLineAsNobody(const std::string& line, std::string_view input, std::string& output);
 
 // Takes the exclusive lock on LOCKFILE (default orvanta.lock) at the first
 // call, waiting up to kChangeLockWaitSeconds, and keeps it until the process

@@ -5,8 +5,9 @@
 // page (or to a file the caller opened), runs only under the change lock,
 // and is stopped when it hangs: nobody else could stop a process that runs
 // as root. Its standard input is /dev/null, or a pipe that already holds
-// the whole input the caller gave.
+// the whole input the caller gave. A check tool runs as nobody instead.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -96,10 +97,24 @@ int StopHungTool(pid_t child, const std::string& line, int seconds) {
 struct ToolRun {
   int output = kOutputToErrorLog;
   int timeout_seconds = kToolTimeoutSeconds;
+  bool as_nobody = false;
 };
 
+// Gives up every privilege for nobody's ids and checks that all of the real,
+// effective and saved ids are nobody's.
+bool BecomeNobody() {
+  if (setgroups(0, nullptr) != 0 || setgid(kNobodyId) != 0 || setuid(kNobodyId) != 0) return false;
+  uid_t ruid = 0, euid = 0, suid = 0;
+  gid_t rgid = 0, egid = 0, sgid = 0;
+  return getresuid(&ruid, &euid, &suid) == 0 && getresgid(&rgid, &egid, &sgid) == 0 &&
+         ruid == kNobodyId && euid == kNobodyId && suid == kNobodyId && rgid == kNobodyId &&
+         egid == kNobodyId && sgid == kNobodyId;
+}
+
 int RunThroughShell(const std::string& line, std::string_view input, ToolRun run) {
-  const int input_fd = InputDescriptor(input);
+  // A pipe belongs to its maker and is 0600: nobody's tool could not open
+  // root's as /dev/stdin, so that child makes its own after giving up root.
+  const int input_fd = run.as_nobody ? STDIN_FILENO : InputDescriptor(input);
   if (input_fd < 0) return kShellFailed;
   std::fflush(stdout);
   sigset_t child_signal;
@@ -110,7 +125,7 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
   const pid_t child = fork();
   if (child < 0) {
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    close(input_fd);
+    if (!run.as_nobody) close(input_fd);
     return -1;
   }
   if (child == 0) {
@@ -122,6 +137,15 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (run.as_nobody) {
+      if (!BecomeNobody()) _exit(127);
+      const int own_input = InputDescriptor(input);
+      if (own_input < 0) _exit(127);
+      if (own_input != STDIN_FILENO) {
+        dup2(own_input, STDIN_FILENO);
+        close(own_input);
+      }
+    }
     // dup2 clears close-on-exec on the copy only: the tool gets no
     // descriptor above 2.
     if (input_fd == STDIN_FILENO) {
@@ -139,7 +163,7 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
     execve("/bin/sh", argv, environment);
     _exit(127);
   }
-  close(input_fd);
+  if (!run.as_nobody) close(input_fd);
   setpgid(child, child);
   int status = 0;
   if (!WaitFor(child, run.timeout_seconds, status)) {
@@ -165,6 +189,23 @@ int RunCommandLineTo(const std::string& line, int output, int timeout_seconds) {
   if (ActiveRunner()) return ActiveRunner()(line, {});
   if (!HoldChangeLock()) return kShellFailed;
   return RunThroughShell(line, {}, {output, timeout_seconds});
+}
+
+int RunCommandLineAsNobody(const std::string& line, std::string_view input, std::string& output) {
+  output.clear();
+  if (ActiveRunner()) return ActiveRunner()(line, input);
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return kShellFailed;
+  const int status = RunThroughShell(line, input, {ends[1], kToolTimeoutSeconds, true});
+  close(ends[1]);
+  // The tool has ended and the write end is closed here: the read ends at
+  // what it wrote (a tool that filled the pipe was stopped as hung).
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(ends[0], buffer, sizeof buffer)) > 0) output.append(buffer, got);
+  close(ends[0]);
+  return status;
 }
 
 }  // namespace orvanta

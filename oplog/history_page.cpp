@@ -38,7 +38,7 @@ struct OperationWords {
   const char* words;
 };
 
-constexpr std::array<OperationWords, 10> kOperationWords = {{
+constexpr std::array<OperationWords, 11> kOperationWords = {{
     {"ADD", kOperationAdd},
     {"MOD", kOperationModify},
     {"DEL", kOperationDelete},
@@ -49,6 +49,7 @@ constexpr std::array<OperationWords, 10> kOperationWords = {{
     {"LOCK", kOperationLock},
     {"UNLOCK", kOperationUnlock},
     {"AGE", kOperationAge},
+    {"KEY", kOperationKeys},
 }};
 
 // Membership records name "person:group"; a filter on the person finds them.

@@ -51,6 +51,7 @@ class DirectoryAccounts final : public AccountStore {
   bool HashesEveryPassword() const override { return true; }
   bool SharesHostDatabases() const override { return true; }
   bool MakesHomesHere() const override { return false; }
+  bool KeepsKeys() const override { return false; }
 
   std::map<std::string, LockSummary, std::less<>> LockStates() const override {
     std::map<std::string, LockSummary, std::less<>> states;

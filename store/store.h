@@ -11,7 +11,7 @@
 //   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
 //   password.cpp, home_rules.cpp, new_home.cpp, home_archive.cpp,
-//   saved_expiry.cpp
+//   saved_expiry.cpp, key_file.cpp
 #pragma once
 
 #include <cstdint>
@@ -94,6 +94,9 @@ class AccountStore {
   // the home rules can look at them; otherwise HOME_ROOTS is taken as
   // written.
   virtual bool MakesHomesHere() const = 0;
+  // Whether accounts have SSH keys that the forms may show and change:
+  // ~/.ssh/authorized_keys of homes on this machine (key_file.cpp).
+  virtual bool KeepsKeys() const = 0;
   // Whether a deletion may do this with the home: Remove and Keep with the
   // tools, Archive when ARCHIVE_DIR is usable; the directory offers those
   // whose commands are set.
@@ -218,6 +221,25 @@ void OpenUpNewHome(const std::string& name, const std::string& path);
 // file system); an empty function restores it.
 using NewHomeStep = std::function<void(const std::string& name, const std::string& path)>;
 void SetNewHomeStep(NewHomeStep step);
+
+// ---- Authorized keys of homes on this machine (key_file.cpp)
+// The home's .ssh/authorized_keys as a child process that has become the
+// account reads or replaces it: Done; NoHome (no home on disk); NotOwned
+// (the home, .ssh or the file is not the account's, or is a link or not a
+// plain file); Changed (the file no longer has the bytes the form showed);
+// Failed. Nothing is written unless Done.
+enum class KeyFileResult { Done, NoHome, NotOwned, Changed, Failed };
+struct KeyFile {
+  KeyFileResult result = KeyFileResult::Failed;
+  std::string content;  // "" when there is no file
+};
+// SHA-256 of the bytes in hex: the form carries the file's as it showed it.
+std::string KeyFileDigest(std::string_view content);
+KeyFile ReadKeyFile(const UserEntry& user);
+// Under the change lock: makes .ssh 0700 when missing and replaces the
+// file (0600) with `content` when its current bytes have `shown_digest`.
+KeyFileResult WriteKeyFile(const UserEntry& user, const std::string& content,
+                           const std::string& shown_digest);
 
 // ---- Home archives (home_archive.cpp)
 

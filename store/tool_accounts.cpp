@@ -203,6 +203,7 @@ class HostToolAccounts final : public AccountStore {
   bool HashesEveryPassword() const override { return false; }
   bool SharesHostDatabases() const override { return false; }
   bool MakesHomesHere() const override { return true; }
+  bool KeepsKeys() const override { return true; }
 
   // One pass over the shadow database: a getspnam per account would read it
   // once per account. Only the accounts with the lock's date need their

@@ -6,6 +6,8 @@
 #include "cgi/cgi.h"
 #include "oplog/oplog.h"
 #include "user/account_result.h"
+#include "page/page.h"
+#include "user/keys_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -35,6 +37,32 @@ AccountChanges RequestedChanges(const std::string& name) {
   return changes;
 }
 
+constexpr const char* kAttributeBoxes[] = {"CHKPASS", "CHKUID",  "CHKGID",
+                                           "CHKGCOS", "CHKDIR", "CHKSHELL"};
+
+bool AttributesTicked() {
+  for (const char* box : kAttributeBoxes) {
+    if (HasParam(box)) return true;
+  }
+  return false;
+}
+
+// The ticked attributes and the password, in the store.
+void ChangeAttributes(const UserEntry& user, const std::string& name) {
+  switch (Accounts().ModifyUser(user, RequestedChanges(name))) {
+    case StoreResult::Done:
+      break;
+    case StoreResult::DoneWithoutPassword:
+      // The attributes were changed: that change is recorded.
+      WriteOperationLog(name);
+      throw ErrorCode{kErrorUserModFailed};
+    case StoreResult::Refused:
+      throw ErrorCode{kErrorNoUserSelected};
+    default:
+      throw ErrorCode{kErrorUserModFailed};
+  }
+}
+
 }  // namespace
 
 void ModifyUser() {
@@ -55,20 +83,21 @@ void ModifyUser() {
     throw ErrorCode{kErrorUserModFailed};
   }
   CheckUserModFields(*user, found);
-  switch (Accounts().ModifyUser(*user, RequestedChanges(name))) {
-    case StoreResult::Done:
-      break;
-    case StoreResult::DoneWithoutPassword:
-      // The attributes were changed: that change is recorded.
-      WriteOperationLog(name);
-      throw ErrorCode{kErrorUserModFailed};
-    case StoreResult::Refused:
-      throw ErrorCode{kErrorNoUserSelected};
-    default:
-      throw ErrorCode{kErrorUserModFailed};
+  const std::optional<std::string> keys = RequestedKeyFile(true);
+  // A change of the keys alone runs no account tool and records no MOD.
+  const bool attributes = AttributesTicked() || !keys;
+  if (attributes) ChangeAttributes(*user, name);
+  if (keys) {
+    const KeyFileResult written = WriteRequestedKeys(name, *keys, true);
+    if (written != KeyFileResult::Done) {
+      if (attributes) WriteOperationLog(name);
+      ThrowMessage(FormatText(attributes ? kKeysModFailedFormat : kKeysOnlyFailedFormat,
+                              KeyFileProblem(written)));
+    }
   }
   PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText);
-  WriteOperationLog(name);
+  if (attributes) WriteOperationLog(name);
+  if (keys) WriteOperationLog("KEY", name);
 }
 
 }  // namespace orvanta

@@ -3,6 +3,7 @@
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/account_result.h"
+#include "user/keys_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -48,6 +49,7 @@ void RegisterUser() {
   const FoundUsers found = FindUsers({account.name}, uids, {NewHomeOf(account)});
   RefuseIf(UserAddFieldsProblem(account, found));
   RefuseIf(UserAddTakenProblem(account, found));
+  const std::optional<std::string> keys = RequestedKeyFile(false);
   account.dir = DirWithSlash(account.dir);
   SetParam("DIR", account.dir);
   switch (AddAccount(account)) {
@@ -61,8 +63,16 @@ void RegisterUser() {
     default:
       throw ErrorCode{kErrorUserAddFailed};
   }
+  if (keys) {
+    const KeyFileResult written = WriteRequestedKeys(account.name, *keys, false);
+    if (written != KeyFileResult::Done) {
+      WriteOperationLog(account.name);
+      ThrowMessage(FormatText(kKeysAddFailedFormat, KeyFileProblem(written)));
+    }
+  }
   PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
   WriteOperationLog(account.name);
+  if (keys) WriteOperationLog("KEY", account.name);
 }
 
 }  // namespace orvanta

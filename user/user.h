@@ -138,6 +138,46 @@ std::string NameTakenProblem(std::string_view name);
 // `found` holds the account and the holders of its new home.
 void CheckUserModFields(const UserEntry& current, const FoundUsers& found);
 
+// The authorized keys field (authorized_keys.cpp): one key per line, each
+// with options from a short list and a key of type ed25519, ecdsa (also
+// the security-key kinds) or RSA of at least 2048 bits, as ssh-keygen reads
+// it when run as nobody. Blank lines are dropped, comment lines kept.
+inline constexpr size_t kMaxAuthorizedKeys = 100;
+inline constexpr size_t kMaxKeyLineBytes = 16384;
+struct AuthorizedKey {
+  std::string line;         // as the file holds it, blanks at the ends trimmed
+  std::string fingerprint;  // "SHA256:..." as ssh-keygen shows it; "" for a comment
+};
+// The lines that passed, or the first problem (HTML) and no lines.
+struct KeyCheck {
+  std::vector<AuthorizedKey> keys;
+  std::string problem;
+};
+KeyCheck CheckAuthorizedKeys(std::string_view field);
+// The fingerprint of one line of a key file, "" when the line would not pass.
+std::string KeyFingerprint(std::string_view line);
+
+// The forms' keys (account_keys.cpp). Whether they are offered: the store
+// keeps keys and the scope grants "keys".
+bool FormsOfferKeys();
+// The registration form's KEYS field.
+void PrintKeysAddRow();
+// The modification form's current keys with their fingerprints, read as
+// the account, and the CHKKEYS box with the KEYS field holding the file,
+// the KEYSCLEAR box and KEYDIGEST, the file's digest as shown; only the
+// reason when the file cannot be read.
+void PrintKeysModRows(const UserEntry& user);
+// The key file the request asks for, checked (throws the problem's
+// message); nullopt when the keys stay as they are: a registration's empty
+// field, an unticked CHKKEYS. Only KEYSCLEAR empties the file.
+std::optional<std::string> RequestedKeyFile(bool modification);
+// Writes it as the account `name` now is; a modification's write needs the
+// file to be as KEYDIGEST says, a registration's finds no file.
+KeyFileResult WriteRequestedKeys(const std::string& name, const std::string& content,
+                                 bool modification);
+// Why the key file was not read or written (HTML); "" for Done.
+const char* KeyFileProblem(KeyFileResult result);
+
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
 // Whether the configuration cannot hash the account's password (every

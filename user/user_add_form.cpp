@@ -63,6 +63,7 @@ void PrintUserAddForm() {
               "GCOS");
   PrintHomeAndShellRows();
   PrintExpiryRow();
+  PrintKeysAddRow();
 
   PrintButtonRow(2, kAddFormButton, false);
   std::fputs("</TABLE>\n", stdout);

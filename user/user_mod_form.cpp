@@ -76,6 +76,7 @@ void PrintUserModForm() {
   PrintOption(user.shell, true);
   for (const SettingName key : kShellSettings) PrintOption(Setting(key), false);
   PrintSelectClosing();
+  PrintKeysModRows(user);
 
   PrintButtonRow(2, kModFormButton, true);
   std::fputs("</TABLE>\n", stdout);

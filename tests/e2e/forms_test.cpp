@@ -76,6 +76,8 @@ TEST_F(FormsTest, RegistrationForm) {
             "<TR><TD>アカウントの有効期限</TD>\n"
             "<TD><INPUT TYPE=\"TEXT\"   NAME=\"EXPIRE\" SIZE=\"30\" MAXLENGTH=\"10\">"
             "（YYYY-MM-DD）</TD></TR>\n"
+            "<TR><TD>SSH公開鍵<BR>（1行に1つ）</TD>\n"
+            "<TD><TEXTAREA NAME=\"KEYS\" ROWS=\"4\" COLS=\"60\" WRAP=\"OFF\"></TEXTAREA></TD></TR>\n"
             "<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n"
             "<INPUT TYPE=\"BUTTON\" VALUE=\" 設 定 \" onClick=\"CheckAddData()\">\n"
             "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \"></TD></TR>\n"

@@ -34,8 +34,9 @@ const Code kCodes[] = {
     {"MDEL", "グループから削除"}, {"LOCK", "ロック"},
     {"UNLOCK", "ロック解除"},     {"ZAP", "ZAP"},
 };
-// Record 77's code instead of its LOCK.
+// Record 77's and 87's codes instead of their LOCK.
 const Code kAgeing = {"AGE", "パスワード期限変更"};
+const Code kKeys = {"KEY", "鍵の変更"};
 
 // Record i of the generated log, as the log holds it and as a row shows it.
 // Even records are one person's (a name to escape and URL-encode), the odd
@@ -59,7 +60,7 @@ Line LineOf(int i) {
             "<TR><TD><BR></TD>\n<TD><BR></TD>\n<TD NOWRAP>ADD,two,commas</TD>\n"
             "<TD><BR></TD>\n<TD><BR></TD></TR>\n\n"};
   }
-  const Code& code = i == 77 ? kAgeing : kCodes[i % 10];
+  const Code& code = i == 77 ? kAgeing : i == 87 ? kKeys : kCodes[i % 10];
   const bool membership = i % 10 == 5 || i % 10 == 6;
   std::string name = i % 2 == 0 ? "o'hara & co"
                      : i == 33  ? "a,b"

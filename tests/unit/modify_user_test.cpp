@@ -203,6 +203,7 @@ TEST_F(UserModFormTest, ShowsTheAccountWithACheckBoxPerAttribute) {
             "      <OPTION VALUE=\"\" >\n"
             "      <OPTION VALUE=\"\" >\n"
             "    </SELECT></TD></TR>\n"
+            "<TR><TD>現在の鍵</TD>\n<TD>ホームディレクトリがないため、鍵は書き込めません。</TD></TR>\n"
             "<TR><TD COLSPAN=\"2\" ALIGN=\"RIGHT\">\n"
             "<INPUT TYPE=\"BUTTON\" VALUE=\" 変 更 \" onClick=\"CheckModData()\">\n"
             "<INPUT TYPE=\"RESET\"  VALUE=\" 中 止 \"></TD></TR>\n\n"

@@ -31,6 +31,11 @@ TEST(ScopeParse, TakesWellFormedScopesAndRefusesTheRest) {
   EXPECT_FALSE(teacher.OwnsUid(3000));
   EXPECT_FALSE(teacher.OwnsGroupName("club"));
   EXPECT_TRUE(OperatorScope::Parse("uids=1-2")->MayDo(Action::Log));
+  // Keys only by everything or by name.
+  for (const auto& [scope, keys] : {std::pair{"*", true}, {"actions=mod,keys", true},
+                                    {"uids=1-2", false}, {kTeacher, false}}) {
+    EXPECT_EQ(OperatorScope::Parse(scope)->MayDo(Action::Keys), keys) << scope;
+  }
 }
 
 class ScopeTest : public ProgramTest {
