@@ -82,6 +82,11 @@ void OpenUp(const char* name, const char* path) {
       0);
 }
 
+void KeyDigest(OrvantaText content, OrvantaTextSink sink, void* context) {
+  Give(Guarded([&] { return KeyFileDigest({content.data, content.size}); }, std::string()), sink,
+       context);
+}
+
 const AccountReaders kDirectoryReaders = {ForEachDirectoryAccount, ForEachDirectoryGroup,
                                           ForEachDirectoryAccountOf};
 
@@ -98,7 +103,7 @@ void ChooseAccountStore() {
   static OrvantaDirectoryHost host;
   host = {SettingOf, static_cast<int>(AccountsSetting()),
           static_cast<int>(YesNoSetting("LDAP_STARTTLS")), HoldLock, Run, RunArchive, Hash, HomeOf,
-          HomeRefusal, OpenUp, RunMayChange() ? 1 : 0};
+          HomeRefusal, OpenUp, RunMayChange() ? 1 : 0, KeyDigest};
   SetDirectoryHost(&host);
   UseAccountStore(DirectoryStore());
 }

@@ -11,7 +11,7 @@ extern "C" {
 
 // Raised whenever a struct below changes: a store built for another
 // version of the program is not used.
-#define ORVANTA_DIRECTORY_VERSION 3
+#define ORVANTA_DIRECTORY_VERSION 4
 // The one symbol the store exports.
 #define ORVANTA_DIRECTORY_OPEN "orvanta_directory_open"
 
@@ -46,6 +46,8 @@ struct OrvantaDirectoryHost {
   // Nonzero when the run may change accounts: it then reads the provider
   // (LDAP_URI) only, never LDAP_READ_URI.
   int changes;
+  // KeyFileDigest of the bytes: the digest the modification form carries.
+  void (*key_digest)(OrvantaText content, OrvantaTextSink sink, void* context);
 };
 
 typedef void (*OrvantaAccountVisit)(void* context, OrvantaText name, uint32_t uid, uint32_t gid,
@@ -154,6 +156,13 @@ struct OrvantaDirectoryStore {
   // list answered, 0 (each server that did not is a line on stderr) when
   // none did or the settings reach no directory.
   int (*reachable)(void);
+  // The account's sshPublicKey values, each to the sink.
+  int (*read_keys)(const char* name, OrvantaTextSink value, void* context);
+  // Replaces them with `keys` (none: the attribute goes) when the values
+  // the entry has now, each followed by a newline, have the digest
+  // `shown_digest`; else DirectoryResult Changed and nothing is written.
+  int (*write_keys)(const char* name, const OrvantaText* keys, size_t key_count,
+                    const char* shown_digest);
 };
 
 // The store for this host, which must outlive it; nullptr when `version`

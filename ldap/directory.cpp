@@ -83,6 +83,10 @@ DirectoryResult Change(Operation operation) {
   return static_cast<DirectoryResult>(store == nullptr ? kFailed : operation(*store));
 }
 
+void AddKey(void* context, OrvantaText value) {
+  static_cast<std::vector<std::string>*>(context)->emplace_back(View(value));
+}
+
 }  // namespace
 
 // An unreadable ACCOUNTS counts as the directory, whose session then never
@@ -215,6 +219,22 @@ DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gi
 DirectoryResult DirectoryDeleteGroup(const std::string& name) {
   return Change(
       [&](const OrvantaDirectoryStore& store) { return store.delete_group(name.c_str()); });
+}
+
+DirectoryResult DirectoryReadKeys(const std::string& name, std::vector<std::string>& keys) {
+  keys.clear();
+  return Change([&](const OrvantaDirectoryStore& store) {
+    return store.read_keys(name.c_str(), AddKey, &keys);
+  });
+}
+
+DirectoryResult DirectoryWriteKeys(const std::string& name, const std::vector<std::string>& keys,
+                                   const std::string& shown_digest) {
+  std::vector<OrvantaText> values;
+  for (const std::string& key : keys) values.push_back({key.data(), key.size()});
+  return Change([&](const OrvantaDirectoryStore& store) {
+    return store.write_keys(name.c_str(), values.data(), values.size(), shown_digest.c_str());
+  });
 }
 
 }  // namespace orvanta

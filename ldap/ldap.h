@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cgi/cgi.h"
 #include "ldap/boundary.h"
@@ -45,6 +46,7 @@ enum class DirectoryResult {
   Failed,     // anything else; one line on stderr names the code and message
   HomeNotArchived,  // HOME_ARCHIVE did not save the home: nothing was deleted
   DoneHomeKept,     // the account is gone; the home rules kept HOME_DELETE from its home
+  Changed,          // the keys are no longer those the form showed: nothing was written
 };
 
 // ---- Reading ------------------------------------------------------------
@@ -117,6 +119,16 @@ DirectoryResult DirectoryDeleteUser(const std::string& name, HomeChoice home,
 DirectoryResult DirectoryAddGroup(const std::string& name, const std::string& gid);
 // Fails while an account has the group as its primary group.
 DirectoryResult DirectoryDeleteGroup(const std::string& name);
+
+// The account's SSH keys: its sshPublicKey values; Refused for no such
+// account.
+DirectoryResult DirectoryReadKeys(const std::string& name, std::vector<std::string>& keys);
+// Replaces the account's sshPublicKey values with `keys` in one modify that
+// also adds the object class ldapPublicKey when the entry lacks it (no keys:
+// the attribute goes), when the values it has now, each followed by a
+// newline, still have the digest `shown_digest`; else Changed.
+DirectoryResult DirectoryWriteKeys(const std::string& name, const std::vector<std::string>& keys,
+                                   const std::string& shown_digest);
 
 // ---- The loaded store (loader.cpp) ---------------------------------------------------------
 

@@ -2,6 +2,7 @@
 // terms; it keeps every password hashed, shares the host's ids and
 // protected groups, and makes homes with its own commands, perhaps on a
 // file server.
+#include <algorithm>
 #include <optional>
 
 #include "ldap/ldap.h"
@@ -26,6 +27,7 @@ StoreResult ResultOf(DirectoryResult result) {
       return StoreResult::HomeNotArchived;
     case DirectoryResult::DoneHomeKept:
       return StoreResult::DoneHomeKept;
+    case DirectoryResult::Changed:
     case DirectoryResult::Failed:
       break;
   }
@@ -51,7 +53,35 @@ class DirectoryAccounts final : public AccountStore {
   bool HashesEveryPassword() const override { return true; }
   bool SharesHostDatabases() const override { return true; }
   bool MakesHomesHere() const override { return false; }
-  bool KeepsKeys() const override { return false; }
+  bool KeepsKeys() const override { return true; }
+
+  KeyFile ReadKeys(const UserEntry& user) const override {
+    std::vector<std::string> keys;
+    if (DirectoryReadKeys(user.name, keys) != DirectoryResult::Done) return {};
+    std::string lines;
+    for (const std::string& key : keys) lines += key + "\n";
+    return {KeyFileResult::Done, lines};
+  }
+
+  // The content's lines are the values; no line, no attribute.
+  KeyFileResult WriteKeys(const UserEntry& user, const std::string& content,
+                          const std::string& shown_digest) const override {
+    std::vector<std::string> keys;
+    std::string_view rest = content;
+    while (!rest.empty()) {
+      const size_t end = std::min(rest.find('\n'), rest.size());
+      if (end > 0) keys.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    switch (DirectoryWriteKeys(user.name, keys, shown_digest)) {
+      case DirectoryResult::Done:
+        return KeyFileResult::Done;
+      case DirectoryResult::Changed:
+        return KeyFileResult::Changed;
+      default:
+        return KeyFileResult::Failed;
+    }
+  }
 
   std::map<std::string, LockSummary, std::less<>> LockStates() const override {
     std::map<std::string, LockSummary, std::less<>> states;

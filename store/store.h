@@ -73,6 +73,18 @@ class AccountLocks {
   virtual StoreResult Change(const UserEntry& user) = 0;
 };
 
+// What reading or replacing an account's keys came to: Done; NoHome (no
+// home on disk); NotOwned (the home, .ssh or the file is not the account's,
+// or is a link or not a plain file); Changed (the keys are no longer those
+// the form showed); Failed. Nothing is written unless Done.
+enum class KeyFileResult { Done, NoHome, NotOwned, Changed, Failed };
+struct KeyFile {
+  KeyFileResult result = KeyFileResult::Failed;
+  std::string content;  // "" when there is no file
+};
+// SHA-256 of the bytes in hex: the form carries the file's as it showed it.
+std::string KeyFileDigest(std::string_view content);
+
 class AccountStore {
  public:
   virtual ~AccountStore() = default;
@@ -95,8 +107,15 @@ class AccountStore {
   // written.
   virtual bool MakesHomesHere() const = 0;
   // Whether accounts have SSH keys that the forms may show and change:
-  // ~/.ssh/authorized_keys of homes on this machine (key_file.cpp).
+  // ~/.ssh/authorized_keys of homes on this machine (key_file.cpp), or the
+  // directory's sshPublicKey values.
   virtual bool KeepsKeys() const = 0;
+  // The account's keys, one per line, as the forms show them.
+  virtual KeyFile ReadKeys(const UserEntry& user) const = 0;
+  // Replaces them with the lines of `content` when the keys now have
+  // `shown_digest`; nothing is written unless Done.
+  virtual KeyFileResult WriteKeys(const UserEntry& user, const std::string& content,
+                                  const std::string& shown_digest) const = 0;
   // Whether a deletion may do this with the home: Remove and Keep with the
   // tools, Archive when ARCHIVE_DIR is usable; the directory offers those
   // whose commands are set.
@@ -224,17 +243,7 @@ void SetNewHomeStep(NewHomeStep step);
 
 // ---- Authorized keys of homes on this machine (key_file.cpp)
 // The home's .ssh/authorized_keys as a child process that has become the
-// account reads or replaces it: Done; NoHome (no home on disk); NotOwned
-// (the home, .ssh or the file is not the account's, or is a link or not a
-// plain file); Changed (the file no longer has the bytes the form showed);
-// Failed. Nothing is written unless Done.
-enum class KeyFileResult { Done, NoHome, NotOwned, Changed, Failed };
-struct KeyFile {
-  KeyFileResult result = KeyFileResult::Failed;
-  std::string content;  // "" when there is no file
-};
-// SHA-256 of the bytes in hex: the form carries the file's as it showed it.
-std::string KeyFileDigest(std::string_view content);
+// account reads it.
 KeyFile ReadKeyFile(const UserEntry& user);
 // Under the change lock: makes .ssh 0700 when missing and replaces the
 // file (0600) with `content` when its current bytes have `shown_digest`.

@@ -204,6 +204,11 @@ class HostToolAccounts final : public AccountStore {
   bool SharesHostDatabases() const override { return false; }
   bool MakesHomesHere() const override { return true; }
   bool KeepsKeys() const override { return true; }
+  KeyFile ReadKeys(const UserEntry& user) const override { return ReadKeyFile(user); }
+  KeyFileResult WriteKeys(const UserEntry& user, const std::string& content,
+                          const std::string& shown_digest) const override {
+    return WriteKeyFile(user, content, shown_digest);
+  }
 
   // One pass over the shadow database: a getspnam per account would read it
   // once per account. Only the accounts with the lock's date need their

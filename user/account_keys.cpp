@@ -67,7 +67,7 @@ void PrintKeysAddRow() {
 
 void PrintKeysModRows(const UserEntry& user) {
   if (!FormsOfferKeys() || user.name.empty()) return;
-  const KeyFile file = ReadKeyFile(user);
+  const KeyFile file = Accounts().ReadKeys(user);
   if (file.result != KeyFileResult::Done) {
     std::printf("%s%s</TD></TR>\n", kCurrentKeysLabel, KeyFileProblem(file.result));
     return;
@@ -103,7 +103,7 @@ KeyFileResult WriteRequestedKeys(const std::string& name, const std::string& con
   const UserEntry* user = found.Single(name);
   if (user == nullptr) return KeyFileResult::Failed;
   const std::string shown = modification ? Param(kDigestField) : KeyFileDigest("");
-  return WriteKeyFile(*user, content, shown);
+  return Accounts().WriteKeys(*user, content, shown);
 }
 
 }  // namespace orvanta

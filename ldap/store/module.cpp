@@ -176,10 +176,29 @@ int ReachableC() {
   return reached;
 }
 
+int ReadKeysC(const char* name, OrvantaTextSink sink, void* context) {
+  return Result([&] {
+    std::vector<std::string> keys;
+    const DirectoryResult result = ReadKeys(name, keys);
+    for (const std::string& key : keys) sink(context, TextOf(key));
+    return result;
+  });
+}
+
+int WriteKeysC(const char* name, const OrvantaText* keys, size_t key_count,
+               const char* shown_digest) {
+  return Result([&] {
+    std::vector<std::string> values;
+    for (size_t i = 0; i < key_count; ++i) values.emplace_back(keys[i].data, keys[i].size);
+    return WriteKeys(name, values, shown_digest);
+  });
+}
+
 constexpr OrvantaDirectoryStore kStore = {
     ForEachAccountC,   ForEachGroupC, ForEachLockStateC, AddUserC,  ModifyUserC,
     LockUserC,         ChangeMemberC, DeleteUserC,       AddGroupC, DeleteGroupC,
     ForEachAccountOfC, ReadAgeingC,   ChangeAgeingC,     ReadPageC, ReachableC,
+    ReadKeysC,         WriteKeysC,
 };
 
 // Settings as the program reads them, kept for the run by name: the store
@@ -229,6 +248,12 @@ std::string HomeRefusal(std::string_view name, std::string_view path) {
 
 void OpenUpNewHome(const std::string& name, const std::string& path) {
   gHost->open_up_new_home(name.c_str(), path.c_str());
+}
+
+std::string KeyDigest(std::string_view content) {
+  std::string digest;
+  gHost->key_digest(TextOf(content), AppendTo, &digest);
+  return digest;
 }
 
 }  // namespace orvanta::directory

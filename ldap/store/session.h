@@ -41,6 +41,8 @@ std::string HomeRefusal(std::string_view name, std::string_view path);
 void OpenUpNewHome(const std::string& name, const std::string& path);
 // Whether the run may change accounts (then it reads the provider alone).
 bool RunMayChange();
+// The program's digest of a key list as its forms show it.
+std::string KeyDigest(std::string_view content);
 
 // ---- The operations (search.cpp, sorted_pages.cpp, users.cpp, groups.cpp) -----
 // As ldap.h describes them under the names Directory...
@@ -58,6 +60,9 @@ DirectoryResult AddGroup(const std::string& name, const std::string& gid);
 DirectoryResult DeleteGroup(const std::string& name);
 DirectoryResult ReadAgeing(const std::string& name, PasswordAgeing& ageing);
 DirectoryResult ChangeAgeing(const std::string& name, const AgeingChanges& changes);
+DirectoryResult ReadKeys(const std::string& name, std::vector<std::string>& keys);
+DirectoryResult WriteKeys(const std::string& name, const std::vector<std::string>& keys,
+                          const std::string& shown_digest);
 
 // ---- The socket to a server (connect.cpp) --------------------------------------
 

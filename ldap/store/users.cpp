@@ -1,5 +1,9 @@
 // Account changes in the directory, each one LDAP operation or a short
 // sequence whose every step leaves the directory consistent.
+#include <strings.h>
+
+#include <algorithm>
+
 #include "ldap/store/session.h"
 #include "page/page.h"
 
@@ -18,6 +22,8 @@ constexpr char kNotArchived[] = "ldap: home not archived, account kept: ";
 constexpr char kNoSuchGroup[] = "ldap: the group of a new account must exist: ";
 constexpr char kSavedExpiryTag[] = "orvanta-saved-expire:";
 constexpr char kNoSavedDate[] = "none";
+constexpr char kKeyAttribute[] = "sshPublicKey";
+constexpr char kKeyClass[] = "ldapPublicKey";
 
 // cn and sn are required by inetOrgPerson: the comment, else the name.
 std::string CommonName(const std::string& comment, const std::string& name) {
@@ -217,6 +223,33 @@ bool ArchiveHome(const std::string& name, const std::string& home, const std::st
   return archived;
 }
 
+bool HasKeyClass(const Entry& user) {
+  const auto classes = user.values.find("objectClass");
+  if (classes == user.values.end()) return false;
+  for (const std::string& value : classes->second) {
+    if (strcasecmp(value.c_str(), kKeyClass) == 0) return true;
+  }
+  return false;
+}
+
+// The values as the forms show them: one per line.
+std::string KeyLines(const std::vector<std::string>& keys) {
+  std::string lines;
+  for (const std::string& key : keys) lines += key + "\n";
+  return lines;
+}
+
+// The new values once each: the server refuses a value given twice.
+std::vector<std::string> DistinctKeys(const std::vector<std::string>& keys) {
+  std::vector<std::string> distinct;
+  for (const std::string& key : keys) {
+    if (std::find(distinct.begin(), distinct.end(), key) == distinct.end()) {
+      distinct.push_back(key);
+    }
+  }
+  return distinct;
+}
+
 }  // namespace
 
 long OwnExpiryDays(const Entry& user) {
@@ -371,6 +404,44 @@ DirectoryResult ChangeAgeing(const std::string& name, const AgeingChanges& chang
   }
   if (mods.empty()) return DirectoryResult::Done;
   return ResultOf("modify " + Printable(user.dn), Modify(user.dn, mods));
+}
+
+DirectoryResult ReadKeys(const std::string& name, std::vector<std::string>& keys) {
+  Entry user;
+  const DirectoryResult found = FindUser(name, {kKeyAttribute}, user);
+  if (found != DirectoryResult::Done) return found;
+  if (const auto values = user.values.find(kKeyAttribute); values != user.values.end()) {
+    keys = values->second;
+  }
+  return DirectoryResult::Done;
+}
+
+// The shown values themselves are deleted, each by its exact bytes, and the
+// new ones added in the same modify: a value another writer took away since
+// the read fails it as a whole.
+DirectoryResult WriteKeys(const std::string& name, const std::vector<std::string>& keys,
+                          const std::string& shown_digest) {
+  if (!HoldLock()) return DirectoryResult::Failed;
+  Entry user;
+  if (const DirectoryResult found = FindUser(name, {"objectClass", kKeyAttribute}, user);
+      found != DirectoryResult::Done) {
+    return found;
+  }
+  const auto values = user.values.find(kKeyAttribute);
+  const std::vector<std::string> current =
+      values == user.values.end() ? std::vector<std::string>{} : values->second;
+  if (KeyDigest(KeyLines(current)) != shown_digest) return DirectoryResult::Changed;
+  Mods mods;
+  if (!keys.empty() && !HasKeyClass(user)) mods.Add(LDAP_MOD_ADD, "objectClass", {kKeyClass});
+  if (!current.empty()) mods.Add(LDAP_MOD_DELETE, kKeyAttribute, current);
+  if (!keys.empty()) mods.Add(LDAP_MOD_ADD, kKeyAttribute, DistinctKeys(keys));
+  if (mods.empty()) return DirectoryResult::Done;
+  const int code = Modify(user.dn, mods);
+  if (code == LDAP_NO_SUCH_ATTRIBUTE) {
+    LogFailure("modify " + Printable(user.dn), code);
+    return DirectoryResult::Changed;
+  }
+  return ResultOf("modify " + Printable(user.dn), code);
 }
 
 }  // namespace orvanta::directory

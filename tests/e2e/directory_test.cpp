@@ -426,6 +426,62 @@ TEST(DirectoryTest, AgeingChangesTheShadowAttributes) {
                                       "UNLOCK,shiro", "AGE,shiro", "ADD,hanako"}));
 }
 
+// SSH keys are sshPublicKey values of the auxiliary class ldapPublicKey,
+// which the first key adds; the form's digest guards against values another
+// writer changed meanwhile, and only 鍵をすべて削除 takes them all away.
+TEST(DirectoryTest, KeysAreSshPublicKeyValues) {
+  const Host host;
+  const DirectoryServer server(host.box, kPasswd, kGroup, kShadow);
+  host.Configure(server);
+  const std::string first =
+      "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBkclsC4Fhq3okF0/ihQWGNS2B/Qs/fBOIEp3MIrKtvU k@x";
+  ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -C second -f " + host.box.PathOf("k2"))
+                            .c_str()),
+            0);
+  std::string second = host.box.ReadFile("k2.pub");
+  second.pop_back();
+  const auto encoded = [](const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+    return out;
+  };
+  const auto keys = [&] { return server.Search("(uid=hanako)", "objectClass sshPublicKey"); };
+  const std::string entry = "dn: uid=hanako,ou=people,dc=orvanta,dc=test\nobjectClass: "
+                            "inetOrgPerson\nobjectClass: posixAccount\nobjectClass: shadowAccount\n";
+  const auto digest = [&] {
+    static const std::regex kDigest("NAME=\"KEYDIGEST\" VALUE=\"([0-9a-f]{64})\"");
+    std::smatch match;
+    const std::string form = host.Send("COMMAND=WILLBEMOD&NAME=hanako");
+    return std::regex_search(form, match, kDigest) ? match[1].str() : "";
+  };
+
+  host.Send("COMMAND=WILLBEADD&NAME=hanako&PASS=Secret12&GID=staff&DIR=/home/&SHELL=/bin/sh"
+            "&KEYS=" + encoded(first));
+  EXPECT_EQ(keys(), entry + "objectClass: ldapPublicKey\nsshPublicKey: " + first + "\n\n");
+  const std::string shown = digest();
+  EXPECT_NE(host.Send("COMMAND=WILLBEMOD&NAME=hanako")
+                .find("<TT>SHA256:2ykmOCsL1kLFQ6H633s9oPjduYfN1eZl5NPUoQbP23g</TT><BR>"),
+            std::string::npos);
+
+  const std::string both = "COMMAND=TOBEMOD&NAME=hanako&CHKKEYS=on&KEYS=" +
+                           encoded(first + "\n" + second) + "&KEYDIGEST=";
+  // A digest of other values: nothing is written.
+  EXPECT_NE(Utf8(host.Send(both + std::string(64, '0'))).find("鍵ファイルが変更されています"),
+            std::string::npos);
+  EXPECT_EQ(keys(), entry + "objectClass: ldapPublicKey\nsshPublicKey: " + first + "\n\n");
+  host.Send(both + shown);
+  EXPECT_EQ(keys(), entry + "objectClass: ldapPublicKey\nsshPublicKey: " + first +
+                        "\nsshPublicKey: " + second + "\n\n");
+  host.Send("COMMAND=TOBEMOD&NAME=hanako&CHKKEYS=on&KEYSCLEAR=on&KEYS=&KEYDIGEST=" + digest());
+  EXPECT_EQ(keys(), entry + "objectClass: ldapPublicKey\n\n");
+  EXPECT_EQ(host.box.LogRecords(),
+            (std::vector<std::string>{"ADD,hanako", "KEY,hanako", "KEY,hanako", "KEY,hanako"}));
+}
+
 TEST(DirectoryTest, ConcurrentRegistrationsFromManyHostsGetDistinctIds) {
   constexpr int kRegistrations = 50;
   const Host first;
