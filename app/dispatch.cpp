@@ -13,6 +13,7 @@
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
 #include "group/group.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -77,6 +78,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
+    {kErrorNoDirectoryModule, kMessageNoDirectoryModule, "Status: 503 Service Unavailable\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
     {kErrorNoRoot, kMessageNoRoot},
     {kErrorNoUserSelected, kMessageNoUserSelected},
@@ -109,6 +111,9 @@ bool MayOpenPage(std::string_view command) {
 }
 
 void Dispatch() {
+  // ACCOUNTS=ldap without the module: every page says what to install,
+  // rather than lists left empty and changes that fail.
+  if (UsesDirectory() && !DirectoryModuleInstalled()) throw ErrorCode{kErrorNoDirectoryModule};
   const std::string& method = Param("REQUEST_METHOD");
   if (method == "POST") {
     RunFrom(kPostCommands);
@@ -122,6 +127,7 @@ void Dispatch() {
 void ReportError(ErrorCode code) {
   switch (code) {
     case kErrorNotCgi:  // started from a command line: no CGI header, no page
+      std::fputs(kProgramTitle, stdout);
       std::fputs(kNotCgiNotice, stdout);
       return;
     case kErrorMessageInGlobal:

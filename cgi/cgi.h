@@ -52,6 +52,7 @@ inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
 inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's login
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
+inline constexpr ErrorCode kErrorNoDirectoryModule = 5031;  // 503: orvanta-ldap missing
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
 extern std::string gErrorMessage;

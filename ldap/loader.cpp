@@ -19,6 +19,8 @@ constexpr char kModuleOverride[] = "ORVANTA_LDAP_MODULE";
 constexpr char kNotLoaded[] = "ldap: the directory store is not loaded: ";
 constexpr char kUntrusted[] = " is not root's alone (nor is every directory above it)";
 constexpr char kOtherVersion[] = " is of another version of the program";
+constexpr char kNotInstalled[] =
+    " does not exist: ACCOUNTS=ldap needs the directory store, install the package orvanta-ldap";
 
 const OrvantaDirectoryHost*& Host() {
   static const OrvantaDirectoryHost* host = nullptr;
@@ -63,6 +65,14 @@ std::string DirectoryModulePath() {
   const char* chosen = std::getenv(kModuleOverride);
   if (SecureRun() || chosen == nullptr) return ORVANTA_LDAP_MODULE_PATH;
   return chosen;
+}
+
+bool DirectoryModuleInstalled() {
+  const std::string path = DirectoryModulePath();
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 || errno != ENOENT) return true;
+  ErrorLogLine(kNotLoaded + Printable(path) + kNotInstalled);
+  return false;
 }
 
 bool IsTrustedModule(const std::string& path) {
