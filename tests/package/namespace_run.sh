@@ -16,7 +16,8 @@
 #
 # Checks the program's login (also for a caller of the web server's group
 # that runs it without the server), the pages, a registration and a
-# deletion through the server, and that cfg_file.cfg is never served.
+# deletion through the server, that cfg_file.cfg is never served, and that
+# no URL beginning with the program's name sends a file.
 set -euo pipefail
 
 server=$1
@@ -24,9 +25,7 @@ work=$2
 login=$3
 account=$4
 log=/var/log/orvanta/orvanta.log
-readonly base=http://127.0.0.1
 readonly password_of_account=Pk9-test
-readonly origin_header="Origin: $base"
 
 failures=0
 fail() {
@@ -34,6 +33,8 @@ fail() {
   failures=$((failures + 1))
 }
 pass() { echo "ok [$server]: $1"; }
+. "$(dirname "$0")/web_lib.sh"
+readonly origin_header="Origin: $base"
 
 mount -t tmpfs -o mode=0700 tmpfs "$work"
 
@@ -107,29 +108,32 @@ stop_server() {
 start_server
 await_server
 
-# request NAME EXPECTED_STATUS CURL_ARGUMENTS...: the body lands in
-# $work/body, the headers in $work/headers.
-request() {
-  local what=$1 expected=$2
-  shift 2
-  local status
-  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' "$@")
-  if [[ $status == "$expected" ]]; then
-    pass "$what: $status"
-  else
-    fail "$what: $status, expected $expected"
-  fi
-}
-
 # The settings are never sent, with or without the login.
 settings_served=0
 expect_no_settings() {
-  local path=$1 credentials=$2
+  local path=$1 how=$2
+  local -a with=()
+  [[ $how == signed-in ]] && with=("${signed_in[@]}")
   : >"$work/body"
-  curl -s -o "$work/body" --path-as-is ${credentials:+-u "$credentials"} "$base$path" || true
+  curl -s -o "$work/body" --path-as-is "${with[@]}" "$base$path" || true
   if grep -q 'USERADD=' "$work/body"; then
-    fail "cfg_file.cfg served at $path${credentials:+ with the login}"
+    fail "cfg_file.cfg served at $path ($how)"
     settings_served=1
+  fi
+}
+
+# Every URL that begins with the program's name runs the program or finds
+# nothing (404); none sends a file, the program least of all.
+expect_program_or_nothing() {
+  local path=$1 status
+  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' --path-as-is \
+             "${signed_in[@]}" "$base$path" || true)
+  if head -c 4 "$work/body" | grep -q $'^\x7fELF' || grep -q 'USERADD=' "$work/body"; then
+    fail "$path sends a file of the program's directory ($status)"
+  elif [[ $status == 404 ]] || grep -q "<TITLE>orvanta ver\." "$work/body"; then
+    pass "$path: $status, $( [[ $status == 404 ]] && echo nothing || echo "the program's page")"
+  else
+    fail "$path: $status, neither the program's page nor 404"
   fi
 }
 
@@ -162,25 +166,31 @@ for path in /orvanta/orvanta.cgi /cgi-bin/orvanta/orvanta.cgi; do
   request "$path with a wrong password" "$expected" -u "${login%%:*}:wrong" "$base$path"
 done
 
-request "menu page" 200 -u "$login" "$base/orvanta/"
+sign_in "$login"
+request "menu page" 200 "${signed_in[@]}" "$base/orvanta/"
 cmp -s "$work/body" /usr/share/orvanta/www/index.html || fail "the menu page is not the installed one"
 grep -qix 'Content-Type: text/html; charset=euc-jp'$'\r' "$work/headers" ||
   fail "the menu page is not sent as EUC-JP: $(grep -i '^Content-Type' "$work/headers")"
 expect_protecting_headers "the menu page"
-request "user list" 200 -u "$login" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+request "user list" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
 expect_protecting_headers "the user list"
 if [[ $server == apache2 ]]; then
-  request "program at /cgi-bin/orvanta/" 200 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
+  request "program at /cgi-bin/orvanta/" 200 "${signed_in[@]}" "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
 else
-  request "program at /cgi-bin/orvanta/, cgi module off" 404 -u "$login" "$base/cgi-bin/orvanta/orvanta.cgi"
+  request "program at /cgi-bin/orvanta/, cgi module off" 404 "${signed_in[@]}" "$base/cgi-bin/orvanta/orvanta.cgi"
 fi
 
 for path in /orvanta/cfg_file.cfg /cgi-bin/orvanta/cfg_file.cfg /orvanta/../cgi-bin/orvanta/cfg_file.cfg \
             /orvanta/%63fg_file.cfg /cgi-bin/orvanta/%63fg_file.cfg; do
-  expect_no_settings "$path" ""
-  expect_no_settings "$path" "$login"
+  expect_no_settings "$path" anonymous
+  expect_no_settings "$path" signed-in
 done
 ((settings_served)) || pass "cfg_file.cfg not served"
+for path in /orvanta/orvanta.cgi/ /orvanta/orvanta.cgi/x /orvanta/orvanta.cgi/cfg_file.cfg \
+            /orvanta/orvanta.cgi%2fcfg_file.cfg /orvanta/orvanta.cgi%2Fx /orvanta/orvanta.cgix \
+            /orvanta/orvanta.cgi%00 /orvanta/orvanta%2ecgi; do
+  expect_program_or_nothing "$path"
+done
 
 # A process of the web server's group that runs the program itself, naming
 # an administrator as the web server would, changes nothing.
@@ -200,7 +210,7 @@ if [[ -f $log ]]; then
   log_lines_before=$(wc -l <"$log")
 fi
 
-request "registration" 200 -u "$login" -H "$origin_header" \
+request "registration" 200 "${signed_in[@]}" -H "$origin_header" \
   --data "COMMAND=WILLBEADD&NAME=$account&PASS=$password_of_account&UID=&GID=&GCOS=Package+Test&DIR=/home/&SHELL=/bin/bash" \
   "$base/orvanta/orvanta.cgi"
 grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc/passwd ||
@@ -208,7 +218,7 @@ grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc
 grep -q "^$account:\\\$y\\\$" /etc/shadow || fail "no yescrypt password for $account in /etc/shadow"
 [[ -d /home/$account ]] || fail "no home directory /home/$account"
 
-request "deletion" 200 -u "$login" -H "$origin_header" \
+request "deletion" 200 "${signed_in[@]}" -H "$origin_header" \
   --data "COMMAND=WILLBEDEL&NAME=$account" "$base/orvanta/orvanta.cgi"
 if grep -q "^$account:" /etc/passwd /etc/shadow /etc/group; then
   fail "$account is still in the account files"
@@ -234,10 +244,10 @@ if [[ $server == lighttpd ]]; then
   await_server
   request "/cgi-bin/orvanta/orvanta.cgi without a login, cgi module on" 401 \
     "$base/cgi-bin/orvanta/orvanta.cgi"
-  request "/cgi-bin/orvanta/orvanta.cgi with the login, cgi module on" 200 -u "$login" \
+  request "/cgi-bin/orvanta/orvanta.cgi with the login, cgi module on" 200 "${signed_in[@]}" \
     "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
-  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg ""
-  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg "$login"
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg anonymous
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg signed-in
   ((settings_served)) || pass "cfg_file.cfg not served, cgi module on"
   stop_server
 fi
