@@ -110,13 +110,17 @@ expect_same "files, owners and modes" "$(cat "$here/contents.txt")" \
 # packages; the directory's library only in orvanta-ldap.
 version=$(sed -n 's/^project(orvanta VERSION \([^ ]*\) .*/\1/p' "$source_dir/CMakeLists.txt")
 declare -A suffix=([bookworm]=deb12 [trixie]=deb13)
-expect_same "package versions" "$version+${suffix[$release]} $version+${suffix[$release]}" \
+full=$version+${suffix[$release]}
+expect_same "package versions" "$full $full" \
   "$(dpkg-deb -f "$deb" Version) $(dpkg-deb -f "$ldap_deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends != *ldap* ]] && echo "ok: orvanta depends on $depends" || fail "orvanta depends on $depends"
-expect_same "orvanta-ldap's relations" \
-  "orvanta (= $version+${suffix[$release]}), libldap; orvanta (<< 1.7.0~); orvanta (<< 1.7.0~)" \
-  "$(dpkg-deb -f "$ldap_deb" Depends | grep -o '^orvanta ([^)]*), libldap'); $(dpkg-deb -f "$ldap_deb" Breaks); $(dpkg-deb -f "$ldap_deb" Replaces)"
+relations=$(dpkg-deb -f "$ldap_deb" Depends Breaks Replaces)
+if [[ $relations == "Depends: orvanta (= $full), "*libldap*$'\n'"Breaks: orvanta (<< 1.7.0~)"$'\n'"Replaces: orvanta (<< 1.7.0~)" ]]; then
+  echo "ok: orvanta-ldap's relations"
+else
+  fail "orvanta-ldap's relations: $relations"
+fi
 
 mkdir "$work/control" "$work/files"
 dpkg-deb --control "$deb" "$work/control"
