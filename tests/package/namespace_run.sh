@@ -123,15 +123,16 @@ expect_no_settings() {
 }
 
 # Every URL that begins with the program's name runs the program or finds
-# nothing (404); none sends a file, the program least of all.
+# nothing (404, or 400 for a request the server takes for malformed); none
+# sends a file, the program least of all.
 expect_program_or_nothing() {
   local path=$1 status
   status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' --path-as-is \
              "${signed_in[@]}" "$base$path" || true)
   if head -c 4 "$work/body" | grep -q $'^\x7fELF' || grep -q 'USERADD=' "$work/body"; then
     fail "$path sends a file of the program's directory ($status)"
-  elif [[ $status == 404 ]] || grep -q "<TITLE>orvanta ver\." "$work/body"; then
-    pass "$path: $status, $( [[ $status == 404 ]] && echo nothing || echo "the program's page")"
+  elif [[ $status == 40[04] ]] || grep -q "<TITLE>orvanta ver\." "$work/body"; then
+    pass "$path: $status, $( [[ $status == 40[04] ]] && echo nothing || echo "the program's page")"
   else
     fail "$path: $status, neither the program's page nor 404"
   fi

@@ -16,4 +16,4 @@ mkdir "$debs/old"
 cp "$deb_dir"/orvanta*.deb "$debs/"
 cp "$old_deb" "$debs/old/"
 "$here/root_run.sh" bookworm "$debs" \
-  bash tests/directory_test.sh debs "debs/old/$(basename "$old_deb")"
+  bash tests/directory_test.sh /orvanta-test/debs "/orvanta-test/debs/old/$(basename "$old_deb")"
