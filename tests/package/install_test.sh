@@ -140,6 +140,7 @@ if ((${#missing[@]})); then
   apt install "${missing[@]}"
   echo "installed ${missing[*]} in $((SECONDS - start)) s"
 fi
+dpkg-query -W -f='${Package} ${Version}\n' apache2 lighttpd
 
 # An upgrade from the web server's login: the password file of the older
 # package's README is there first, with a bcrypt login the program takes
