@@ -1,115 +1,82 @@
 #!/usr/bin/env bash
-# The directory backend of the installed packages, with this release's
-# slapd behind lighttpd, in a throw-away root (root_run.sh):
+# The directory backend of the installed packages with this release's slapd
+# behind lighttpd, in a throw-away root (scripts/package --try), the servers
+# in namespaces of their own:
 #
-#   directory_test.sh DEB_DIR            orvanta and orvanta-ldap: one
+#   directory_test.sh DEB_DIR            orvanta and orvanta-ldap: a
 #                                        registration and the user list
-#   directory_test.sh DEB_DIR OLD_DEB    the upgrade of a site with
-#                                        ACCOUNTS=ldap from OLD_DEB (1.6.0,
-#                                        the module in orvanta): it works
-#                                        before; with the new orvanta alone
-#                                        every page names orvanta-ldap, as
-#                                        does one line of the error log;
-#                                        with orvanta-ldap it works again
-#
-# The servers run in network and process namespaces of their own, which
-# end with the test.
+#   directory_test.sh DEB_DIR OLD_DEB    a site with ACCOUNTS=ldap on
+#                                        OLD_DEB (1.6.0, the module in
+#                                        orvanta); upgraded to orvanta alone,
+#                                        every page and one error-log line
+#                                        name orvanta-ldap; with it, it works
 set -euo pipefail
 
 deb_dir=$1
 old_deb=${2:-}
-here=$(cd "$(dirname "$0")" && pwd)
-readonly operator=admin
-readonly ldap_dir=/srv/orvanta-test-ldap
+ldap=/srv/orvanta-test-ldap
 # lighttpd keeps a CGI program's error lines only there (the README's step).
-readonly error_log=/var/log/lighttpd/breakage.log
+error_log=/var/log/lighttpd/breakage.log
 work=$(mktemp -d)
-
 failures=0
-fail() {
-  echo "FAIL [directory]: $1"
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL [directory]: $1"; failures=$((failures + 1)); }
 pass() { echo "ok [directory]: $1"; }
-. "$here/web_lib.sh"
-
-# Unattended, as an upgrade by a script: changed conffiles are kept.
+. "$(dirname "$0")/web_lib.sh"
 apt() {
-  DEBIAN_FRONTEND=noninteractive apt-get -y -q --no-install-recommends \
-    -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "$@" >>"$work/apt.log" 2>&1 ||
-    { tail -n 30 "$work/apt.log"; echo "FAIL [directory]: apt-get $*"; exit 1; }
+  apt-get -y -q --no-install-recommends -o Dpkg::Options::=--force-confold "$@" \
+    >>/tmp/apt.log 2>&1 || { tail -n 30 /tmp/apt.log; exit 1; }
 }
 
-# The servers in namespaces of their own; lighttpd as the README sets it up.
 if [[ ${ORVANTA_IN_NAMESPACE:-} != 1 ]]; then
   printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
   chmod 0755 /usr/sbin/policy-rc.d
-  apt install lighttpd curl iproute2 slapd ldap-utils
-  if [[ -n $old_deb ]]; then
-    apt install "$old_deb"
-  else
-    apt install "$deb_dir"/orvanta_*.deb "$deb_dir"/orvanta-ldap_*.deb
-  fi
+  packages=("$deb_dir"/orvanta_*.deb "$deb_dir"/orvanta-ldap_*.deb)
+  [[ -z $old_deb ]] || packages=("$old_deb")
+  apt install lighttpd curl iproute2 slapd ldap-utils "${packages[@]}"
   lighty-enable-mod orvanta >/dev/null
   echo "server.breakagelog = \"$error_log\"" >>/etc/lighttpd/lighttpd.conf
   password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-  printf '%s\n' "$password" | orvanta-operator add "$operator" >/dev/null
-  rm -rf "$work"
-  ORVANTA_IN_NAMESPACE=1 ORVANTA_OPERATOR_PASSWORD=$password \
-    exec unshare --net --pid --fork --mount-proc bash "$0" "$@"
+  echo "$password" | orvanta-operator add admin >/dev/null
+  ORVANTA_IN_NAMESPACE=1 PASSWORD=$password exec unshare --net --pid --fork --mount-proc bash "$0" "$@"
 fi
 
 ip link set lo up
 mkdir -p /run/lighttpd "$work/seed"
-# The directory holds one group, for the new accounts.
 touch "$work/seed/passwd" "$work/seed/shadow"
-echo "members:x:20000:" >"$work/seed/group"
-/orvanta-test/serve.d/slapd start "$ldap_dir" "$work/seed" >/dev/null
-/orvanta-test/serve.d/slapd settings "$ldap_dir" >>/etc/orvanta/cfg_file.cfg
+echo "members:x:20000:" >"$work/seed/group"  # the new accounts' group
+/orvanta/scripts/serve.d/slapd start "$ldap" "$work/seed" >/dev/null
+/orvanta/scripts/serve.d/slapd settings "$ldap" >>/etc/orvanta/cfg_file.cfg
 lighttpd -f /etc/lighttpd/lighttpd.conf
-for _ in $(seq 100); do
-  curl -s -o /dev/null "$base/" && break
-  sleep 0.1
-done
-sign_in "$operator:$ORVANTA_OPERATOR_PASSWORD"
+for _ in $(seq 100); do curl -s -o /dev/null "$base/" && break; sleep 0.1; done
+sign_in "admin:$PASSWORD"
 
-# A registration through the server, then the user list with every account
-# registered so far.
+# A registration through the server, then every account registered so far
+# in the directory and in the user list.
 registered=()
 register_and_list() {
-  local name=$1
-  request "registration of $name" 200 "${signed_in[@]}" -H "Origin: $base" \
-    --data "COMMAND=WILLBEADD&NAME=$name&PASS=Pk9-test&UID=&GID=members&GCOS=&DIR=/home/&SHELL=/bin/bash" \
+  request "registration of $1" 200 "${signed_in[@]}" -H "Origin: $base" --data \
+    "COMMAND=WILLBEADD&NAME=$1&PASS=Pk9-test&UID=&GID=members&GCOS=&DIR=/home/&SHELL=/bin/bash" \
     "$base/orvanta/orvanta.cgi"
-  registered+=("$name")
-  ldapsearch -x -LLL -H "$(/orvanta-test/serve.d/slapd uri "$ldap_dir")" -b dc=orvanta,dc=test \
-    "(uid=$name)" uid | grep -qx "uid: $name" || fail "no entry of $name in the directory"
+  registered+=("$1")
   request "user list" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
-  local each
-  for each in "${registered[@]}"; do
-    grep -q "<TD>$each</TD>" "$work/body" || fail "$each is not in the user list"
+  local name
+  for name in "${registered[@]}"; do
+    ldapsearch -x -LLL -H "$(/orvanta/scripts/serve.d/slapd uri "$ldap")" -b dc=orvanta,dc=test \
+      "(uid=$name)" uid | grep -qx "uid: $name" || fail "no entry of $name in the directory"
+    grep -q "<TD>$name</TD>" "$work/body" || fail "$name is not in the user list"
   done
 }
 
 if [[ -n $old_deb ]]; then
   register_and_list before
-  apt install "$(echo "$deb_dir"/orvanta_*.deb)"
-  lines_before=$(cat "$error_log" 2>/dev/null | wc -l)
-  request "menu page without orvanta-ldap" 503 "${signed_in[@]}" \
-    "$base/orvanta/orvanta.cgi?COMMAND=MENU"
+  apt install "$deb_dir"/orvanta_*.deb
+  request "menu page without orvanta-ldap" 503 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=MENU"
   iconv -f EUC-JP -t UTF-8 "$work/body" | grep -q 'パッケージ orvanta-ldap のインストールが必要です' ||
     fail "the page does not name orvanta-ldap"
-  named=$(tail -n +"$((lines_before + 1))" "$error_log" | grep -c 'install the package orvanta-ldap' || true)
-  [[ $named == 1 ]] && pass "one line of the error log names orvanta-ldap" ||
-    fail "$named lines of the error log name orvanta-ldap"
-  apt install "$(echo "$deb_dir"/orvanta-ldap_*.deb)"
+  named=$(grep -c 'install the package orvanta-ldap' "$error_log" || true)
+  [[ $named == 1 ]] && pass "one error-log line names orvanta-ldap" || fail "$named error-log lines name it"
+  apt install "$deb_dir"/orvanta-ldap_*.deb
 fi
 register_and_list after
-echo "$(dpkg-query -W -f='${Package} ${Version}, ' orvanta orvanta-ldap)slapd $(slapd -VV 2>&1 | grep -o 'slapd [0-9.]*' | head -n 1)"
-
-rm -rf "$work"
-if ((failures)); then
-  echo "$failures failed"
-  exit 1
-fi
-echo "directory: all checks passed"
+echo "$(dpkg-query -W -f='${Package} ${Version}, ' orvanta orvanta-ldap)$(slapd -VV 2>&1 | grep -o 'slapd [0-9.]*')"
+((failures == 0))

@@ -122,19 +122,16 @@ expect_no_settings() {
   fi
 }
 
-# Every URL that begins with the program's name runs the program or finds
-# nothing (404, or 400 for a request the server takes for malformed); none
-# sends a file, the program least of all.
+# Every URL that goes on after the program's name runs it or finds nothing
+# (404, or 400 for one the server takes for malformed); none sends a file.
 expect_program_or_nothing() {
-  local path=$1 status
-  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' --path-as-is \
-             "${signed_in[@]}" "$base$path" || true)
-  if head -c 4 "$work/body" | grep -q $'^\x7fELF' || grep -q 'USERADD=' "$work/body"; then
-    fail "$path sends a file of the program's directory ($status)"
-  elif [[ $status == 40[04] ]] || grep -q "<TITLE>orvanta ver\." "$work/body"; then
-    pass "$path: $status, $( [[ $status == 40[04] ]] && echo nothing || echo "the program's page")"
+  local status
+  status=$(curl -s -o "$work/body" -w '%{http_code}' --path-as-is "${signed_in[@]}" "$base$1" || true)
+  if [[ $(head -c 4 "$work/body") != $'\x7fELF' ]] && ! grep -q 'USERADD=' "$work/body" &&
+     { [[ $status == 40[04] ]] || grep -q '<TITLE>orvanta ver\.' "$work/body"; }; then
+    pass "$1: $status"
   else
-    fail "$path: $status, neither the program's page nor 404"
+    fail "$1: $status, neither the program's page nor 404"
   fi
 }
 

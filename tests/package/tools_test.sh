@@ -1,102 +1,76 @@
 #!/usr/bin/env bash
-# This release's account tools, given every kind of command line the
-# program builds (the "$ " lines of TABLE, with the package's tool
-# settings), in order, on a tree of their own: seeded with the same
-# accounts, with this release's login.defs, default/useradd, skel, subuid
-# and subgid. After each line, its exit status and what changed in passwd,
-# shadow, group, gshadow, subuid, subgid and the homes are written below it
-# as TABLE has them. The table is one for every release: a result that
-# differs between the releases fails in one of them, unless the table
-# gives it for each release ("  [12] ...", "  [13] ...").
+# The account tools of Debian 12 and 13, each in a throw-away copy of its
+# root, given every kind of command line the program builds (the "$ " lines
+# of tools.table, with the package's tool settings) in order, on a tree seeded
+# alike with the release's login.defs, default/useradd, skel, subuid and
+# subgid. Each line must exit as the table says ("# exit N"), and what it
+# changed in passwd, shadow, group, gshadow, subuid, subgid and the homes
+# must be the same on both, but for the differences that the table lists
+# ("< " Debian 12, "> " Debian 13).
 #
-#   tools_test.sh TABLE          (as root, in the release's root)
+#   tools_test.sh          (in a root: tools_test.sh --here, the transcript)
 #
-# --prefix for the tools that have it in every release; chpasswd and chage
-# chroot into the tree with -R, which Debian 12's take (they have no
-# --prefix there).
+# --prefix for the tools that have it in both releases; chpasswd and chage
+# chroot into the tree with -R (Debian 12's have no --prefix).
 set -euo pipefail
 
-table=$1
+here=$(cd "$(dirname "$0")" && pwd)
+table=$here/tools.table
+if [[ ${1:-} != --here ]]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  failed=0
+  for release in bookworm trixie; do
+    "$here/../../scripts/package" --try "$release" "$work" \
+      bash /orvanta/tests/package/tools_test.sh --here >"$work/$release"
+    diff <(grep -o '# exit [0-9]*$' "$table") <(grep -o '^  exit [0-9]*' "$work/$release" | sed 's/^ /#/') ||
+      { echo "FAIL: exit statuses on $release (< the table)"; failed=1; }
+  done
+  diff <(grep '^[<>] ' "$table") <(diff "$work/bookworm" "$work/trixie" | grep '^[<>] ') ||
+    { echo "FAIL: Debian 12 and 13 differ otherwise (< the table, > the releases)"; failed=1; }
+  ((failed)) && cat "$work/bookworm" && exit 1
+  echo "ok: the tools of Debian 12 and 13 differ only as tools.table says"
+  exit 0
+fi
+
 tree=$(mktemp -d)
-trap 'rm -rf "$tree"' EXIT
+mkdir -p "$tree/etc/default" "$tree/home/taro" "$tree/var/mail"
+cp -r /etc/skel /etc/login.defs /etc/subuid /etc/subgid "$tree/etc/"
+cp /etc/default/useradd "$tree/etc/default/"
+hash='$y$j9T$F5Jx5fExrKuPp53xLKQ..1$X3DX6M94c7o7TNuedaLIdQXqHabOxnxiMaoT.tChIA'
+printf '%s\n' root:x:0:0:root:/root:/bin/bash taro:x:1001:100:Taro:/home/taro:/bin/bash \
+  >"$tree/etc/passwd"
+printf '%s\n' 'root:*:19000:0:99999:7:::' "taro:$hash:19000:0:99999:7::20500:" >"$tree/etc/shadow"
+printf '%s\n' root:x:0: users:x:100: staff:x:1100:taro >"$tree/etc/group"
+printf '%s\n' 'root:*::' 'users:*::' 'staff:!::taro' >"$tree/etc/gshadow"
+chown 1001:100 "$tree/home/taro"
 today=$(($(date +%s) / 86400))
 
-mkdir -p "$tree/etc/default" "$tree/home/taro" "$tree/var/mail"
-cp -r /etc/skel "$tree/etc/"
-cp /etc/login.defs "$tree/etc/"
-cp /etc/default/useradd "$tree/etc/default/"
-for file in subuid subgid; do
-  [[ ! -e /etc/$file ]] || cp "/etc/$file" "$tree/etc/"
-done
-cat >"$tree/etc/passwd" <<'EOF'
-root:x:0:0:root:/root:/bin/bash
-daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin
-taro:x:1001:100:Taro:/home/taro:/bin/bash
-EOF
-cat >"$tree/etc/shadow" <<'EOF'
-root:*:19000:0:99999:7:::
-daemon:*:19000:0:99999:7:::
-taro:$y$j9T$F5Jx5fExrKuPp53xLKQ..1$X3DX6M94c7o7TNuedaLIdQXqHabOxnxiMaoT.tChIA:19000:0:99999:7::20500:
-EOF
-cat >"$tree/etc/group" <<'EOF'
-root:x:0:
-daemon:x:1:
-users:x:100:
-staff:x:1100:taro
-EOF
-cat >"$tree/etc/gshadow" <<'EOF'
-root:*::
-daemon:*::
-users:*::
-staff:!::taro
-EOF
-chmod 0640 "$tree/etc/shadow" "$tree/etc/gshadow"
-chown 1001:100 "$tree/home/taro"
-
-# Every line of the files, named; every home and mail spool with its mode
-# and owner.
 snapshot() {
   local file
   for file in passwd shadow group gshadow subuid subgid; do
-    [[ ! -e $tree/etc/$file ]] || sed "s/^/$file /" "$tree/etc/$file"
+    sed "s/^/$file /" "$tree/etc/$file"
   done
-  find "$tree/home" "$tree/var/mail" -mindepth 1 -maxdepth 1 -printf '%P %m %U:%G\n' | LC_ALL=C sort |
-    sed 's/^/home-or-mail /'
+  find "$tree/home" "$tree/var/mail" -mindepth 1 -maxdepth 1 -printf 'home %P %m %U:%G\n' |
+    LC_ALL=C sort
 }
 
-# The line with the tools of the package's settings, inside the tree.
-tools() {
-  sed -e "s|@useradd@|/usr/sbin/useradd --prefix $tree|g" \
-      -e "s|@usermod@|/usr/sbin/usermod --prefix $tree|g" \
-      -e "s|@userdel@|/usr/sbin/userdel --prefix $tree|g" \
-      -e "s|@groupadd@|/usr/sbin/groupadd --prefix $tree|g" \
-      -e "s|@groupdel@|/usr/sbin/groupdel --prefix $tree|g" \
-      -e "s|@chpasswd@|/usr/sbin/chpasswd -R $tree|g" \
-      -e "s|@chage@|/usr/bin/chage -R $tree|g" -e "s|@tree@|$tree|g" <<<"$1"
-}
-
-results=$(
-  before=$(snapshot)
-  while IFS= read -r line; do
-    [[ $line == '$ '* || $line == '#'* || -z $line ]] || continue
-    echo "$line"
-    [[ $line == '$ '* ]] || continue
-    status=0
-    sh -c "$(tools "${line#\$ }")" >/dev/null 2>&1 || status=$?
-    echo "  exit $status"
-    after=$(snapshot)
-    diff --old-line-format='  - %L' --new-line-format='  + %L' --unchanged-line-format='' \
-      <(echo "$before") <(echo "$after") | sed "s/:$today:/:@TODAY@:/" || true
-    before=$after
-  done <"$table"
-)
-
-# The table's lines for this release, without their mark.
-release=$(. /etc/os-release && echo "$VERSION_ID")
-expected=$(sed -e "s/^  \[$release\] /  /" -e '/^  \[[0-9]*\] /d' "$table")
-if diff -u <(echo "$expected") <(echo "$results"); then
-  echo "ok: the tools of $(. /etc/os-release && echo "$PRETTY_NAME") leave what $table says"
-else
-  echo "FAIL: the tools differ from $table (above: - the table, + this release)"
-  exit 1
-fi
+before=$(snapshot)
+while IFS= read -r line; do
+  [[ $line == '$ '* ]] || continue
+  echo "$line"
+  line=${line#\$ }
+  for tool in useradd usermod userdel groupadd groupdel; do
+    line=${line//@$tool@/\/usr\/sbin\/$tool --prefix $tree}
+  done
+  line=${line//@chpasswd@/\/usr\/sbin\/chpasswd -R $tree}
+  line=${line//@chage@/\/usr\/bin\/chage -R $tree}
+  status=0
+  sh -c "${line//@tree@/$tree}" >/dev/null 2>&1 || status=$?
+  echo "  exit $status"
+  after=$(snapshot)
+  diff --old-line-format='  - %L' --new-line-format='  + %L' --unchanged-line-format='' \
+    <(echo "$before") <(echo "$after") | sed "s/:$today:/:TODAY:/" || true
+  before=$after
+done <"$table"
+rm -rf "$tree"

@@ -1,19 +1,15 @@
 #!/usr/bin/env bash
-# The upgrade from 1.6.0, the last single package, on Debian 12: a site with
-# ACCOUNTS=ldap, before and after orvanta-ldap is installed
-# (directory_test.sh). 1.6.0 is built once in the root and kept beside it.
+# The upgrade of a directory site from 1.6.0, the last single package, on
+# Debian 12 (directory_test.sh); 1.6.0 is built once and kept.
 #
 #   upgrade_test.sh DEB_DIR
 set -euo pipefail
-
-deb_dir=$1
-here=$(cd "$(dirname "$0")" && pwd)
-[[ $(id -u) == 0 ]] || { echo "SKIP: the roots need root"; exit 77; }
-old_deb=$("$here/../../scripts/package" --old)
+package=$(dirname "$0")/../../scripts/package
 debs=$(mktemp -d)
 trap 'rm -rf "$debs"' EXIT
 mkdir "$debs/old"
-cp "$deb_dir"/orvanta*.deb "$debs/"
-cp "$old_deb" "$debs/old/"
-"$here/root_run.sh" bookworm "$debs" \
-  bash tests/directory_test.sh /orvanta-test/debs "/orvanta-test/debs/old/$(basename "$old_deb")"
+cp "$1"/orvanta*.deb "$debs/"
+old=$("$package" --old)
+cp "$old" "$debs/old/"
+"$package" --try bookworm "$debs" \
+  bash /orvanta/tests/package/directory_test.sh /debs "/debs/old/${old##*/}"
