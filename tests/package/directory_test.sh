@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
-# The directory backend of the installed packages with this release's slapd
-# behind lighttpd, in a throw-away root (scripts/package --try), the servers
-# in namespaces of their own:
-#
-#   directory_test.sh DEB_DIR            orvanta and orvanta-ldap: a
-#                                        registration and the user list
-#   directory_test.sh DEB_DIR OLD_DEB    a site with ACCOUNTS=ldap on
-#                                        OLD_DEB (1.6.0, the module in
-#                                        orvanta); upgraded to orvanta alone,
-#                                        every page and one error-log line
-#                                        name orvanta-ldap; with it, it works
+# orvanta-ldap with the release's slapd behind lighttpd, in a throw-away
+# root (scripts/package --try): registrations and the user list.
+#   directory_test.sh DEB_DIR [OLD_DEB]
+# With OLD_DEB (1.6.0, whose orvanta held the module) the site is upgraded:
+# with the new orvanta alone, the pages and one error-log line name
+# orvanta-ldap; with orvanta-ldap it works again.
 set -euo pipefail
 
 deb_dir=$1

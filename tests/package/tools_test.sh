@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# The account tools of Debian 12 and 13, each in a throw-away copy of its
-# root, given every kind of command line the program builds (the "$ " lines
-# of tools.table, with the package's tool settings) in order, on a tree seeded
-# alike with the release's login.defs, default/useradd, skel, subuid and
-# subgid. Each line must exit as the table says ("# exit N"), and what it
-# changed in passwd, shadow, group, gshadow, subuid, subgid and the homes
-# must be the same on both, but for the differences that the table lists
-# ("< " Debian 12, "> " Debian 13).
-#
-#   tools_test.sh          (in a root: tools_test.sh --here, the transcript)
-#
-# --prefix for the tools that have it in both releases; chpasswd and chage
-# chroot into the tree with -R (Debian 12's have no --prefix).
+# The account tools of Debian 12 and 13 (each in a throw-away copy of its
+# root: tools_test.sh --here) run the "$ " lines of tools.table in order on
+# a tree with the release's login.defs, default/useradd, skel, subuid and
+# subgid. Each must exit as the table says, and what it changes in the
+# account files and homes must be the same on both but for the table's
+# "< " (Debian 12) and "> " (13) lines. --prefix where both releases' tools
+# have it; -R (a chroot) for chpasswd and chage.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

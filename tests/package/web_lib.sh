@@ -1,24 +1,15 @@
-# What the package tests do through the web server, as a browser would.
-# Sourced; the caller defines pass and fail, and $work.
+# The package tests' requests to the web server; sourced by a script that
+# defines pass, fail and $work.
 readonly base=http://127.0.0.1
 
-# The operator's sign-in, kept in this one place: today the program's own
-# HTTP Basic login against its operators file, sent with every request.
-# Sets the curl arguments that the operator's later requests carry.
-sign_in() {
-  signed_in=(-u "$1")
-}
+# The operator's sign-in, in this one place: today the program's HTTP Basic
+# login, sent with every request (the curl arguments set here).
+sign_in() { signed_in=(-u "$1"); }
 
 # request WHAT EXPECTED_STATUS CURL_ARGUMENTS...: the body lands in
 # $work/body, the headers in $work/headers.
 request() {
-  local what=$1 expected=$2
-  shift 2
   local status
-  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' "$@")
-  if [[ $status == "$expected" ]]; then
-    pass "$what: $status"
-  else
-    fail "$what: $status, expected $expected"
-  fi
+  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' "${@:3}")
+  [[ $status == "$2" ]] && pass "$1: $status" || fail "$1: $status, expected $2"
 }
