@@ -14,6 +14,7 @@
 #include "cgi/cgi.h"
 #include "cgi/messages_texts.h"
 #include "group/group.h"
+#include "ldap/ldap.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "store/store.h"
@@ -97,6 +98,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
     {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
     {kErrorTooManyAttempts, kMessageTooManyAttempts, "Status: 429 Too Many Requests\n"},
+    {kErrorNoDirectoryModule, kMessageNoDirectoryModule, "Status: 503 Service Unavailable\n"},
     {kErrorNoRequestData, kMessageNoRequestData},
     {kErrorNoRoot, kMessageNoRoot},
     {kErrorNoUserSelected, kMessageNoUserSelected},
@@ -129,8 +131,11 @@ void RunFrom(const Command (&table)[N]) {
   const Command* command = FindCommand(table, Param("COMMAND"));
   if (command == nullptr) throw ErrorCode{kErrorUnknownCommand};
   if (!MayRun(*command)) RefuseByScope("");
-  if (command->reads_accounts && !Accounts().Reachable()) {
-    throw ErrorCode{kErrorDirectoryUnreachable};
+  if (command->reads_accounts) {
+    // ACCOUNTS=ldap without the module: the page says what to install,
+    // rather than lists left empty and changes that fail.
+    if (UsesDirectory() && !DirectoryModuleInstalled()) throw ErrorCode{kErrorNoDirectoryModule};
+    if (!Accounts().Reachable()) throw ErrorCode{kErrorDirectoryUnreachable};
   }
   command->run();
 }
@@ -156,6 +161,7 @@ void Dispatch() {
 void ReportError(ErrorCode code) {
   switch (code) {
     case kErrorNotCgi:  // started from a command line: no CGI header, no page
+      std::fputs(kProgramTitle, stdout);
       std::fputs(kNotCgiNotice, stdout);
       return;
     case kErrorSignIn:

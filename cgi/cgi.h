@@ -62,6 +62,7 @@ inline constexpr ErrorCode kErrorFormToken = 4032;
 inline constexpr ErrorCode kErrorClearText = 4033;
 // Sign-in attempts past their limit: 429, nothing checked.
 inline constexpr ErrorCode kErrorTooManyAttempts = 429;
+inline constexpr ErrorCode kErrorNoDirectoryModule = 5031;  // 503: orvanta-ldap missing
 
 // Finished message for ErrorCode 0 (HTML, values already escaped).
 extern std::string gErrorMessage;

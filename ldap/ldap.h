@@ -139,6 +139,9 @@ void SetDirectoryHost(const OrvantaDirectoryHost* host);
 // when it is missing, untrusted or of another version: every operation then
 // fails as with an unreachable directory.
 const OrvantaDirectoryStore* LoadedDirectoryStore();
+// False, after one line on stderr that names the package to install, when
+// the module to load does not exist (a package site without orvanta-ldap).
+bool DirectoryModuleInstalled();
 // The module to load: the installed one, whose path is fixed when the
 // program is built; when the run is not set-user-ID, ORVANTA_LDAP_MODULE
 // instead if it is set (the build directory's, for tests).

@@ -18,6 +18,8 @@ constexpr char kModuleOverride[] = "ORVANTA_LDAP_MODULE";
 constexpr char kNotLoaded[] = "ldap: the directory store is not loaded: ";
 constexpr char kUntrusted[] = " is not root's alone (nor is every directory above it)";
 constexpr char kOtherVersion[] = " is of another version of the program";
+constexpr char kNotInstalled[] =
+    " does not exist: ACCOUNTS=ldap needs the directory store, install the package orvanta-ldap";
 
 const OrvantaDirectoryHost*& Host() {
   static const OrvantaDirectoryHost* host = nullptr;
@@ -62,6 +64,14 @@ std::string DirectoryModulePath() {
   const std::optional<std::string> chosen = ProcessVariable(kModuleOverride);
   if (SecureRun() || !chosen) return ORVANTA_LDAP_MODULE_PATH;
   return *chosen;
+}
+
+bool DirectoryModuleInstalled() {
+  const std::string path = DirectoryModulePath();
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 || errno != ENOENT) return true;
+  ErrorLogLine(kNotLoaded + Printable(path) + kNotInstalled);
+  return false;
 }
 
 bool IsTrustedModule(const std::string& path) {

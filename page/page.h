@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "page/version.h"
+
 namespace orvanta {
 
-inline constexpr char kProgramTitle[] = "orvanta ver.1.5 staff version ";
+inline constexpr char kProgramTitle[] = "orvanta ver." ORVANTA_VERSION " staff version ";
 inline constexpr char kCgiName[] = "orvanta.cgi";
 
 // ---- Frame (frame.cpp) ----------------------------------------------------------

@@ -9,7 +9,7 @@ const {
   openSession, pageFacts, tableRows, basicAuthorization, submitWith,
 } = require('./harness');
 
-const TITLE = 'orvanta ver.1.5 staff version ';
+const TITLE = `orvanta ver.${process.env.ORVANTA_VERSION} staff version `;
 // The program's menu page, where the page served at the top leads.
 const MENU_PAGE = 'orvanta.cgi?COMMAND=MENU';
 

@@ -557,14 +557,21 @@ TEST(DirectoryTest, ListPagesAreTheSameWhetherTheServerSortsAndPagesOrNot) {
   EXPECT_NE(pages[1][3].find(Euc("件中 1〜100件")), std::string::npos) << Utf8(pages[1][3]);
 }
 
+constexpr char kUnreachablePage[] = "ディレクトリサーバーに接続できませんでした。<BR>\n<BR>\n";
+constexpr char kNoModulePage[] =
+    "ディレクトリのアカウントを扱うには、パッケージ orvanta-ldap のインストールが必要です。\n<BR>\n";
+
 // Settings that reach no server (servers that do not answer: directory_down_test.cpp):
-// the registration says so, with one line.
+// the registration says so, with one line; without the module, it names the
+// package to install.
 TEST(DirectoryTest, SettingsThatReachNoServerSayItWithOneLineEach) {
   struct Case {
     const char* what;
     std::string settings;
     std::string error_line;
     std::string module = ORVANTA_LDAP_MODULE_BUILT;
+    std::string status = "";
+    std::string page = kUnreachablePage;
   };
   const std::vector<Case> cases = {
       {"a URI of another scheme", "LDAP_URI=http://example.org/\n",
@@ -576,10 +583,11 @@ TEST(DirectoryTest, SettingsThatReachNoServerSayItWithOneLineEach) {
       // Neither the directory nor the tool: nothing is changed at all.
       {"ACCOUNTS in upper case", "ACCOUNTS=LDAP\n",
        "orvanta: ACCOUNTS=LDAP is none of tools, ldap or empty: no account is changed\n"},
+      // The package site without orvanta-ldap: the page says what to install.
       {"no directory store", "",
-       "orvanta: ldap: the directory store is not loaded: /nonexistent/orvanta-ldap.so: No such "
-       "file or directory\n",
-       "/nonexistent/orvanta-ldap.so"},
+       "orvanta: ldap: the directory store is not loaded: /nonexistent/orvanta-ldap.so does not "
+       "exist: ACCOUNTS=ldap needs the directory store, install the package orvanta-ldap\n",
+       "/nonexistent/orvanta-ldap.so", "Status: 503 Service Unavailable\n", kNoModulePage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -588,8 +596,7 @@ TEST(DirectoryTest, SettingsThatReachNoServerSayItWithOneLineEach) {
     host.Configure(server, c.settings + "GROUPADD=" + host.home_tool + " groupadd\n");
     CgiRequest request = Post("COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500");
     request.extra_env.push_back("ORVANTA_LDAP_MODULE=" + c.module);
-    EXPECT_EQ(Utf8(host.box.Run(request).out),
-              Utf8(MessagePage("ディレクトリサーバーに接続できませんでした。<BR>\n<BR>\n")));
+    EXPECT_EQ(Utf8(host.box.Run(request).out), Utf8(c.status + MessagePage(c.page)));
     EXPECT_EQ(host.box.ReadFile(".stderr"),
               std::regex_replace(c.error_line, std::regex("@URI@"), server.Uri()));
     EXPECT_FALSE(host.box.Exists("orvanta.log"));

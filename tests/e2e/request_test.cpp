@@ -37,8 +37,7 @@ TEST_F(RequestTest, WithoutRequestMethodWritesOnlyTheNotice) {
   request.method = std::nullopt;
   const CgiResult result = box_.Run(request);
   EXPECT_EQ(result.out,
-            Euc("orvanta ver.1.5 staff version はCGIプログラムです。"
-                "コマンドラインがら動かすことはできません。\n"));
+            ProgramTitle() + Euc("はCGIプログラムです。コマンドラインがら動かすことはできません。\n"));
   EXPECT_EQ(result.exit_status, 0);
 }
 

@@ -237,13 +237,17 @@ TEST(SetuidTest, DirectoryStoreOnlyFromItsInstalledPath) {
 
   const CgiResult result = setup.RunAsCaller(Post("COMMAND=GP_WILLBEADD&GNAME=webteam&GID=1500"));
   EXPECT_EQ(Utf8(result.out),
-            Utf8(MessagePage("ディレクトリサーバーに接続できませんでした。<BR>\n<BR>\n")));
+            Utf8("Status: 503 Service Unavailable\n" +
+                 MessagePage("ディレクトリのアカウントを扱うには、パッケージ orvanta-ldap の"
+                             "インストールが必要です。\n<BR>\n")));
   // The dynamic loader's own line on nss_wrapper, which it does not load
   // into a set-user-ID run, aside.
   std::string errors = setup.box.ReadFile(".stderr");
   errors.erase(0, errors.find("orvanta: "));
   EXPECT_EQ(errors, std::string("orvanta: ldap: the directory store is not loaded: ") +
-                        ORVANTA_LDAP_MODULE_INSTALLED + ": No such file or directory\n");
+                        ORVANTA_LDAP_MODULE_INSTALLED +
+                        " does not exist: ACCOUNTS=ldap needs the directory store, install the "
+                        "package orvanta-ldap\n");
   EXPECT_TRUE(setup.box.CallsOf("install/groupadd").empty());
   EXPECT_FALSE(setup.box.Exists("install/orvanta.log"));
 }

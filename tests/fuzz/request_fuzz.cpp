@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cgi/messages_texts.h"
+#include "page/page.h"
 #include "tests/fuzz/support/request_run.h"
 #include "tests/fuzz/support/shell_words.h"
 
@@ -126,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const RequestRun& run =
       orvanta::fuzz::RunRequestFrom({reinterpret_cast<const char*>(data), size});
   if (!run.cgi) {
-    if (run.page != kNotCgiNotice) std::abort();
+    if (run.page != std::string(orvanta::kProgramTitle) + kNotCgiNotice) std::abort();
     return 0;
   }
   if (!IsOnePage(run.page)) std::abort();

@@ -140,6 +140,7 @@ if ((${#missing[@]})); then
   apt install "${missing[@]}"
   echo "installed ${missing[*]} in $((SECONDS - start)) s"
 fi
+dpkg-query -W -f='${Package} ${Version}\n' apache2 lighttpd
 
 # An upgrade from the web server's login: the password file of the older
 # package's README is there first, with a bcrypt login the program takes
@@ -201,8 +202,12 @@ echo "ok: nothing of the package is left"
 undo
 
 # The web servers' packages leave empty directories behind on purge
-# (/run/apache2/socks, /var/lib/apache2): the test made them, so it takes
-# them away; anything else left is a failure below.
+# (/run/apache2/socks, /var/lib/apache2), and lighttpd its placeholder page
+# (/var/www/html/index.lighttpd.html): the test made them, so it takes them
+# away; anything else left is a failure below.
+if ! grep -q " /var/www/html/index.lighttpd.html -> " "$work/state.before"; then
+  rm -f /var/www/html/index.lighttpd.html
+fi
 for dir in "${watched[@]}"; do
   if [[ -d $dir ]] && ! grep -q " $dir -> " "$work/state.before" &&
      [[ -z $(find "$dir" ! -type d -print -quit) ]]; then

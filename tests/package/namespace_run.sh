@@ -16,8 +16,8 @@
 #
 # Checks the program's sign-in (also for a caller of the web server's group
 # that runs it without the server), the pages in a session, a registration
-# and a deletion through the server, signing out, and that cfg_file.cfg is
-# never served.
+# and a deletion through the server, signing out, that cfg_file.cfg is never
+# served, and that no URL beginning with the program's name sends a file.
 set -euo pipefail
 
 server=$1
@@ -25,9 +25,7 @@ work=$2
 login=$3
 account=$4
 log=/var/log/orvanta/orvanta.log
-readonly base=http://127.0.0.1
 readonly password_of_account=Pk9-test
-readonly origin_header="Origin: $base"
 
 failures=0
 fail() {
@@ -35,6 +33,8 @@ fail() {
   failures=$((failures + 1))
 }
 pass() { echo "ok [$server]: $1"; }
+. "$(dirname "$0")/web_lib.sh"
+readonly origin_header="Origin: $base"
 
 mount -t tmpfs -o mode=0700 tmpfs "$work"
 
@@ -108,29 +108,30 @@ stop_server() {
 start_server
 await_server
 
-# request NAME EXPECTED_STATUS CURL_ARGUMENTS...: the body lands in
-# $work/body, the headers in $work/headers.
-request() {
-  local what=$1 expected=$2
-  shift 2
-  local status
-  status=$(curl -s -o "$work/body" -D "$work/headers" -w '%{http_code}' "$@")
-  if [[ $status == "$expected" ]]; then
-    pass "$what: $status"
-  else
-    fail "$what: $status, expected $expected"
-  fi
-}
-
 # The settings are never sent, with or without the login.
 settings_served=0
 expect_no_settings() {
-  local path=$1 credentials=$2
+  local path=$1 how=$2
+  local -a with=()
+  [[ $how == signed-in ]] && with=("${signed_in[@]}")
   : >"$work/body"
-  curl -s -o "$work/body" --path-as-is ${credentials:+-u "$credentials"} "$base$path" || true
+  curl -s -o "$work/body" --path-as-is "${with[@]}" "$base$path" || true
   if grep -q 'USERADD=' "$work/body"; then
-    fail "cfg_file.cfg served at $path${credentials:+ with the login}"
+    fail "cfg_file.cfg served at $path ($how)"
     settings_served=1
+  fi
+}
+
+# Every URL that goes on after the program's name runs it or finds nothing
+# (404, or 400 for one the server takes for malformed); none sends a file.
+expect_program_or_nothing() {
+  local status
+  status=$(curl -s -o "$work/body" -w '%{http_code}' --path-as-is "${signed_in[@]}" "$base$1" || true)
+  if [[ $(head -c 4 "$work/body") != $'\x7fELF' ]] && ! grep -q 'USERADD=' "$work/body" &&
+     { [[ $status == 40[04] ]] || grep -q '<TITLE>orvanta ver\.' "$work/body"; }; then
+    pass "$1: $status"
+  else
+    fail "$1: $status, neither the program's page nor 404"
   fi
 }
 
@@ -153,21 +154,6 @@ expect_protecting_headers() {
   done
 }
 
-# ---- Signing in: the program's own form, the session in a cookie jar ----
-readonly sign_in_form='<INPUT TYPE="HIDDEN" NAME="COMMAND" VALUE="LOGIN">'
-# sign_in PROGRAM_PATH PASSWORD: signs in as the login's user; the
-# session's cookie lands in $work/jar, its form token in $token.
-sign_in() {
-  rm -f "$work/jar"
-  request "sign-in at $1" "$3" -c "$work/jar" -H "$origin_header" --data COMMAND=LOGIN \
-    --data-urlencode "OPERATOR=${login%%:*}" --data-urlencode "PASSWORD=$2" "$base$1"
-  token=$(curl -s -b "$work/jar" "$base$1?COMMAND=MENU" |
-    sed -n 's/.*NAME="TOKEN" VALUE="\([0-9a-f]*\)".*/\1/p' | head -n 1)
-}
-expect_sign_in_page() {
-  grep -qF "$sign_in_form" "$work/body" || fail "$1 is not the sign-in page"
-}
-
 # lighttpd without its cgi module serves nothing at /cgi-bin/ (see the end).
 request "menu page without a login" 200 "$base/orvanta/"
 declare -A cgi_bin_status=([apache2]=200 [lighttpd]=404)
@@ -179,33 +165,38 @@ for path in /orvanta/orvanta.cgi /cgi-bin/orvanta/orvanta.cgi; do
   request "$path with Basic credentials (AUTH_BASIC is off)" "$expected" -u "$login" "$base$path"
   [[ $expected != 200 ]] || expect_sign_in_page "$path with Basic credentials"
 done
-sign_in /orvanta/orvanta.cgi wrong 200
+sign_in "${login%%:*}:wrong" /orvanta/orvanta.cgi 200
 expect_sign_in_page "a sign-in with a wrong password"
 [[ -z $token ]] || fail "a wrong password started a session"
-sign_in /orvanta/orvanta.cgi "${login#*:}" 303
+sign_in "$login" /orvanta/orvanta.cgi 303
 
 request "menu page" 200 "$base/orvanta/"
 cmp -s "$work/body" /usr/share/orvanta/www/index.html || fail "the menu page is not the installed one"
 grep -qix 'Content-Type: text/html; charset=euc-jp'$'\r' "$work/headers" ||
   fail "the menu page is not sent as EUC-JP: $(grep -i '^Content-Type' "$work/headers")"
 expect_protecting_headers "the menu page"
-request "user list" 200 -b "$work/jar" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+request "user list" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
 expect_protecting_headers "the user list"
 grep -q 'ユーザー一覧' <(iconv -f EUC-JP -t UTF-8 "$work/body") || fail "the session shows no user list"
 if [[ $server == apache2 ]]; then
-  request "program at /cgi-bin/orvanta/, the session of /orvanta/" 200 -b "$work/jar" \
+  request "program at /cgi-bin/orvanta/, the session of /orvanta/" 200 "${signed_in[@]}" \
     "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
   expect_sign_in_page "/cgi-bin/orvanta/ with the cookie of /orvanta/"
 else
-  request "program at /cgi-bin/orvanta/, cgi module off" 404 -b "$work/jar" "$base/cgi-bin/orvanta/orvanta.cgi"
+  request "program at /cgi-bin/orvanta/, cgi module off" 404 "${signed_in[@]}" "$base/cgi-bin/orvanta/orvanta.cgi"
 fi
 
 for path in /orvanta/cfg_file.cfg /cgi-bin/orvanta/cfg_file.cfg /orvanta/../cgi-bin/orvanta/cfg_file.cfg \
             /orvanta/%63fg_file.cfg /cgi-bin/orvanta/%63fg_file.cfg; do
-  expect_no_settings "$path" ""
-  expect_no_settings "$path" "$login"
+  expect_no_settings "$path" anonymous
+  expect_no_settings "$path" signed-in
 done
 ((settings_served)) || pass "cfg_file.cfg not served"
+for path in /orvanta/orvanta.cgi/ /orvanta/orvanta.cgi/x /orvanta/orvanta.cgi/cfg_file.cfg \
+            /orvanta/orvanta.cgi%2fcfg_file.cfg /orvanta/orvanta.cgi%2Fx /orvanta/orvanta.cgix \
+            /orvanta/orvanta.cgi%00 /orvanta/orvanta%2ecgi; do
+  expect_program_or_nothing "$path"
+done
 
 # A process of the web server's group that runs the program itself, naming
 # an administrator as the web server would, changes nothing.
@@ -225,7 +216,7 @@ if [[ -f $log ]]; then
   log_lines_before=$(wc -l <"$log")
 fi
 
-request "registration" 200 -b "$work/jar" -H "$origin_header" \
+request "registration" 200 "${signed_in[@]}" -H "$origin_header" \
   --data "COMMAND=WILLBEADD&NAME=$account&PASS=$password_of_account&UID=&GID=&GCOS=Package+Test&DIR=/home/&SHELL=/bin/bash&TOKEN=$token" \
   "$base/orvanta/orvanta.cgi"
 grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc/passwd ||
@@ -233,7 +224,7 @@ grep -q "^$account:x:[0-9]*:[0-9]*:Package Test:/home/$account:/bin/bash\$" /etc
 grep -q "^$account:\\\$y\\\$" /etc/shadow || fail "no yescrypt password for $account in /etc/shadow"
 [[ -d /home/$account ]] || fail "no home directory /home/$account"
 
-request "deletion" 200 -b "$work/jar" -H "$origin_header" \
+request "deletion" 200 "${signed_in[@]}" -H "$origin_header" \
   --data "COMMAND=WILLBEDEL&NAME=$account&TOKEN=$token" "$base/orvanta/orvanta.cgi"
 if grep -q "^$account:" /etc/passwd /etc/shadow /etc/group; then
   fail "$account is still in the account files"
@@ -249,10 +240,10 @@ else
   fail "records in $log: $new_records"
 fi
 
-request "sign-out" 200 -b "$work/jar" -c "$work/jar" -H "$origin_header" \
+request "sign-out" 200 "${signed_in[@]}" -c "$work/jar" -H "$origin_header" \
   --data "COMMAND=LOGOUT&TOKEN=$token" "$base/orvanta/orvanta.cgi"
 ls /var/lib/orvanta/sessions | grep -q . && fail "a session is left after signing out"
-request "user list after signing out" 200 -b "$work/jar" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
+request "user list after signing out" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
 expect_sign_in_page "the user list after signing out"
 
 stop_server
@@ -266,11 +257,11 @@ if [[ $server == lighttpd ]]; then
   request "/cgi-bin/orvanta/orvanta.cgi without a session, cgi module on" 200 \
     "$base/cgi-bin/orvanta/orvanta.cgi"
   expect_sign_in_page "/cgi-bin/orvanta/orvanta.cgi, cgi module on"
-  sign_in /cgi-bin/orvanta/orvanta.cgi "${login#*:}" 303
-  request "/cgi-bin/orvanta/orvanta.cgi in a session, cgi module on" 200 -b "$work/jar" \
+  sign_in "$login" /cgi-bin/orvanta/orvanta.cgi 303
+  request "/cgi-bin/orvanta/orvanta.cgi in a session, cgi module on" 200 "${signed_in[@]}" \
     "$base/cgi-bin/orvanta/orvanta.cgi?COMMAND=VIEW"
-  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg ""
-  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg "$login"
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg anonymous
+  expect_no_settings /cgi-bin/orvanta/cfg_file.cfg signed-in
   ((settings_served)) || pass "cfg_file.cfg not served, cgi module on"
   stop_server
 fi

@@ -1,8 +1,11 @@
 #include "tests/support/pages.h"
 
+#include "page/version.h"
 #include "tests/support/euc.h"
 
 namespace orvanta::test {
+
+std::string ProgramTitle() { return "orvanta ver." ORVANTA_VERSION " staff version "; }
 
 std::string PageHeader() {
   return "X-Frame-Options: DENY\n"
@@ -14,8 +17,8 @@ std::string PageHeader() {
          "<HTML>\n<HEAD>\n"
          "<META NAME=\"robots\" CONTENT=\"noindex,nofollow\">\n"
          "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html;charset=euc-jp\">\n"
-         "<META NAME=\"GENERATOR\" CONTENT=\"orvanta ver.1.5 staff version \">\n"
-         "<TITLE>orvanta ver.1.5 staff version </TITLE>\n"
+         "<META NAME=\"GENERATOR\" CONTENT=\"" + ProgramTitle() + "\">\n"
+         "<TITLE>" + ProgramTitle() + "</TITLE>\n"
          "</HEAD>\n<BODY TEXT=\"#000000\" LINK=\"#0000FF\" VLINK=\"#0000FF\" "
          "BGCOLOR=\"#EEEEFF\">\n<CENTER>\n";
 }

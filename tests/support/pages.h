@@ -6,6 +6,9 @@
 
 namespace orvanta::test {
 
+// The title of every page, with the version the build was given.
+std::string ProgramTitle();
+
 // The fixed frame around a page body; PageHeader begins with the CGI header
 // block of a response without a status line.
 std::string PageHeader();
