@@ -93,7 +93,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "LDAP_MAX_ID", "LDAP_READ_URI", "LDAP_CONNECT_TIMEOUT", "LDAP_TIMEOUT",
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
-    "LIST_PAGE_SIZE", "LIST_SYSTEM"};
+    "LIST_PAGE_SIZE", "LIST_SYSTEM", "LOGIN_DEFS"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -576,6 +576,12 @@ bool AccountExistsNow(const std::string& name);
 // The first entry of the group as the database yields it now (one pass, not
 // the tables read before): what a tool that failed may still have done.
 std::optional<GroupEntry> FindGroup(std::string_view name);
+
+// Every uid of the database now, read afresh (under the change lock, the
+// uids a new account's id must not take).
+void ForEachUidNow(const std::function<void(std::uint32_t uid)>& visit);
+// Whether a group of the database has the gid now, read afresh.
+bool GroupIdExistsNow(std::uint32_t gid);
 
 // Forgets what was read, so the next use reads again (tests).
 void ForgetAccounts();

@@ -336,4 +336,15 @@ std::optional<GroupEntry> FindGroup(std::string_view name) {
   return found;
 }
 
+void ForEachUidNow(const std::function<void(std::uint32_t uid)>& visit) {
+  ForEachAccount([&](std::string_view, std::uint32_t uid, std::uint32_t, std::string_view,
+                     std::string_view, std::string_view) { visit(uid); });
+}
+
+bool GroupIdExistsNow(std::uint32_t gid) {
+  bool found = false;
+  ForEachGroup([&](const GroupEntry& entry) { found = found || entry.gid == gid; });
+  return found;
+}
+
 }  // namespace orvanta

@@ -10,6 +10,7 @@
 //                           the chpasswd and new-home steps, saved lock dates
 //   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
+//   own_group.cpp           the new account's group, made before it
 //   password.cpp, home_rules.cpp, new_home.cpp, home_archive.cpp,
 //   saved_expiry.cpp
 #pragma once
@@ -34,6 +35,7 @@ enum class StoreResult {
   DoneHomeArchived,     // the account is gone, its home saved in an archive
   HomeNotArchived,      // the home could not be saved: nothing was deleted
   DoneWithoutPassword,  // the change was made, the new password was not set
+  FailedGroupKept,      // no account made, but the group made for it stays
   NameTaken,            // an account or group of that name exists
   Refused,              // no such account or group, or nothing to act on
   Failed,
@@ -138,6 +140,20 @@ const AccountStore& Accounts();
 void UseAccountStore(const AccountStore& store);
 const AccountStore& HostToolStore();
 const AccountStore& DirectoryStore();
+
+// ---- The new account's own group (own_group.cpp)
+
+// The host tools' registration line; `own_group` puts -N before its -g.
+std::string UserAddLine(const NewAccount& account, bool own_group);
+// When useradd would give the account a group of its own (no group asked
+// for, USERGROUPS_ENAB yes in the login.defs it reads, LOGIN_DEFS when set,
+// and neither USERADD nor OPTION deciding about groups): under the change
+// lock, with the name free, makes the group (with the uid as gid when that
+// is free and in GID_MIN-GID_MAX) and then the account with -N -g NAME and
+// the uid useradd would pick. Done, Failed (a group made is removed again)
+// or FailedGroupKept; nullopt leaves the registration to useradd alone.
+std::optional<StoreResult> AddUserWithOwnGroup(const NewAccount& account,
+                                               const AccountStore& tools);
 
 // ---- Passwords (password.cpp)
 

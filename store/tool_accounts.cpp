@@ -33,21 +33,6 @@ constexpr char kNoExpiryOption[] = " -e ''";
 constexpr char kAddMemberOptions[] = " -a -G ";
 constexpr char kRemoveMemberOptions[] = " -r -G ";
 
-// The tool's line. The password is not on it: the line is readable by every
-// local user while the tool runs, so the hash goes to chpasswd's input.
-std::string BuildUserAddLine(const NewAccount& account) {
-  std::string line = Setting("USERADD") + " ";
-  if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
-  line += " -d " + ShellWord(NewHomeOf(account));
-  if (!account.group.empty()) line += " -g " + ShellWord(account.group);
-  if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
-  if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
-  if (!account.expire.empty()) line += " -e " + ShellWord(account.expire);
-  if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
-  line += " " + ShellWord(account.name);
-  return line;
-}
-
 std::string BuildUserModLine(const std::string& name, const AccountChanges& changes) {
   std::string line = Setting("USERMOD") + " ";
   if (changes.comment) line += " -c '" + ShellQuotedBody(*changes.comment) + "' ";
@@ -256,7 +241,12 @@ class HostToolAccounts final : public AccountStore {
     // tool that failed is the one this request made.
     if (!HoldChangeLock()) return StoreResult::Failed;
     if (AccountExistsNow(account.name)) return StoreResult::NameTaken;
-    if (RunCommandLine(BuildUserAddLine(account)) != 0 && !AccountExistsNow(account.name)) {
+    // The password is not on the line, which every local user can read
+    // while the tool runs: the hash goes to chpasswd's input.
+    if (const auto made = AddUserWithOwnGroup(account, *this); made) {
+      if (*made != StoreResult::Done) return *made;
+    } else if (RunCommandLine(UserAddLine(account, false)) != 0 &&
+               !AccountExistsNow(account.name)) {
       return StoreResult::Failed;
     }
     OpenUpNewHome(account.name, NewHomeOf(account));

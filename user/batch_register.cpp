@@ -118,6 +118,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   const StoreResult result = AddAccount(account);
   if (result == StoreResult::Done || result == StoreResult::DoneWithoutPassword) {
     WriteOperationLog("ADD", account.name);
+  } else if (result == StoreResult::FailedGroupKept) {
+    WriteOperationLog("GADD", account.name);
   }
   // Taken again by the next line's change, after its password is hashed.
   ReleaseChangeLock();
@@ -128,6 +130,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
       return {kPasswordNotSet, false};
     case StoreResult::NameTaken:
       return {NameTakenProblem(account.name), false};
+    case StoreResult::FailedGroupKept:
+      return {GroupKeptProblem(account.name), false};
     default:
       break;
   }

@@ -122,6 +122,10 @@ std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& fo
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
 // "ユーザー名(name)はすでに登録されています。", the name escaped.
 std::string NameTakenProblem(std::string_view name);
+// "ユーザーの登録に失敗しました。グループ(name)は…残っています。", the name
+// escaped: the account's own group was made, the account not, and the
+// group could not be removed again (it gets its GADD record).
+std::string GroupKeptProblem(std::string_view name);
 // The rules of the ticked boxes; the account's current uid and group pass.
 // `found` holds the account and the holders of its new home.
 void CheckUserModFields(const UserEntry& current, const FoundUsers& found);
@@ -137,7 +141,7 @@ bool LacksUserAddTool();
 // Makes an account that passed every check in the store of this run (which
 // hashes the password before the change lock is taken). Done,
 // DoneWithoutPassword (made, but keeping useradd's locked password),
-// NameTaken (taken meanwhile) or Failed.
+// NameTaken (taken meanwhile), FailedGroupKept or Failed.
 StoreResult AddAccount(const NewAccount& account);
 
 // GET BATCH (batch_form.cpp): the batch registration form.
