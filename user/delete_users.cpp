@@ -5,6 +5,7 @@
 #include <set>
 
 #include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/user.h"
@@ -48,6 +49,24 @@ struct Deletion {
   std::map<std::string, bool, std::less<>> refused;
 };
 
+// Each account under a change lock of its own, read again there; other
+// requests wait for one account's deletion, never for a whole selection.
+void DeleteUnderLock(const UserEntry& user, Deletion& deletion, const std::string& shown) {
+  UserEntry now;
+  switch (ReadAgainUnderLock(user, deletion.guard, now)) {
+    case StoreResult::Done:
+      DeleteFromStore(now, deletion.home, shown);
+      break;
+    case StoreResult::Refused:
+      deletion.refused[user.name] = true;
+      std::printf(kDeleteRefusedRow, shown.c_str());
+      break;
+    default:
+      std::printf(kDeleteFailedRow, shown.c_str());
+  }
+  ReleaseChangeLock();
+}
+
 void DeleteOneUser(const std::string& name, Deletion& deletion) {
   const std::string shown = Html(name);
   // A name posted again gets no second lookup or run: the row its first
@@ -63,7 +82,7 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
   if (user == nullptr) {
     std::printf(kDeleteRefusedRow, shown.c_str());
   } else {
-    DeleteFromStore(*user, deletion.home, shown);
+    DeleteUnderLock(*user, deletion, shown);
   }
 }
 
@@ -82,6 +101,7 @@ void DeleteUsers(const std::string& request_text) {
   std::fputs(kDeletedHeading, stdout);
   ForEachField(request_text, "NAME",
                [&](const std::string& name) { DeleteOneUser(name, deletion); });
+  FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/lock_texts.h"
@@ -55,8 +56,12 @@ void LockOne(const std::string& name, LockRequest& request) {
   const UserEntry* user = request.action == nullptr
                               ? nullptr
                               : ChangeableUser(request.found, name, request.guard);
-  const StoreResult result =
-      user == nullptr ? StoreResult::Refused : request.locks->Change(*user);
+  StoreResult result = StoreResult::Refused;
+  if (user != nullptr) {
+    UserEntry now;
+    result = ReadAgainUnderLock(*user, request.guard, now);
+    if (result == StoreResult::Done) result = request.locks->Change(now);
+  }
   request.rows.emplace(name, result == StoreResult::Refused);
   if (result == StoreResult::Done) {
     PrintRow(name, request.action->done);
@@ -64,18 +69,9 @@ void LockOne(const std::string& name, LockRequest& request) {
   } else {
     PrintRow(name, result == StoreResult::Refused ? kLockRefused : kLockFailed);
   }
-}
-
-// The accounts of the names that may change, for the store to start with.
-std::vector<const UserEntry*> ChangeableUsers(const std::set<std::string, std::less<>>& names,
-                                              const LockRequest& request) {
-  std::vector<const UserEntry*> users;
-  for (const std::string& name : names) {
-    if (const UserEntry* user = ChangeableUser(request.found, name, request.guard)) {
-      users.push_back(user);
-    }
-  }
-  return users;
+  // The lock is taken again for the next account: other requests wait for
+  // one account's change, never for a whole selection.
+  ReleaseChangeLock();
 }
 
 }  // namespace
@@ -89,12 +85,13 @@ void LockUsers(const std::string& request_text) {
   request.found = FindUsers(names);
   RefuseUnownedAccounts(request.found, names);
   if (request.action != nullptr) {
-    request.locks = Accounts().StartLocks(ChangeableUsers(names, request), request.action->lock);
+    request.locks = Accounts().StartLocks(request.action->lock);
   }
   PrintPageHeader();
   std::fputs(kLockedCaption, stdout);
   std::fputs(kLockedHeading, stdout);
   ForEachField(request_text, "NAME", [&](const std::string& name) { LockOne(name, request); });
+  FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

@@ -66,6 +66,12 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard);
 
+// Takes the change lock (held until the caller lets it go) and reads the
+// account of `before` again: Done with `now` set when it is still that
+// account (same uid), the operator's, and one the guard lets change;
+// Refused otherwise; Failed when the lock could not be taken.
+StoreResult ReadAgainUnderLock(const UserEntry& before, const AccountGuard& guard, UserEntry& now);
+
 // PROTECTED_GROUPS, or "root sudo adm wheel shadow disk" when it is not set:
 // groups whose members have root's powers. Nobody is given one as primary
 // group, none is deleted, and none of these names is made.
