@@ -6,7 +6,7 @@
 // A lock is usermod's two marks: a '!' before the password stops password
 // logins only (keys and other PAM ways still get in), so it also sets the
 // expiry date to kLockedExpiryDays, which the account check of every login
-// refuses. The date it replaces is saved first (SavedExpiries) and given
+// refuses. The date it replaces is saved (SavedExpiries) and given
 // back by the unlock.
 #include <grp.h>
 #include <pwd.h>
