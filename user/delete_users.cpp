@@ -95,12 +95,17 @@ void DeleteUsers(const std::string& request_text) {
   ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
   Deletion deletion{FindUsers(names), AccountGuard(), home, {}};
   RefuseUnownedAccounts(deletion.found, names);
+  RowProgress progress(0, false);
   PrintPageHeader();
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
   std::fputs(kDeletedCaption, stdout);
   std::fputs(kDeletedHeading, stdout);
-  ForEachField(request_text, "NAME",
-               [&](const std::string& name) { DeleteOneUser(name, deletion); });
+  progress.EndHeading();
+  IgnoreStopSignals();
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    DeleteOneUser(name, deletion);
+    progress.EndRow();
+  });
   FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();

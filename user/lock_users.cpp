@@ -87,10 +87,16 @@ void LockUsers(const std::string& request_text) {
   if (request.action != nullptr) {
     request.locks = Accounts().StartLocks(request.action->lock);
   }
+  RowProgress progress(0, false);
   PrintPageHeader();
   std::fputs(kLockedCaption, stdout);
   std::fputs(kLockedHeading, stdout);
-  ForEachField(request_text, "NAME", [&](const std::string& name) { LockOne(name, request); });
+  progress.EndHeading();
+  IgnoreStopSignals();
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    LockOne(name, request);
+    progress.EndRow();
+  });
   FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
