@@ -92,6 +92,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // "<FORM ...>" posting to the program itself; entry forms are named "form"
 // because the validation scripts address document.form.
 void PrintFormOpening(bool named_form);
+// The opening of a POST form of the program and its hidden fields (the
+// command): every form that changes something starts here.
+void PrintPostFormOpening(const char* command);
 void PrintHiddenField(const char* name, const std::string& value);
 // "<TD><SELECT ...>" opening of a one-line selection list, and its closing.
 void PrintSelectOpening(const char* name);

@@ -8,6 +8,7 @@
 #include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
+#include "user/lock_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -45,6 +46,7 @@ struct Deletion {
   FoundUsers found;
   AccountGuard guard;
   HomeChoice home;
+  bool selection;
   // Each name handled so far, and whether it was refused.
   std::map<std::string, bool, std::less<>> refused;
 };
@@ -55,6 +57,11 @@ void DeleteUnderLock(const UserEntry& user, Deletion& deletion, const std::strin
   UserEntry now;
   switch (ReadAgainUnderLock(user, deletion.guard, now)) {
     case StoreResult::Done:
+      if (deletion.selection && !StillSelected(now)) {
+        deletion.refused[user.name] = true;
+        std::printf(kSelectedDeleteRefusedRow, shown.c_str(), kSelectionNoLongerMatches);
+        break;
+      }
       DeleteFromStore(now, deletion.home, shown);
       break;
     case StoreResult::Refused:
@@ -77,6 +84,12 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
   }
   // A name that is not an account of the database is refused like a system
   // account: nothing but real account names reaches the tool.
+  if (const char* refusal =
+          deletion.selection ? SelectionScopeRefusal(deletion.found, name) : nullptr) {
+    deletion.refused[name] = true;
+    std::printf(kSelectedDeleteRefusedRow, shown.c_str(), refusal);
+    return;
+  }
   const UserEntry* user = ChangeableUser(deletion.found, name, deletion.guard);
   deletion.refused[name] = user == nullptr;
   if (user == nullptr) {
@@ -92,10 +105,17 @@ void DeleteUsers(const std::string& request_text) {
   const HomeChoice home = RequestedHomeChoice(request_text);
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
-  ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
-  Deletion deletion{FindUsers(names), AccountGuard(), home, {}};
-  RefuseUnownedAccounts(deletion.found, names);
-  RowProgress progress(0, false);
+  size_t rows = 0;
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    names.insert(name);
+    ++rows;
+  });
+  const bool selection = IsSelectionRequest();
+  // A selection runs only when the operator typed how many it deletes.
+  if (selection) CheckTypedCount(rows);
+  Deletion deletion{FindUsers(names), AccountGuard(), home, selection, {}};
+  if (!selection) RefuseUnownedAccounts(deletion.found, names);
+  RowProgress progress(rows, selection);
   PrintPageHeader();
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
   std::fputs(kDeletedCaption, stdout);

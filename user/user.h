@@ -72,6 +72,26 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
 // Refused otherwise; Failed when the lock could not be taken.
 StoreResult ReadAgainUnderLock(const UserEntry& before, const AccountGuard& guard, UserEntry& now);
 
+// ---- Changes to a selection (selection.cpp)
+// Below a paged LOCK or DEL list: a GET form of `command` (LOCKALL or
+// DELALL) carrying FIND, whose button says how many accounts match the
+// search that the action may change.
+void PrintSelectAllForm(const char* command);
+// GET LOCKALL and DELALL: the count and the first rows of those accounts
+// (at most 10,000), and a POST form of TOBELOCK or WILLBEDEL carrying their
+// names, FIND and SELECTION; the deletion asks for the count (COUNT).
+void PrintSelectionConfirmation(bool deletion);
+// Whether a lock or deletion request comes from that form: its rows are
+// counted, and each name is refused with its reason instead of the request.
+bool IsSelectionRequest();
+// The scope's refusal of a selected name (noted in the system log), else
+// nullptr.
+const char* SelectionScopeRefusal(const FoundUsers& found, std::string_view name);
+// Whether an account read again under the lock still matches the search.
+bool StillSelected(const UserEntry& now);
+// Throws ErrorCode 0 unless COUNT is the number of names the deletion carries.
+void CheckTypedCount(size_t names);
+
 // PROTECTED_GROUPS, or "root sudo adm wheel shadow disk" when it is not set:
 // groups whose members have root's powers. Nobody is given one as primary
 // group, none is deleted, and none of these names is made.
