@@ -573,8 +573,9 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
 // change was made all the same. A lookup that fails answers true.
 bool AccountExistsNow(const std::string& name);
 
-// The first entry of the group as the database yields it now (one pass, not
-// the tables read before): what a tool that failed may still have done.
+// The first entry of the group as the database yields it now (a lookup of
+// the name, or one pass, never the tables read before): what a tool that
+// failed may still have done.
 std::optional<GroupEntry> FindGroup(std::string_view name);
 
 // Every uid of the database now, read afresh (under the change lock, the
