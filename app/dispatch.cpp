@@ -73,6 +73,8 @@ const Command kGetCommands[] = {
     {"GDEL", [] { PrintGroupList(GroupListMode::SelectForDelete); }, Action::Group},
     {"GMEM", [] { PrintGroupMembers(); }, Action::Member},
     {"LOCK", [] { PrintLockList(); }, Action::Lock},
+    {"LOCKALL", [] { PrintSelectionConfirmation(false); }, Action::Lock},
+    {"DELALL", [] { PrintSelectionConfirmation(true); }, Action::Del},
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
     {"LOG", [] { PrintOperationHistory(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},

@@ -129,7 +129,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
     "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
-    "SESSION_IDLE", "SESSION_MAX"};
+    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -493,9 +493,16 @@ FoundUsers FindUsers(const std::set<std::string, std::less<>>& names,
 // change was made all the same. A lookup that fails answers true.
 bool AccountExistsNow(const std::string& name);
 
-// The first entry of the group as the database yields it now (one pass, not
-// the tables read before): what a tool that failed may still have done.
+// The first entry of the group as the database yields it now (a lookup of
+// the name, or one pass, never the tables read before): what a tool that
+// failed may still have done.
 std::optional<GroupEntry> FindGroup(std::string_view name);
+
+// Every uid of the database now, read afresh (under the change lock, the
+// uids a new account's id must not take).
+void ForEachUidNow(const std::function<void(std::uint32_t uid)>& visit);
+// Whether a group of the database has the gid now, read afresh.
+bool GroupIdExistsNow(std::uint32_t gid);
 
 // Forgets what was read, so the next use reads again (tests).
 void ForgetAccounts();

@@ -345,10 +345,34 @@ bool AccountExistsNow(const std::string& name) {
 }
 
 std::optional<GroupEntry> FindGroup(std::string_view name) {
+  // The host's database answers one name without every group being built
+  // (a host of many accounts has as many groups).
+  if (!FixedEntries() && Readers() == nullptr) {
+    const group* gr = getgrnam(std::string(name).c_str());
+    if (gr == nullptr) return std::nullopt;
+    GroupEntry entry{std::string(OrEmpty(gr->gr_name)), gr->gr_gid};
+    for (char** member = gr->gr_mem; member != nullptr && *member != nullptr; ++member) {
+      entry.members.emplace_back(*member);
+    }
+    return entry;
+  }
   std::optional<GroupEntry> found;
   ForEachGroup([&](GroupEntry entry) {
     if (!found && entry.name == name) found = std::move(entry);
   });
+  return found;
+}
+
+void ForEachUidNow(const std::function<void(std::uint32_t uid)>& visit) {
+  ForEachAccount([&](std::string_view, std::uint32_t uid, std::uint32_t, std::string_view,
+                     std::string_view, std::string_view) { visit(uid); });
+}
+
+bool GroupIdExistsNow(std::uint32_t gid) {
+  // The host's database answers one id without every group being built.
+  if (!FixedEntries() && Readers() == nullptr) return getgrgid(gid) != nullptr;
+  bool found = false;
+  ForEachGroup([&](const GroupEntry& entry) { found = found || entry.gid == gid; });
   return found;
 }
 

@@ -18,12 +18,17 @@ namespace {
 
 constexpr char kDefaultLockFile[] = "orvanta.lock";
 constexpr long kRetryNanoseconds = 20'000'000;
+// A process that let the lock go waits a little longer than one retry of
+// the others before it takes it again, so that a request waiting for the
+// lock gets it between two accounts of a long request.
+constexpr long kTurnNanoseconds = 25'000'000;
 
 enum class LockState { NotTried, Held, Failed };
 
 struct Lock {
   LockState state = LockState::NotTried;
   int fd = -1;
+  bool let_go = false;  // held before in this run: others get their turn first
 };
 
 Lock& TheLock() {
@@ -74,6 +79,10 @@ bool HoldChangeLock() {
   if (CommandRunnerReplaced()) return true;
   Lock& lock = TheLock();
   if (lock.state == LockState::NotTried) {
+    if (lock.let_go) {
+      const timespec turn{0, kTurnNanoseconds};
+      nanosleep(&turn, nullptr);
+    }
     lock.fd = TakeLock();
     lock.state = lock.fd >= 0 ? LockState::Held : LockState::Failed;
   }
@@ -85,6 +94,7 @@ void ReleaseChangeLock() {
   if (lock.state != LockState::Held) return;
   close(lock.fd);
   lock = Lock{};
+  lock.let_go = true;
 }
 
 }  // namespace orvanta

@@ -59,6 +59,11 @@ std::string ChangeLockPath();
 // after each account, so other requests never wait for a whole batch.
 void ReleaseChangeLock();
 
+// From a long request's first change on, SIGTERM and SIGHUP (a web server
+// whose client went away, a closed terminal) are ignored, so that every
+// change is made and recorded; the runner gives the tools the defaults back.
+void IgnoreStopSignals();
+
 // Replaces the runner (tests record the lines and inputs instead of running
 // them); an empty function restores the shell.
 using CommandRunner = std::function<int(const std::string& line, std::string_view input)>;

@@ -130,10 +130,11 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
   }
   if (child == 0) {
     // Its own process group, so that a hung tool is stopped with all it
-    // started; the dispositions the program changed (SIGPIPE) and the mask
-    // back to their defaults, since an ignored signal survives exec.
+    // started; the dispositions the program changed (SIGPIPE, SIGTERM,
+    // SIGHUP) and the mask back to their defaults, since an ignored signal
+    // survives exec.
     setpgid(0, 0);
-    signal(SIGPIPE, SIG_DFL);
+    for (const int changed : {SIGPIPE, SIGTERM, SIGHUP}) signal(changed, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -174,6 +175,11 @@ int RunThroughShell(const std::string& line, std::string_view input, ToolRun run
 }
 
 }  // namespace
+
+void IgnoreStopSignals() {
+  signal(SIGTERM, SIG_IGN);
+  signal(SIGHUP, SIG_IGN);
+}
 
 void SetCommandRunner(CommandRunner runner) { ActiveRunner() = std::move(runner); }
 

@@ -31,6 +31,11 @@ void PrintFormOpening(bool named_form) {
   }
 }
 
+void PrintPostFormOpening(const char* command) {
+  PrintFormOpening(false);
+  PrintHiddenField("COMMAND", command);
+}
+
 void PrintHiddenField(const char* name, const std::string& value) {
   std::printf("<INPUT TYPE=\"HIDDEN\" NAME=\"%s\" VALUE=\"%s\">\n", name, Html(value).c_str());
 }

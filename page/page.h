@@ -80,6 +80,25 @@ class RowWriter {
   size_t used_ = 0;
 };
 
+// ---- Pages that show their rows as the work goes on (progress.cpp) ---------------
+
+// The rows of the batch and deletion and lock result pages: the page writes
+// the cells of the heading and of each row without their "</TR>", and this
+// ends them, with a last cell "n / N 件" (heading 進捗) when the rows are
+// counted, and hands each row to the client at once. After a write that
+// failed, nothing more is written; the work goes on to its end.
+class RowProgress {
+ public:
+  RowProgress(size_t total, bool counted);
+  void EndHeading() const;
+  void EndRow();
+
+ private:
+  size_t total_;
+  size_t done_ = 0;
+  bool counted_;
+};
+
 // printf into a string of any length (messages built before a page exists).
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -89,6 +108,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // token; entry forms are named "form" because the validation scripts
 // address document.form.
 void PrintFormOpening(bool named_form);
+// The opening of a POST form of the program and its hidden fields (the
+// command): every form that changes something starts here.
+void PrintPostFormOpening(const char* command);
 void PrintHiddenField(const char* name, const std::string& value);
 // "<TD><SELECT ...>" opening of a one-line selection list, and its closing.
 void PrintSelectOpening(const char* name);

@@ -147,8 +147,7 @@ class DirectoryAccounts final : public AccountStore {
     return {StoreResult::DoneHomeArchived, archive};
   }
 
-  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>&,
-                                           bool lock) const override {
+  std::unique_ptr<AccountLocks> StartLocks(bool lock) const override {
     return std::make_unique<DirectoryLocks>(lock);
   }
 

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
@@ -22,6 +24,16 @@ namespace {
 constexpr char kSuffix[] = ".expiry";
 constexpr char kTemporarySuffix[] = ".XXXXXX";
 constexpr size_t kReadBlock = 65536;
+// The lock and deletion actions write their changes once per this many
+// accounts: a replacement per account would rewrite the file (and sync it)
+// as often as the selection has accounts.
+constexpr size_t kDeferredLimit = 100;
+
+// Changes made but not yet written: an entry to set, or nullopt to drop.
+std::map<std::string, std::optional<SavedExpiry>>& Deferred() {
+  static std::map<std::string, std::optional<SavedExpiry>> changes;
+  return changes;
+}
 
 std::string StorePath() { return ChangeLockPath() + kSuffix; }
 
@@ -98,6 +110,19 @@ bool SavedExpiries::Load() {
 
 bool SavedExpiries::Read() {
   entries_.clear();
+  if (!ReadFile()) return false;
+  // What this run changed and has not written yet counts as written.
+  for (const auto& [name, change] : Deferred()) {
+    if (change) {
+      entries_[name] = *change;
+    } else {
+      entries_.erase(name);
+    }
+  }
+  return true;
+}
+
+bool SavedExpiries::ReadFile() {
   const std::string path = StorePath();
   // Opened as the operation log is: never through a link or a FIFO, and
   // only a regular file with one link that root owns.
@@ -127,6 +152,8 @@ bool SavedExpiries::Read() {
   return true;
 }
 
+bool SavedExpiries::Holds(const std::string& name) const { return entries_.count(name) != 0; }
+
 const SavedExpiry* SavedExpiries::Find(const std::string& name, std::uint32_t uid) const {
   const auto found = entries_.find(name);
   return found != entries_.end() && found->second.uid == uid ? &found->second : nullptr;
@@ -153,9 +180,24 @@ bool SavedExpiries::Write() const {
   return false;
 }
 
+void DeferSavedExpiry(const std::string& name, std::optional<SavedExpiry> saved) {
+  Deferred()[name] = saved;
+  if (Deferred().size() >= kDeferredLimit) FlushSavedExpiries();
+}
+
+bool FlushSavedExpiries() {
+  if (Deferred().empty()) return true;
+  SavedExpiries merged;
+  const bool loaded = merged.Load();
+  Deferred().clear();
+  return loaded && merged.Write();
+}
+
 bool ForgetSavedExpiry(const std::string& name) {
   SavedExpiries saved;
-  return saved.Load() && saved.Forget(name);
+  if (!saved.Load()) return false;
+  if (saved.Holds(name)) DeferSavedExpiry(name, std::nullopt);
+  return true;
 }
 
 }  // namespace orvanta

@@ -10,6 +10,7 @@
 //                           the chpasswd and new-home steps, saved lock dates
 //   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
+//   own_group.cpp           the new account's group, made before it
 //   password.cpp, home_rules.cpp, new_home.cpp, home_archive.cpp,
 //   saved_expiry.cpp, key_file.cpp
 #pragma once
@@ -34,6 +35,7 @@ enum class StoreResult {
   DoneHomeArchived,     // the account is gone, its home saved in an archive
   HomeNotArchived,      // the home could not be saved: nothing was deleted
   DoneWithoutPassword,  // the change was made, the new password was not set
+  FailedGroupKept,      // no account made, but the group made for it stays
   NameTaken,            // an account or group of that name exists
   Refused,              // no such account or group, or nothing to act on
   Failed,
@@ -63,9 +65,8 @@ struct DeletionResult {
   std::string archive = {};
 };
 
-// The locks or unlocks of one request: started for all its accounts at once
-// (the tools read their state in one pass, under the change lock), then
-// made one account at a time.
+// The locks or unlocks of one request, made one account at a time, each
+// under the change lock with its state read again there.
 class AccountLocks {
  public:
   virtual ~AccountLocks() = default;
@@ -141,9 +142,8 @@ class AccountStore {
   // Removes the account and does with its home what `home` says; an
   // archive is written before anything is deleted.
   virtual DeletionResult DeleteUser(const UserEntry& user, HomeChoice home) const = 0;
-  // Locks (lock) or unlocks the accounts, each when its turn comes.
-  virtual std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
-                                                   bool lock) const = 0;
+  // Locks (lock) or unlocks accounts, each when its turn comes.
+  virtual std::unique_ptr<AccountLocks> StartLocks(bool lock) const = 0;
   // Changes the ageing; a locked account keeps its lock and gets the new
   // expiry date as the one its unlock gives back. Done, Refused or Failed.
   virtual StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const = 0;
@@ -160,6 +160,20 @@ const AccountStore& Accounts();
 void UseAccountStore(const AccountStore& store);
 const AccountStore& HostToolStore();
 const AccountStore& DirectoryStore();
+
+// ---- The new account's own group (own_group.cpp)
+
+// The host tools' registration line; `own_group` puts -N before its -g.
+std::string UserAddLine(const NewAccount& account, bool own_group);
+// When useradd would give the account a group of its own (no group asked
+// for, USERGROUPS_ENAB yes in the login.defs it reads, LOGIN_DEFS when set,
+// and neither USERADD nor OPTION deciding about groups): under the change
+// lock, with the name free, makes the group (with the uid as gid when that
+// is free and in GID_MIN-GID_MAX) and then the account with -N -g NAME and
+// the uid useradd would pick. Done, Failed (a group made is removed again)
+// or FailedGroupKept; nullopt leaves the registration to useradd alone.
+std::optional<StoreResult> AddUserWithOwnGroup(const NewAccount& account,
+                                               const AccountStore& tools);
 
 // ---- Passwords (password.cpp)
 
@@ -290,6 +304,8 @@ class SavedExpiries {
   bool Read();
   // The name's entry when it was saved for this uid.
   const SavedExpiry* Find(const std::string& name, std::uint32_t uid) const;
+  // Whether the name has an entry, for whichever uid.
+  bool Holds(const std::string& name) const;
   // Sets the name's entry, or drops it (rewriting the file only when there
   // was one); false, with a line on stderr, when the file could not be
   // replaced.
@@ -297,11 +313,21 @@ class SavedExpiries {
   bool Forget(const std::string& name);
 
  private:
+  friend bool FlushSavedExpiries();
+  bool ReadFile();
   bool Write() const;
   std::map<std::string, SavedExpiry> entries_;
 };
-// Drops the entry of a deleted account, so that a new account of its name
-// never gets its date.
+// The lock and deletion actions' changes of the file (nullopt drops the
+// name's entry): kept by the run, counted as written by every later Read
+// of it, and written together under the change lock once 100 are waiting.
+void DeferSavedExpiry(const std::string& name, std::optional<SavedExpiry> saved);
+// Writes the changes still waiting (in one replacement of the file, read
+// again under the change lock); the actions call it when they end. False,
+// with a line on stderr, when they could not be written.
+bool FlushSavedExpiries();
+// Drops the entry of a deleted account (deferred), so that a new account of
+// its name never gets its date; false when the file cannot be read.
 bool ForgetSavedExpiry(const std::string& name);
 
 // ---- The host tools' ageing (tool_ageing.cpp)

@@ -6,7 +6,7 @@
 // A lock is usermod's two marks: a '!' before the password stops password
 // logins only (keys and other PAM ways still get in), so it also sets the
 // expiry date to kLockedExpiryDays, which the account check of every login
-// refuses. The date it replaces is saved first (SavedExpiries) and given
+// refuses. The date it replaces is saved (SavedExpiries) and given
 // back by the unlock.
 #include <grp.h>
 #include <pwd.h>
@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <set>
 
 #include "cgi/cgi.h"
 #include "hosttools/hosttools.h"
@@ -32,21 +31,6 @@ constexpr char kNoExpiryOption[] = " -e ''";
 // usermod's options before the group of a membership change.
 constexpr char kAddMemberOptions[] = " -a -G ";
 constexpr char kRemoveMemberOptions[] = " -r -G ";
-
-// The tool's line. The password is not on it: the line is readable by every
-// local user while the tool runs, so the hash goes to chpasswd's input.
-std::string BuildUserAddLine(const NewAccount& account) {
-  std::string line = Setting("USERADD") + " ";
-  if (!account.gcos.empty()) line += " -c '" + ShellQuotedBody(account.gcos) + "' ";
-  line += " -d " + ShellWord(NewHomeOf(account));
-  if (!account.group.empty()) line += " -g " + ShellWord(account.group);
-  if (!account.shell.empty()) line += " -s " + ShellWord(account.shell);
-  if (!account.uid.empty()) line += " -u " + ShellWord(account.uid);
-  if (!account.expire.empty()) line += " -e " + ShellWord(account.expire);
-  if (const std::string& option = Setting("OPTION"); !option.empty()) line += " " + option + " ";
-  line += " " + ShellWord(account.name);
-  return line;
-}
 
 std::string BuildUserModLine(const std::string& name, const AccountChanges& changes) {
   std::string line = Setting("USERMOD") + " ";
@@ -86,24 +70,6 @@ ShadowLock ShadowLockOf(const spwd& entry) {
   return {entry.sp_pwdp == nullptr ? "" : entry.sp_pwdp, entry.sp_expire};
 }
 
-using ShadowLocks = std::map<std::string, ShadowLock, std::less<>>;
-
-// The entries of the accounts from one pass over the shadow database,
-// however many: a getspnam each would read it once per account.
-ShadowLocks ReadShadowLocks(const std::vector<const UserEntry*>& users) {
-  std::set<std::string, std::less<>> names;
-  for (const UserEntry* user : users) names.insert(user->name);
-  ShadowLocks found;
-  setspent();
-  while (const spwd* entry = getspent()) {
-    if (entry->sp_namp != nullptr && names.count(entry->sp_namp) != 0) {
-      found.emplace(entry->sp_namp, ShadowLockOf(*entry));
-    }
-  }
-  endspent();
-  return found;
-}
-
 // After a tool failed: whether the entry changed all the same, to the
 // state the action makes (usermod writes shadow whole or not at all).
 bool LockChangedAnyway(const std::string& name, const ShadowLock& before, bool lock) {
@@ -121,17 +87,17 @@ std::optional<std::uint32_t> DateToSave(long expire_days) {
   return static_cast<std::uint32_t>(expire_days);
 }
 
-bool LockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
-  // A second lock keeps the date the first one saved.
-  const bool saving = dates.Find(user.name, user.uid) == nullptr;
-  if (saving && !dates.Save(user.name, {user.uid, DateToSave(before.expire_days)})) {
-    return false;
-  }
+// The date is written with the next batch of the request's changes
+// (DeferSavedExpiry), once the lock is made.
+bool LockWithTool(const UserEntry& user, const ShadowLock& before, const SavedExpiries& dates) {
   const std::string line = Setting("USERMOD") + kLockOption + " -e " +
                            std::to_string(kLockedExpiryDays) + " " + ShellWord(user.name);
-  if (RunCommandLine(line) == 0 || LockChangedAnyway(user.name, before, true)) return true;
-  if (saving) dates.Forget(user.name);
-  return false;
+  if (RunCommandLine(line) != 0 && !LockChangedAnyway(user.name, before, true)) return false;
+  // A second lock keeps the date the first one saved.
+  if (dates.Find(user.name, user.uid) == nullptr) {
+    DeferSavedExpiry(user.name, SavedExpiry{user.uid, DateToSave(before.expire_days)});
+  }
+  return true;
 }
 
 // The saved date back; without one, only the lock's own date goes.
@@ -141,41 +107,39 @@ std::string UnlockExpiryOption(const SavedExpiry* saved, const ShadowLock& befor
   return "";
 }
 
-bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, SavedExpiries& dates) {
+bool UnlockWithTool(const UserEntry& user, const ShadowLock& before, const SavedExpiries& dates) {
   const SavedExpiry* saved = dates.Find(user.name, user.uid);
   const std::string line = Setting("USERMOD") + kUnlockOption +
                            UnlockExpiryOption(saved, before) + " " + ShellWord(user.name);
   if (RunCommandLine(line) != 0 && !LockChangedAnyway(user.name, before, false)) return false;
-  // The unlock happened: a date left behind is reported by Forget.
-  dates.Forget(user.name);
+  // The unlock happened: a line left for the name (whatever its uid) goes.
+  if (dates.Holds(user.name)) DeferSavedExpiry(user.name, std::nullopt);
   return true;
 }
 
-// The shadow entries and saved dates of a request's accounts, read once
-// before the first change.
+// Each account's shadow entry and saved date are read under the change
+// lock, just before its change: another request may have changed them
+// since the page was made.
 class ToolLocks final : public AccountLocks {
  public:
-  ToolLocks(const std::vector<const UserEntry*>& users, bool lock) : lock_(lock) {
-    if (users.empty()) return;
-    // Without the saved dates read, a lock could lose one: no tool runs.
-    may_run_ = saved_.Load() && !Setting("USERMOD").empty();
-    shadow_ = ReadShadowLocks(users);
-  }
+  explicit ToolLocks(bool lock) : lock_(lock) {}
 
-  // An account without a shadow entry has no password to lock.
+  // An account without a shadow entry has no password to lock. Without the
+  // saved dates read, a lock could lose one: no tool runs.
   StoreResult Change(const UserEntry& user) override {
-    const auto before = shadow_.find(user.name);
-    if (before == shadow_.end()) return StoreResult::Refused;
-    const bool done = may_run_ && (lock_ ? LockWithTool(user, before->second, saved_)
-                                         : UnlockWithTool(user, before->second, saved_));
+    if (!HoldChangeLock()) return StoreResult::Failed;
+    const spwd* entry = getspnam(user.name.c_str());
+    if (entry == nullptr) return StoreResult::Refused;
+    const ShadowLock before = ShadowLockOf(*entry);
+    SavedExpiries dates;
+    if (Setting("USERMOD").empty() || !dates.Load()) return StoreResult::Failed;
+    const bool done =
+        lock_ ? LockWithTool(user, before, dates) : UnlockWithTool(user, before, dates);
     return done ? StoreResult::Done : StoreResult::Failed;
   }
 
  private:
   bool lock_;
-  bool may_run_ = false;
-  SavedExpiries saved_;  // read under the change lock
-  ShadowLocks shadow_;
 };
 
 bool IsListedIn(const std::string& name, const std::vector<std::string>& members) {
@@ -266,7 +230,12 @@ class HostToolAccounts final : public AccountStore {
     // as they are now (another registration may have come between).
     const std::string home = NewHomeOf(account);
     if (!NewHomeProblem(account, FindUsers({}, {}, {home})).empty()) return StoreResult::Failed;
-    if (RunCommandLine(BuildUserAddLine(account)) != 0 && !AccountExistsNow(account.name)) {
+    // The password is not on the line, which every local user can read
+    // while the tool runs: the hash goes to chpasswd's input.
+    if (const auto made = AddUserWithOwnGroup(account, *this); made) {
+      if (*made != StoreResult::Done) return *made;
+    } else if (RunCommandLine(UserAddLine(account, false)) != 0 &&
+               !AccountExistsNow(account.name)) {
       return StoreResult::Failed;
     }
     OpenUpNewHome(account.name, home);
@@ -319,9 +288,8 @@ class HostToolAccounts final : public AccountStore {
     return {StoreResult::DoneHomeArchived, archive};
   }
 
-  std::unique_ptr<AccountLocks> StartLocks(const std::vector<const UserEntry*>& users,
-                                           bool lock) const override {
-    return std::make_unique<ToolLocks>(users, lock);
+  std::unique_ptr<AccountLocks> StartLocks(bool lock) const override {
+    return std::make_unique<ToolLocks>(lock);
   }
 
   StoreResult ChangeMember(const GroupEntry& group, const std::string& name,

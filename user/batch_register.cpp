@@ -118,6 +118,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   const StoreResult result = AddAccount(account);
   if (result == StoreResult::Done || result == StoreResult::DoneWithoutPassword) {
     WriteOperationLog("ADD", account.name);
+  } else if (result == StoreResult::FailedGroupKept) {
+    WriteOperationLog("GADD", account.name);
   }
   // Taken again by the next line's change, after its password is hashed.
   ReleaseChangeLock();
@@ -128,6 +130,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
       return {kPasswordNotSet, false};
     case StoreResult::NameTaken:
       return {NameTakenProblem(account.name), false};
+    case StoreResult::FailedGroupKept:
+      return {GroupKeptProblem(account.name), false};
     default:
       break;
   }
@@ -153,16 +157,19 @@ void RegisterBatch() {
   }
   batch.database = FindUsers(names, uids, homes);
 
+  // Row by row, so a long batch shows its progress and the web server
+  // does not give up on a response that stays silent for a minute.
+  RowProgress progress(lines.size(), true);
   PrintPageHeader();
   std::fputs(kBatchResultCaption, stdout);
   std::fputs(kBatchResultHeading, stdout);
+  progress.EndHeading();
+  if (!batch.check_only) IgnoreStopSignals();
   for (const BatchLine& line : lines) {
     const Outcome outcome = RegisterLine(line, batch);
     if (!outcome.passed) ++batch.problems;
     std::printf(kBatchRowFormat, line.number, Html(line.fields[0]).c_str(), outcome.text.c_str());
-    // Row by row, so a long batch shows its progress and the web server
-    // does not give up on a response that stays silent for a minute.
-    std::fflush(stdout);
+    progress.EndRow();
   }
   std::fputs("</TABLE>\n", stdout);
   std::printf(kBatchSummaryFormat, lines.size(), batch.problems);

@@ -5,8 +5,10 @@
 #include <set>
 
 #include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
+#include "user/lock_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -44,9 +46,33 @@ struct Deletion {
   FoundUsers found;
   AccountGuard guard;
   HomeChoice home;
+  bool selection;
   // Each name handled so far, and whether it was refused.
   std::map<std::string, bool, std::less<>> refused;
 };
+
+// Each account under a change lock of its own, read again there; other
+// requests wait for one account's deletion, never for a whole selection.
+void DeleteUnderLock(const UserEntry& user, Deletion& deletion, const std::string& shown) {
+  UserEntry now;
+  switch (ReadAgainUnderLock(user, deletion.guard, now)) {
+    case StoreResult::Done:
+      if (deletion.selection && !StillSelected(now)) {
+        deletion.refused[user.name] = true;
+        std::printf(kSelectedDeleteRefusedRow, shown.c_str(), kSelectionNoLongerMatches);
+        break;
+      }
+      DeleteFromStore(now, deletion.home, shown);
+      break;
+    case StoreResult::Refused:
+      deletion.refused[user.name] = true;
+      std::printf(kDeleteRefusedRow, shown.c_str());
+      break;
+    default:
+      std::printf(kDeleteFailedRow, shown.c_str());
+  }
+  ReleaseChangeLock();
+}
 
 void DeleteOneUser(const std::string& name, Deletion& deletion) {
   const std::string shown = Html(name);
@@ -65,12 +91,18 @@ void DeleteOneUser(const std::string& name, Deletion& deletion) {
   }
   // A name that is not an account of the database is refused like a system
   // account: nothing but real account names reaches the tool.
+  if (const char* refusal =
+          deletion.selection ? SelectionScopeRefusal(deletion.found, name) : nullptr) {
+    deletion.refused[name] = true;
+    std::printf(kSelectedDeleteRefusedRow, shown.c_str(), refusal);
+    return;
+  }
   const UserEntry* user = ChangeableUser(deletion.found, name, deletion.guard);
   deletion.refused[name] = user == nullptr;
   if (user == nullptr) {
     std::printf(kDeleteRefusedRow, shown.c_str());
   } else {
-    DeleteFromStore(*user, deletion.home, shown);
+    DeleteUnderLock(*user, deletion, shown);
   }
 }
 
@@ -80,15 +112,28 @@ void DeleteUsers(const std::string& request_text) {
   const HomeChoice home = RequestedHomeChoice(request_text);
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
-  ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
-  Deletion deletion{FindUsers(names), AccountGuard(), home, {}};
-  RefuseUnownedAccounts(deletion.found, names);
+  size_t rows = 0;
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    names.insert(name);
+    ++rows;
+  });
+  const bool selection = IsSelectionRequest();
+  // A selection runs only when the operator typed how many it deletes.
+  if (selection) CheckTypedCount(rows);
+  Deletion deletion{FindUsers(names), AccountGuard(), home, selection, {}};
+  if (!selection) RefuseUnownedAccounts(deletion.found, names);
+  RowProgress progress(rows, selection);
   PrintPageHeader();
   std::fputs("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n", stdout);
   std::fputs(kDeletedCaption, stdout);
   std::fputs(kDeletedHeading, stdout);
-  ForEachField(request_text, "NAME",
-               [&](const std::string& name) { DeleteOneUser(name, deletion); });
+  progress.EndHeading();
+  IgnoreStopSignals();
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    DeleteOneUser(name, deletion);
+    progress.EndRow();
+  });
+  FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

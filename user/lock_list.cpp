@@ -93,6 +93,7 @@ void PrintLockList() {
   std::fputs(kLockButtons, stdout);
   std::fputs(kResetButton, stdout);
   std::fputs("</FORM>", stdout);
+  PrintSelectAllForm("LOCKALL");
   PrintPageFooter();
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cgi/cgi.h"
+#include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
 #include "user/lock_texts.h"
@@ -40,6 +41,7 @@ void PrintRow(const std::string& name, const char* outcome) {
 
 struct LockRequest {
   const LockAction* action = nullptr;  // nullptr: refuses every row
+  bool selection = IsSelectionRequest();
   AccountGuard guard;
   FoundUsers found;
   std::unique_ptr<AccountLocks> locks;  // with an action
@@ -59,30 +61,32 @@ void LockOne(const std::string& name, LockRequest& request) {
     PrintRow(name, row->second ? kLockRefused : kLockFailed);
     return;
   }
-  const UserEntry* user = request.action == nullptr
+  const char* refusal = request.selection ? SelectionScopeRefusal(request.found, name) : nullptr;
+  const UserEntry* user = request.action == nullptr || refusal != nullptr
                               ? nullptr
                               : ChangeableUser(request.found, name, request.guard);
-  const StoreResult result =
-      user == nullptr ? StoreResult::Refused : request.locks->Change(*user);
+  StoreResult result = StoreResult::Refused;
+  if (user != nullptr) {
+    UserEntry now;
+    result = ReadAgainUnderLock(*user, request.guard, now);
+    if (result == StoreResult::Done && request.selection && !StillSelected(now)) {
+      result = StoreResult::Refused;
+      refusal = kSelectionNoLongerMatches;
+    }
+    if (result == StoreResult::Done) result = request.locks->Change(now);
+  }
   request.rows.emplace(name, result == StoreResult::Refused);
   if (result == StoreResult::Done) {
     PrintRow(name, request.action->done);
     WriteOperationLog(request.action->value, name);
+  } else if (result == StoreResult::Refused) {
+    PrintRow(name, refusal != nullptr ? refusal : kLockRefused);
   } else {
-    PrintRow(name, result == StoreResult::Refused ? kLockRefused : kLockFailed);
+    PrintRow(name, kLockFailed);
   }
-}
-
-// The accounts of the names that may change, for the store to start with.
-std::vector<const UserEntry*> ChangeableUsers(const std::set<std::string, std::less<>>& names,
-                                              const LockRequest& request) {
-  std::vector<const UserEntry*> users;
-  for (const std::string& name : names) {
-    if (const UserEntry* user = ChangeableUser(request.found, name, request.guard)) {
-      users.push_back(user);
-    }
-  }
-  return users;
+  // The lock is taken again for the next account: other requests wait for
+  // one account's change, never for a whole selection.
+  ReleaseChangeLock();
 }
 
 }  // namespace
@@ -92,16 +96,27 @@ void LockUsers(const std::string& request_text) {
   request.action = ChosenAction();
   // One pass over the database for all the names, however many.
   std::set<std::string, std::less<>> names;
-  ForEachField(request_text, "NAME", [&](const std::string& name) { names.insert(name); });
+  size_t rows = 0;
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    names.insert(name);
+    ++rows;
+  });
   request.found = FindUsers(names);
-  RefuseUnownedAccounts(request.found, names);
+  if (!request.selection) RefuseUnownedAccounts(request.found, names);
   if (request.action != nullptr) {
-    request.locks = Accounts().StartLocks(ChangeableUsers(names, request), request.action->lock);
+    request.locks = Accounts().StartLocks(request.action->lock);
   }
+  RowProgress progress(rows, request.selection);
   PrintPageHeader();
   std::fputs(kLockedCaption, stdout);
   std::fputs(kLockedHeading, stdout);
-  ForEachField(request_text, "NAME", [&](const std::string& name) { LockOne(name, request); });
+  progress.EndHeading();
+  IgnoreStopSignals();
+  ForEachField(request_text, "NAME", [&](const std::string& name) {
+    LockOne(name, request);
+    progress.EndRow();
+  });
+  FlushSavedExpiries();
   std::fputs("</TABLE>\n", stdout);
   PrintPageFooter();
 }

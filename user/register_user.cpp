@@ -60,6 +60,9 @@ void RegisterUser() {
       ThrowMessage(kPasswordNotSet);
     case StoreResult::NameTaken:
       ThrowMessage(NameTakenProblem(account.name));
+    case StoreResult::FailedGroupKept:
+      WriteOperationLog("GADD", account.name);
+      ThrowMessage(GroupKeptProblem(account.name));
     default:
       throw ErrorCode{kErrorUserAddFailed};
   }

@@ -77,6 +77,32 @@ const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name);
 const UserEntry* ChangeableUser(const FoundUsers& found, std::string_view name,
                                 const AccountGuard& guard);
 
+// Takes the change lock (held until the caller lets it go) and reads the
+// account of `before` again: Done with `now` set when it is still that
+// account (same uid), the operator's, and one the guard lets change;
+// Refused otherwise; Failed when the lock could not be taken.
+StoreResult ReadAgainUnderLock(const UserEntry& before, const AccountGuard& guard, UserEntry& now);
+
+// ---- Changes to a selection (selection.cpp)
+// Below a paged LOCK or DEL list: a GET form of `command` (LOCKALL or
+// DELALL) carrying FIND, whose button says how many accounts match the
+// search that the action may change.
+void PrintSelectAllForm(const char* command);
+// GET LOCKALL and DELALL: the count and the first rows of those accounts
+// (at most 10,000), and a POST form of TOBELOCK or WILLBEDEL carrying their
+// names, FIND and SELECTION; the deletion asks for the count (COUNT).
+void PrintSelectionConfirmation(bool deletion);
+// Whether a lock or deletion request comes from that form: its rows are
+// counted, and each name is refused with its reason instead of the request.
+bool IsSelectionRequest();
+// The scope's refusal of a selected name (noted in the system log), else
+// nullptr.
+const char* SelectionScopeRefusal(const FoundUsers& found, std::string_view name);
+// Whether an account read again under the lock still matches the search.
+bool StillSelected(const UserEntry& now);
+// Throws ErrorCode 0 unless COUNT is the number of names the deletion carries.
+void CheckTypedCount(size_t names);
+
 // PROTECTED_GROUPS, or "root sudo adm wheel shadow disk" when it is not set:
 // groups whose members have root's powers. Nobody is given one as primary
 // group, none is deleted, and none of these names is made.
@@ -134,6 +160,10 @@ std::string UserAddFieldsProblem(const NewAccount& account, const FoundUsers& fo
 std::string UserAddTakenProblem(const NewAccount& account, const FoundUsers& found);
 // "ユーザー名(name)はすでに登録されています。", the name escaped.
 std::string NameTakenProblem(std::string_view name);
+// "ユーザーの登録に失敗しました。グループ(name)は…残っています。", the name
+// escaped: the account's own group was made, the account not, and the
+// group could not be removed again (it gets its GADD record).
+std::string GroupKeptProblem(std::string_view name);
 // The rules of the ticked boxes; the account's current uid and group pass.
 // `found` holds the account and the holders of its new home.
 void CheckUserModFields(const UserEntry& current, const FoundUsers& found);
@@ -189,7 +219,7 @@ bool LacksUserAddTool();
 // Makes an account that passed every check in the store of this run (which
 // hashes the password before the change lock is taken). Done,
 // DoneWithoutPassword (made, but keeping useradd's locked password),
-// NameTaken (taken meanwhile) or Failed.
+// NameTaken (taken meanwhile), FailedGroupKept or Failed.
 StoreResult AddAccount(const NewAccount& account);
 
 // GET BATCH (batch_form.cpp): the batch registration form.

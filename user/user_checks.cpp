@@ -228,4 +228,8 @@ std::string NameTakenProblem(std::string_view name) {
   return FormatText(kNameTakenFormat, Html(name).c_str());
 }
 
+std::string GroupKeptProblem(std::string_view name) {
+  return FormatText(kGroupKeptFormat, Html(name).c_str());
+}
+
 }  // namespace orvanta

@@ -165,6 +165,7 @@ void PrintUserList(UserListMode mode) {
   if (mode == UserListMode::SelectForDelete) {
     PrintHomeChoices();
     PrintSelectionFormClosing(SelectionAction::Delete);
+    PrintSelectAllForm("DELALL");
   }
   PrintPageFooter();
 }

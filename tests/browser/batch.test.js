@@ -30,7 +30,10 @@ async function sendBatch(checkOnly) {
   if (checkOnly) await page.check('input[name="CHECKONLY"]');
   await submitWith(page, page.locator('input[value=" 登 録 "]'));
   assert.equal((await pageFacts(page)).caption, 'ユーザーの一括登録');
-  return (await tableRows(page)).slice(1);
+  const rows = (await tableRows(page)).slice(1);
+  // The last cell of each row tells how far the batch got.
+  rows.forEach((row, i) => assert.equal(row.pop(), `${i + 1} / ${rows.length} 件`));
+  return rows;
 }
 
 const REASONS = [

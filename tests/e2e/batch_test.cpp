@@ -22,15 +22,19 @@ constexpr char kAddFailed[] = "ユーザーの登録に失敗しました。";
 
 std::string Row(int line, const std::string& name, const std::string& outcome) {
   return "<TR BGCOLOR=\"#FFFFFF\"><TD>" + std::to_string(line) + "</TD><TD>" + name +
-         "</TD><TD>" + outcome + "</TD></TR>\n";
+         "</TD><TD>" + outcome + "</TD>";
 }
 
 std::string BatchResult(const std::vector<std::string>& rows, int problems) {
   std::string body =
       "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><B><FONT SIZE=\"+1\">ユーザーの一括登録"
       "</FONT></B></CAPTION>\n<TR BGCOLOR=\"#D0D0FF\"><TH>行</TH><TH>ユーザー名</TH><TH>結果</TH>"
-      "</TR>\n";
-  for (const std::string& row : rows) body += row;
+      "<TH>進捗</TH></TR>\n";
+  // Each row ends with how far the batch got.
+  for (size_t i = 0; i < rows.size(); ++i) {
+    body += rows[i] + "<TD NOWRAP>" + std::to_string(i + 1) + " / " +
+            std::to_string(rows.size()) + " 件</TD></TR>\n";
+  }
   return Framed(body + "</TABLE>\n<P>" + std::to_string(rows.size()) + "行のうち、" +
                 std::to_string(problems) + "行に問題がありました。</P>\n");
 }

@@ -265,9 +265,11 @@ TEST(DirectoryTest, ActionsChangeTheDirectoryAsTheToolsWould) {
        "COMMAND=BATCHADD&DIR=/home&SHELL=/bin/sh&LINES=goro%2CSecret12%2C%2Cstaff%2CGoro%0D%0A"
        "taro%2CSecret12%0D%0Asaburo%2CSecret12%2C%2Cstaff",
        "",
-       {"<TD>1</TD><TD>goro</TD><TD>登録しました</TD>",
-        "<TD>2</TD><TD>taro</TD><TD>ユーザー名(taro)はすでに登録されています。</TD>",
-        "<TD>3</TD><TD>saburo</TD><TD>ユーザー名(saburo)はすでに登録されています。</TD>"},
+       {"<TD>1</TD><TD>goro</TD><TD>登録しました</TD><TD NOWRAP>1 / 3 件</TD>",
+        "<TD>2</TD><TD>taro</TD><TD>ユーザー名(taro)はすでに登録されています。</TD>"
+        "<TD NOWRAP>2 / 3 件</TD>",
+        "<TD>3</TD><TD>saburo</TD><TD>ユーザー名(saburo)はすでに登録されています。</TD>"
+        "<TD NOWRAP>3 / 3 件</TD>"},
        {"ADD,goro"},
        "(uid=goro)",
        "dn: uid=goro,ou=people,dc=orvanta,dc=test\nuid: goro\nuidNumber: 10002\ngidNumber: "

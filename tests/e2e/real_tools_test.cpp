@@ -839,6 +839,30 @@ TEST_F(RealToolsTest, RegistersABatch) {
   ExpectLog(tree.Log(), records, from, to);
 }
 
+// With USERGROUPS_ENAB, each account's group is made first and the account
+// joins it with -N -g; a typed uid is the next one's floor, as in useradd.
+TEST_F(RealToolsTest, GivesEachNewAccountAGroupOfItsOwn) {
+  const ToolTree tree;
+  tree.box.WriteFile("root/etc/login.defs", "USERGROUPS_ENAB yes\n");
+  const std::time_t from = std::time(nullptr);
+  const CgiResult result =
+      tree.Send("COMMAND=BATCHADD&DIR=" + Enc(kHostHomeBase) +
+                "&SHELL=%2Fbin%2Fsh&LINES=" + Enc("kc1,abc123\nkc2,abc123,4000\nkc3,abc123\n"));
+  const std::time_t to = std::time(nullptr);
+  EXPECT_NE(Utf8(result.out).find("<P>3行のうち、0行に問題がありました。</P>"), std::string::npos)
+      << Utf8(result.out);
+  std::string passwd = PasswdText(kAccounts);
+  std::vector<Group> groups = kGroups;
+  for (const auto& [name, id] : {std::pair{"kc1", 1003u}, {"kc2", 4000u}, {"kc3", 4001u}}) {
+    passwd += PasswdLine({name, id, id, "", std::string(kHostHomeBase) + "/" + name, "/bin/sh"});
+    groups.push_back({name, id});
+  }
+  EXPECT_EQ(tree.Etc("passwd"), passwd);
+  EXPECT_EQ(tree.Etc("group"), GroupText(groups));
+  EXPECT_EQ(tree.Etc("gshadow"), GshadowText(groups));
+  ExpectLog(tree.Log(), {"ADD,kc1", "ADD,kc2", "ADD,kc3"}, from, to);
+}
+
 std::string WithLine(const std::string& text, const std::string& line, const std::string& by) {
   const size_t at = text.find(line);
   EXPECT_NE(at, std::string::npos) << line;

@@ -93,7 +93,12 @@ void CgiSandbox::SetAccountFiles(const std::string& passwd_path, const std::stri
 }
 
 void CgiSandbox::SetConfig(const std::string& content) const {
-  const std::string home_tree = "HOME_CHECK_ROOT=" + PathOf("root") + "\n";
+  // The host's login.defs never decides how a test registers: the file of
+  // root/etc/ does, which a test may write (none: useradd makes the groups).
+  std::string home_tree = "HOME_CHECK_ROOT=" + PathOf("root") + "\n";
+  if (content.find("LOGIN_DEFS=") == std::string::npos) {
+    home_tree += "LOGIN_DEFS=" + PathOf("root/etc/login.defs") + "\n";
+  }
   if (content.find("CHPASSWD=") != std::string::npos) {
     return WriteFile("cfg_file.cfg", home_tree + content);
   }

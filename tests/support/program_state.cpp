@@ -40,6 +40,8 @@ void ProgramTest::SetUp() {
   // The home rules look at work_dir, whose home/ is empty.
   std::filesystem::create_directory(work_dir + "/home");
   SetParam("HOME_CHECK_ROOT", work_dir);
+  // No login.defs of the host's: useradd is left to make every group.
+  SetParam("LOGIN_DEFS", work_dir + "/login.defs");
 }
 
 void ProgramTest::TearDown() {
