@@ -5,6 +5,8 @@
 // Basic credentials on every request (scripts) count as well.
 #include <time.h>
 
+#include <algorithm>
+
 #include "access/access.h"
 #include "cgi/cgi.h"
 

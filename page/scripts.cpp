@@ -417,8 +417,10 @@ void PrintCheckAgeData() {
 
 void PrintCheckAddGData() { PutCollect("CheckAddGData", {"CheckGName", "ChkGid"}); }
 
-// The group and shell boxes have nothing to check; they only count as a
-// ticked item. Nothing ticked means there is nothing to change.
+// The group, shell and keys boxes have nothing to check here (the keys are
+// checked on the server); they only count as a ticked item. The keys box is
+// on the form only where the operator may change keys. Nothing ticked means
+// there is nothing to change.
 void PrintCheckModData() {
   PutHead("CheckModData", kCollectTitle, false);
   PutLines({
@@ -452,6 +454,9 @@ void PrintCheckModData() {
       "        flag = true;",
       "    }",
       "    if (document.form.CHKSHELL.checked) {",
+      "        flag = true;",
+      "    }",
+      "    if (\"CHKKEYS\" in document.form && document.form.CHKKEYS.checked) {",
       "        flag = true;",
       "    }",
       "    if (!flag) {",

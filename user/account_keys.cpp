@@ -2,6 +2,7 @@
 // form's current keys with their fingerprints and its field, and the key
 // file the request asks for. A key change is a step of its own after the
 // account's: the account stays changed when the keys cannot be written.
+#include <algorithm>
 #include <cstdio>
 
 #include "cgi/cgi.h"

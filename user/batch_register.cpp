@@ -1,6 +1,7 @@
 // POST BATCHADD: one account per line of LINES, "name,password,uid,group,
 // comment" with the batch's DIR, SHELL and EXPIRE. Every line is checked as
 // a single registration is; a line that fails does not stop the others.
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 #include <vector>

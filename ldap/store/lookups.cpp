@@ -16,6 +16,7 @@
 #include <ldap_schema.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <set>
 
 #include "ldap/store/session.h"

@@ -44,12 +44,14 @@ const DEFAULTS = {
   CHKGCOS: false, CHKDIR: false, CHKSHELL: false,
   EXPIRE: '', MAXDAYS: '99999', MINDAYS: '0', WARNDAYS: '7', INACTDAYS: '-1',
   CHKMAX: false, CHKMIN: false, CHKWARN: false, CHKINACT: false, CHKEXPIRE: false, FORCE: false,
+  CHKKEYS: false,
 };
 
 function run(page, call, fields) {
   const values = { ...DEFAULTS, ...fields };
   const record = { alerts: [], submits: 0, reads: [] };
   const form = new Proxy({}, {
+    has(_, prop) { return Object.hasOwn(values, prop); },
     get(_, prop) {
       if (prop === 'submit') return () => { record.submits++; };
       if (typeof prop !== 'string' || !Object.hasOwn(values, prop)) {
@@ -178,6 +180,7 @@ collectTable('CheckModData', 'mod', 'CheckModData()', [
   [{ ...ALL_BAD }, NOTHING, false],
   [{ ...ALL_BAD, CHKGID: true }, null, true],
   [{ ...ALL_BAD, CHKSHELL: true }, null, true],
+  [{ ...ALL_BAD, CHKKEYS: true }, null, true],
   [{ CHKPASS: true }, null, true],
   [{ CHKPASS: true, PASS: 'aaaaaa' }, PASS_SIMPLE, false],
   [{ CHKPASS: true, CHKGID: true, PASS: '' }, 'パスワードが入力されていません。', false],
@@ -203,8 +206,8 @@ collectTable('CheckAgeData', 'age', 'CheckAgeData()', [
      EXPIRE: '2027-03-31' }, null, true],
 ]);
 
-test('CheckModData with only the group or shell box reads no checked field', () => {
-  for (const box of ['CHKGID', 'CHKSHELL']) {
+test('CheckModData with only the group, shell or keys box reads no checked field', () => {
+  for (const box of ['CHKGID', 'CHKSHELL', 'CHKKEYS']) {
     const r = run('mod', 'CheckModData()', { ...ALL_BAD, [box]: true });
     assert.equal(r.submits, 1, box);
     for (const field of ['PASS', 'UID', 'SYSTEM_UID', 'GCOS', 'DIR']) {

@@ -338,6 +338,9 @@ function CheckModData()
     if (document.form.CHKSHELL.checked) {
         flag = true;
     }
+    if ("CHKKEYS" in document.form && document.form.CHKKEYS.checked) {
+        flag = true;
+    }
     if (!flag) {
         alert("チェックされた項目がありません");
         return;
