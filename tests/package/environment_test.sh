@@ -156,7 +156,8 @@ expect_accounts() {
   pass "$what: the directory's accounts are listed"
 }
 
-base_settings=$(cat "$settings")
+# The caller sends Basic credentials, which count only with AUTH_BASIC=YES.
+base_settings=$(cat "$settings"; echo AUTH_BASIC=YES)
 slapd_settings=$("$slapd_script" settings "$slapd_dir")
 declare -A transports=(
   [ldapi]=""
