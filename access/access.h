@@ -9,6 +9,11 @@
 //   sessions.cpp        the sessions: cookies, life, bounds
 //   session_store.cpp   where they are kept (SESSION_DIR)
 //   secrets.cpp         random ids and tokens, SHA-256
+//   totp.cpp            the second factor: one-time codes (TOTP) and
+//                       recovery codes, checked under the store's lock
+//   totp_store.cpp      where secrets and codes are kept (OPERATORS.totp)
+//   totp_pages.cpp      the code's form at sign-in, the enrolment page and
+//                       its QR code
 //   pages.cpp           the sign-in page and the sessions page
 //   scope.cpp           what the run's operator may do and to which accounts
 //   list_filter.cpp     which accounts and groups the list pages show
@@ -89,6 +94,9 @@ const char* NoteRefusedByScope(std::string_view name);
 // crypt(3) form.
 struct OperatorEntry {
   std::string name, hash, scope;
+  // The generation of the operator's second-factor secret (not part of
+  // the line): a new enrolment or a reset ends the operator's sessions.
+  unsigned long totp_generation = 0;
 };
 // [a-z0-9_.-]{1,32}
 bool IsOperatorName(std::string_view name);
@@ -103,6 +111,10 @@ std::optional<std::vector<OperatorEntry>> ReadOperators(const std::string& path,
 // Whether crypt(3) of the password with the hash as its setting gives the
 // hash, compared in constant time; false for a hash libxcrypt does not know.
 bool PasswordMatches(const std::string& password, const std::string& hash);
+// Writes the file anew: a temporary file beside it, mode 0600, fsync, then
+// renamed over it, so that a reader sees the old text or the new, never a
+// part. false (errno says why) when it cannot.
+bool ReplaceFile(const std::string& path, const std::string& text);
 
 // The name and password an "Authorization: Basic" header value carries
 // (the scheme in any case); nullopt for anything else.
@@ -164,6 +176,9 @@ void PrintSignInRequired();
 enum class LoginAttempt { Counted, TooMany, Uncounted };
 LoginAttempt CountLoginAttempt(std::string_view name, std::string_view address);
 void RecordLoginSuccess(std::string_view name, std::string_view address);
+// The password was right but a second factor is still to come: the
+// attempt ends neither as a success nor as a failure.
+void RecordLoginPassed(std::string_view name, std::string_view address);
 void RecordLoginFailure(std::string_view name, std::string_view address);
 // orvanta-operator unlock: forgets every count of the name; false when the
 // counts cannot be kept.
@@ -175,6 +190,11 @@ bool ForgetLoginAttempts(std::string_view name);
 // lower-case hex digits; nullopt when the kernel gives none.
 inline constexpr size_t kSecretBytes = 32;
 std::optional<std::string> RandomSecret();
+// `count` random bytes from getrandom; nullopt when the kernel gives none.
+std::optional<std::string> RandomBytes(size_t count);
+// Bytes as lower-case hex digits, and back (nullopt for other text).
+std::string HexText(std::string_view bytes);
+std::optional<std::string> HexBytes(std::string_view text);
 bool IsSecretText(std::string_view text);
 // SHA-256 of the text as 64 hex digits.
 std::string Sha256Hex(std::string_view text);
@@ -186,13 +206,22 @@ inline constexpr size_t kMaxSessions = 1000;
 // Of a client's address, sessions and counts keep at most this many bytes.
 inline constexpr size_t kMaxStoredAddress = 64;
 
+// What a session opens: every page (Full); nothing until its second
+// factor is given (Code: the password was right, the code is still to
+// come, for at most kCodeStageSeconds); only the enrolment page (Enrol:
+// TOTP=required and the operator has no secret yet).
+enum class SessionStage { Full, Code, Enrol };
+inline constexpr std::time_t kCodeStageSeconds = 5 * 60;
+
 // One session as the store keeps it: never its id, only the id's digest.
 // The fingerprint is the digest of the operator's line in the operators
-// file: a changed password or scope, or a removed operator, ends it.
+// file and of the generation of its second factor: a changed password or
+// scope, a removed operator, a new enrolment or a reset ends it.
 struct SessionRecord {
   std::string digest, operator_name, fingerprint;
   std::time_t start = 0, last = 0;
   std::string address, form_token;
+  SessionStage stage = SessionStage::Full;
 };
 
 // SESSION_DIR (missing: "sessions" beside LOCKFILE), made 0700 when
@@ -230,7 +259,8 @@ std::optional<SessionRecord> ResumeSession(const std::vector<OperatorEntry>& ope
 // A new session of the operator from the request's address, after the
 // dead ones are swept and, at a bound, the least recently used ended.
 // Returns its id.
-std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators);
+std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators,
+                         SessionStage stage = SessionStage::Full);
 void EndSession(const std::string& digest);
 // Every live session, the dead ones removed, by operator and start.
 std::vector<SessionRecord> LiveSessions(const std::vector<OperatorEntry>& operators);
@@ -257,6 +287,111 @@ void PrintSignedInRedirect(const std::string& headers, const std::string& target
 // an operator's (OPERATOR), and shows the list again.
 void PrintSessionsPage();
 void EndChosenSessions();
+
+// ---- The second factor (totp.cpp, totp_store.cpp, totp_pages.cpp) --------------------
+
+// TOTP as RFC 6238 has it: HMAC-SHA-1, 6 digits, 30-second steps; a code
+// counts within one step either side of now.
+inline constexpr size_t kTotpSecretBytes = 20;
+inline constexpr unsigned kTotpStepSeconds = 30;
+inline constexpr size_t kTotpDigits = 6;
+inline constexpr size_t kRecoveryCodeCount = 10;
+// Base32 characters of a recovery code: 50 random bits.
+inline constexpr size_t kRecoveryCodeLength = 10;
+inline constexpr char kTotpCommand[] = "TOTP";
+
+// One operator's line of the second factor's store.
+struct TotpEntry {
+  std::string name;
+  unsigned long generation = 0;
+  std::string secret;  // hex digits; empty: not enrolled
+  // The counter (time step) of the last code accepted: only a later one is.
+  std::uint64_t last_counter = 0;
+  std::vector<std::string> recovery;  // SHA-256 digests of the unused codes
+  // An enrolment begun on the page and not confirmed yet, bound to the
+  // session that began it.
+  std::string pending_secret, pending_session;
+  std::time_t pending_until = 0;
+};
+
+// The store beside the operators file (OPERATORS with ".totp" added): a
+// regular file of root's that group and others can neither read nor write;
+// missing, nobody has enrolled. Read without the lock (it is only ever
+// replaced whole); nullopt, with a line on stderr, when it is unusable.
+std::optional<std::vector<TotpEntry>> ReadTotpStore();
+// Under the store's exclusive lock (a file of its own beside it, which
+// orvanta-operator takes too): reads the store, lets `change` change it and
+// replaces it when `change` returns true. false, with a line on stderr,
+// when it cannot be read, locked or written.
+bool ChangeTotpStore(const std::function<bool(std::vector<TotpEntry>&)>& change);
+// The operator's entry, added when there is none.
+TotpEntry& TotpEntryOf(std::vector<TotpEntry>& entries, std::string_view name);
+const TotpEntry* FindTotpEntry(const std::vector<TotpEntry>& entries, std::string_view name);
+// Sets each operator's totp_generation from the store; false when the
+// store is unusable.
+bool ReadTotpGenerations(std::vector<OperatorEntry>& operators);
+
+// A new secret's bytes as hex; nullopt when the kernel gives no random bytes.
+std::optional<std::string> NewTotpSecret();
+// RFC 4648 base32 without padding.
+std::string Base32(std::string_view bytes);
+// The secret (hex) as an authenticator takes it: base32.
+std::string TotpSecretText(const std::string& secret);
+// otpauth://totp/orvanta%20(HOST):NAME?secret=...&issuer=orvanta, HOST
+// the name of this host.
+std::string TotpUri(std::string_view name, const std::string& secret);
+// The counter of a 6-digit code of the secret (hex) within one step of
+// `now`; nullopt for any other text or a code of no step there.
+std::optional<std::uint64_t> MatchTotpCode(const std::string& secret, std::string_view code,
+                                           std::time_t now);
+// Makes `secret` the entry's, whose first code matched `counter`, with a
+// new generation and a new set of recovery codes, which it returns;
+// nullopt when the kernel gives no random bytes.
+std::optional<std::vector<std::string>> EnrolTotp(TotpEntry& entry, const std::string& secret,
+                                                  std::uint64_t counter);
+// A new set of recovery codes in place of the old; nullopt as above.
+std::optional<std::vector<std::string>> RenewRecoveryCodes(TotpEntry& entry);
+// Forgets the secret and the codes; the generation goes on.
+void ResetTotp(TotpEntry& entry);
+// Whether the operator gives a second factor when signing in (TOTP not
+// "off" and a secret stored), and whether one without a secret must enrol.
+bool HasTotpSecret(std::string_view name);
+bool MustEnrol(std::string_view name);
+
+// A second factor given: a TOTP code later than the last accepted (whose
+// counter is then stored) or an unused recovery code (then spent), both
+// under the store's lock, so that of two requests with one code only one
+// gets in.
+enum class SecondFactor { Code, RecoveryCode, Wrong, Unusable };
+struct SecondFactorCheck {
+  SecondFactor outcome = SecondFactor::Wrong;
+  size_t recovery_left = 0;
+};
+SecondFactorCheck CheckSecondFactor(std::string_view name, std::string_view code, std::time_t now);
+// The same as a counted sign-in attempt of the run's address: past the
+// limits it throws kErrorTooManyAttempts unchecked; a wrong code is a
+// failed sign-in (recorded, in the system log, waited for); a recovery
+// code used goes to the system log with the number left.
+bool CheckCountedSecondFactor(std::string_view name, std::string_view code);
+// The password of the run's operator, checked again as a counted sign-in
+// attempt (a failure recorded and waited for).
+bool ReconfirmPassword(const std::string& password);
+
+// The form that asks for the code after a right password (COMMAND=LOGIN
+// with CODE, in the session the password began); `failed` after a wrong
+// code. `headers` as for PrintPageHeader.
+void PrintCodePage(bool failed, std::string_view return_query, const char* headers);
+// GET TOTP: the second factor of the run's operator, and the forms that
+// begin an enrolment and renew the recovery codes.
+void PrintTotpPage();
+// POST TOTP: begins an enrolment (password, and the current code when
+// enrolled), confirms it with a code of the new secret (the session is then
+// replaced by one of the new generation and the recovery codes shown once),
+// or renews the recovery codes.
+void ChangeTotpEnrolment();
+// A full session of the run's operator in place of the run's session,
+// after the generation changed; returns the Set-Cookie header.
+std::string ReplaceRunSession();
 
 // ---- The lists (list_filter.cpp) ----------------------------------------------------
 

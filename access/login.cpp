@@ -2,7 +2,9 @@
 // trusting whoever the web server says logged in: any process of the web
 // server's group could claim that. An operator signs in once on the
 // program's sign-in page and then carries a session; with AUTH_BASIC=YES,
-// Basic credentials on every request (scripts) count as well.
+// Basic credentials on every request (scripts) count as well. An operator
+// with a second factor gives a code after the password: until then the
+// session opens no page, and with the code it gets a new id.
 #include <time.h>
 
 #include <algorithm>
@@ -21,6 +23,11 @@ constexpr char kLoginFailed[] = "failed";
 constexpr char kLoginLockedOut[] = "locked-out";
 constexpr char kSignedIn[] = "signed-in";
 constexpr char kSignedOut[] = "signed-out";
+constexpr char kWrongCode[] = "wrong-code";
+constexpr char kRecoveryCodeUsed[] = "recovery-code-used,";
+constexpr char kRecoveryCodesLeft[] = "-left";
+constexpr char kBasicRefused[] = "basic-refused-second-factor";
+constexpr char kCodeField[] = "CODE";
 constexpr char kNameField[] = "OPERATOR";
 constexpr char kPasswordField[] = "PASSWORD";
 constexpr char kReturnField[] = "RETURN";
@@ -64,22 +71,33 @@ const OperatorEntry* FindOperator(std::string_view name) {
   return nullptr;
 }
 
-// One checked and counted attempt of a name and password from the
-// request's address: the operator, or nullptr after a failure (recorded,
-// audited and waited for). Past the limits nothing is checked.
-const OperatorEntry* CheckPassword(const std::string& name, const std::string& password) {
-  if (!IsOperatorName(name)) {
-    NoteFailure(name);
-    return nullptr;
-  }
-  const std::string_view address = Env("REMOTE_ADDR");
-  // Counted before the check: a run stopped during it still counts.
-  const LoginAttempt attempt = CountLoginAttempt(name, address);
+// Counts an attempt of the name from the request's address before its
+// check, so that a run stopped during it still counts; past the limits
+// nothing is checked.
+void CountAttempt(std::string_view name) {
+  const LoginAttempt attempt = CountLoginAttempt(name, Env("REMOTE_ADDR"));
   if (attempt == LoginAttempt::TooMany) {
     AuditEvent(kSignInCommand, name, kLoginLockedOut);
     throw ErrorCode{kErrorTooManyAttempts};
   }
   if (attempt == LoginAttempt::Uncounted) throw ErrorCode{kErrorNoRoot};
+}
+
+// Whether a right password of the name is only the first of two factors.
+bool CodeFollows(const std::string& name) { return IsOperatorName(name) && HasTotpSecret(name); }
+
+// One checked and counted attempt of a name and password from the
+// request's address: the operator, or nullptr after a failure (recorded,
+// audited and waited for). A right password with a code to follow ends
+// the attempt as neither success nor failure: the code decides.
+const OperatorEntry* CheckPassword(const std::string& name, const std::string& password,
+                                   bool code_follows) {
+  if (!IsOperatorName(name)) {
+    NoteFailure(name);
+    return nullptr;
+  }
+  const std::string_view address = Env("REMOTE_ADDR");
+  CountAttempt(name);
   const OperatorEntry* entry = FindOperator(name);
   const bool matches =
       PasswordMatches(password, entry != nullptr ? entry->hash : kUnknownOperatorHash);
@@ -88,18 +106,34 @@ const OperatorEntry* CheckPassword(const std::string& name, const std::string& p
     NoteFailure(name);
     return nullptr;
   }
-  RecordLoginSuccess(name, address);
+  if (code_follows) {
+    RecordLoginPassed(name, address);
+  } else {
+    RecordLoginSuccess(name, address);
+  }
   return entry;
 }
 
+// Basic credentials carry no code: an operator who has to give one, or to
+// enrol first, cannot use them.
 void LogInWithBasic() {
   const std::optional<Credentials> credentials = BasicCredentials(Env("HTTP_AUTHORIZATION"));
   if (!credentials) {
     NoteFailure("");
     throw ErrorCode{kErrorNotLoggedIn};
   }
-  const OperatorEntry* entry = CheckPassword(credentials->name, credentials->password);
+  const bool second_factor =
+      CodeFollows(credentials->name) ||
+      (IsOperatorName(credentials->name) && MustEnrol(credentials->name));
+  const OperatorEntry* entry =
+      CheckPassword(credentials->name, credentials->password, second_factor);
   if (entry == nullptr) throw ErrorCode{kErrorNotLoggedIn};
+  if (second_factor) {
+    AuditEvent(kSignInCommand, entry->name, kBasicRefused);
+    ErrorLogLine("operator " + Printable(entry->name) +
+                 " refused: Basic credentials carry no second factor");
+    throw ErrorCode{kErrorNotLoggedIn};
+  }
   SetCurrentOperator(Operator{entry->name, entry->scope});
 }
 
@@ -131,10 +165,26 @@ std::string ReturnTarget(std::string_view asked) {
   return usable && has_command ? target : kFirstPage;
 }
 
-// POST LOGIN.
+// The end of a sign-in: a full session (or with TOTP=required and no
+// secret yet, one that opens only the enrolment page) and the way on.
+void CompleteSignIn(const OperatorEntry& entry, const std::string& asked) {
+  SetCurrentOperator(Operator{entry.name, entry.scope});
+  const bool enrol = MustEnrol(entry.name);
+  const std::string id = StartSession(entry, OperatorsOfRun(),
+                                      enrol ? SessionStage::Enrol : SessionStage::Full);
+  AuditEvent(kSignInCommand, entry.name, kSignedIn);
+  const std::string target = enrol ? "COMMAND=" + std::string(kTotpCommand) : ReturnTarget(asked);
+  PrintSignedInRedirect("Status: 303 See Other\nLocation: ./" + std::string(kCgiName) + "?" +
+                            target + "\n" + SessionCookieHeader(id),
+                        target);
+}
+
+// POST LOGIN with the name and password.
 void SignIn() {
   const std::string& asked = Param(kReturnField);
-  const OperatorEntry* entry = CheckPassword(Param(kNameField), Param(kPasswordField));
+  const std::string& name = Param(kNameField);
+  const bool code_follows = CodeFollows(name);
+  const OperatorEntry* entry = CheckPassword(name, Param(kPasswordField), code_follows);
   if (entry != nullptr && !OperatorScope::Parse(entry->scope)) {
     ErrorLogLine("operator " + Printable(entry->name) + " refused: malformed scope");
     entry = nullptr;
@@ -143,13 +193,30 @@ void SignIn() {
     PrintSignInPage(SignInNotice::Failed, asked, nullptr);
     return;
   }
-  SetCurrentOperator(Operator{entry->name, entry->scope});
-  const std::string id = StartSession(*entry, OperatorsOfRun());
-  AuditEvent(kSignInCommand, entry->name, kSignedIn);
-  const std::string target = ReturnTarget(asked);
-  PrintSignedInRedirect("Status: 303 See Other\nLocation: ./" + std::string(kCgiName) + "?" +
-                            target + "\n" + SessionCookieHeader(id),
-                        target);
+  if (!code_follows) {
+    CompleteSignIn(*entry, asked);
+    return;
+  }
+  const std::string id = StartSession(*entry, OperatorsOfRun(), SessionStage::Code);
+  PrintCodePage(false, asked, SessionCookieHeader(id).c_str());
+}
+
+// POST LOGIN with the code, in the session the password began; the code
+// ends it and a new session, with a new id, begins.
+void SignInWithCode() {
+  const std::string& asked = Param(kReturnField);
+  const std::optional<SessionRecord> pending = ResumeSession(OperatorsOfRun());
+  if (!pending || pending->stage != SessionStage::Code) {
+    PrintSignInPage(SignInNotice::PleaseSignIn, asked, nullptr);
+    return;
+  }
+  const OperatorEntry* entry = FindOperator(pending->operator_name);
+  if (!CheckCountedSecondFactor(entry->name, Param(kCodeField))) {
+    PrintCodePage(true, asked, nullptr);
+    return;
+  }
+  EndSession(pending->digest);
+  CompleteSignIn(*entry, asked);
 }
 
 bool BasicAccepted() { return YesNoSetting("AUTH_BASIC") == YesNo::Yes; }
@@ -179,6 +246,7 @@ bool LogInOperator(bool started_setuid) {
     throw ErrorCode{kErrorNoRoot};
   }
   OperatorsOfRun() = std::move(*operators);
+  if (!ReadTotpGenerations(OperatorsOfRun())) throw ErrorCode{kErrorNoRoot};
   RefuseClearText();
   const bool basic = BasicAccepted();
   if (basic && !Env("HTTP_AUTHORIZATION").empty()) {
@@ -187,7 +255,9 @@ bool LogInOperator(bool started_setuid) {
   }
   const std::string& method = Param("REQUEST_METHOD");
   if (Param("COMMAND") == kSignInCommand && (method == "GET" || method == "POST")) {
-    if (method == "POST") {
+    if (method == "POST" && HasParam(kCodeField)) {
+      SignInWithCode();
+    } else if (method == "POST") {
       SignIn();
     } else {
       PrintSignInPage(SignInNotice::PleaseSignIn, "", nullptr);
@@ -195,7 +265,8 @@ bool LogInOperator(bool started_setuid) {
     return false;
   }
   std::optional<SessionRecord> session = ResumeSession(OperatorsOfRun());
-  if (!session) {
+  // A session still waiting for its code opens nothing.
+  if (!session || session->stage == SessionStage::Code) {
     if (basic && !Env("REMOTE_USER").empty()) ErrorLogLine(kAuthorizationWithheldNotice);
     throw ErrorCode{kErrorSignIn};
   }
@@ -204,8 +275,53 @@ bool LogInOperator(bool started_setuid) {
   }
   SetCurrentOperator(Operator{session->operator_name, FindOperator(session->operator_name)->scope});
   SetPageSession(PageSession{session->operator_name, session->form_token});
+  const bool enrol_only = session->stage == SessionStage::Enrol;
   SessionOfRun() = std::move(session);
+  const std::string& command = Param("COMMAND");
+  if (enrol_only && command != kTotpCommand && command != kSignOutCommand) {
+    throw ErrorCode{kErrorEnrolFirst};
+  }
   return true;
+}
+
+bool CheckCountedSecondFactor(std::string_view name, std::string_view code) {
+  const std::string_view address = Env("REMOTE_ADDR");
+  CountAttempt(name);
+  const SecondFactorCheck check = CheckSecondFactor(name, code, std::time(nullptr));
+  switch (check.outcome) {
+    case SecondFactor::Unusable:
+      RecordLoginFailure(name, address);
+      throw ErrorCode{kErrorNoRoot};
+    case SecondFactor::Wrong:
+      RecordLoginFailure(name, address);
+      AuditEvent(kSignInCommand, name, kWrongCode);
+      WaitAfterFailure();
+      return false;
+    case SecondFactor::RecoveryCode:
+      AuditEvent(kSignInCommand, name,
+                 kRecoveryCodeUsed + std::to_string(check.recovery_left) + kRecoveryCodesLeft);
+      break;
+    case SecondFactor::Code:
+      break;
+  }
+  RecordLoginSuccess(name, address);
+  return true;
+}
+
+bool ReconfirmPassword(const std::string& password) {
+  return CheckPassword(CurrentOperator().name, password, false) != nullptr;
+}
+
+std::string ReplaceRunSession() {
+  if (!ReadTotpGenerations(OperatorsOfRun())) throw ErrorCode{kErrorNoRoot};
+  const OperatorEntry* entry = FindOperator(CurrentOperator().name);
+  if (entry == nullptr) throw ErrorCode{kErrorSignIn};
+  if (SessionOfRun()) EndSession(SessionOfRun()->digest);
+  const std::string id = StartSession(*entry, OperatorsOfRun());
+  SessionOfRun() = SessionStore().Read(Sha256Hex(id));
+  if (!SessionOfRun()) throw ErrorCode{kErrorNoRoot};
+  SetPageSession(PageSession{entry->name, SessionOfRun()->form_token});
+  return SessionCookieHeader(id);
 }
 
 void SignOut() {

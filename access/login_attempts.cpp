@@ -261,6 +261,10 @@ void RecordLoginSuccess(std::string_view name, std::string_view address) {
   });
 }
 
+void RecordLoginPassed(std::string_view name, std::string_view address) {
+  ChangeAttempts(name, address, [](Attempts& pair, Attempts&, std::time_t) { EndPending(pair); });
+}
+
 void RecordLoginFailure(std::string_view name, std::string_view address) {
   ChangeAttempts(name, address, [](Attempts& pair, Attempts& whole, std::time_t now) {
     EndPending(pair);

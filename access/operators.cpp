@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -18,6 +20,8 @@ namespace {
 
 constexpr size_t kMaxOperatorName = 32;
 constexpr char kFieldSeparator = ':';
+constexpr char kTempSuffix[] = ".XXXXXX";
+constexpr mode_t kRootOnlyMode = 0600;
 
 bool IsOperatorNameByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
@@ -54,7 +58,36 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+bool WriteWhole(int fd, const std::string& text) {
+  return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+// The rename itself is made lasting too.
+void SyncDirectoryOf(const std::string& path) {
+  const std::string directory = path.substr(0, path.find_last_of('/') + 1);
+  const int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 }  // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  std::string temp = path + kTempSuffix;
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return false;
+  const bool written = fchmod(fd, kRootOnlyMode) == 0 && WriteWhole(fd, text) && fsync(fd) == 0;
+  const bool closed = close(fd) == 0;
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    unlink(temp.c_str());
+    errno = error;
+    return false;
+  }
+  SyncDirectoryOf(path);
+  return true;
+}
 
 bool IsOperatorName(std::string_view name) {
   if (name.empty() || name.size() > kMaxOperatorName) return false;

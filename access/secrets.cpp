@@ -27,18 +27,46 @@ std::string Hex(const unsigned char* bytes, size_t size) {
   return text;
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 }  // namespace
 
-std::optional<std::string> RandomSecret() {
-  unsigned char bytes[kSecretBytes];
+std::optional<std::string> RandomBytes(size_t count) {
+  std::string bytes(count, '\0');
   size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t length = getrandom(bytes + got, sizeof bytes - got, 0);
+  while (got < count) {
+    const ssize_t length = getrandom(bytes.data() + got, count - got, 0);
     if (length < 0 && errno == EINTR) continue;
     if (length <= 0) return std::nullopt;
     got += static_cast<size_t>(length);
   }
-  return Hex(bytes, sizeof bytes);
+  return bytes;
+}
+
+std::string HexText(std::string_view bytes) {
+  return Hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::optional<std::string> HexBytes(std::string_view text) {
+  if (text.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexValue(text[i]);
+    const int low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>(high * 16 + low));
+  }
+  return bytes;
+}
+
+std::optional<std::string> RandomSecret() {
+  const std::optional<std::string> bytes = RandomBytes(kSecretBytes);
+  if (!bytes) return std::nullopt;
+  return HexText(*bytes);
 }
 
 bool IsSecretText(std::string_view text) {

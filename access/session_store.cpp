@@ -1,7 +1,8 @@
 // The session store: one file per session in SESSION_DIR, named by the
 // SHA-256 digest of the session's id (the id itself stays with the
 // browser), holding one line "operator fingerprint start last address
-// token". The directory itself is locked (flock) for each look or change,
+// token stage" (stage "full", "code" or "enrol"; lines of older versions
+// end before it and are full sessions). The directory itself is locked (flock) for each look or change,
 // which takes a few file operations: it is not the change lock, which a
 // tool may hold for minutes.
 #include <dirent.h>
@@ -10,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "access/access.h"
@@ -28,6 +31,8 @@ constexpr size_t kMaxRecordBytes = 512;
 constexpr size_t kMaxScanned = 4 * kMaxSessions;
 constexpr mode_t kStoreMode = 0700;
 constexpr mode_t kRecordMode = 0600;
+// The words of SessionStage, in its order.
+constexpr const char* kStageWords[] = {"full", "code", "enrol"};
 
 std::string StorePath() {
   const std::string& setting = Setting("SESSION_DIR");
@@ -55,12 +60,18 @@ std::optional<SessionRecord> ParseRecord(const std::string& digest, const std::s
       !IsSecretText(record.form_token)) {
     return std::nullopt;
   }
+  std::string stage;
+  if (!(fields >> stage)) return record;
+  const auto word = std::find(std::begin(kStageWords), std::end(kStageWords), stage);
+  if (word == std::end(kStageWords)) return std::nullopt;
+  record.stage = static_cast<SessionStage>(word - std::begin(kStageWords));
   return record;
 }
 
 std::string FormatRecord(const SessionRecord& record) {
   return record.operator_name + " " + record.fingerprint + " " + std::to_string(record.start) +
-         " " + std::to_string(record.last) + " " + record.address + " " + record.form_token + "\n";
+         " " + std::to_string(record.last) + " " + record.address + " " + record.form_token + " " +
+         kStageWords[static_cast<size_t>(record.stage)] + "\n";
 }
 
 [[noreturn]] void Unusable(const std::string& path, const char* reason) {

@@ -2,7 +2,8 @@
 // the session's id; the server keeps the id's digest with the operator,
 // the fingerprint of the operator's line, start, last use, address and
 // form token. A session ends when it is idle for SESSION_IDLE, older than
-// SESSION_MAX, its operator's line changed, or it is signed out.
+// SESSION_MAX, its operator's line or second factor changed, or it is
+// signed out; one still waiting for its code, after kCodeStageSeconds.
 #include <algorithm>
 #include <cctype>
 #include <tuple>
@@ -83,7 +84,8 @@ std::string CookiePath() {
 bool IsLive(const SessionRecord& record, const std::vector<OperatorEntry>& operators,
             std::time_t now) {
   if (now - record.last >= SessionIdleMinutes() * kSecondsPerMinute ||
-      now - record.start >= SessionMaxMinutes() * kSecondsPerMinute) {
+      now - record.start >= SessionMaxMinutes() * kSecondsPerMinute ||
+      (record.stage == SessionStage::Code && now - record.start >= kCodeStageSeconds)) {
     return false;
   }
   return std::any_of(operators.begin(), operators.end(), [&](const OperatorEntry& entry) {
@@ -164,7 +166,10 @@ bool FromLoopback() {
 }
 
 std::string OperatorFingerprint(const OperatorEntry& entry) {
-  return Sha256Hex(OperatorLine(entry));
+  // Without a second factor ever enrolled, the line alone, as it was
+  // before there was one: such sessions outlive an upgrade.
+  if (entry.totp_generation == 0) return Sha256Hex(OperatorLine(entry));
+  return Sha256Hex(OperatorLine(entry) + "totp " + std::to_string(entry.totp_generation));
 }
 
 std::optional<SessionRecord> ResumeSession(const std::vector<OperatorEntry>& operators) {
@@ -188,7 +193,8 @@ std::optional<SessionRecord> ResumeSession(const std::vector<OperatorEntry>& ope
   return std::nullopt;
 }
 
-std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators) {
+std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorEntry>& operators,
+                         SessionStage stage) {
   const std::string id = NewSecret();
   const std::time_t now = std::time(nullptr);
   SessionRecord record;
@@ -198,6 +204,7 @@ std::string StartSession(const OperatorEntry& entry, const std::vector<OperatorE
   record.start = record.last = now;
   record.address = StoredAddress();
   record.form_token = NewSecret();
+  record.stage = stage;
   const SessionStore store;
   std::vector<SessionRecord> live = SweptSessions(store, operators, now);
   MakeRoom(store, live, entry.name);

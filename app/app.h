@@ -8,6 +8,7 @@
 //   directory_store.cpp  with the directory: what the loaded store is given
 //                        of the program's own, and the snapshot's readers
 //   operator_tool.cpp    orvanta-operator, which keeps the operators file
+//                        and the operators' second factors
 #pragma once
 
 #include <string_view>
@@ -33,10 +34,12 @@ void PrintMenu();
 // settings, change lock, runner and home steps.
 void ChooseAccountStore();
 
-// orvanta-operator add|passwd|remove|list|unlock [NAME] [--scope SCOPE]
-// [--config FILE]: keeps the operators file named by OPERATORS in the
-// settings file (`config` unless --config names another); unlock forgets
-// the name's sign-in counts. Returns the exit status.
+// orvanta-operator add|passwd|remove|list|unlock|totp|totp-reset|totp-codes
+// [NAME] [--scope SCOPE] [--config FILE]: keeps the operators file named by
+// OPERATORS in the settings file (`config` unless --config names another);
+// unlock forgets the name's sign-in counts; totp enrols the operator's
+// second factor (after a first code), totp-reset removes it, totp-codes
+// makes a new set of recovery codes. Returns the exit status.
 int RunOperatorTool(int argc, char** argv, const char* config);
 
 }  // namespace orvanta

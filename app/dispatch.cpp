@@ -59,6 +59,7 @@ const Command kPostCommands[] = {
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
     {kSignOutCommand, [] { SignOut(); }, std::nullopt, Audience::Operators, kReadsNoAccount},
     {"SESSIONS", [] { EndChosenSessions(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
+    {kTotpCommand, [] { ChangeTotpEnrolment(); }, std::nullopt, Audience::Operators, kReadsNoAccount},
 };
 
 const Command kGetCommands[] = {
@@ -79,6 +80,7 @@ const Command kGetCommands[] = {
     {"LOG", [] { PrintOperationHistory(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
     {"SESSIONS", [] { PrintSessionsPage(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
+    {kTotpCommand, [] { PrintTotpPage(); }, std::nullopt, Audience::Operators, kReadsNoAccount},
 };
 
 // Codes whose page is one fixed message, some with an HTTP status of their own.
@@ -99,6 +101,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
     {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
     {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
+    {kErrorEnrolFirst, kMessageEnrolFirst, "Status: 403 Forbidden\n"},
     {kErrorTooManyAttempts, kMessageTooManyAttempts, "Status: 429 Too Many Requests\n"},
     {kErrorNoDirectoryModule, kMessageNoDirectoryModule, "Status: 503 Service Unavailable\n"},
     {kErrorNoRequestData, kMessageNoRequestData},

@@ -1,8 +1,11 @@
 // orvanta-operator: adds, changes, removes and lists the operators the
-// program signs in itself, and lifts the limits of a name's sign-in
-// attempts. Root's alone, as the files it writes are.
+// program signs in itself, lifts the limits of a name's sign-in attempts,
+// and enrols, resets and renews an operator's second factor. Root's alone,
+// as the files it writes are.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -24,10 +29,9 @@ namespace orvanta {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: orvanta-operator add|passwd|remove|list|unlock [NAME] [--scope SCOPE] [--config "
-    "FILE]\n";
+    "usage: orvanta-operator add|passwd|remove|list|unlock|totp|totp-reset|totp-codes [NAME] "
+    "[--scope SCOPE] [--config FILE]\n";
 constexpr char kDefaultScope[] = "*";
-constexpr char kTempSuffix[] = ".XXXXXX";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
@@ -41,7 +45,13 @@ struct ToolFailure {
   std::string message;
 };
 
-constexpr std::string_view kActions[] = {"add", "passwd", "remove", "list", "unlock"};
+constexpr std::string_view kActions[] = {"add",  "passwd",     "remove",    "list",
+                                         "unlock", "totp", "totp-reset", "totp-codes"};
+constexpr char kTotpPrefix[] = "totp";
+constexpr char kTotpEnrol[] = "totp";
+constexpr char kTotpReset[] = "totp-reset";
+// The terminal's QR code, when the qrencode program is installed.
+constexpr char kQrProgram[] = "qrencode";
 
 bool IsAction(std::string_view word) {
   for (std::string_view action : kActions) {
@@ -117,30 +127,11 @@ std::vector<OperatorEntry> LoadOperators(const std::string& path) {
   return std::move(*entries);
 }
 
-// Temporary file, fsync, rename: a reader sees the old file or the new
-// one, never a part.
 void SaveOperators(const std::string& path, const std::vector<OperatorEntry>& entries) {
   std::string text;
   for (const OperatorEntry& entry : entries) text += OperatorLine(entry);
-  std::string temp = path + kTempSuffix;
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    throw ToolFailure{"cannot create a file beside " + path + ": " + std::strerror(errno)};
-  }
-  const bool written = fchown(fd, 0, 0) == 0 && fchmod(fd, 0600) == 0 &&
-                       write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                       fsync(fd) == 0;
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    unlink(temp.c_str());
-    throw ToolFailure{"cannot write " + path + ": " + reason};
-  }
-  const std::string directory = path.substr(0, path.find_last_of('/') + 1);
-  const int directory_fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_CLOEXEC);
-  if (directory_fd >= 0) {
-    fsync(directory_fd);
-    close(directory_fd);
+  if (!ReplaceFile(path, text)) {
+    throw ToolFailure{"cannot write " + path + ": " + std::strerror(errno)};
   }
 }
 
@@ -188,6 +179,89 @@ bool Apply(const ToolRequest& request, std::vector<OperatorEntry>& entries) {
   return true;
 }
 
+// The URI as a QR code on the terminal, by the qrencode program when it is
+// there (run by name from root's own PATH: this is root's terminal, not
+// the set-user-ID program); nothing otherwise.
+void ShowQrCode(const std::string& uri) {
+  if (isatty(STDOUT_FILENO) == 0) return;
+  std::cout.flush();
+  const char* arguments[] = {kQrProgram, "-t", "UTF8", "-o", "-", uri.c_str(), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, kQrProgram, nullptr, nullptr, const_cast<char**>(arguments), environ) !=
+      0) {
+    return;
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+std::vector<std::string> Spent(std::optional<std::vector<std::string>> codes) {
+  if (!codes) throw ToolFailure{"the kernel gives no random bytes"};
+  return std::move(*codes);
+}
+
+void ChangeStore(const std::function<bool(std::vector<TotpEntry>&)>& change) {
+  if (!ChangeTotpStore(change)) throw ToolFailure{"the second factor's store cannot be kept"};
+}
+
+void PrintRecoveryCodes(const std::vector<std::string>& codes) {
+  std::cout << "Recovery codes (each works once; keep them safe):\n";
+  for (const std::string& code : codes) std::cout << code << "\n";
+}
+
+// A new secret, shown as an otpauth URI (and QR code), saved only once a
+// first code of it is typed.
+void EnrolOnTerminal(const std::string& name) {
+  const std::optional<std::string> secret = NewTotpSecret();
+  if (!secret) throw ToolFailure{"the kernel gives no random bytes"};
+  const std::string uri = TotpUri(name, *secret);
+  std::cout << uri << "\n";
+  ShowQrCode(uri);
+  std::cout << "Secret: " << TotpSecretText(*secret) << "\n";
+  std::cout.flush();
+  std::fputs("Code: ", stderr);
+  const std::optional<std::uint64_t> counter =
+      MatchTotpCode(*secret, ReadLine(stdin), std::time(nullptr));
+  if (!counter) throw ToolFailure{"the code does not match the new secret; nothing is saved"};
+  std::vector<std::string> codes;
+  ChangeStore([&](std::vector<TotpEntry>& entries) {
+    codes = Spent(EnrolTotp(TotpEntryOf(entries, name), *secret, *counter));
+    return true;
+  });
+  AuditEvent(kTotpCommand, name, "enrolled");
+  PrintRecoveryCodes(codes);
+}
+
+void RenewCodesOnTerminal(const std::string& name) {
+  std::vector<std::string> codes;
+  ChangeStore([&](std::vector<TotpEntry>& entries) {
+    TotpEntry& entry = TotpEntryOf(entries, name);
+    if (entry.secret.empty()) throw ToolFailure{"operator " + name + " has no second factor"};
+    codes = Spent(RenewRecoveryCodes(entry));
+    return true;
+  });
+  AuditEvent(kTotpCommand, name, "recovery-codes-renewed");
+  PrintRecoveryCodes(codes);
+}
+
+void KeepSecondFactor(const ToolRequest& request) {
+  std::vector<OperatorEntry> operators = LoadOperators(Setting("OPERATORS"));
+  Existing(operators, request.name);
+  SetCurrentOperator(Operator{"root"});
+  if (request.action == kTotpEnrol) {
+    EnrolOnTerminal(request.name);
+  } else if (request.action == kTotpReset) {
+    ChangeStore([&](std::vector<TotpEntry>& entries) {
+      ResetTotp(TotpEntryOf(entries, request.name));
+      return true;
+    });
+    AuditEvent(kTotpCommand, request.name, "reset");
+  } else {
+    RenewCodesOnTerminal(request.name);
+  }
+}
+
 // The counts live beside LOCKFILE, which the program, started in its own
 // directory, may name relative to it: so does the tool, from the directory
 // of the settings it read.
@@ -228,6 +302,10 @@ int RunOperatorTool(int argc, char** argv, const char* config) {
     }
     const std::string path = Setting("OPERATORS");
     if (path.empty()) throw ToolFailure{"OPERATORS is not set in " + request->config};
+    if (request->action.starts_with(kTotpPrefix)) {
+      KeepSecondFactor(*request);
+      return 0;
+    }
     std::vector<OperatorEntry> entries = LoadOperators(path);
     if (Apply(*request, entries)) SaveOperators(path, entries);
   } catch (const ToolFailure& failure) {

@@ -60,6 +60,9 @@ inline constexpr ErrorCode kErrorSignIn = 4011;
 inline constexpr ErrorCode kErrorFormToken = 4032;
 // REQUIRE_HTTPS: a password or session over clear text from afar, 403.
 inline constexpr ErrorCode kErrorClearText = 4033;
+// TOTP=required: an operator without a second factor opens only its
+// enrolment page until one is made, 403.
+inline constexpr ErrorCode kErrorEnrolFirst = 4034;
 // Sign-in attempts past their limit: 429, nothing checked.
 inline constexpr ErrorCode kErrorTooManyAttempts = 429;
 inline constexpr ErrorCode kErrorNoDirectoryModule = 5031;  // 503: orvanta-ldap missing
@@ -129,7 +132,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
     "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
-    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS"};
+    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS", "TOTP"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -170,6 +173,13 @@ AccountsBackend AccountsSetting();
 // LIST_SYSTEM) whose value is none of its words, naming the setting and what it does now; once per run, after the
 // settings are read.
 void ReportInvalidSettings();
+
+// TOTP: "off" (no second factor), "optional" (operators who enrolled give
+// a code; also missing or empty) or "required" (every operator gives one,
+// and one without a secret may only enrol); any other value reads as
+// "required", with a line from ReportInvalidSettings.
+enum class TotpMode { Off, Optional, Required };
+TotpMode TotpSetting();
 
 // LIST_PAGE_SIZE: how many rows a list page shows; 0 (every row on one
 // page) when it is missing, 0 or not a whole number.

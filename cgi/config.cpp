@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <iterator>
+#include <optional>
 #include <cstdio>
 #include <memory>
 
@@ -106,6 +108,17 @@ long Minutes(const MinutesSetting& setting) {
   return value > 0 ? value : setting.default_minutes;
 }
 
+constexpr std::string_view kTotpWords[] = {"off", "optional", "required"};
+
+std::optional<TotpMode> TotpValue() {
+  const std::string& value = Setting("TOTP");
+  if (value.empty()) return TotpMode::Optional;
+  for (size_t i = 0; i < std::size(kTotpWords); ++i) {
+    if (value == kTotpWords[i]) return static_cast<TotpMode>(i);
+  }
+  return std::nullopt;
+}
+
 bool IsListSystemWord(const std::string& value) {
   return value.empty() || value == "YES" || value == "NO";
 }
@@ -119,6 +132,8 @@ bool ListsSystemIds() { return Setting("LIST_SYSTEM") != "NO"; }
 long SessionIdleMinutes() { return Minutes(kMinutesSettings[0]); }
 
 long SessionMaxMinutes() { return Minutes(kMinutesSettings[1]); }
+
+TotpMode TotpSetting() { return TotpValue().value_or(TotpMode::Required); }
 
 YesNo YesNoSetting(SettingName name) { return static_cast<YesNo>(WordOf(name, kYesNoWords)); }
 
@@ -147,6 +162,10 @@ void ReportInvalidSettings() {
   if (!IsListSystemWord(Setting("LIST_SYSTEM"))) {
     ErrorLogLine("LIST_SYSTEM=" + Printable(Setting("LIST_SYSTEM")) +
                  " is none of YES, NO or empty: the system's ids are listed");
+  }
+  if (!TotpValue()) {
+    ErrorLogLine("TOTP=" + Printable(Setting("TOTP")) +
+                 " is none of off, optional, required or empty: every operator needs a code");
   }
 }
 
