@@ -35,7 +35,7 @@ const MenuSection kMenuSections[] = {
       {"GADD", kMenuGroupAdd},
       {"GDEL", kMenuGroupDel},
       {"GMEM", kMenuGroupMembers}}},
-    {kMenuRecords, {{"LOG", kMenuLog}, {"SESSIONS", kMenuSessions}}},
+    {kMenuRecords, {{"LOG", kMenuLog}, {"SESSIONS", kMenuSessions}, {"TOTP", kMenuTotp}}},
 };
 
 }  // namespace

@@ -29,6 +29,7 @@ const MENU = [
   ['GMEM', 'グループメンバー変更', 'グループメンバー変更'],
   ['LOG', '操作履歴', '操作履歴'],
   ['SESSIONS', 'ログイン中のセッション', 'ログイン中のセッション'],
+  ['TOTP', '確認コード（二段階認証）', '新しい鍵を作って登録する'],
 ];
 const SIGN_IN_FORM = '<INPUT TYPE="HIDDEN" NAME="COMMAND" VALUE="LOGIN">';
 
