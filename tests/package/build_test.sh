@@ -45,6 +45,7 @@ SHELL5=/bin/false
 SORT=SORT_BY_UID
 SYSTEMGID=999
 SYSTEMUID=999
+TOTP=optional
 USERADD=/usr/sbin/useradd -m
 USERDEL=/usr/sbin/userdel
 USERMOD=/usr/sbin/usermod
