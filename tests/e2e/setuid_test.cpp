@@ -156,9 +156,10 @@ TEST(SetuidTest, InstallationDirectoryOthersMayWriteGivesCode110) {
   }
 }
 
-// The operators file holds every operator's hash, and the sessions'
-// directory decides who is signed in: each is used only when it is root's
-// and nobody else may write it (the file: nor read it). With any other, a
+// The operators file holds every operator's hash, the second factor's
+// store their secrets, and the sessions' directory decides who is signed
+// in: each is used only when it is root's and nobody else may write it
+// (the files: nor read it). With any other, a
 // sign-in gets 110 and starts no session.
 TEST(SetuidTest, OperatorsAndSessionsOnlyRootsAlone) {
   if (TempIsNosuid()) GTEST_SKIP() << "the temporary directory is mounted nosuid";
@@ -174,6 +175,8 @@ TEST(SetuidTest, OperatorsAndSessionsOnlyRootsAlone) {
       {"operators group-readable", "operators", 0640, 0, true},
       {"operators writable by others", "operators", 0602, 0, true},
       {"operators the caller's", "operators", 0600, kCaller, true},
+      {"second factors group-readable", "operators.totp", 0640, 0, true},
+      {"second factors the caller's", "operators.totp", 0600, kCaller, true},
       {"sessions writable by others", "sessions", 0733, 0, true},
       {"sessions the caller's", "sessions", 0700, kCaller, true},
   };
@@ -185,6 +188,8 @@ TEST(SetuidTest, OperatorsAndSessionsOnlyRootsAlone) {
     setup.box.WriteFile("install/operators",
                         "admin:$5$MX6VcZh77piiplm0$6dKuwItSohPe489l9OEmuLYO2RGsd8psKxUZR6MhYJB:*\n");
     ASSERT_EQ(chmod(setup.Install("operators").c_str(), 0600), 0);
+    setup.box.WriteFile("install/operators.totp", "");
+    ASSERT_EQ(chmod(setup.Install("operators.totp").c_str(), 0600), 0);
     ASSERT_EQ(mkdir(setup.Install("sessions").c_str(), 0700), 0);
     ASSERT_EQ(chown(setup.Install(c.path).c_str(), c.owner, 0), 0);
     ASSERT_EQ(chmod(setup.Install(c.path).c_str(), c.mode), 0);
