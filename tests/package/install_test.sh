@@ -16,8 +16,8 @@ skip=77
 readonly login_user=admin
 readonly account=pkgtest
 # Commands the test uses, and the packages that bring them.
-readonly needed_commands=(apache2 htpasswd lighttpd curl ip)
-readonly needed_packages=(apache2 apache2-utils lighttpd curl iproute2)
+readonly needed_commands=(apache2 htpasswd lighttpd curl ip oathtool)
+readonly needed_packages=(apache2 apache2-utils lighttpd curl iproute2 oathtool)
 readonly policy=/usr/sbin/policy-rc.d
 # Everything of the package, of which nothing may be left after the purge.
 readonly package_paths=(

@@ -18,6 +18,11 @@
 # that runs it without the server), the pages in a session, a registration
 # and a deletion through the server, signing out, that cfg_file.cfg is never
 # served, and that no URL beginning with the program's name sends a file.
+# With Apache also the second factor: enrolling on the page with the secret
+# it shows (codes by oathtool, as a phone's authenticator makes them),
+# signing in with password and code, a replayed code and a spent recovery
+# code refused, and orvanta-operator totp-reset letting the password alone
+# in again.
 set -euo pipefail
 
 server=$1
@@ -245,6 +250,31 @@ request "sign-out" 200 "${signed_in[@]}" -c "$work/jar" -H "$origin_header" \
 ls /var/lib/orvanta/sessions | grep -q . && fail "a session is left after signing out"
 request "user list after signing out" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"
 expect_sign_in_page "the user list after signing out"
+
+if [[ $server == apache2 ]]; then
+  sign_in "$login" /orvanta/orvanta.cgi 303
+  request "enrolment: a new secret" 200 "${signed_in[@]}" -H "$origin_header" \
+    --data "COMMAND=TOTP&STEP=NEW&TOKEN=$token" --data-urlencode "PASSWORD=${login#*:}" \
+    "$base/orvanta/orvanta.cgi"
+  secret=$(sed -n 's/.*<TT ID="secret">\([A-Z2-7]*\)<.*/\1/p' "$work/body")
+  uri=$(orvanta-operator totp "${login%%:*}" </dev/null 2>/dev/null | head -n 1 || true)
+  [[ $uri == "otpauth://totp/orvanta%20($(hostname)):${login%%:*}?secret="*"&issuer=orvanta" ]] ||
+    fail "orvanta-operator totp printed $uri"
+  request "enrolment: its first code" 200 "${signed_in[@]}" -c "$work/jar" -H "$origin_header" \
+    --data "COMMAND=TOTP&STEP=CONFIRM&CODE=$(oathtool --totp -b "$secret")&TOKEN=$token" \
+    "$base/orvanta/orvanta.cgi"
+  recovery=$(sed -n '/<PRE ID="recovery">/{n;p;q}' "$work/body")
+  [[ $recovery =~ ^[A-Z2-7]{10}$ ]] || fail "no recovery codes after enrolling"
+  # The enrolment's code is spent: the next one comes with the next step.
+  sleep $((31 - $(date +%s) % 30))
+  code=$(oathtool --totp -b "$secret")
+  for attempt in "$code 303" "$code 200" "$recovery 303" "$recovery 200"; do
+    sign_in "$login" /orvanta/orvanta.cgi 200
+    give_code ${attempt}
+  done
+  orvanta-operator totp-reset "${login%%:*}" || fail "orvanta-operator totp-reset"
+  sign_in "$login" /orvanta/orvanta.cgi 303
+fi
 
 stop_server
 

@@ -36,3 +36,11 @@ sign_in() {
 expect_sign_in_page() {
   grep -qF "$sign_in_form" "$work/body" || fail "$1 is not the sign-in page"
 }
+
+# give_code CODE [EXPECTED_STATUS]: the second factor after sign_in's
+# password, in the session the password began; the new session's cookie
+# goes to the jar.
+give_code() {
+  request "a code after the password" "${2:-303}" -b "$work/jar" -c "$work/jar" \
+    -H "Origin: $base" --data COMMAND=LOGIN --data-urlencode "CODE=$1" "$base/orvanta/orvanta.cgi"
+}
