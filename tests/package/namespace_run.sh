@@ -256,14 +256,14 @@ if [[ $server == apache2 ]]; then
   request "enrolment: a new secret" 200 "${signed_in[@]}" -H "$origin_header" \
     --data "COMMAND=TOTP&STEP=NEW&TOKEN=$token" --data-urlencode "PASSWORD=${login#*:}" \
     "$base/orvanta/orvanta.cgi"
-  secret=$(sed -n 's/.*<TT ID="secret">\([A-Z2-7]*\)<.*/\1/p' "$work/body")
+  secret=$(LC_ALL=C sed -n 's/.*<TT ID="secret">\([A-Z2-7]*\)<.*/\1/p' "$work/body")
   uri=$(orvanta-operator totp "${login%%:*}" </dev/null 2>/dev/null | head -n 1 || true)
   [[ $uri == "otpauth://totp/orvanta%20($(hostname)):${login%%:*}?secret="*"&issuer=orvanta" ]] ||
     fail "orvanta-operator totp printed $uri"
   request "enrolment: its first code" 200 "${signed_in[@]}" -c "$work/jar" -H "$origin_header" \
     --data "COMMAND=TOTP&STEP=CONFIRM&CODE=$(oathtool --totp -b "$secret")&TOKEN=$token" \
     "$base/orvanta/orvanta.cgi"
-  recovery=$(sed -n '/<PRE ID="recovery">/{n;p;q}' "$work/body")
+  recovery=$(LC_ALL=C sed -n '/<PRE ID="recovery">/{n;p;q}' "$work/body")
   [[ $recovery =~ ^[A-Z2-7]{10}$ ]] || fail "no recovery codes after enrolling"
   # The enrolment's code is spent: the next one comes with the next step.
   sleep $((31 - $(date +%s) % 30))
@@ -272,8 +272,12 @@ if [[ $server == apache2 ]]; then
     sign_in "$login" /orvanta/orvanta.cgi 200
     give_code ${attempt}
   done
+  # The reset ends every session of the operator, also those the refused
+  # codes left waiting: the sign-in sweeps them, the sign-out ends its own.
   orvanta-operator totp-reset "${login%%:*}" || fail "orvanta-operator totp-reset"
   sign_in "$login" /orvanta/orvanta.cgi 303
+  request "sign-out after the reset" 200 "${signed_in[@]}" -H "$origin_header" \
+    --data "COMMAND=LOGOUT&TOKEN=$token" "$base/orvanta/orvanta.cgi"
 fi
 
 stop_server
