@@ -196,7 +196,7 @@ void ShowQrCode(const std::string& uri) {
   }
 }
 
-std::vector<std::string> Spent(std::optional<std::vector<std::string>> codes) {
+std::vector<std::string> MadeCodes(std::optional<std::vector<std::string>> codes) {
   if (!codes) throw ToolFailure{"the kernel gives no random bytes"};
   return std::move(*codes);
 }
@@ -226,7 +226,7 @@ void EnrolOnTerminal(const std::string& name) {
   if (!counter) throw ToolFailure{"the code does not match the new secret; nothing is saved"};
   std::vector<std::string> codes;
   ChangeStore([&](std::vector<TotpEntry>& entries) {
-    codes = Spent(EnrolTotp(TotpEntryOf(entries, name), *secret, *counter));
+    codes = MadeCodes(EnrolTotp(TotpEntryOf(entries, name), *secret, *counter));
     return true;
   });
   AuditEvent(kTotpCommand, name, "enrolled");
@@ -238,7 +238,7 @@ void RenewCodesOnTerminal(const std::string& name) {
   ChangeStore([&](std::vector<TotpEntry>& entries) {
     TotpEntry& entry = TotpEntryOf(entries, name);
     if (entry.secret.empty()) throw ToolFailure{"operator " + name + " has no second factor"};
-    codes = Spent(RenewRecoveryCodes(entry));
+    codes = MadeCodes(RenewRecoveryCodes(entry));
     return true;
   });
   AuditEvent(kTotpCommand, name, "recovery-codes-renewed");

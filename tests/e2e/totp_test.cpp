@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -60,10 +61,12 @@ std::string CodeOf(const std::string& key, int steps) {
 }
 std::string Code(int steps) { return CodeOf(*HexBytes(kSecret), steps); }
 
-// A request starting within a step's last seconds might meet the next one.
+// Codes made within a step's last seconds might be checked in the next
+// one (a wrong code waits 2 seconds where the waits are not shortened).
 void AwayFromStepEdge() {
+  constexpr unsigned kMargin = 6;
   const auto into = static_cast<unsigned>(std::time(nullptr) % kTotpStepSeconds);
-  if (into + 3 >= kTotpStepSeconds) sleep(kTotpStepSeconds - into + 1);
+  if (into + kMargin >= kTotpStepSeconds) sleep(kTotpStepSeconds - into + 1);
 }
 
 class TotpTest : public ::testing::Test {
@@ -117,25 +120,29 @@ class TotpTest : public ::testing::Test {
 };
 
 TEST_F(TotpTest, EachCodeOnceWithinOneStepOfNow) {
+  // The codes in turn, and whether each lets in; made when the case starts.
+  using Attempts = std::vector<std::pair<std::string, bool>>;
   struct Case {
     const char* what;
-    std::vector<std::pair<std::string, bool>> codes;  // in turn, and whether it lets in
+    std::function<Attempts()> attempts;
   };
-  AwayFromStepEdge();
   const std::vector<Case> cases = {
-      {"the step before now", {{Code(-1), true}}},
-      {"the step after now", {{Code(1), true}}},
-      {"two steps back", {{Code(-2), false}}},
-      {"two steps ahead", {{Code(2), false}}},
-      {"a code replayed", {{Code(0), true}, {Code(0), false}}},
-      {"an earlier step after a later one", {{Code(1), true}, {Code(0), false}}},
-      {"a recovery code used twice", {{"abcde-fghij", true}, {kRecoveryCode, false}}},
-      {"no code", {{"", false}}},
+      {"the step before now", [] { return Attempts{{Code(-1), true}}; }},
+      {"the step after now", [] { return Attempts{{Code(1), true}}; }},
+      {"two steps back", [] { return Attempts{{Code(-2), false}}; }},
+      {"two steps ahead", [] { return Attempts{{Code(2), false}}; }},
+      {"a code replayed", [] { return Attempts{{Code(0), true}, {Code(0), false}}; }},
+      {"an earlier step after a later one",
+       [] { return Attempts{{Code(1), true}, {Code(0), false}}; }},
+      {"a recovery code used twice",
+       [] { return Attempts{{"abcde-fghij", true}, {kRecoveryCode, false}}; }},
+      {"no code", [] { return Attempts{{"", false}}; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Enrol();
-    for (const auto& [code, lets_in] : c.codes) {
+    AwayFromStepEdge();
+    for (const auto& [code, lets_in] : c.attempts()) {
       const CgiResult result = SignInWith(code);
       EXPECT_EQ(LetIn(result), lets_in) << result.out;
       EXPECT_EQ(Has(result, kWrongCode), !lets_in);
@@ -193,8 +200,7 @@ TEST_F(TotpTest, WhatThePasswordLeadsTo) {
     }
     EXPECT_TRUE(Send(Post(kSignIn)).out.starts_with(c.form_leads_to));
     const CgiResult basic = Send(Get("COMMAND=MENU"), "", {kBasicGood});
-    EXPECT_EQ(Has(basic, kSignedInAs) || basic.out.find("COMMAND=VIEW") != std::string::npos,
-              c.basic);
+    EXPECT_EQ(basic.out.find("COMMAND=VIEW") != std::string::npos, c.basic);
     EXPECT_EQ(basic.out.starts_with("Status: 401 Unauthorized\n"), !c.basic);
   }
 }
