@@ -116,7 +116,8 @@ TEST_F(RegisterUserTest, WritesTheResultPageThenTheLogRecord) {
                                     "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>hanako</TD>\n"
                                     "<TD NOWRAP>1500</TD>\n<TD NOWRAP>users</TD>\n"
                                     "<TD NOWRAP>Hanako Sato</TD>\n<TD NOWRAP>/home/hanako</TD>\n"
-                                    "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n")));
+                                    "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"
+                                    "<P>パスワードの強さ: 3（0〜100）</P>\n")));
   EXPECT_TRUE(std::regex_match(
       LogText(), std::regex("ADD,hanako,192\\.0\\.2\\.1,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}\n")))
       << LogText();
@@ -131,7 +132,8 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
                    kResultHeading +
                    "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n"
                    "<TD NOWRAP></TD>\n<TD><BR></TD>\n<TD NOWRAP>hanako</TD>\n"
-                   "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"));
+                   "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"
+                   "<P>パスワードの強さ: 3（0〜100）</P>\n"));
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {
