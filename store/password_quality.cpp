@@ -123,26 +123,36 @@ void TurnOffMissingDictionary(Quality& quality) {
   }
 }
 
-// BADWORDS names the words of a program run as root: as cfg_file.cfg, a
-// set-user-ID run takes it only from a regular file of root's that group
+// BADWORDS names words of a program run as root: as cfg_file.cfg, a
+// set-user-ID run takes them only from a regular file of root's that group
 // and others cannot write.
+bool IsTrustedWordFile(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return false;
+  return !SecureRun() || (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0);
+}
+
 std::string BadWordsFile() {
   const std::string& path = Setting("BADWORDS");
   if (path.empty()) return "";
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
   std::string words;
-  const bool trusted = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                       (!SecureRun() || (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0));
-  if (trusted && static_cast<size_t>(info.st_size) <= kMaxBadWordsBytes) {
+  const char* refusal = nullptr;
+  if (fd < 0) {
+    refusal = "cannot be opened";
+  } else if (fstat(fd, &info) != 0 || !IsTrustedWordFile(info)) {
+    refusal = "is not a regular file of root's that only root may write";
+  } else if (static_cast<size_t>(info.st_size) > kMaxBadWordsBytes) {
+    refusal = "is larger than 1 MiB";
+  } else {
     words.resize(static_cast<size_t>(info.st_size));
     const ssize_t got = read(fd, words.data(), words.size());
     words.resize(got < 0 ? 0 : static_cast<size_t>(got));
-  } else {
-    ErrorLogLine("password quality: BADWORDS " + Printable(path) +
-                 " ignored: not a regular file of root's that only root may write, or too large");
   }
   if (fd >= 0) close(fd);
+  if (refusal != nullptr) {
+    ErrorLogLine("password quality: BADWORDS " + Printable(path) + " " + refusal + ": ignored");
+  }
   return words;
 }
 
@@ -172,8 +182,8 @@ std::unique_ptr<Quality> Load() {
   const std::string& config = Setting("PWQUALITY_CONF");
   quality->config_setting = config;
   quality->bad_words_setting = Setting("BADWORDS");
-  const int status = library.read_config(quality->settings, config.empty() ? nullptr : config.c_str(),
-                                       nullptr);
+  const int status =
+      library.read_config(quality->settings, config.empty() ? nullptr : config.c_str(), nullptr);
   if (status != 0 && (status != kErrorConfigMissing || !config.empty())) {
     ErrorLogLine("password quality: pwquality.conf " + Printable(config) +
                  " not read; error " + std::to_string(status));

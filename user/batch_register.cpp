@@ -32,7 +32,7 @@ constexpr std::string_view kGenerateMark = "*";
 struct BatchLine {
   size_t number;  // counted from 1 over every line of LINES
   std::vector<std::string> fields;
-  // The form's FORCE for every line, unless a line says otherwise.
+  // The change at the first login: the line's own, or the form's FORCE.
   bool change_at_first_login = false;
 };
 
@@ -210,7 +210,7 @@ void RegisterBatch() {
   std::set<std::uint32_t> uids;
   std::set<std::string, std::less<>> homes;
   for (BatchLine& line : lines) {
-    line.change_at_first_login = first_login;
+    line.change_at_first_login = line.change_at_first_login || first_login;
     if (AsksGeneration(line) && batch.offers_generated && !batch.check_only) {
       batch.shows_generated = true;
     }
