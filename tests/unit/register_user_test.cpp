@@ -123,6 +123,16 @@ TEST_F(RegisterUserTest, WritesTheResultPageThenTheLogRecord) {
       << LogText();
 }
 
+// A refused password set with the override: its own record and system log line.
+TEST_F(RegisterUserTest, TheOverrideGoesToTheLogAndTheSystemLog) {
+  Params({{"NAME", "hanako"}, {"PASS", "ab1!1ba"}, {"WEAKPW", "on"}});
+  Capture(RegisterUser);
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("ADD,hanako,.*\nWEAKPW,hanako,.*\n")))
+      << LogText();
+  ASSERT_EQ(audit_lines.size(), 2u);
+  EXPECT_TRUE(audit_lines[1].ends_with(" command=WEAKPW name=hanako result=done")) << audit_lines[1];
+}
+
 TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
   Params({{"NAME", "hanako"}});
   EXPECT_EQ(Capture(RegisterUser),
