@@ -15,6 +15,17 @@ void RefuseIf(const std::string& problem) {
   if (!problem.empty()) ThrowMessage(problem);
 }
 
+// Below the result table: the password's notes, and a change at the first
+// login that was asked for and could not be set.
+std::string ResultNotes(const PasswordOutcome& password, const NewAccount& account,
+                        bool first_login_set) {
+  std::string notes = PasswordNotes(password, account.password, first_login_set);
+  if (account.change_at_first_login && !first_login_set) {
+    notes += FormatText(kParagraphFormat, kFirstLoginNotSet);
+  }
+  return notes;
+}
+
 }  // namespace
 
 NewAccount RequestedAccount() {
@@ -88,11 +99,8 @@ void RegisterUser() {
       ThrowMessage(FormatText(kKeysAddFailedFormat, KeyFileProblem(written)));
     }
   }
-  std::string notes = PasswordNotes(password, account.password, first_login);
-  if (account.change_at_first_login && !first_login) {
-    notes += "<P>" + std::string(kFirstLoginNotSet) + "</P>\n";
-  }
-  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak, notes);
+  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak,
+                         ResultNotes(password, account, first_login));
   WriteOperationLog(account.name);
   RecordWeakPassword(password, account.name);
   if (keys) WriteOperationLog("KEY", account.name);

@@ -168,6 +168,16 @@ TEST_F(PasswordQualityTest, ABatchShowsItsGeneratedPasswordsAndOffersThemOnce) {
   EXPECT_EQ(AllFiles(box_.dir()).find(password), std::string::npos);
 }
 
+TEST_F(PasswordQualityTest, AChangeAtTheFirstLoginThatFailsKeepsTheAccount) {
+  Configure("CHAGE=" + box_.AddRecordingTool("failing", 1) + "\n");
+  const std::string page = Utf8(Register(std::string("&PASS=") + kStrong + "&FORCE=on").out);
+  EXPECT_NE(page.find("<P>登録しましたが、初回ログイン時のパスワード変更を設定できませんでした。</P>\n"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(box_.CallsOf("failing"), (std::vector<std::vector<std::string>>{{"-d", "0", "hanako"}}));
+  EXPECT_EQ(box_.LogRecords(), std::vector<std::string>{"ADD,hanako"});
+}
+
 // With the real chpasswd and chage on a tree: chage -d 0 comes after
 // chpasswd -e, which sets the day of the last change to today.
 TEST_F(PasswordQualityTest, TheChangeAtTheFirstLoginFollowsChpasswd) {
