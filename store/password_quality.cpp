@@ -24,6 +24,8 @@ namespace orvanta {
 namespace {
 
 constexpr char kLibrary[] = "libpwquality.so.1";
+// What the library reads when no PWQUALITY_CONF names another (and its .d).
+constexpr char kHostConfig[] = "/etc/security/pwquality.conf";
 // Where cracklib keeps its dictionary on Debian, when the settings name none.
 constexpr char kDefaultDictionary[] = "/var/cache/cracklib/cracklib_dict";
 constexpr const char* kDictionaryFiles[] = {".pwd", ".pwi"};
@@ -185,8 +187,8 @@ std::unique_ptr<Quality> Load() {
   const int status =
       library.read_config(quality->settings, config.empty() ? nullptr : config.c_str(), nullptr);
   if (status != 0 && (status != kErrorConfigMissing || !config.empty())) {
-    ErrorLogLine("password quality: pwquality.conf " + Printable(config) +
-                 " not read; error " + std::to_string(status));
+    ErrorLogLine("password quality: " + Printable(config.empty() ? kHostConfig : config) +
+                 " not read: error " + std::to_string(status));
   }
   library.set_int(quality->settings, kSettingGecosCheck, 0);
   TurnOffMissingDictionary(*quality);
