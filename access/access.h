@@ -39,7 +39,7 @@ namespace orvanta {
 // ---- What the operator may do (scope.cpp) ------------------------------------------
 
 // The actions a scope's "actions=" part names.
-enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log, Keys };
+enum class Action { View, Add, Batch, Mod, Del, Lock, Member, Age, Group, Log, Keys, WeakPw };
 
 struct UidRange {
   std::uint32_t low = 0;
@@ -52,7 +52,8 @@ struct UidRange {
 // names), "uids=LOW-HIGH" (only accounts with a uid in the range are the
 // operator's, and new and changed uids stay in it), "actions=A,B" (only
 // these actions; without the part, every one but "keys", which changes
-// what lets people in and is granted only by "*" or by its name). Without
+// what lets people in, and "weakpw", which sets a password the quality
+// check refused: each is granted only by "*" or by its name). Without
 // "view" the lists show only the operator's accounts and groups.
 class OperatorScope {
  public:

@@ -22,7 +22,7 @@ constexpr ActionName kActionNames[] = {
     {"view", Action::View},     {"add", Action::Add}, {"batch", Action::Batch},
     {"mod", Action::Mod},       {"del", Action::Del}, {"lock", Action::Lock},
     {"member", Action::Member}, {"age", Action::Age}, {"group", Action::Group},
-    {"log", Action::Log},       {"keys", Action::Keys},
+    {"log", Action::Log},       {"keys", Action::Keys}, {"weakpw", Action::WeakPw},
 };
 
 // Splits at every separator; "" gives one empty piece.
@@ -93,7 +93,7 @@ std::optional<OperatorScope> OperatorScope::Parse(std::string_view text) {
       return std::nullopt;
     }
   }
-  if (keys.count("actions") == 0) scope.actions_ &= ~Bit(Action::Keys);
+  if (keys.count("actions") == 0) scope.actions_ &= ~(Bit(Action::Keys) | Bit(Action::WeakPw));
   return scope;
 }
 

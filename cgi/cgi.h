@@ -132,7 +132,7 @@ inline constexpr std::string_view kSettingNames[] = {
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
     "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
-    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS", "TOTP"};
+    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS", "TOTP", "BADWORDS", "PWQUALITY_CONF"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {
@@ -300,9 +300,11 @@ struct UserEntry {
 // A registration's values as typed: the form's fields, or one line of a
 // batch with the batch's home directory base, shell and expiry date. uid
 // and group may be empty; dir is the directory the name is joined to;
-// expire is "YYYY-MM-DD", or empty for none.
+// expire is "YYYY-MM-DD", or empty for none;
+// change_at_first_login: the first login asks for a new password.
 struct NewAccount {
   std::string name, password, uid, group, gcos, dir, shell, expire;
+  bool change_at_first_login = false;
 };
 
 // A modification's ticked attributes; unset ones stay as they are. The

@@ -38,7 +38,7 @@ struct OperationWords {
   const char* words;
 };
 
-constexpr std::array<OperationWords, 11> kOperationWords = {{
+constexpr std::array<OperationWords, 12> kOperationWords = {{
     {"ADD", kOperationAdd},
     {"MOD", kOperationModify},
     {"DEL", kOperationDelete},
@@ -50,6 +50,7 @@ constexpr std::array<OperationWords, 11> kOperationWords = {{
     {"UNLOCK", kOperationUnlock},
     {"AGE", kOperationAge},
     {"KEY", kOperationKeys},
+    {"WEAKPW", kOperationWeakPassword},
 }};
 
 // Membership records name "person:group"; a filter on the person finds them.

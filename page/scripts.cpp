@@ -267,7 +267,8 @@ void PrintCheckGName() {
 }
 
 // One pass: each character is tested against the range "!".."}" before it
-// is counted, so a refused character wins over a too simple password.
+// is counted, so a refused character wins over a too simple password. A
+// password to be generated (the box 自動生成) is not typed.
 void PrintCheckPass(int max_length) {
   const std::string length_test =
       "    if (pass.length < 6 || pass.length > " + std::to_string(max_length) + ") {";
@@ -280,6 +281,9 @@ void PrintCheckPass(int max_length) {
       "    var c;",
       "    var i;",
       "",
+      "    if (\"GENPASS\" in document.form && document.form.GENPASS.checked) {",
+      "        return true;",
+      "    }",
       "    if (pass == \"\") {",
       Alert(2, kPassEmpty),
       "        return false;",

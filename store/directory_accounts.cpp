@@ -107,8 +107,16 @@ class DirectoryAccounts final : public AccountStore {
     return ReadDirectoryPage(query, accounts, groups);
   }
 
+  // The entry is made with today's shadowLastChange; the forced change is
+  // the ageing page's, a modify of its own.
   StoreResult AddUser(const NewAccount& account) const override {
-    return ResultOf(DirectoryAddUser(account));
+    const StoreResult made = ResultOf(DirectoryAddUser(account));
+    if (made != StoreResult::Done || !account.change_at_first_login) return made;
+    AgeingChanges forced;
+    forced.force_change = true;
+    return DirectoryChangeAgeing(account.name, forced) == DirectoryResult::Done
+               ? StoreResult::Done
+               : StoreResult::DoneWithoutForcedChange;
   }
 
   StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const override {

@@ -35,6 +35,8 @@ enum class StoreResult {
   DoneHomeArchived,     // the account is gone, its home saved in an archive
   HomeNotArchived,      // the home could not be saved: nothing was deleted
   DoneWithoutPassword,  // the change was made, the new password was not set
+  DoneWithoutForcedChange,  // made with its password, but the first login
+                            // will not ask for a new one
   FailedGroupKept,      // no account made, but the group made for it stays
   NameTaken,            // an account or group of that name exists
   Refused,              // no such account or group, or nothing to act on
@@ -135,7 +137,9 @@ class AccountStore {
       const std::function<void(GroupEntry)>& groups) const = 0;
 
   // ---- Changes of accounts that passed the checks
-  // Done, DoneWithoutPassword, NameTaken or Failed.
+  // Done, DoneWithoutPassword, DoneWithoutForcedChange, NameTaken or
+  // Failed. An account to change its password at the first login gets the
+  // ageing page's forced change once its password is set.
   virtual StoreResult AddUser(const NewAccount& account) const = 0;
   // Done, DoneWithoutPassword (the attributes changed), Refused or Failed.
   virtual StoreResult ModifyUser(const UserEntry& user, const AccountChanges& changes) const = 0;
@@ -207,6 +211,25 @@ std::string HashOperatorPassword(const std::string& password);
 // -e, "name:hash" on its standard input: a command line is readable by
 // every local user. Whether the account's shadow entry now holds it.
 bool SetPasswordHash(const std::string& name, const std::string& hash);
+
+// ---- Password quality (password_quality.cpp)
+
+// libpwquality's verdict, the library loaded on first use: the host's
+// pwquality.conf (PWQUALITY_CONF names another), gecoscheck=0, the
+// account's name as the user, and as bad words the words of the comment
+// and of the BADWORDS file (set-user-ID, only a regular file of root's
+// that group and others cannot write). A dictionary that is not there
+// turns the dictionary check off, with one line on stderr.
+struct PasswordVerdict {
+  int score = -1;                 // 0-100 when accepted
+  const char* refusal = nullptr;  // why not, as the pages say it
+};
+PasswordVerdict CheckPasswordQuality(const std::string& password, const std::string& name,
+                                     const std::string& comment);
+// A new password of 64 bits from pwquality_generate that the same check
+// accepts, and its verdict; "" when none could be made.
+std::string GeneratePassword(const std::string& name, const std::string& comment,
+                             PasswordVerdict& verdict);
 
 // ---- Homes (home_rules.cpp, new_home.cpp)
 
@@ -341,5 +364,8 @@ std::optional<PasswordAgeing> ToolAgeing(const UserEntry& user);
 // CHAGE (default /usr/bin/chage) with -M, -m, -W, -I, -E for the ticked
 // values and -d 0 for the forced change.
 StoreResult ChangeAgeingWithTool(const UserEntry& user, AgeingChanges changes);
+// CHAGE -d 0 NAME under the change lock held: whether the next login asks
+// for a new password (after a failure, whether shadow says so all the same).
+bool ForcePasswordChangeWithTool(const std::string& name);
 
 }  // namespace orvanta

@@ -242,6 +242,10 @@ class HostToolAccounts final : public AccountStore {
     if (!hash.empty() && !SetPasswordHash(account.name, hash)) {
       return StoreResult::DoneWithoutPassword;
     }
+    // After chpasswd, which makes today the day of the last change.
+    if (account.change_at_first_login && !ForcePasswordChangeWithTool(account.name)) {
+      return StoreResult::DoneWithoutForcedChange;
+    }
     return StoreResult::Done;
   }
 

@@ -95,6 +95,13 @@ std::optional<PasswordAgeing> ToolAgeing(const UserEntry& user) {
   return ageing;
 }
 
+bool ForcePasswordChangeWithTool(const std::string& name) {
+  AgeingChanges forced;
+  forced.force_change = true;
+  return RunCommandLine(ChageLine(name, kForceChangeOption)) == 0 ||
+         AgeingChangedAnyway(name, forced);
+}
+
 StoreResult ChangeAgeingWithTool(const UserEntry& user, AgeingChanges changes) {
   if (!HoldChangeLock()) return StoreResult::Failed;
   const spwd* entry = getspnam(user.name.c_str());

@@ -24,7 +24,8 @@ void PrintOptionalCell(const std::string& value) {
 
 }  // namespace
 
-void PrintAccountResultPage(const char* caption, EmptyUidCell empty_uid) {
+void PrintAccountResultPage(const char* caption, EmptyUidCell empty_uid,
+                            const std::string& notes) {
   const std::string& name = Param("NAME");
   PrintPageHeader();
   std::fputs(caption, stdout);
@@ -43,6 +44,7 @@ void PrintAccountResultPage(const char* caption, EmptyUidCell empty_uid) {
   PrintNowrapCell(Param("DIR") + name);
   std::printf("<TD NOWRAP>%s</TD></TR>\n\n", Html(Param("SHELL")).c_str());
   std::fputs("</TABLE>\n<BR>\n", stdout);
+  std::fputs(notes.c_str(), stdout);
   PrintPageFooter();
 }
 

@@ -17,8 +17,13 @@ void PrintBatchForm() {
   std::fputs(kBatchFormCaption, stdout);
   std::fputs(kBatchLinesLabel, stdout);
   std::fputs(kBatchLinesCell, stdout);
+  if (OffersGeneratedPasswords(PasswordMaxLength(RegistrationTakesLongPasswords()))) {
+    std::fputs(kBatchGenerateRow, stdout);
+  }
   PrintHomeAndShellRows();
   PrintExpiryRow();
+  PrintWeakPasswordRow();
+  PrintFirstLoginRow();
   std::fputs(kBatchCheckOnlyRow, stdout);
   PrintButtonRow(2, kBatchFormButton, false);
   std::fputs("</TABLE>\n", stdout);

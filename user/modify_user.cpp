@@ -63,6 +63,32 @@ void ChangeAttributes(const UserEntry& user, const std::string& name) {
   }
 }
 
+// The comment the password is checked against: the new one when ticked.
+std::string CommentAfterChange(const UserEntry& user) {
+  return HasParam("CHKGCOS") ? Param("GCOS") : user.gecos;
+}
+
+// A ticked password: generated into PASS (GENPASS), or the typed one
+// through the quality check (after the field rules, which need a typed one).
+PasswordOutcome GeneratedPassword(const UserEntry& user) {
+  PasswordOutcome outcome;
+  if (!HasParam("CHKPASS") || !RequestedGeneration(PasswordMaxLength(true))) return outcome;
+  std::string password;
+  const std::string problem =
+      GenerateAccountPassword(user.name, CommentAfterChange(user), password, outcome);
+  if (!problem.empty()) ThrowMessage(problem);
+  SetParam("PASS", std::move(password));
+  return outcome;
+}
+
+void CheckTypedPassword(const UserEntry& user, PasswordOutcome& outcome) {
+  if (!HasParam("CHKPASS") || outcome.generated) return;
+  const bool allow_weak = RequestedWeakOverride(user.name);
+  const std::string problem = PasswordQualityProblem(Param("PASS"), user.name,
+                                                     CommentAfterChange(user), allow_weak, outcome);
+  if (!problem.empty()) ThrowMessage(problem);
+}
+
 }  // namespace
 
 void ModifyUser() {
@@ -82,7 +108,9 @@ void ModifyUser() {
   if (HasParam("CHKPASS") && ConfiguredCryptMethod() == CryptMethod::Unknown) {
     throw ErrorCode{kErrorUserModFailed};
   }
+  PasswordOutcome password = GeneratedPassword(*user);
   CheckUserModFields(*user, found);
+  CheckTypedPassword(*user, password);
   const std::optional<std::string> keys = RequestedKeyFile(true);
   // A change of the keys alone runs no account tool and records no MOD.
   const bool attributes = AttributesTicked() || !keys;
@@ -91,12 +119,15 @@ void ModifyUser() {
     const KeyFileResult written = WriteRequestedKeys(name, *keys, true);
     if (written != KeyFileResult::Done) {
       if (attributes) WriteOperationLog(name);
+      RecordWeakPassword(password, name);
       ThrowMessage(FormatText(attributes ? kKeysModFailedFormat : kKeysOnlyFailedFormat,
                               KeyFileProblem(written)));
     }
   }
-  PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText);
+  PrintAccountResultPage(kModifiedCaption, EmptyUidCell::EmptyText,
+                         PasswordNotes(password, Param("PASS"), false));
   if (attributes) WriteOperationLog(name);
+  RecordWeakPassword(password, name);
   if (keys) WriteOperationLog("KEY", name);
 }
 

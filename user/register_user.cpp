@@ -15,11 +15,22 @@ void RefuseIf(const std::string& problem) {
   if (!problem.empty()) ThrowMessage(problem);
 }
 
+// Below the result table: the password's notes, and a change at the first
+// login that was asked for and could not be set.
+std::string ResultNotes(const PasswordOutcome& password, const NewAccount& account,
+                        bool first_login_set) {
+  std::string notes = PasswordNotes(password, account.password, first_login_set);
+  if (account.change_at_first_login && !first_login_set) {
+    notes += FormatText(kParagraphFormat, kFirstLoginNotSet);
+  }
+  return notes;
+}
+
 }  // namespace
 
 NewAccount RequestedAccount() {
-  return {Param("NAME"), Param("PASS"), Param("UID"),   Param("GID"),
-          Param("GCOS"), Param("DIR"),  Param("SHELL"), Param("EXPIRE")};
+  return {Param("NAME"),  Param("PASS"),   Param("UID"),    Param("GID"),          Param("GCOS"),
+          Param("DIR"),   Param("SHELL"),  Param("EXPIRE"), HasParam("FORCE")};
 }
 
 bool CannotHashPassword(const NewAccount& account) {
@@ -43,17 +54,31 @@ void RegisterUser() {
   // The result page shows what the scope filled in.
   SetParam("UID", account.uid);
   SetParam("GID", account.group);
+  const bool allow_weak = RequestedWeakOverride(account.name);
+  PasswordOutcome password;
+  if (RequestedGeneration(PasswordMaxLength(RegistrationTakesLongPasswords()))) {
+    RefuseIf(GenerateAccountPassword(account.name, account.gcos, account.password, password));
+  }
   if (CannotHashPassword(account)) throw ErrorCode{kErrorUserAddFailed};
   std::set<std::uint32_t> uids;
   if (const std::optional<std::uint32_t> uid = ParseId(account.uid)) uids.insert(*uid);
   const FoundUsers found = FindUsers({account.name}, uids, {NewHomeOf(account)});
   RefuseIf(UserAddFieldsProblem(account, found));
   RefuseIf(UserAddTakenProblem(account, found));
+  if (!password.generated) {
+    RefuseIf(PasswordQualityProblem(account.password, account.name, account.gcos, allow_weak,
+                                    password));
+  }
   const std::optional<std::string> keys = RequestedKeyFile(false);
   account.dir = DirWithSlash(account.dir);
   SetParam("DIR", account.dir);
+  bool first_login = account.change_at_first_login;
   switch (AddAccount(account)) {
     case StoreResult::Done:
+      break;
+    case StoreResult::DoneWithoutForcedChange:
+      // The result page still shows a generated password, with the failure.
+      first_login = false;
       break;
     case StoreResult::DoneWithoutPassword:
       WriteOperationLog(account.name);
@@ -70,11 +95,14 @@ void RegisterUser() {
     const KeyFileResult written = WriteRequestedKeys(account.name, *keys, false);
     if (written != KeyFileResult::Done) {
       WriteOperationLog(account.name);
+      RecordWeakPassword(password, account.name);
       ThrowMessage(FormatText(kKeysAddFailedFormat, KeyFileProblem(written)));
     }
   }
-  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak);
+  PrintAccountResultPage(kRegisteredCaption, EmptyUidCell::LineBreak,
+                         ResultNotes(password, account, first_login));
   WriteOperationLog(account.name);
+  RecordWeakPassword(password, account.name);
   if (keys) WriteOperationLog("KEY", account.name);
 }
 

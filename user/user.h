@@ -208,6 +208,45 @@ KeyFileResult WriteRequestedKeys(const std::string& name, const std::string& con
 // Why the key file was not read or written (HTML); "" for Done.
 const char* KeyFileProblem(KeyFileResult result);
 
+// ---- Passwords the forms set (password_choice.cpp)
+// What became of a password: generated (GENPASS, a batch line's "*"), or
+// typed; weak when the quality check refused it and the operator's
+// override set it all the same; the check's score of an accepted one.
+struct PasswordOutcome {
+  bool generated = false;
+  bool weak = false;
+  int score = -1;
+};
+// Generated passwords are offered where the 64-character limit applies.
+bool OffersGeneratedPasswords(int max_length);
+// Whether the operator may set a refused password: "*", or a scope that
+// names "weakpw".
+bool MayAllowWeakPasswords();
+// The password cell's 自動生成 box (GENPASS), where offered.
+void PrintGeneratePasswordBox(int max_length);
+// The row of 弱いパスワードを許可 (WEAKPW), for an operator who may.
+void PrintWeakPasswordRow();
+// The row of the change at the first login (FORCE).
+void PrintFirstLoginRow();
+// WEAKPW ticked; refused by scope (for `name`) when the operator may not.
+bool RequestedWeakOverride(std::string_view name);
+// GENPASS ticked; ErrorCode 0 where generation is not offered.
+bool RequestedGeneration(int max_length);
+// A generated password of the account into `password`; "" or the problem.
+std::string GenerateAccountPassword(const std::string& name, const std::string& comment,
+                                    std::string& password, PasswordOutcome& outcome);
+// The quality check of a typed password: "" when it may be set (refused
+// and `allow_weak`: outcome.weak), else the refusal (HTML).
+std::string PasswordQualityProblem(const std::string& password, const std::string& name,
+                                   const std::string& comment, bool allow_weak,
+                                   PasswordOutcome& outcome);
+// The result page's lines on the password: the generated one (shown this
+// once), the score, the override, the change at the first login.
+std::string PasswordNotes(const PasswordOutcome& outcome, const std::string& password,
+                          bool first_login);
+// The WEAKPW record (and system log line) of a password set by the override.
+void RecordWeakPassword(const PasswordOutcome& outcome, const std::string& name);
+
 // POST WILLBEADD (register_user.cpp)
 void RegisterUser();
 // Whether the configuration cannot hash the account's password (every

@@ -44,8 +44,10 @@ void PrintUserAddForm() {
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"8\" ></TD></TR>\n",
               "NAME");
   std::fputs(kAddFormPassLabel, stdout);
-  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\"></TD></TR>\n",
-              "PASS", password_max == kLongPasswordMax ? "64" : "10");
+  std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\">", "PASS",
+              password_max == kLongPasswordMax ? "64" : "10");
+  PrintGeneratePasswordBox(password_max);
+  std::fputs("</TD></TR>\n", stdout);
   std::fputs(kAddFormUidLabel, stdout);
   std::printf("<TD><INPUT TYPE=\"TEXT\"   NAME=\"%s\"  SIZE=\"30\" MAXLENGTH=\"10\"></TD></TR>\n",
               "UID");
@@ -64,6 +66,8 @@ void PrintUserAddForm() {
   PrintHomeAndShellRows();
   PrintExpiryRow();
   PrintKeysAddRow();
+  PrintWeakPasswordRow();
+  PrintFirstLoginRow();
 
   PrintButtonRow(2, kAddFormButton, false);
   std::fputs("</TABLE>\n", stdout);

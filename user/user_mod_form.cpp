@@ -42,8 +42,11 @@ void PrintUserModForm() {
       "NAME", shown.c_str(), shown.c_str());
 
   std::printf(kModFormPassLabel, "CHKPASS");
-  std::printf("<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\"></TD></TR>\n\n",
-              "PASS", password_max == kLongPasswordMax ? "64" : "15");
+  std::printf("<TD><INPUT TYPE=\"TEXT\" NAME=\"%s\" SIZE=\"30\" MAXLENGTH=\"%s\">", "PASS",
+              password_max == kLongPasswordMax ? "64" : "15");
+  PrintGeneratePasswordBox(password_max);
+  std::fputs("</TD></TR>\n\n", stdout);
+  PrintWeakPasswordRow();
 
   std::printf(kModFormUidLabel, "CHKUID");
   std::printf(

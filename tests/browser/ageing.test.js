@@ -16,7 +16,7 @@ test('an expiry date is set, refused when no date, and a change at next login fo
   const { page, server } = session;
   await page.goto(`${server.url}orvanta.cgi?COMMAND=ADD`);
   await page.fill('input[name="NAME"]', 'kenta');
-  await page.fill('input[name="PASS"]', 'abc123');
+  await page.fill('input[name="PASS"]', 'Vq8.Lm2pXz-w');
   await page.fill('input[name="EXPIRE"]', '2027-03-31');
   await submitWith(page, control(' 設 定 '));
   assert.equal(shadowOf(server, 'kenta')[7], '20908');

@@ -14,7 +14,7 @@ const REFUSAL = '他のサイトからの要求は受け付けません。';
 
 // The fields of the registration form, as another site would forge them.
 const FORGED_REGISTRATION = [
-  ['COMMAND', 'WILLBEADD'], ['NAME', 'evilusr'], ['PASS', 'abc123'], ['UID', ''], ['GID', ''],
+  ['COMMAND', 'WILLBEADD'], ['NAME', 'evilusr'], ['PASS', 'Vq8.Lm2pXz-w'], ['UID', ''], ['GID', ''],
   ['GCOS', ''], ['DIR', '/orvanta-sandbox/home/'], ['SHELL', '/bin/sh'],
 ];
 
@@ -65,7 +65,7 @@ test('the program\'s own registration form, sent with its own Origin, registers'
   await page.goto(`${server.url}orvanta.cgi?COMMAND=ADD`);
   assert.equal((await pageFacts(page)).caption, 'ユーザー登録');
   await page.fill('input[name="NAME"]', 'goodusr');
-  await page.fill('input[name="PASS"]', 'abc123');
+  await page.fill('input[name="PASS"]', 'Vq8.Lm2pXz-w');
   await page.fill('input[name="UID"]', '1650');
   const response = await submitWith(page, control(' 設 定 '));
   await shot(page, 'own-form-result');

@@ -35,7 +35,7 @@ test('an account with a password is shown open, the seed\'s accounts locked by p
   // An account with a password, registered through the form.
   await page.goto(`${server.url}orvanta.cgi?COMMAND=ADD`);
   await page.fill('input[name="NAME"]', 'kenta');
-  await page.fill('input[name="PASS"]', 'abc123');
+  await page.fill('input[name="PASS"]', 'Vq8.Lm2pXz-w');
   await page.fill('input[name="UID"]', '1700');
   await submitWith(page, control(' 設 定 '));
   assert.match(passwordOf(server, 'kenta'), /^\$y\$/);

@@ -46,7 +46,7 @@ test('a teacher sees and registers only the class, and the administrator sees al
   // The administrator makes the class and one pupil in it.
   await post(server, admin, { COMMAND: 'GP_WILLBEADD', GNAME: 'class26', GID: '2026' });
   const made = await post(server, admin, {
-    COMMAND: 'WILLBEADD', NAME: 'pupil1', PASS: 'abc123', UID: '20001', GID: 'class26',
+    COMMAND: 'WILLBEADD', NAME: 'pupil1', PASS: 'Vq8.Lm2pXz-w', UID: '20001', GID: 'class26',
     GCOS: '', DIR: '/orvanta-sandbox/home/', SHELL: '/bin/bash',
   });
   assert.equal(server.passwd().get('pupil1')?.gid, 2026, made);
@@ -65,7 +65,7 @@ test('a teacher sees and registers only the class, and the administrator sees al
     const offered = await teacherPage.$$eval('select[name="GID"] option', (o) => o.map((x) => x.value));
     assert.deepEqual(offered, ['class26']);
     await teacherPage.fill('input[name="NAME"]', 'pupil2');
-    await teacherPage.fill('input[name="PASS"]', 'abc123');
+    await teacherPage.fill('input[name="PASS"]', 'Vq8.Lm2pXz-w');
     await submitWith(teacherPage, teacherPage.locator('input[value=" 設 定 "]'));
     await shot(teacherPage, 'teacher-registered');
     assert.equal((await pageFacts(teacherPage)).caption, 'ユーザー登録しました。');
@@ -78,7 +78,7 @@ test('a teacher sees and registers only the class, and the administrator sees al
 
   // Another group is refused on the server, whatever the form offered.
   const refused = await post(server, await signIn(server, TEACHER), {
-    COMMAND: 'WILLBEADD', NAME: 'pupil3', PASS: 'abc123', UID: '', GID: 'devel',
+    COMMAND: 'WILLBEADD', NAME: 'pupil3', PASS: 'Vq8.Lm2pXz-w', UID: '', GID: 'devel',
     GCOS: '', DIR: '/orvanta-sandbox/home/', SHELL: '/bin/bash',
   });
   assert.match(refused, /この操作は許可されていません。/);

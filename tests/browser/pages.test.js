@@ -56,7 +56,7 @@ test('without a session no page is served and no form is taken', async () => {
   ];
   const requests = [
     ['GET', 'orvanta.cgi?COMMAND=VIEW', null, 200],
-    ['POST', 'orvanta.cgi', 'COMMAND=WILLBEADD&NAME=intruder&PASS=abc123&UID=&GID=&GCOS='
+    ['POST', 'orvanta.cgi', 'COMMAND=WILLBEADD&NAME=intruder&PASS=Vq8.Lm2pXz-w&UID=&GID=&GCOS='
       + '&DIR=/orvanta-sandbox/home/&SHELL=/bin/sh', 403],
   ];
   const passwd = server.read('etc/passwd');

@@ -38,7 +38,7 @@ test('a registration through the form creates the account in the sandbox', async
   assert.equal(await page.inputValue('input[name="DIR"]'), '/orvanta-sandbox/home/');
 
   await fillAddForm({
-    NAME: 'hanako', PASS: 'abc123', UID: '1600', GID: 'devel', GCOS: 'Hanako Kato',
+    NAME: 'hanako', PASS: 'Vq8.Lm2pXz-w', UID: '1600', GID: 'devel', GCOS: 'Hanako Kato',
   });
   await shot(page, 'add-filled');
   await submitWith(page, control(' 設 定 '));
@@ -58,7 +58,7 @@ test('a registration through the form creates the account in the sandbox', async
   // The sandbox hashes with yescrypt; crypt(3) (through perl) verifies it.
   const hash = server.passwordHash('hanako');
   assert.match(hash, /^\$y\$[./0-9A-Za-z$]+$/, 'a yescrypt hash, not the password');
-  assert.equal(execFileSync('perl', ['-e', 'print crypt($ARGV[0], $ARGV[1])', 'abc123', hash],
+  assert.equal(execFileSync('perl', ['-e', 'print crypt($ARGV[0], $ARGV[1])', 'Vq8.Lm2pXz-w', hash],
     { encoding: 'latin1' }), hash);
   assert.ok(server.exists('orvanta-sandbox/home/hanako/.profile'));
   assert.match(server.read('cgi/orvanta.log'), /^ADD,hanako,127\.0\.0\.1,\d{4}\/\d\d\/\d\d \d\d:\d\d,admin$/m);
@@ -73,7 +73,7 @@ test('a registration through the form creates the account in the sandbox', async
 
 test('the form\'s checks alert and post nothing', async () => {
   const { page, server } = session;
-  const valid = { NAME: 'jiro', PASS: 'abc123', UID: '1700', GCOS: 'Jiro Abe' };
+  const valid = { NAME: 'jiro', PASS: 'Vq8.Lm2pXz-w', UID: '1700', GCOS: 'Jiro Abe' };
   const cases = [
     ['bad-name', { NAME: 'Jiro' }, 'ユーザー名に使用できない文字(J)が含まれています'],
     ['simple-password', { PASS: '123456' },

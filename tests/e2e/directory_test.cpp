@@ -343,6 +343,10 @@ TEST(DirectoryTest, PasswordsAreCryptHashesThatLocksSwap) {
   EXPECT_EQ(crypt("Secret12", hash.c_str()), hash);
   EXPECT_EQ(ValueOf(server, "hanako", "shadowLastChange"),
             std::to_string(std::time(nullptr) / 86400));
+  // The change at the first login is the ageing page's forced change.
+  host.Send("COMMAND=WILLBEADD&NAME=goro&PASS=Secret12&UID=1510&GID=staff&DIR=/home/"
+            "&SHELL=/bin/sh&FORCE=on");
+  EXPECT_EQ(ValueOf(server, "goro", "shadowLastChange"), "0");
 
   struct Step {
     const char* body;

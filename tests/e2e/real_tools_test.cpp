@@ -191,11 +191,12 @@ std::string GroupListPage(std::vector<Group> groups) {
   return Framed(body + "</TABLE>\n<BR>\n");
 }
 
-// The result page of a registration or a modification: the values sent.
+// The result page of a registration or a modification: the values sent,
+// and the score of a password set.
 std::string AccountResultPage(const std::string& caption, const std::string& name,
                               const std::string& uid_cell, const std::string& gid,
                               const std::string& gcos, const std::string& home,
-                              const std::string& shell) {
+                              const std::string& shell, int score = -1) {
   return Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><FONT SIZE=\"+2\">" + caption +
                 "</FONT></CAPTION>\n\n"
                 "<TR BGCOLOR=\"#D0D0FF\">\n<TH NOWRAP>ユーザー</TH>\n"
@@ -206,7 +207,8 @@ std::string AccountResultPage(const std::string& caption, const std::string& nam
                 name + "</TD>\n" + uid_cell + "<TD NOWRAP>" + gid + "</TD>\n" +
                 (gcos.empty() ? "<TD><BR></TD>\n" : "<TD NOWRAP>" + gcos + "</TD>\n") +
                 "<TD NOWRAP>" + home + "</TD>\n<TD NOWRAP>" + shell +
-                "</TD></TR>\n\n</TABLE>\n<BR>\n");
+                "</TD></TR>\n\n</TABLE>\n<BR>\n" +
+                (score < 0 ? "" : "<P>パスワードの強さ: " + std::to_string(score) + "（0〜100）</P>\n"));
 }
 
 std::string ResultTable(const std::string& table_attributes, const std::string& caption,
@@ -404,6 +406,7 @@ TEST_F(RealToolsTest, RegistersAccounts) {
     std::string group_name;
     std::string password;
     std::string dir;  // as typed in the form
+    int score;        // of the password, under the tests' pwquality.conf
   };
   const std::vector<Case> cases = {
       {"password hashed (USE_CRYPT=YES), directory typed without '/'",
@@ -411,13 +414,15 @@ TEST_F(RealToolsTest, RegistersAccounts) {
        {"hanako", 1500, 1100, "Hanako Sato", "/orvanta-test-home/hanako", "/bin/sh"},
        "staff",
        "Secret12",
-       "/orvanta-test-home"},
+       "/orvanta-test-home",
+       57},
       {"password hashed without USE_CRYPT too: never stored as typed",
        "",
        {"saburo", 1501, 1200, "Saburo", "/orvanta-test-home/saburo", "/bin/false"},
        "devel",
        "plain-pw",
-       "/orvanta-test-home/"},
+       "/orvanta-test-home/",
+       50},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -437,7 +442,8 @@ TEST_F(RealToolsTest, RegistersAccounts) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(Utf8(result.out), Utf8(AccountResultPage("ユーザー登録しました。", a.name,
                                                        "<TD NOWRAP>" + uid + "</TD>\n",
-                                                       c.group_name, a.gcos, a.dir, a.shell)));
+                                                       c.group_name, a.gcos, a.dir, a.shell,
+                                                       c.score)));
 
     std::vector<Account> accounts = kAccounts;
     accounts.push_back(a);
@@ -530,7 +536,8 @@ TEST_F(RealToolsTest, ModifiesPassword) {
   const std::time_t to = std::time(nullptr);
   EXPECT_EQ(Utf8(result.out),
             Utf8(AccountResultPage("ユーザー情報を変更しました。", "jiro", "<TD NOWRAP>1002</TD>\n",
-                                   "devel", "Jiro Suzuki", "/orvanta-test-home/jiro", "/bin/sh")));
+                                   "devel", "Jiro Suzuki", "/orvanta-test-home/jiro", "/bin/sh",
+                                   61)));
   EXPECT_EQ(tree.Etc("passwd"), PasswdText(kAccounts));
   // Only jiro's line changes: new hash, new day of change, the rest kept.
   std::istringstream shadow(tree.Etc("shadow"));

@@ -63,9 +63,12 @@ class Installation {
   // sandbox's tree (see CgiSandbox::SetConfig). The shell the registrations
   // ask for is offered, and a stand-in sets their passwords.
   void SetInstalledConfig(const std::string& content) const {
+    box.WriteFile("install/pwquality.conf", kLenientPasswordQuality);
     box.WriteFile("install/cfg_file.cfg", "HOME_CHECK_ROOT=" + box.PathOf("root") + "\n" + content +
                                               "\nSHELL1=/bin/sh\nCHPASSWD=" +
-                                              box.AddRecordingTool("chpasswd", 0) + "\n");
+                                              box.AddRecordingTool("chpasswd", 0) +
+                                              "\nPWQUALITY_CONF=" +
+                                              box.PathOf("install/pwquality.conf") + "\n");
   }
 
   // Runs the set-user-ID copy as the caller from the sandbox, after the

@@ -161,6 +161,11 @@ collectTable('CheckAddData', 'add', 'CheckAddData()', [
   [{ GCOS: 'a:b', DIR: '/a b' }, GCOS_COLON, false],
   [{ DIR: '/a b' }, DIR_CHAR, false],
   [{ UID: '', GCOS: '', DIR: '' }, null, true],
+  // A password to be generated is not typed: any field content passes.
+  [{ PASS: '', GENPASS: true }, null, true],
+  [{ PASS: '12345678', GENPASS: true, UID: '1' },
+   'ユーザーＩＤ(1)がシステムＩＤ(1000)以下です。\n登録できません。', false],
+  [{ PASS: '', GENPASS: false }, 'パスワードが入力されていません。', false],
 ]);
 
 collectTable('CheckAddGData', 'gadd', 'CheckAddGData()', [

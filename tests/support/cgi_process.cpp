@@ -99,6 +99,11 @@ void CgiSandbox::SetConfig(const std::string& content) const {
   if (content.find("LOGIN_DEFS=") == std::string::npos) {
     home_tree += "LOGIN_DEFS=" + PathOf("root/etc/login.defs") + "\n";
   }
+  // Nor does the host's pwquality.conf: only what the forms refuse is refused.
+  if (content.find("PWQUALITY_CONF=") == std::string::npos) {
+    WriteFile("pwquality.conf", kLenientPasswordQuality);
+    home_tree += "PWQUALITY_CONF=" + PathOf("pwquality.conf") + "\n";
+  }
   if (content.find("CHPASSWD=") != std::string::npos) {
     return WriteFile("cfg_file.cfg", home_tree + content);
   }

@@ -26,6 +26,10 @@ struct CgiResult {
   double cpu_seconds = 0;  // user and system time, with its waited-for children's
 };
 
+// A pwquality.conf under which the forms' own rules decide: the tests'
+// passwords are short and plain unless a test is about their quality.
+inline constexpr char kLenientPasswordQuality[] = "minlen=6\ndictcheck=0\nusercheck=0\n";
+
 // A throwaway working directory for one test.
 class CgiSandbox {
  public:
@@ -44,7 +48,8 @@ class CgiSandbox {
   // this directory the tree the home rules look at (HOME_CHECK_ROOT): it
   // holds an empty home/, so the default home base is there, never the
   // host's. Unless it names a CHPASSWD, a recording stand-in "chpasswd" is
-  // set: no test sets a password of the host's own accounts.
+  // set: no test sets a password of the host's own accounts; unless it names
+  // a PWQUALITY_CONF, kLenientPasswordQuality is.
   void SetConfig(const std::string& content) const;
   // passwd(5) and group(5) lines served through nss_wrapper.
   void SetAccounts(const std::string& passwd, const std::string& group) const;

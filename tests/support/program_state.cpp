@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "hosttools/hosttools.h"
 #include "store/store.h"
+#include "tests/support/cgi_process.h"
 
 namespace orvanta::test {
 
@@ -42,6 +43,8 @@ void ProgramTest::SetUp() {
   SetParam("HOME_CHECK_ROOT", work_dir);
   // No login.defs of the host's: useradd is left to make every group.
   SetParam("LOGIN_DEFS", work_dir + "/login.defs");
+  std::ofstream(work_dir + "/pwquality.conf") << kLenientPasswordQuality;
+  SetParam("PWQUALITY_CONF", work_dir + "/pwquality.conf");
 }
 
 void ProgramTest::TearDown() {

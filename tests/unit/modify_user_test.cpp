@@ -179,6 +179,8 @@ TEST_F(UserModFormTest, ShowsTheAccountWithACheckBoxPerAttribute) {
             "</FONT></TH></TR>\n\n"
             "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKPASS\">パスワード</TD>\n"
             "<TD><INPUT TYPE=\"TEXT\" NAME=\"PASS\" SIZE=\"30\" MAXLENGTH=\"15\"></TD></TR>\n\n"
+            "<TR><TD>弱いパスワード</TD>\n"
+            "<TD><INPUT TYPE=\"CHECKBOX\" NAME=\"WEAKPW\">弱いパスワードを許可</TD></TR>\n"
             "<TR><TD><INPUT TYPE=\"CHECKBOX\" NAME=\"CHKUID\">ユーザーＩＤ</TD>\n"
             "<TD><INPUT TYPE=\"TEXT\" NAME=\"UID\" SIZE=\"30\" MAXLENGTH=\"10\" VALUE=\"1000\">"
             "</TD></TR>\n\n"

@@ -116,10 +116,21 @@ TEST_F(RegisterUserTest, WritesTheResultPageThenTheLogRecord) {
                                     "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>hanako</TD>\n"
                                     "<TD NOWRAP>1500</TD>\n<TD NOWRAP>users</TD>\n"
                                     "<TD NOWRAP>Hanako Sato</TD>\n<TD NOWRAP>/home/hanako</TD>\n"
-                                    "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n")));
+                                    "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"
+                                    "<P>パスワードの強さ: 3（0〜100）</P>\n")));
   EXPECT_TRUE(std::regex_match(
       LogText(), std::regex("ADD,hanako,192\\.0\\.2\\.1,\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}\n")))
       << LogText();
+}
+
+// A refused password set with the override: its own record and system log line.
+TEST_F(RegisterUserTest, TheOverrideGoesToTheLogAndTheSystemLog) {
+  Params({{"NAME", "hanako"}, {"PASS", "ab1!1ba"}, {"WEAKPW", "on"}});
+  Capture(RegisterUser);
+  EXPECT_TRUE(std::regex_match(LogText(), std::regex("ADD,hanako,.*\nWEAKPW,hanako,.*\n")))
+      << LogText();
+  ASSERT_EQ(audit_lines.size(), 2u);
+  EXPECT_TRUE(audit_lines[1].ends_with(" command=WEAKPW name=hanako result=done")) << audit_lines[1];
 }
 
 TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
@@ -131,7 +142,8 @@ TEST_F(RegisterUserTest, EmptyFieldsShowLineBreaksAndTheBareName) {
                    kResultHeading +
                    "<TR BGCOLOR=\"#FFFFFF\">\n<TD NOWRAP>hanako</TD>\n<TD><BR></TD>\n"
                    "<TD NOWRAP></TD>\n<TD><BR></TD>\n<TD NOWRAP>hanako</TD>\n"
-                   "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"));
+                   "<TD NOWRAP>/bin/sh</TD></TR>\n\n</TABLE>\n<BR>\n"
+                   "<P>パスワードの強さ: 3（0〜100）</P>\n"));
 }
 
 TEST_F(RegisterUserTest, ResultPageEscapesTheRequestValues) {

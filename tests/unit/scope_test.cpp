@@ -31,10 +31,11 @@ TEST(ScopeParse, TakesWellFormedScopesAndRefusesTheRest) {
   EXPECT_FALSE(teacher.OwnsUid(3000));
   EXPECT_FALSE(teacher.OwnsGroupName("club"));
   EXPECT_TRUE(OperatorScope::Parse("uids=1-2")->MayDo(Action::Log));
-  // Keys only by everything or by name.
-  for (const auto& [scope, keys] : {std::pair{"*", true}, {"actions=mod,keys", true},
+  // Keys and weak passwords only by everything or by name.
+  for (const auto& [scope, keys] : {std::pair{"*", true}, {"actions=mod,keys,weakpw", true},
                                     {"uids=1-2", false}, {kTeacher, false}}) {
     EXPECT_EQ(OperatorScope::Parse(scope)->MayDo(Action::Keys), keys) << scope;
+    EXPECT_EQ(OperatorScope::Parse(scope)->MayDo(Action::WeakPw), keys) << scope;
   }
 }
 
@@ -104,6 +105,11 @@ TEST_F(ScopeTest, RefusesEveryActionOutsideTheScopeAndRunsNothing) {
        "ADDNAME=kid", "users"},
       {kTeacher, {{"REQUEST_METHOD", "GET"}, {"COMMAND", "GDEL"}}, "", ""},
       {kTeacher, {{"REQUEST_METHOD", "GET"}, {"COMMAND", "GMEM"}}, "", ""},
+      {"actions=add", {{"COMMAND", "WILLBEADD"}, {"NAME", "x"}, {"WEAKPW", "on"}}, "", "x"},
+      {"actions=mod",
+       {{"COMMAND", "TOBEMOD"}, {"NAME", "kid"}, {"CHKPASS", ""}, {"WEAKPW", "on"}}, "", "kid"},
+      {"actions=batch", {{"COMMAND", "BATCHADD"}, {"LINES", "x,abc123"}, {"WEAKPW", "on"}}, "",
+       ""},
   };
   for (const Case& test_case : cases) {
     Reset();

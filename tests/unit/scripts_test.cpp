@@ -122,6 +122,9 @@ function CheckPass()
     var c;
     var i;
 
+    if ("GENPASS" in document.form && document.form.GENPASS.checked) {
+        return true;
+    }
     if (pass == "") {
         alert("パスワードが入力されていません。");
         return false;
