@@ -51,7 +51,7 @@ constexpr char kTotpPrefix[] = "totp";
 constexpr char kTotpEnrol[] = "totp";
 constexpr char kTotpReset[] = "totp-reset";
 // The terminal's QR code, when the qrencode program is installed.
-constexpr char kQrProgram[] = "qrencode";
+constexpr char kQrProgram[] = "/usr/bin/qrencode";
 
 bool IsAction(std::string_view word) {
   for (std::string_view action : kActions) {
@@ -179,16 +179,18 @@ bool Apply(const ToolRequest& request, std::vector<OperatorEntry>& entries) {
   return true;
 }
 
-// The URI as a QR code on the terminal, by the qrencode program when it is
-// there (run by name from root's own PATH: this is root's terminal, not
-// the set-user-ID program); nothing otherwise.
+// The URI as a QR code on the terminal, by Debian's qrencode when it is
+// installed (by its fixed path and with no environment: it needs none, and
+// the secret goes to no program the caller's PATH may name); nothing
+// otherwise.
 void ShowQrCode(const std::string& uri) {
   if (isatty(STDOUT_FILENO) == 0) return;
   std::cout.flush();
   const char* arguments[] = {kQrProgram, "-t", "UTF8", "-o", "-", uri.c_str(), nullptr};
+  char* no_environment[] = {nullptr};
   pid_t child = 0;
-  if (posix_spawnp(&child, kQrProgram, nullptr, nullptr, const_cast<char**>(arguments), environ) !=
-      0) {
+  if (posix_spawn(&child, kQrProgram, nullptr, nullptr, const_cast<char**>(arguments),
+                  no_environment) != 0) {
     return;
   }
   int status = 0;
