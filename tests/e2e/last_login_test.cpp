@@ -183,5 +183,55 @@ TEST_F(LastLoginTest, UnreadableRecordsFailClosed) {
   }
 }
 
+// Debian 13's records, made with the writers of their own libraries (which
+// Debian 12 does not have).
+using WtmpdbLogin = std::int64_t(const char* path, int type, const char* user, std::uint64_t usec,
+                                 const char* tty, const char* rhost, const char* service,
+                                 char** error);
+using Ll2NewContext = void*(const char* path);
+using Ll2WriteEntry = int(void* context, const char* user, std::int64_t time, const char* tty,
+                          const char* rhost, const char* service, char** error);
+
+TEST_F(LastLoginTest, Debian13RecordsThroughTheirLibraries) {
+  void* wtmpdb = dlopen("libwtmpdb.so.0", RTLD_NOW | RTLD_LOCAL);
+  void* lastlog2 = dlopen("liblastlog2.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (wtmpdb == nullptr || lastlog2 == nullptr) GTEST_SKIP() << "no libwtmpdb0 and liblastlog2-2";
+  auto* login = reinterpret_cast<WtmpdbLogin*>(dlsym(wtmpdb, "wtmpdb_login"));
+  auto* context = reinterpret_cast<Ll2NewContext*>(dlsym(lastlog2, "ll2_new_context"));
+  auto* write = reinterpret_cast<Ll2WriteEntry*>(dlsym(lastlog2, "ll2_write_entry"));
+  const std::string wtmp = box_.PathOf("wtmp.db");
+  void* ll2 = context(box_.PathOf("lastlog2.db").c_str());
+  char* error = nullptr;
+  // The wtmpdb log starts with a boot 500 days ago.
+  constexpr int kBoot = 1, kLogin = 3;
+  const std::uint64_t boot = static_cast<std::uint64_t>(now_ - 500 * kDay) * 1000000;
+  ASSERT_GT(login(wtmp.c_str(), kBoot, "reboot", boot, "~", "6.12", nullptr, &error), 0);
+  std::vector<std::string> cells, unused;
+  for (const Account& a : kAccounts) {
+    if (a.unused_for_30) unused.push_back(a.name);
+    if (a.login_days_ago < 0) {
+      cells.push_back("記録なし");
+      continue;
+    }
+    const std::int64_t time = now_ - a.login_days_ago * kDay;
+    cells.push_back(LocalMinute(time));
+    ASSERT_GT(login(wtmp.c_str(), kLogin, a.name, static_cast<std::uint64_t>(time) * 1000000,
+                    "pts/1", "192.0.2.7", "sshd", &error),
+              0);
+    ASSERT_EQ(write(ll2, a.name, time, "pts/1", "192.0.2.7", "sshd", &error), 0);
+  }
+  for (const char* records : {"lastlog2", "wtmpdb"}) {
+    Configure(std::string(records) + ":" + box_.PathOf(records == std::string("wtmpdb") ? "wtmp.db" : "lastlog2.db"));
+    const std::string page = Send(Get("COMMAND=LOCK"));
+    EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + std::string(records) + "）</TH>\n"),
+              std::string::npos);
+    EXPECT_EQ(AllOf(page, "<TD NOWRAP>([^<]*)</TD>\n<TD NOWRAP>使用可能"), cells) << records;
+    EXPECT_EQ(AllOf(Send(Get("COMMAND=LOCK&UNUSED=30")), "VALUE=\"([a-z]+)\">"), unused) << records;
+  }
+  // Before its first record wtmpdb's log cannot tell.
+  EXPECT_NE(Send(Get("COMMAND=LOCK&UNUSED=501")).find("より前のものが残っていません"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvanta::test
