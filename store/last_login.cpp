@@ -109,16 +109,21 @@ bool ReadLastlog(const std::string& path, const std::vector<LoginAccount>& accou
   return read;
 }
 
-// A symbol of a library loaded for the rest of the run; nullptr (with a
-// line on stderr) when the library or the symbol is missing.
+// A library loaded for the rest of the run; nullptr (with a line on
+// stderr) when it is missing.
+void* OpenLibrary(const char* soname) {
+  void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) ErrorLogLine(dlerror());
+  return library;
+}
+
+// One of its functions; nullptr (with a line on stderr) when it has none
+// of the name, and without a line when the library is missing.
 template <typename Function>
-Function* LibrarySymbol(const char* library, const char* name) {
-  void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  void* symbol = handle == nullptr ? nullptr : dlsym(handle, name);
-  if (symbol == nullptr) {
-    const char* why = dlerror();
-    ErrorLogLine(std::string(library) + ": " + (why == nullptr ? name : why));
-  }
+Function* LibrarySymbol(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) ErrorLogLine(dlerror());
   return reinterpret_cast<Function*>(symbol);
 }
 
@@ -143,10 +148,11 @@ int KeepLastlog2Entry(const char* user, std::int64_t time, const char*, const ch
 
 bool ReadLastlog2(const std::string& path, const std::vector<LoginAccount>& accounts,
                   LastLogins& logins) {
-  static auto* const new_context = LibrarySymbol<Ll2NewContext>(kLastlog2Library, "ll2_new_context");
-  static auto* const unref = LibrarySymbol<Ll2UnrefContext>(kLastlog2Library, "ll2_unref_context");
-  static auto* const read_entry = LibrarySymbol<Ll2ReadEntry>(kLastlog2Library, "ll2_read_entry");
-  static auto* const read_all = LibrarySymbol<Ll2ReadAll>(kLastlog2Library, "ll2_read_all");
+  static void* const library = OpenLibrary(kLastlog2Library);
+  static auto* const new_context = LibrarySymbol<Ll2NewContext>(library, "ll2_new_context");
+  static auto* const unref = LibrarySymbol<Ll2UnrefContext>(library, "ll2_unref_context");
+  static auto* const read_entry = LibrarySymbol<Ll2ReadEntry>(library, "ll2_read_entry");
+  static auto* const read_all = LibrarySymbol<Ll2ReadAll>(library, "ll2_read_all");
   if (new_context == nullptr || unref == nullptr || read_entry == nullptr || read_all == nullptr) {
     return false;
   }
@@ -217,7 +223,8 @@ int KeepWtmpdbEntry(void* data, int columns, char** values, char** names) {
 
 bool ReadWtmpdb(const std::string& path, const std::vector<LoginAccount>& accounts,
                 LastLogins& logins) {
-  static auto* const read_all = LibrarySymbol<WtmpdbReadAll>(kWtmpdbLibrary, "wtmpdb_read_all_v2");
+  static auto* const read_all =
+      LibrarySymbol<WtmpdbReadAll>(OpenLibrary(kWtmpdbLibrary), "wtmpdb_read_all_v2");
   if (read_all == nullptr) return false;
   // A missing file would be made by SQLite.
   if (!Exists(path.c_str())) {

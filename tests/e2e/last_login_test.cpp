@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <regex>
 #include <string>
@@ -171,7 +172,10 @@ TEST_F(LastLoginTest, UnreadableRecordsFailClosed) {
   };
   for (const auto& c : cases) {
     Configure(c.setting);
+    box_.WriteFile(".stderr", "");
     const std::string page = Send(Get("COMMAND=LOCK"));
+    const std::string errors = box_.ReadFile(".stderr");
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + c.records + "）</TH>\n"), std::string::npos)
         << c.setting;
     EXPECT_EQ(AllOf(page, "<TD NOWRAP>(不明)</TD>\n<TD NOWRAP>").size(), std::size(kAccounts))
