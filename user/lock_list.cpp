@@ -59,10 +59,10 @@ void PutLockRow(RowWriter& out, const UserTable::Row& user, size_t shown, bool s
   PutStateText(out, summary);
 }
 
-void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& window) {
+void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& window,
+                   const std::map<std::string, LockSummary, std::less<>>& states) {
   const UserTable& users = AllUsers();
   const AccountGuard guard;
-  const auto states = Accounts().LockStates();
   const LastLoginColumn last_login(
       users, {shown.begin() + static_cast<std::ptrdiff_t>(window.first),
               shown.begin() + static_cast<std::ptrdiff_t>(window.first + window.count)});
@@ -90,7 +90,10 @@ void PrintLockRows(const std::vector<std::uint32_t>& shown, const PageWindow& wi
 void PrintLockList() {
   ListFilter filter;
   std::vector<std::uint32_t> shown = ShownUsers(AllUsers(), filter.AboveSystemIdsOnly().OwnedOnly());
-  if (const std::optional<long> days = UnusedDays()) shown = UnusedAccounts(AllUsers(), shown, *days);
+  const auto states = Accounts().LockStates();
+  if (const std::optional<long> days = UnusedDays()) {
+    shown = UnusedAccounts(AllUsers(), shown, *days, states);
+  }
   const PageWindow window = WindowOf(shown.size(), ListPageSize(), Param("FROM"));
   const ListQuery query{"LOCK", nullptr, filter.find(),
                         Accounts().KeepsLastLogins() ? &Param("UNUSED") : nullptr};
@@ -99,7 +102,7 @@ void PrintLockList() {
   PrintFormOpening(false);
   PrintHiddenField("COMMAND", "TOBELOCK");
   std::fputs(kLockListOpening, stdout);
-  PrintLockRows(shown, window);
+  PrintLockRows(shown, window, states);
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(query, window);
   std::fputs(kLockButtons, stdout);

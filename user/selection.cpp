@@ -36,7 +36,7 @@ std::vector<std::uint32_t> SelectedAccounts() {
         return guard.MayChange(user.name, user.uid, user.gid, user.dir);
       });
   const std::optional<long> days = UnusedDays();
-  return days ? UnusedAccounts(AllUsers(), shown, *days) : shown;
+  return days ? UnusedAccounts(AllUsers(), shown, *days, Accounts().LockStates()) : shown;
 }
 
 void PrintUnusedField() {

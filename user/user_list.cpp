@@ -85,7 +85,9 @@ class UserPage {
   UserPage(const ListFilter& filter, std::optional<long> unused_days) {
     if (!unused_days && ReadServed(filter)) return;
     indexes_ = ShownUsers(AllUsers(), filter);
-    if (unused_days) indexes_ = UnusedAccounts(AllUsers(), indexes_, *unused_days);
+    if (unused_days) {
+      indexes_ = UnusedAccounts(AllUsers(), indexes_, *unused_days, Accounts().LockStates());
+    }
     window_ = WindowOf(indexes_.size(), ListPageSize(), Param("FROM"));
     offset_ = window_.first;
   }
