@@ -96,7 +96,8 @@ bool ReadLastlog(const std::string& path, const std::vector<LoginAccount>& accou
   bool read = true;
   for (const LoginAccount& account : accounts) {
     std::int32_t time = 0;
-    const ssize_t got = pread(fd, &time, sizeof time, static_cast<off_t>(account.uid) * kLastlogRecordSize);
+    const ssize_t got =
+        pread(fd, &time, sizeof time, static_cast<off_t>(account.uid) * kLastlogRecordSize);
     if (got < 0) {
       LogUnreadable(path, std::strerror(errno));
       read = false;

@@ -111,7 +111,7 @@ void LastLoginColumn::PutCell(RowWriter& out, std::string_view name) const {
 
 std::vector<std::uint32_t> UnusedAccounts(const UserTable& users,
                                           const std::vector<std::uint32_t>& shown, long days,
-                                          const std::map<std::string, LockSummary, std::less<>>& states) {
+                                          const LockStateMap& states) {
   const UnusedSince since = UnusedSinceOf(days);
   std::vector<std::uint32_t> old;
   for (const std::uint32_t index : shown) {

@@ -262,9 +262,10 @@ class LastLoginColumn {
 // new accounts stay out; an account asked to change its password at the
 // next login has no such date and stays out too. Throws the message when
 // the records cannot tell. `states` are the store's LockStates.
+using LockStateMap = std::map<std::string, LockSummary, std::less<>>;
 std::vector<std::uint32_t> UnusedAccounts(const UserTable& users,
                                           const std::vector<std::uint32_t>& shown, long days,
-                                          const std::map<std::string, LockSummary, std::less<>>& states);
+                                          const LockStateMap& states);
 // The same for one account, read again.
 bool IsStillUnused(const UserEntry& user, long days);
 

@@ -30,20 +30,24 @@ struct Account {
   bool unused_for_30;
 };
 constexpr Account kAccounts[] = {
-    {"active", 2001, 400, 2, false},
-    {"idle", 2002, 400, 100, true},
-    {"never", 2003, 400, -1, true},
-    {"fresh", 2004, 5, -1, false},
-    {"renewed", 2005, 10, 100, false},
-    {"forced", 2006, -1, -1, false},
+    {"active", 2001, 400, 2, false},   {"idle", 2002, 400, 100, true},
+    {"never", 2003, 400, -1, true},    {"fresh", 2004, 5, -1, false},
+    {"renewed", 2005, 10, 100, false}, {"forced", 2006, -1, -1, false},
 };
 
-std::string LocalMinute(std::time_t moment) {
+// The cell of a login at `moment`, the program running with TZ=UTC.
+std::string Cell(std::time_t moment) {
   std::tm utc{};
   gmtime_r(&moment, &utc);
   char text[32];
   std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &utc);
   return text;
+}
+
+void PutLastlogRecord(std::string& lastlog, int uid, std::time_t moment) {
+  const auto time = static_cast<std::int32_t>(moment);
+  lastlog.replace(uid * kLastlogRecord, sizeof time, reinterpret_cast<const char*>(&time),
+                  sizeof time);
 }
 
 std::vector<std::string> AllOf(const std::string& page, const std::string& pattern) {
@@ -67,11 +71,9 @@ class LastLoginTest : public ::testing::Test {
       passwd += name + ":x:" + std::to_string(a.uid) + ":100::/home/" + name + ":/bin/sh\n";
       const long changed = a.changed_days_ago < 0 ? 0 : now_ / kDay - a.changed_days_ago;
       shadow += name + ":$y$x:" + std::to_string(changed) + ":0:99999:7:::\n";
-      if (a.login_days_ago >= 0) {
-        const std::int32_t time = static_cast<std::int32_t>(now_ - a.login_days_ago * kDay);
-        lastlog.replace(a.uid * kLastlogRecord, sizeof time,
-                        std::string(reinterpret_cast<const char*>(&time), sizeof time));
-      }
+      if (a.login_days_ago >= 0) PutLastlogRecord(lastlog, a.uid, LoginOf(a));
+      cells_.push_back(a.login_days_ago < 0 ? "記録なし" : Cell(LoginOf(a)));
+      if (a.unused_for_30) unused_.push_back(a.name);
     }
     box_.SetAccounts(passwd, "root:x:0:\nstaff:x:100:\n");
     box_.SetShadow(shadow);
@@ -80,25 +82,22 @@ class LastLoginTest : public ::testing::Test {
   }
 
   void Configure(const std::string& lastlog) {
-    box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=99\nLIST_SYSTEM=NO\nLIST_PAGE_SIZE=50\nLASTLOG=" + lastlog +
-                   "\nUSERMOD=" + box_.AddRecordingTool("usermod", 0) + "\n");
+    box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=99\nLIST_SYSTEM=NO\nLIST_PAGE_SIZE=50\nLASTLOG=" +
+                   lastlog + "\nUSERMOD=" + box_.AddRecordingTool("usermod", 0) + "\n");
   }
 
   std::string Send(CgiRequest request) const {
     request.extra_env = {kUtc};
     return Utf8(box_.Run(request).out);
   }
+  std::time_t LoginOf(const Account& a) const { return now_ - a.login_days_ago * kDay; }
 
   std::time_t now_;
   CgiSandbox box_;
+  std::vector<std::string> cells_, unused_;  // the last login cells; the names UNUSED=30 finds
 };
 
 TEST_F(LastLoginTest, BothListsShowTheRecordsAndFindTheUnusedAccounts) {
-  std::vector<std::string> cells, unused;
-  for (const Account& a : kAccounts) {
-    cells.push_back(a.login_days_ago < 0 ? "記録なし" : LocalMinute(now_ - a.login_days_ago * kDay));
-    if (a.unused_for_30) unused.push_back(a.name);
-  }
   // The lock list: name, uid, comment, last login, state; the ageing list
   // ends its rows with the last login.
   const struct {
@@ -113,11 +112,12 @@ TEST_F(LastLoginTest, BothListsShowTheRecordsAndFindTheUnusedAccounts) {
     const std::string query = std::string("COMMAND=") + list.command;
     const std::string page = Send(Get(query));
     EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（lastlog）</TH>\n"), std::string::npos) << page;
-    EXPECT_EQ(AllOf(page, list.cell), cells) << list.command;
+    EXPECT_EQ(AllOf(page, list.cell), cells_) << list.command;
     const std::string found = Send(Get(query + "&UNUSED=30"));
-    EXPECT_EQ(AllOf(found, list.name), unused) << found;
-    EXPECT_NE(found.find("未使用 <INPUT TYPE=\"TEXT\" NAME=\"UNUSED\" VALUE=\"30\" SIZE=\"6\">日以上\n"),
-              std::string::npos);
+    EXPECT_EQ(AllOf(found, list.name), unused_) << found;
+    EXPECT_NE(
+        found.find("未使用 <INPUT TYPE=\"TEXT\" NAME=\"UNUSED\" VALUE=\"30\" SIZE=\"6\">日以上\n"),
+        std::string::npos);
     for (const char* wrong : {"0", "100000", "x", "+3", "-1", "3d"}) {
       EXPECT_EQ(Send(Get(query + "&UNUSED=" + wrong)),
                 Utf8(MessagePage("未使用の日数は 1〜99999 の整数で入力してください。<BR>\n")))
@@ -133,7 +133,8 @@ TEST_F(LastLoginTest, SelectionCarriesUnusedAndChecksEachAccountAgain) {
             std::string::npos)
       << offer;
   const std::string confirm = Send(Get("COMMAND=LOCKALL&FIND=&UNUSED=30"));
-  EXPECT_NE(confirm.find("<P>30 日以上使われていないアカウントに限ります。</P>\n"), std::string::npos);
+  EXPECT_NE(confirm.find("<P>30 日以上使われていないアカウントに限ります。</P>\n"),
+            std::string::npos);
   EXPECT_NE(confirm.find("<INPUT TYPE=\"HIDDEN\" NAME=\"UNUSED\" VALUE=\"30\">\n"
                          "<INPUT TYPE=\"HIDDEN\" NAME=\"NAME\" VALUE=\"idle\">\n"
                          "<INPUT TYPE=\"HIDDEN\" NAME=\"NAME\" VALUE=\"never\">\n"),
@@ -141,12 +142,11 @@ TEST_F(LastLoginTest, SelectionCarriesUnusedAndChecksEachAccountAgain) {
       << confirm;
   // active and fresh were never in it; idle logged in after the confirmation.
   std::string lastlog = box_.ReadFile("lastlog");
-  const std::int32_t today = static_cast<std::int32_t>(now_);
-  lastlog.replace(2002 * kLastlogRecord, sizeof today,
-                  std::string(reinterpret_cast<const char*>(&today), sizeof today));
+  PutLastlogRecord(lastlog, 2002, now_);
   box_.WriteFile("lastlog", lastlog);
-  const std::string run = Send(Post("COMMAND=TOBELOCK&ACTION=LOCK&SELECTION=4&FIND=&UNUSED=30"
-                                    "&NAME=idle&NAME=never&NAME=active&NAME=fresh"));
+  const std::string run =
+      Send(Post("COMMAND=TOBELOCK&ACTION=LOCK&SELECTION=4&FIND=&UNUSED=30"
+                "&NAME=idle&NAME=never&NAME=active&NAME=fresh"));
   for (const char* row : {"<TD>idle</TD><TD>検索に一致しなくなりました</TD>",
                           "<TD>never</TD><TD>ロックしました。</TD>",
                           "<TD>active</TD><TD>検索に一致しなくなりました</TD>",
@@ -176,14 +176,12 @@ TEST_F(LastLoginTest, UnreadableRecordsFailClosed) {
     const std::string page = Send(Get("COMMAND=LOCK"));
     const std::string errors = box_.ReadFile(".stderr");
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + c.records + "）</TH>\n"), std::string::npos)
-        << c.setting;
-    EXPECT_EQ(AllOf(page, "<TD NOWRAP>(不明)</TD>\n<TD NOWRAP>").size(), std::size(kAccounts))
-        << c.setting;
+    SCOPED_TRACE(c.setting);
+    EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + c.records + "）</TH>\n"), std::string::npos);
+    EXPECT_EQ(AllOf(page, "<TD NOWRAP>(不明)</TD>\n<TD NOWRAP>").size(), std::size(kAccounts));
     EXPECT_EQ(Send(Get("COMMAND=LOCK&UNUSED=30")),
               Utf8(MessagePage(
-                  "最終ログインの記録を読めないため、未使用のアカウントを探せません。<BR>\n")))
-        << c.setting;
+                  "最終ログインの記録を読めないため、未使用のアカウントを探せません。<BR>\n")));
   }
 }
 
@@ -210,27 +208,21 @@ TEST_F(LastLoginTest, Debian13RecordsThroughTheirLibraries) {
   constexpr int kBoot = 1, kLogin = 3;
   const std::uint64_t boot = static_cast<std::uint64_t>(now_ - 500 * kDay) * 1000000;
   ASSERT_GT(login(wtmp.c_str(), kBoot, "reboot", boot, "~", "6.12", nullptr, &error), 0);
-  std::vector<std::string> cells, unused;
   for (const Account& a : kAccounts) {
-    if (a.unused_for_30) unused.push_back(a.name);
-    if (a.login_days_ago < 0) {
-      cells.push_back("記録なし");
-      continue;
-    }
-    const std::int64_t time = now_ - a.login_days_ago * kDay;
-    cells.push_back(LocalMinute(time));
+    if (a.login_days_ago < 0) continue;
+    const std::int64_t time = LoginOf(a);
     ASSERT_GT(login(wtmp.c_str(), kLogin, a.name, static_cast<std::uint64_t>(time) * 1000000,
                     "pts/1", "192.0.2.7", "sshd", &error),
               0);
     ASSERT_EQ(write(ll2, a.name, time, "pts/1", "192.0.2.7", "sshd", &error), 0);
   }
-  for (const char* records : {"lastlog2", "wtmpdb"}) {
-    Configure(std::string(records) + ":" + box_.PathOf(records == std::string("wtmpdb") ? "wtmp.db" : "lastlog2.db"));
+  for (const std::string records : {"lastlog2", "wtmpdb"}) {
+    Configure(records + ":" + box_.PathOf(records == "wtmpdb" ? "wtmp.db" : "lastlog2.db"));
     const std::string page = Send(Get("COMMAND=LOCK"));
-    EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + std::string(records) + "）</TH>\n"),
-              std::string::npos);
-    EXPECT_EQ(AllOf(page, "<TD NOWRAP>([^<]*)</TD>\n<TD NOWRAP>使用可能"), cells) << records;
-    EXPECT_EQ(AllOf(Send(Get("COMMAND=LOCK&UNUSED=30")), "VALUE=\"([a-z]+)\">"), unused) << records;
+    EXPECT_NE(page.find("<TH NOWRAP>最終ログイン（" + records + "）</TH>\n"), std::string::npos);
+    EXPECT_EQ(AllOf(page, "<TD NOWRAP>([^<]*)</TD>\n<TD NOWRAP>使用可能"), cells_) << records;
+    EXPECT_EQ(AllOf(Send(Get("COMMAND=LOCK&UNUSED=30")), "VALUE=\"([a-z]+)\">"), unused_)
+        << records;
   }
   // Before its first record wtmpdb's log cannot tell.
   EXPECT_NE(Send(Get("COMMAND=LOCK&UNUSED=501")).find("より前のものが残っていません"),
