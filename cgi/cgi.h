@@ -132,7 +132,8 @@ inline constexpr std::string_view kSettingNames[] = {
     "HOME_CREATE", "HOME_DELETE", "HOME_ROOTS", "HOME_CHECK_ROOT", "CHPASSWD",
     "CHAGE", "HOME_ARCHIVE", "ARCHIVE_DIR", "ARCHIVE_TIMEOUT", "TAR", "OPERATORS",
     "LIST_PAGE_SIZE", "LIST_SYSTEM", "AUTH_BASIC", "REQUIRE_HTTPS", "SESSION_DIR",
-    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS", "TOTP", "BADWORDS", "PWQUALITY_CONF"};
+    "SESSION_IDLE", "SESSION_MAX", "LOGIN_DEFS", "TOTP", "BADWORDS", "PWQUALITY_CONF",
+    "LASTLOG"};
 
 constexpr bool IsSettingName(std::string_view name) {
   for (std::string_view known : kSettingNames) {

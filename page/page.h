@@ -147,9 +147,11 @@ struct ListQuery {
   std::string_view command;                // the GET command (VIEW for DEFAULT)
   const std::string* group = nullptr;      // GNAME, on the pages of one group
   std::string_view find;                   // FIND
+  const std::string* unused = nullptr;     // UNUSED, on the lists that search for it
 };
-// With pages, above the table: a GET form of the same command with the one
-// field FIND. Without pages, nothing.
+// Above the table: a GET form of the same command with the field FIND when
+// there are pages, and UNUSED where the list has it (pages or not);
+// otherwise nothing.
 void PrintFindForm(const ListQuery& query, const PageWindow& window);
 // With pages, below the table: "N件中 a〜b件" and the links 最初 / 前へ / 次へ
 // / 最後, each a link only when it leads to another page. Without pages,

@@ -19,6 +19,9 @@ std::string ListHref(const ListQuery& query, size_t from) {
   std::string href = std::string("./") + kCgiName + "?COMMAND=" + UrlEncoded(query.command);
   if (query.group != nullptr) href += "&GNAME=" + UrlEncoded(*query.group);
   if (!query.find.empty()) href += "&FIND=" + UrlEncoded(query.find);
+  if (query.unused != nullptr && !query.unused->empty()) {
+    href += "&UNUSED=" + UrlEncoded(*query.unused);
+  }
   href += "&FROM=" + std::to_string(from);
   return Html(href);
 }
@@ -59,11 +62,14 @@ PageWindow WindowOf(size_t total, size_t page_size, std::string_view from) {
 }
 
 void PrintFindForm(const ListQuery& query, const PageWindow& window) {
-  if (window.page_size == 0) return;
+  const bool paged = window.page_size != 0;
+  if (!paged && query.unused == nullptr) return;
   std::printf("<FORM ACTION=\"./%s\" METHOD=\"GET\">\n", kCgiName);
   PrintHiddenField("COMMAND", std::string(query.command));
   if (query.group != nullptr) PrintHiddenField("GNAME", *query.group);
-  std::printf(kFindFormFields, Html(query.find).c_str());
+  if (paged) std::printf(kFindFormField, Html(query.find).c_str());
+  if (query.unused != nullptr) std::printf(kFindFormUnusedField, Html(*query.unused).c_str());
+  std::fputs(kFindFormButton, stdout);
 }
 
 void PrintPageLinks(const ListQuery& query, const PageWindow& window) {

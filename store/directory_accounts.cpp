@@ -54,6 +54,7 @@ class DirectoryAccounts final : public AccountStore {
   bool SharesHostDatabases() const override { return true; }
   bool MakesHomesHere() const override { return false; }
   bool KeepsKeys() const override { return true; }
+  bool KeepsLastLogins() const override { return false; }
 
   KeyFile ReadKeys(const UserEntry& user) const override {
     std::vector<std::string> keys;
@@ -86,7 +87,7 @@ class DirectoryAccounts final : public AccountStore {
   std::map<std::string, LockSummary, std::less<>> LockStates() const override {
     std::map<std::string, LockSummary, std::less<>> states;
     for (const auto& [name, marks] : DirectoryLockStates()) {
-      states[name] = {LockStateOf(marks.password_locked, marks.expired), marks.expire_days};
+      states[name] = {LockStateOf(marks.password_locked, marks.expired), marks.expire_days, -1};
     }
     return states;
   }

@@ -11,6 +11,7 @@
 //   tool_ageing.cpp         the host tools' password ageing (chage)
 //   directory_accounts.cpp  the directory (ldap/)
 //   own_group.cpp           the new account's group, made before it
+//   last_login.cpp          the host's records of logins
 //   password.cpp, home_rules.cpp, new_home.cpp, home_archive.cpp,
 //   saved_expiry.cpp, key_file.cpp
 #pragma once
@@ -58,6 +59,9 @@ LockState ShadowLockState(std::string_view password, long expire_days);
 struct LockSummary {
   LockState state = LockState::Unknown;
   long expire_days = -1;
+  // The last password change (the account's creation sets it first); 0
+  // asks for a change at the next login, -1 for none.
+  long last_change = -1;
 };
 
 // What a deletion came to: Done, DoneHomeKept, DoneHomeArchived (with the
@@ -113,6 +117,9 @@ class AccountStore {
   // ~/.ssh/authorized_keys of homes on this machine (key_file.cpp), or the
   // directory's sshPublicKey values.
   virtual bool KeepsKeys() const = 0;
+  // Whether the host's records of logins (ReadLastLogins) are the accounts':
+  // the directory's accounts log in on other hosts.
+  virtual bool KeepsLastLogins() const = 0;
   // The account's keys, one per line, as the forms show them.
   virtual KeyFile ReadKeys(const UserEntry& user) const = 0;
   // Replaces them with the lines of `content` when the keys now have
@@ -304,6 +311,34 @@ bool ArchiveDirIsUsable();
 // exited 0 and the file reached the disk; otherwise "" (with a line on
 // stderr) and no file is left.
 std::string ArchiveHome(const UserEntry& user);
+
+// ---- Last logins (last_login.cpp)
+
+// Where the host records logins: Debian 12's lastlog file (a fixed-size
+// record per uid), Debian 13's lastlog2 database (libpam-lastlog2) or its
+// wtmpdb log, the last two read through their own libraries, loaded only
+// when a page asks.
+enum class LoginRecords { Lastlog, Lastlog2, Wtmpdb };
+struct LoginAccount {
+  std::string_view name;
+  std::uint32_t uid = 0;
+};
+struct LastLogins {
+  LoginRecords records = LoginRecords::Lastlog;
+  // False when the records could not be read (a line on stderr says why):
+  // nothing is known of any account.
+  bool read = false;
+  // The oldest record kept (wtmpdb's log is rotated): an account without a
+  // record may have logged in before it. 0 for records kept for ever.
+  std::int64_t since = 0;
+  // Seconds since 1970 of each account's last login; none recorded: absent.
+  std::map<std::string, std::int64_t, std::less<>> times;
+};
+// The last logins of these accounts from the records LASTLOG names
+// ("lastlog:PATH", "lastlog2:PATH" or "wtmpdb:PATH"); without it, the
+// host's: /var/lib/lastlog/lastlog2.db when it exists, else
+// /var/lib/wtmpdb/wtmp.db when it exists, else /var/log/lastlog.
+LastLogins ReadLastLogins(const std::vector<LoginAccount>& accounts);
 
 // ---- Saved lock dates (saved_expiry.cpp)
 

@@ -168,6 +168,7 @@ class HostToolAccounts final : public AccountStore {
   bool SharesHostDatabases() const override { return false; }
   bool MakesHomesHere() const override { return true; }
   bool KeepsKeys() const override { return true; }
+  bool KeepsLastLogins() const override { return true; }
   KeyFile ReadKeys(const UserEntry& user) const override { return ReadKeyFile(user); }
   KeyFileResult WriteKeys(const UserEntry& user, const std::string& content,
                           const std::string& shown_digest) const override {
@@ -184,7 +185,7 @@ class HostToolAccounts final : public AccountStore {
       if (entry->sp_namp == nullptr) continue;
       states[entry->sp_namp] = {
           ShadowLockState(entry->sp_pwdp == nullptr ? "" : entry->sp_pwdp, entry->sp_expire),
-          entry->sp_expire};
+          entry->sp_expire, entry->sp_lstchg};
     }
     endspent();
     // Unreadable, the saved dates are none (stderr says why).

@@ -3,12 +3,15 @@
 // page shows how many and the first of them and carries their names; the
 // actions then take each name again under the change lock and act only on
 // those that still match, are still the operator's and may be changed.
+// The lock list's UNUSED is part of the search: carried on, and checked
+// again for each account.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cgi/cgi.h"
 #include "page/page.h"
+#include "user/last_login_texts.h"
 #include "user/lock_texts.h"
 #include "user/user.h"
 
@@ -28,9 +31,16 @@ ListFilter SelectionFilter() {
 // The accounts the list shows for the search that the actions may change.
 std::vector<std::uint32_t> SelectedAccounts() {
   const AccountGuard guard;
-  return ShownUsers(AllUsers(), SelectionFilter(), [&](const UserTable::Row& user) {
-    return guard.MayChange(user.name, user.uid, user.gid, user.dir);
-  });
+  const std::vector<std::uint32_t> shown =
+      ShownUsers(AllUsers(), SelectionFilter(), [&](const UserTable::Row& user) {
+        return guard.MayChange(user.name, user.uid, user.gid, user.dir);
+      });
+  const std::optional<long> days = UnusedDays();
+  return days ? UnusedAccounts(AllUsers(), shown, *days, Accounts().LockStates()) : shown;
+}
+
+void PrintUnusedField() {
+  if (!Param("UNUSED").empty()) PrintHiddenField("UNUSED", Param("UNUSED"));
 }
 
 void PrintPreview(const std::vector<std::uint32_t>& selected) {
@@ -67,6 +77,7 @@ void PrintSelectAllForm(const char* command) {
   std::printf("<FORM ACTION=\"./%s\" METHOD=\"GET\">\n", kCgiName);
   PrintHiddenField("COMMAND", command);
   PrintHiddenField("FIND", SelectionFilter().find());
+  PrintUnusedField();
   std::printf(kSelectAllFormat, count);
 }
 
@@ -77,11 +88,13 @@ void PrintSelectionConfirmation(bool deletion) {
   const std::string find = SelectionFilter().find();
   PrintPageHeader();
   std::printf(kSelectionCaptionFormat, Html(find).c_str(), selected.size());
+  if (const std::optional<long> days = UnusedDays()) std::printf(kUnusedSelectionFormat, *days);
   PrintPreview(selected);
   if (selected.size() > kPreviewRows) std::printf(kSelectionMoreFormat, selected.size() - kPreviewRows);
   PrintPostFormOpening(deletion ? "WILLBEDEL" : "TOBELOCK");
   PrintHiddenField("SELECTION", std::to_string(selected.size()));
   PrintHiddenField("FIND", find);
+  PrintUnusedField();
   PrintCarriedNames(selected);
   if (deletion) {
     PrintHomeChoices();
@@ -101,7 +114,9 @@ const char* SelectionScopeRefusal(const FoundUsers& found, std::string_view name
 
 bool StillSelected(const UserEntry& now) {
   const UserTable::Row row{now.name, now.gecos, now.dir, now.shell, now.uid, now.gid};
-  return SelectionFilter().ShowsUser(row);
+  if (!SelectionFilter().ShowsUser(row)) return false;
+  const std::optional<long> days = UnusedDays();
+  return !days || IsStillUnused(now, *days);
 }
 
 void CheckTypedCount(size_t names) {

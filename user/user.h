@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "access/access.h"
+#include "page/page.h"
 #include "store/store.h"
 
 namespace orvanta {
@@ -276,6 +277,36 @@ void PrintHomeChoices();
 // The posted HOME: missing is Remove; a value that is no offered choice,
 // or two different values, throw ErrorCode 0 before anything runs.
 HomeChoice RequestedHomeChoice(const std::string& request_text);
+
+// ---- Last logins on the lock and ageing lists (last_login_column.cpp)
+// UNUSED, a whole number of days 1-99999; nullopt when it is missing or
+// empty. Anything else, or any value with the directory (which keeps no
+// logins), throws the message.
+std::optional<long> UnusedDays();
+// The column 最終ログイン of a list's rows, read for those rows' accounts
+// only; with the directory there is none and it writes nothing.
+class LastLoginColumn {
+ public:
+  LastLoginColumn(const UserTable& users, const std::vector<std::uint32_t>& rows);
+  // The heading's cell, naming the records read.
+  void PutHeading(RowWriter& out) const;
+  // The row's cell: the time of its last login, 記録なし or 不明.
+  void PutCell(RowWriter& out, std::string_view name) const;
+
+ private:
+  std::optional<LastLogins> logins_;
+};
+// The accounts of `shown` not used for `days`: no login recorded since
+// then, and a last password change (or creation) that long ago, so that
+// new accounts stay out; an account asked to change its password at the
+// next login has no such date and stays out too. Throws the message when
+// the records cannot tell. `states` are the store's LockStates.
+using LockStateMap = std::map<std::string, LockSummary, std::less<>>;
+std::vector<std::uint32_t> UnusedAccounts(const UserTable& users,
+                                          const std::vector<std::uint32_t>& shown, long days,
+                                          const LockStateMap& states);
+// The same for one account, read again.
+bool IsStillUnused(const UserEntry& user, long days);
 
 // GET LOCK (lock_list.cpp): the accounts above SYSTEMUID with their lock
 // state, check boxes for those the action would take.

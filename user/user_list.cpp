@@ -1,7 +1,8 @@
 // The user list (DEFAULT, VIEW) and the selection forms built from it:
 // radio buttons for modification (MOD) and password ageing (AGE), check
 // boxes for deletion (DEL); with LIST_PAGE_SIZE a page of the accounts that
-// pass the list's filter.
+// pass the list's filter. The ageing list adds the last login and the
+// search UNUSED.
 #include <cstdio>
 #include <optional>
 
@@ -15,11 +16,17 @@ namespace orvanta {
 
 namespace {
 
-void PrintHeadingRow(RowWriter& out) {
-  for (const char* piece : {kUserListHeading1, kUserListHeading2, kUserListHeading3,
-                            kUserListHeading4}) {
+void PrintHeadingRow(RowWriter& out, const LastLoginColumn* last_login) {
+  for (const char* piece : {kUserListHeading1, kUserListHeading2, kUserListHeading3}) {
     out.Put(piece);
   }
+  if (last_login == nullptr) {
+    out.Put(kUserListHeading4);
+    return;
+  }
+  out.Put(kUserListShellHeading);
+  last_login->PutHeading(out);
+  out.Put("</TR>\n\n");
 }
 
 // The GET command whose page the mode writes: what the search form and
@@ -41,7 +48,8 @@ const char* CommandOf(UserListMode mode) {
 // One row per account shown (`position` among them): the list's hot path,
 // escaped straight into the writer's buffer.
 void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t position,
-                  const char* selector, const AccountGuard& guard, const GroupTables& groups) {
+                  const char* selector, const AccountGuard& guard, const GroupTables& groups,
+                  const LastLoginColumn* last_login) {
   const UserTable::Row user = users[index];
   out.Put("<TR><TD>");
   if (selector != nullptr && !users.IsRepeatedName(index) &&
@@ -60,7 +68,13 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t p
   out.Put(")</TD>\n");
   out.PutTextCell(user.gecos, "</TD>\n", "<TD><BR></TD>\n");
   out.PutTextCell(user.dir, "</TD>\n", "<TD><BR></TD>\n");
-  out.PutTextCell(user.shell, "</TD></TR>\n\n", "<TD><BR></TD>\n\n");
+  if (last_login == nullptr) {
+    out.PutTextCell(user.shell, "</TD></TR>\n\n", "<TD><BR></TD>\n\n");
+    return;
+  }
+  out.PutTextCell(user.shell, "</TD>\n", "<TD><BR></TD>\n");
+  last_login->PutCell(out, user.name);
+  out.Put("</TR>\n\n");
 }
 
 // The accounts of one page: cut out of the snapshot's accounts that pass
@@ -68,9 +82,12 @@ void PrintUserRow(RowWriter& out, const UserTable& users, size_t index, size_t p
 // out (then only the page's accounts are read).
 class UserPage {
  public:
-  explicit UserPage(const ListFilter& filter) {
-    if (ReadServed(filter)) return;
+  UserPage(const ListFilter& filter, std::optional<long> unused_days) {
+    if (!unused_days && ReadServed(filter)) return;
     indexes_ = ShownUsers(AllUsers(), filter);
+    if (unused_days) {
+      indexes_ = UnusedAccounts(AllUsers(), indexes_, *unused_days, Accounts().LockStates());
+    }
     window_ = WindowOf(indexes_.size(), ListPageSize(), Param("FROM"));
     offset_ = window_.first;
   }
@@ -78,6 +95,10 @@ class UserPage {
   const PageWindow& window() const { return window_; }
   // The table's index of the page's row-th account.
   std::uint32_t IndexAt(size_t row) const { return indexes_[offset_ + row]; }
+  std::vector<std::uint32_t> Indexes() const {
+    const auto first = indexes_.begin() + static_cast<std::ptrdiff_t>(offset_);
+    return {first, first + static_cast<std::ptrdiff_t>(window_.count)};
+  }
 
  private:
   bool ReadServed(const ListFilter& filter) {
@@ -117,12 +138,17 @@ class UserPage {
 void PrintUserList(UserListMode mode) {
   ListFilter filter;
   if (!ListShowsEveryAccount(mode)) filter.OwnedOnly();
-  const UserPage page(filter);
+  const bool ageing = mode == UserListMode::SelectForAge;
+  const UserPage page(filter, ageing ? UnusedDays() : std::nullopt);
   const UserTable& users = page.table();
   const PageWindow& window = page.window();
   const GroupTables& groups = AllGroups();
   const AccountGuard guard;
-  const ListQuery query{CommandOf(mode), nullptr, filter.find()};
+  std::optional<LastLoginColumn> last_login;
+  if (ageing && Accounts().KeepsLastLogins()) last_login.emplace(users, page.Indexes());
+  const LastLoginColumn* column = last_login ? &*last_login : nullptr;
+  const ListQuery query{CommandOf(mode), nullptr, filter.find(),
+                        column != nullptr ? &Param("UNUSED") : nullptr};
   const char* selector = nullptr;
   PrintPageHeader();
   PrintFindForm(query, window);
@@ -153,8 +179,9 @@ void PrintUserList(UserListMode mode) {
     RowWriter out;
     for (size_t row = 0; row < window.count; ++row) {
       users.Prefetch(page.IndexAt(row));
-      if (row % kRowsPerHeading == 0) PrintHeadingRow(out);
-      PrintUserRow(out, users, page.IndexAt(row), window.first + row, selector, guard, groups);
+      if (row % kRowsPerHeading == 0) PrintHeadingRow(out, column);
+      PrintUserRow(out, users, page.IndexAt(row), window.first + row, selector, guard, groups,
+                   column);
     }
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);

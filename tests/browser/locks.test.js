@@ -17,10 +17,10 @@ function shadowOf(server, name) {
 }
 const passwordOf = (server, name) => shadowOf(server, name)[1];
 
-// The lock page's rows as name and state.
+// The lock page's rows as name and state (after the last login).
 async function states(page) {
   return Object.fromEntries((await tableRows(page))
-    .filter((cells) => cells[1] !== 'ユーザー').map((cells) => [cells[1], cells[4]]));
+    .filter((cells) => cells[1] !== 'ユーザー').map((cells) => [cells[1], cells[5]]));
 }
 
 async function openLockPage(name) {

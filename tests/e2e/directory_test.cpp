@@ -556,6 +556,11 @@ TEST(DirectoryTest, ListPagesAreTheSameWhetherTheServerSortsAndPagesOrNot) {
     const DirectoryServer server(host.box, kPasswd, kGroup, kShadow, ldif, false, sorts);
     host.Configure(server, "SORT=SORT_BY_UID\nLIST_PAGE_SIZE=100\nLIST_SYSTEM=NO\n");
     for (const char* query : queries) pages[sorts].push_back(host.box.Run(Get(query)).out);
+    // The directory's accounts log in on other hosts: no last login to show or search.
+    EXPECT_EQ(host.box.Run(Get("COMMAND=LOCK")).out.find(Euc("最終ログイン")), std::string::npos);
+    EXPECT_NE(host.box.Run(Get("COMMAND=AGE&UNUSED=30"))
+                  .out.find(Euc("ディレクトリのアカウントには最終ログインの記録がないため")),
+              std::string::npos);
   }
   EXPECT_EQ(pages[0], pages[1]);
   EXPECT_NE(pages[1][1].find(Euc("10件中 1〜10件")), std::string::npos) << Utf8(pages[1][1]);

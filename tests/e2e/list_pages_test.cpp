@@ -36,12 +36,17 @@ std::string Group() {
   return group;
 }
 
+// The lock list searches for unused accounts too.
 std::string FindForm(const std::string& command, const std::string& extra,
                      const std::string& find) {
+  const std::string unused =
+      command == "LOCK"
+          ? "未使用 <INPUT TYPE=\"TEXT\" NAME=\"UNUSED\" VALUE=\"\" SIZE=\"6\">日以上\n"
+          : "";
   return Euc("<FORM ACTION=\"./orvanta.cgi\" METHOD=\"GET\">\n"
              "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"" + command + "\">\n" + extra +
-             "検索 <INPUT TYPE=\"TEXT\" NAME=\"FIND\" VALUE=\"" + find +
-             "\" SIZE=\"20\">\n<INPUT TYPE=\"SUBMIT\" VALUE=\" 検 索 \">\n</FORM>\n");
+             "検索 <INPUT TYPE=\"TEXT\" NAME=\"FIND\" VALUE=\"" + find + "\" SIZE=\"20\">\n" +
+             unused + "<INPUT TYPE=\"SUBMIT\" VALUE=\" 検 索 \">\n</FORM>\n");
 }
 
 std::string Link(const std::string& query, int from, const std::string& label) {
