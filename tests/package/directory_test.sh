@@ -50,7 +50,7 @@ sign_in "admin:$PASSWORD"
 registered=()
 register_and_list() {
   request "registration of $1" 200 "${signed_in[@]}" -H "Origin: $base" --data \
-    "COMMAND=WILLBEADD&NAME=$1&PASS=Pk9-test&UID=&GID=members&GCOS=&DIR=/home/&SHELL=/bin/bash&TOKEN=$token" \
+    "COMMAND=WILLBEADD&NAME=$1&PASS=Vq8.Lm2pXz-w&UID=&GID=members&GCOS=&DIR=/home/&SHELL=/bin/bash&TOKEN=$token" \
     "$base/orvanta/orvanta.cgi"
   registered+=("$1")
   request "user list" 200 "${signed_in[@]}" "$base/orvanta/orvanta.cgi?COMMAND=VIEW"

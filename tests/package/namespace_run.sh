@@ -30,7 +30,7 @@ work=$2
 login=$3
 account=$4
 log=/var/log/orvanta/orvanta.log
-readonly password_of_account=Pk9-test
+readonly password_of_account=Vq8.Lm2pXz-w
 
 failures=0
 fail() {
