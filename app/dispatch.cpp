@@ -77,6 +77,15 @@ const Command kGetCommands[] = {
     {"DELALL", [] { PrintSelectionConfirmation(true); }, Action::Del},
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
     {"LOG", [] { PrintOperationHistory(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
+    // The lists as CSV files: every row the list's filter shows.
+    {"VIEWCSV", [] { ExportUserList(); }},
+    {"GVIEWCSV", [] { ExportGroupList(); }},
+    {"LOCKCSV", [] { ExportLockList(); }, Action::Lock},
+    {"AGECSV", [] { ExportAgeingList(); }, Action::Age},
+    {"LOGCSV", [] { ExportOperationHistory(); }, std::nullopt, Audience::Everyone,
+     kReadsNoAccount},
+    {"BATCHSAMPLE", [] { PrintBatchSample(); }, Action::Batch, Audience::Everyone,
+     kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
     {"SESSIONS", [] { PrintSessionsPage(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
 };
@@ -97,6 +106,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
+    {kErrorBadRequest, kMessageBadRequest, "Status: 400 Bad Request\n"},
     {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
     {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
     {kErrorTooManyAttempts, kMessageTooManyAttempts, "Status: 429 Too Many Requests\n"},
@@ -214,8 +224,7 @@ int RunRequest() {
     // A client that went away must not stop the changes or their records.
     std::signal(SIGPIPE, SIG_IGN);
     gRequestText = ReadRequest();
-    EndAtFirstNul(gRequestText);
-    ParseParameters(gRequestText);
+    ParseRequest(gRequestText);
     ReadConfigFile(kConfigFileName);
     ReportInvalidSettings();
     ChooseAccountStore();

@@ -1,5 +1,6 @@
-// GET BATCH: the batch registration form. The lines are checked on the
-// server only: each line's reason comes back in the result table.
+// GET BATCH: the batch registration form, pasted lines or a CSV file. The
+// lines are checked on the server only: each line's reason comes back in
+// the result table.
 #include <cstdio>
 
 #include "page/page.h"
@@ -11,12 +12,14 @@ namespace orvanta {
 
 void PrintBatchForm() {
   PrintPageHeader();
-  PrintFormOpening(false);
+  PrintUploadFormOpening();
   PrintHiddenField("COMMAND", "BATCHADD");
   std::fputs("<TABLE>\n", stdout);
   std::fputs(kBatchFormCaption, stdout);
   std::fputs(kBatchLinesLabel, stdout);
   std::fputs(kBatchLinesCell, stdout);
+  std::fputs(kBatchFileLabel, stdout);
+  std::printf(kBatchFileCell, kCgiName);
   PrintHomeAndShellRows();
   PrintExpiryRow();
   std::fputs(kBatchCheckOnlyRow, stdout);

@@ -11,7 +11,9 @@
 #include "hosttools/hosttools.h"
 #include "oplog/oplog.h"
 #include "page/page.h"
+#include "user/batch_lines.h"
 #include "user/batch_texts.h"
+#include "user/keys_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
 
@@ -20,51 +22,38 @@ namespace orvanta {
 namespace {
 
 constexpr size_t kMaxBatchLines = 1000;
-// The comment takes everything after the fourth comma.
-constexpr size_t kMaxFields = 5;
-constexpr size_t kMinFields = 2;
+constexpr char kFileField[] = "CSVFILE";
+constexpr char kEncodingField[] = "ENCODING";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-struct BatchLine {
-  size_t number;  // counted from 1 over every line of LINES
-  std::vector<std::string> fields;
-};
-
-bool IsSkipped(std::string_view line) {
-  return line.find_first_not_of(" \t") == std::string_view::npos || line.front() == '#';
-}
-
-std::vector<std::string> SplitFields(std::string_view line) {
-  std::vector<std::string> fields;
-  while (fields.size() + 1 < kMaxFields) {
-    const size_t comma = line.find(',');
-    if (comma == std::string_view::npos) break;
-    fields.emplace_back(line.substr(0, comma));
-    line.remove_prefix(comma + 1);
-  }
-  fields.emplace_back(line);
-  return fields;
-}
-
-// The account lines: split at LF, a CR before it dropped, blank lines and
-// lines starting with '#' left out.
-std::vector<BatchLine> AccountLines(std::string_view text) {
-  std::vector<BatchLine> lines;
-  size_t number = 0;
-  while (!text.empty()) {
-    const size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!IsSkipped(line)) lines.push_back({number, SplitFields(line)});
-  }
-  return lines;
+// A value of the line, or the form's when the line leaves it empty.
+std::string OrForm(const std::string& value, const char* field) {
+  return value.empty() ? Param(field) : value;
 }
 
 NewAccount AccountOf(const BatchLine& line) {
-  const auto field = [&](size_t i) { return i < line.fields.size() ? line.fields[i] : ""; };
-  return {field(0),     field(1),       field(2),        field(3),
-          field(4),     Param("DIR"),   Param("SHELL"),  Param("EXPIRE")};
+  return {line.name,
+          line.password,
+          line.uid,
+          line.group,
+          line.gcos,
+          OrForm(line.dir, "DIR"),
+          OrForm(line.shell, "SHELL"),
+          OrForm(line.expire, "EXPIRE")};
+}
+
+// The line's keys as their file holds them; "" for none.
+struct LineKeys {
+  std::string content, problem;
+};
+LineKeys KeysOf(const BatchLine& line, const std::string& name) {
+  if (line.keys.empty()) return {};
+  if (!CurrentScope().MayDo(Action::Keys)) return {"", NoteRefusedByScope(name)};
+  if (!Accounts().KeepsKeys()) return {"", kKeysFailed};
+  const KeyCheck check = CheckAuthorizedKeys(line.keys);
+  LineKeys keys{"", check.problem};
+  for (const AuthorizedKey& key : check.keys) keys.content += key.line + "\n";
+  return keys;
 }
 
 std::optional<std::uint32_t> UidOf(const NewAccount& account) { return ParseId(account.uid); }
@@ -86,13 +75,15 @@ struct Batch {
 
 // The reason the line cannot be registered, in the single registration's
 // words; "" when it passes.
-std::string LineProblem(const BatchLine& line, const NewAccount& account, const Batch& batch) {
-  if (line.fields.size() < kMinFields) return kBatchFieldCount;
+std::string LineProblem(const BatchLine& line, const NewAccount& account, const LineKeys& keys,
+                        const Batch& batch) {
+  if (!line.problem.empty()) return line.problem;
   if (!ScopeAllowsNewAccount(account)) return NoteRefusedByScope(account.name);
   if (CannotHashPassword(account)) return CellText(kMessageUserAddFailed);
   std::string problem = UserAddFieldsProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.earlier);
+  if (problem.empty()) problem = keys.problem;
   return problem;
 }
 
@@ -105,7 +96,8 @@ struct Outcome {
 Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   NewAccount account = AccountOf(line);
   FillFromScope(account, batch.earlier.taken_uids);
-  if (std::string problem = LineProblem(line, account, batch); !problem.empty()) {
+  const LineKeys keys = KeysOf(line, account.name);
+  if (std::string problem = LineProblem(line, account, keys, batch); !problem.empty()) {
     return {CellText(std::move(problem)), false};
   }
   // Counted whether or not the tool then succeeds, so that a check-only run
@@ -117,15 +109,26 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const StoreResult result = AddAccount(account);
+  // Taken again by the keys' write and by the next line's change, after its
+  // password is hashed.
+  ReleaseChangeLock();
+  const KeyFileResult written = result == StoreResult::Done && !keys.content.empty()
+                                    ? WriteRequestedKeys(account.name, keys.content, false)
+                                    : KeyFileResult::Done;
+  ReleaseChangeLock();
   if (result == StoreResult::Done || result == StoreResult::DoneWithoutPassword) {
     WriteOperationLog("ADD", account.name);
   } else if (result == StoreResult::FailedGroupKept) {
     WriteOperationLog("GADD", account.name);
   }
-  // Taken again by the next line's change, after its password is hashed.
-  ReleaseChangeLock();
+  if (result == StoreResult::Done && !keys.content.empty() && written == KeyFileResult::Done) {
+    WriteOperationLog("KEY", account.name);
+  }
   switch (result) {
     case StoreResult::Done:
+      if (written != KeyFileResult::Done) {
+        return {FormatText(kKeysAddFailedFormat, KeyFileProblem(written)), false};
+      }
       return {kBatchRegistered, true};
     case StoreResult::DoneWithoutPassword:
       return {kPasswordNotSet, false};
@@ -139,11 +142,45 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   return {CellText(kMessageUserAddFailed), false};
 }
 
+// The text whose lines the batch registers: the file's, or else the
+// pasted lines (EUC-JP, as the page posts them).
+struct BatchText {
+  std::string text;
+  BatchEncoding encoding;
+};
+
+BatchText RequestedBatchText() {
+  const std::string& file = Param(kFileField);
+  const std::string& pasted = Param("LINES");
+  if (file.empty()) return {pasted, BatchEncoding::Pasted};
+  if (!pasted.empty()) ThrowMessage(kBatchFileAndLines);
+  if (file.find('\0') != std::string::npos) ThrowMessage(kBatchNotText);
+  const BatchEncoding encoding = ChooseEncoding(Param(kEncodingField), file);
+  std::string_view text = file;
+  if (encoding == BatchEncoding::Utf8WithBom) text.remove_prefix(kByteOrderMark.size());
+  return {std::string(text), encoding};
+}
+
+const char* EncodingNote(BatchEncoding encoding) {
+  switch (encoding) {
+    case BatchEncoding::Utf8:
+      return kBatchEncodingUtf8;
+    case BatchEncoding::Utf8WithBom:
+      return kBatchEncodingUtf8Bom;
+    case BatchEncoding::Cp932:
+      return kBatchEncodingCp932;
+    case BatchEncoding::Pasted:
+      break;
+  }
+  return "";
+}
+
 }  // namespace
 
 void RegisterBatch() {
   if (LacksUserAddTool()) throw ErrorCode{kErrorUserAddFailed};
-  const std::vector<BatchLine> lines = AccountLines(Param("LINES"));
+  const BatchText text = RequestedBatchText();
+  const std::vector<BatchLine> lines = ReadBatchLines(text.text);
   if (lines.size() > kMaxBatchLines) ThrowMessage(kBatchTooManyLines);
   Batch batch;
   batch.check_only = HasParam("CHECKONLY");
@@ -162,6 +199,7 @@ void RegisterBatch() {
   // does not give up on a response that stays silent for a minute.
   RowProgress progress(lines.size(), true);
   PrintPageHeader();
+  std::fputs(EncodingNote(text.encoding), stdout);
   std::fputs(kBatchResultCaption, stdout);
   std::fputs(kBatchResultHeading, stdout);
   progress.EndHeading();
@@ -169,7 +207,7 @@ void RegisterBatch() {
   for (const BatchLine& line : lines) {
     const Outcome outcome = RegisterLine(line, batch);
     if (!outcome.passed) ++batch.problems;
-    std::printf(kBatchRowFormat, line.number, Html(line.fields[0]).c_str(), outcome.text.c_str());
+    std::printf(kBatchRowFormat, line.number, Html(line.name).c_str(), outcome.text.c_str());
     progress.EndRow();
   }
   std::fputs("</TABLE>\n", stdout);
