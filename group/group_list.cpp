@@ -124,6 +124,7 @@ void PrintGroupList(GroupListMode mode) {
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(query, page.window());
   if (selecting) PrintSelectionFormClosing(SelectionAction::Delete);
+  if (!selecting) PrintCsvLink("GVIEWCSV", FindQuery(filter.find()));
   PrintPageFooter();
 }
 

@@ -429,6 +429,10 @@ void PrintOperationHistory() {
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(page, filter);
+  std::string query;
+  if (!filter.name.empty()) query += "&NAME=" + UrlEncoded(filter.name);
+  if (filter.who && !filter.who->empty()) query += "&OPERATOR=" + UrlEncoded(*filter.who);
+  PrintCsvLink("LOGCSV", query);
   PrintPageFooter();
 }
 

@@ -188,6 +188,11 @@ void PrintFindForm(const ListQuery& query, const PageWindow& window);
 // / 最後, each a link only when it leads to another page. Without pages,
 // nothing.
 void PrintPageLinks(const ListQuery& query, const PageWindow& window);
+// Below a list: the link to the same rows as a CSV file, a GET of
+// `command` with `query` ("&FIND=..." or "", already encoded) after it.
+void PrintCsvLink(std::string_view command, std::string_view query);
+// "&FIND=" and the search, or "" without one.
+std::string FindQuery(std::string_view find);
 // Every byte but ASCII letters, digits and "-._~" as %XX: a value in a link.
 std::string UrlEncoded(std::string_view value);
 
