@@ -1,7 +1,7 @@
 // CSV files for download: written row by row through a RowWriter, so that
 // 100,000 accounts never stand whole in memory.
-#include <cstdio>
-#include <cstring>
+#include <array>
+#include <string_view>
 
 #include "page/page.h"
 
@@ -13,8 +13,23 @@ namespace {
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 // A cell starting with one of these is run as a formula when the file is
 // opened (CWE-1236).
-constexpr char kFormulaStarts[] = "=+-@\t\r";
-constexpr char kQuoted[] = "\",\r\n";
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+// A cell holding one of these is quoted.
+constexpr std::string_view kQuoted = "\",\r\n";
+
+constexpr std::array<bool, 256> TableOf(std::string_view bytes) {
+  std::array<bool, 256> table{};
+  for (const char c : bytes) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kFormulaStart = TableOf(kFormulaStarts);
+constexpr std::array<bool, 256> kQuotedByte = TableOf(kQuoted);
+
+bool NeedsQuotes(std::string_view value) {
+  bool found = false;
+  for (const char c : value) found |= kQuotedByte[static_cast<unsigned char>(c)];
+  return found;
+}
 
 }  // namespace
 
@@ -29,17 +44,21 @@ void CsvWriter::Separate() {
 
 void CsvWriter::Text(std::string_view value) {
   Separate();
-  const bool guarded = !value.empty() && std::strchr(kFormulaStarts, value.front()) != nullptr;
-  const bool quoted = value.find_first_of(kQuoted) != std::string_view::npos;
-  if (quoted) out_.Put("\"");
-  if (guarded) out_.Put("'");
+  const bool guarded = !value.empty() && kFormulaStart[static_cast<unsigned char>(value.front())];
+  const bool quoted = NeedsQuotes(value);
+  if (guarded) out_.Put(quoted ? "\"'" : "'");
+  if (!quoted) {
+    out_.Put(value);
+    return;
+  }
+  if (!guarded) out_.Put("\"");
   for (size_t quote; (quote = value.find('"')) != std::string_view::npos;) {
     out_.Put(value.substr(0, quote + 1));
     out_.Put("\"");
     value.remove_prefix(quote + 1);
   }
   out_.Put(value);
-  if (quoted) out_.Put("\"");
+  out_.Put("\"");
 }
 
 void CsvWriter::Number(std::uint64_t value) {

@@ -60,6 +60,7 @@ void ExportUserList() {
   CsvWriter csv("users.csv");
   PutHeadings(csv, kUserHeadings);
   for (const std::uint32_t index : shown) {
+    users.Prefetch(index);
     const UserTable::Row user = users[index];
     csv.Text(user.name);
     csv.Number(user.uid);
