@@ -109,13 +109,11 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (batch.check_only) return {kBatchCheckedOnly, true};
   account.dir = DirWithSlash(account.dir);
   const StoreResult result = AddAccount(account);
-  // Taken again by the keys' write and by the next line's change, after its
-  // password is hashed.
-  ReleaseChangeLock();
+  // The keys are written under the same hold of the change lock, as a
+  // single registration writes them.
   const KeyFileResult written = result == StoreResult::Done && !keys.content.empty()
                                     ? WriteRequestedKeys(account.name, keys.content, false)
                                     : KeyFileResult::Done;
-  ReleaseChangeLock();
   if (result == StoreResult::Done || result == StoreResult::DoneWithoutPassword) {
     WriteOperationLog("ADD", account.name);
   } else if (result == StoreResult::FailedGroupKept) {
@@ -124,6 +122,8 @@ Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   if (result == StoreResult::Done && !keys.content.empty() && written == KeyFileResult::Done) {
     WriteOperationLog("KEY", account.name);
   }
+  // Taken again by the next line's change, after its password is hashed.
+  ReleaseChangeLock();
   switch (result) {
     case StoreResult::Done:
       if (written != KeyFileResult::Done) {
