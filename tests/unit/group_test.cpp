@@ -44,6 +44,15 @@ TEST_F(GroupTest, ListsGroupsInGidOrder) {
                         "（一覧のすべての行）<BR>\n")));
 }
 
+TEST_F(GroupTest, GroupListFileNamesItsRowsInTheSystemLog) {
+  Params({{"COMMAND", "GVIEWCSV"}});
+  EXPECT_TRUE(Capture(ExportGroupList).ends_with("nogroup,4294967294,\r\n"));
+  ASSERT_EQ(audit_lines.size(), 1u);
+  EXPECT_TRUE(audit_lines[0].ends_with(
+      " address=192.0.2.1 command=GVIEWCSV name=groups result=exported-6-rows"))
+      << audit_lines[0];
+}
+
 TEST_F(GroupTest, DeletionFormOffersGroupsAboveSystemGid) {
   EXPECT_EQ(
       Utf8(Capture([] { PrintGroupList(GroupListMode::SelectForDelete); })),
