@@ -170,7 +170,7 @@ void ForEachPart(std::string_view body, std::string_view boundary,
     }
     if (!body.starts_with(kCrlf) || ++parts > kMaxParts) Refuse();
     body.remove_prefix(kCrlf.size());
-    const size_t header_end = body.find(kHeaderEnd);
+    const size_t header_end = body.substr(0, kMaxPartHeader + kHeaderEnd.size()).find(kHeaderEnd);
     if (header_end == std::string_view::npos || header_end > kMaxPartHeader) Refuse();
     const PartHeaders part = ReadPartHeaders(body.substr(0, header_end));
     body.remove_prefix(header_end + kHeaderEnd.size());

@@ -2,8 +2,10 @@
 // lines are checked on the server only: each line's reason comes back in
 // the result table.
 #include <cstdio>
+#include <string>
 
 #include "page/page.h"
+#include "user/batch_lines.h"
 #include "user/batch_texts.h"
 #include "user/user.h"
 #include "user/user_texts.h"
@@ -19,7 +21,11 @@ void PrintBatchForm() {
   std::fputs(kBatchLinesLabel, stdout);
   std::fputs(kBatchLinesCell, stdout);
   std::fputs(kBatchFileLabel, stdout);
-  std::printf(kBatchFileCell, kCgiName);
+  std::string headings;
+  for (const BatchColumn& column : kBatchColumns) {
+    headings += (headings.empty() ? "" : ",") + std::string(column.heading);
+  }
+  std::printf(kBatchFileCell, headings.c_str(), kCgiName);
   PrintHomeAndShellRows();
   PrintExpiryRow();
   std::fputs(kBatchCheckOnlyRow, stdout);

@@ -14,7 +14,6 @@ namespace orvanta {
 namespace {
 
 constexpr std::string_view kHeaderStart = "NAME";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Without a header the comment takes everything after the fourth comma.
 constexpr size_t kMaxFields = 5;
 constexpr size_t kMinFields = 2;

@@ -32,6 +32,7 @@ inline constexpr BatchColumn kBatchColumns[] = {
 // rules admit ASCII alone, so the encoding decides only whether a byte
 // order mark is dropped (and what the result page says).
 enum class BatchEncoding { Pasted, Utf8, Utf8WithBom, Cp932 };
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // ENCODING ("UTF8", "CP932", else detected): a byte order mark or bytes
 // that read as UTF-8 are UTF-8, anything else CP932.
 BatchEncoding ChooseEncoding(std::string_view requested, std::string_view file);

@@ -24,7 +24,6 @@ namespace {
 constexpr size_t kMaxBatchLines = 1000;
 constexpr char kFileField[] = "CSVFILE";
 constexpr char kEncodingField[] = "ENCODING";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // A value of the line, or the form's when the line leaves it empty.
 std::string OrForm(const std::string& value, const char* field) {
