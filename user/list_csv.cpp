@@ -18,7 +18,7 @@ constexpr const char* kAgeHeadings[] = {"NAME",     "UID",      "LASTCHANGE", "F
                                         "MAXDAYS",  "MINDAYS",  "WARNDAYS",   "INACTDAYS",
                                         "EXPIRE"};
 constexpr const char* kSampleRows[][9] = {
-    {"hanako", "Abc123xy", "", "users", "Kato, Hanako", "", "", "", ""},
+    {"hanako", "Abc123xy", "", "", "Kato, Hanako", "", "", "", ""},
     {"jiro", "Xyz789qw", "1601", "", "Jiro Sato", "", "/bin/sh", "2027-03-31", ""},
 };
 

@@ -226,6 +226,9 @@ struct UploadCase {
 TEST_F(BatchTest, ReadsCsvFilesAndPastedCsv) {
   std::vector<Part> pasted = BatchParts("");
   pasted[3].content = "NAME,PASS\r\nhanako,\"abc,123\"\r\n";
+  const std::string sample = box_.Run(Get("COMMAND=BATCHSAMPLE")).out;
+  std::vector<Part> checked = BatchParts(sample.substr(sample.find("\n\n") + 2));
+  checked.push_back({"CHECKONLY", "on"});
   const std::vector<UploadCase> cases = {
       {"UTF-8 with its byte order mark, columns in another order, quoted commas, quotes and "
        "line breaks, a leading ' kept",
@@ -266,6 +269,8 @@ TEST_F(BatchTest, ReadsCsvFilesAndPastedCsv) {
         Row(5, "shiro", "2行目：この鍵の種類は使えません。")},
        4,
        {}},
+      {"the sample file passes every check", Upload(checked), "<P>文字コード: UTF-8（BOM付き）</P>\n",
+       {Row(2, "hanako", kCheckedOnly), Row(3, "jiro", kCheckedOnly)}, 0, {}},
       {"pasted lines under a header are CSV too", Upload(pasted), "",
        {Row(2, "hanako", kRegistered)}, 0, {"  -d /home/hanako -s /bin/sh hanako"}},
   };
