@@ -287,12 +287,14 @@ TEST_F(BatchTest, RefusesMalformedUploadsBeforeAnything) {
   std::vector<Part> both = BatchParts("jiro,abc123\n");
   both[3].content = "hanako,abc123\n";
   const std::string bad_request = "Status: 400 Bad Request\n";
+  CgiRequest open = Upload(BatchParts("hanako,abc123\n"));  // no closing delimiter
+  open.body.resize(open.body.size() - 4);
   const std::vector<std::pair<CgiRequest, std::string>> cases = {
       {Upload(BatchParts("hanako,abc123\n"), std::string(71, 'b')), bad_request},
       {Upload(BatchParts("hanako,abc123\n", "application/octet-stream")), bad_request},
       {Upload(many), bad_request},
-      {Upload({{"COMMAND", "BATCHADD", "", "X-Pad: " + std::string(1020, 'p') + "\r\n"}}),
-       bad_request},
+      {open, bad_request},
+      {Upload({{std::string(1000, 'N'), "x"}}), bad_request},  // headers past 1 KiB
       {Upload({{"COMMAND", "BATCHADD", "", "Content-Transfer-Encoding: binary\r\n"}}),
        bad_request},
       {Upload(BatchParts("NAME,PASSWORD\nhanako,abc123\n")),
@@ -302,17 +304,10 @@ TEST_F(BatchTest, RefusesMalformedUploadsBeforeAnything) {
                         "<BR>\n"))},
   };
   for (const auto& [request, expected] : cases) {
-    CgiRequest cut = request;
     CgiResult result;
-    EXPECT_EQ(Send(cut, useradd_, &result), std::vector<std::string>{});
+    EXPECT_EQ(Send(request, useradd_, &result), std::vector<std::string>{});
     EXPECT_TRUE(Utf8(result.out).starts_with(expected)) << Utf8(result.out);
   }
-  // The closing delimiter missing.
-  CgiRequest open = Upload(BatchParts("hanako,abc123\n"));
-  open.body.resize(open.body.size() - 4);
-  CgiResult result;
-  EXPECT_EQ(Send(open, useradd_, &result), std::vector<std::string>{});
-  EXPECT_TRUE(result.out.starts_with(bad_request));
 }
 
 }  // namespace
