@@ -263,6 +263,8 @@ void ErrorLogLine(std::string_view text);
 
 // ---- Who may send requests (request_source.cpp) ---------------------------------------------
 
+// The text with ASCII letters in lower case (schemes, hosts, header names).
+std::string Lower(std::string_view text);
 // "scheme://host[:port]" of an absolute http or https URL, lower case, the
 // scheme's default port dropped; nullopt when the text is no such URL or
 // carries user information.

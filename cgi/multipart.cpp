@@ -21,13 +21,6 @@ constexpr std::string_view kFileTypes[] = {"text/csv", "text/plain"};
 
 [[noreturn]] void Refuse() { throw ErrorCode{kErrorBadRequest}; }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 std::string_view Trimmed(std::string_view text) {
   const size_t start = text.find_first_not_of(" \t");
   if (start == std::string_view::npos) return {};

@@ -1,6 +1,8 @@
-// POST BATCHADD: one account per line of LINES, "name,password,uid,group,
-// comment" with the batch's DIR, SHELL and EXPIRE. Every line is checked as
-// a single registration is; a line that fails does not stop the others.
+// POST BATCHADD: one account per line of LINES or of the CSV file,
+// "name,password,uid,group,comment" or the columns a header line names,
+// with the batch's DIR, SHELL and EXPIRE where a line has none. Every line
+// is checked as a single registration is; a line that fails does not stop
+// the others.
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -73,17 +75,19 @@ struct Batch {
 };
 
 // The reason the line cannot be registered, in the single registration's
-// words; "" when it passes.
-std::string LineProblem(const BatchLine& line, const NewAccount& account, const LineKeys& keys,
-                        const Batch& batch) {
+// words; "" when it passes. The keys are checked last, once the account
+// passed, and kept in `keys`.
+std::string LineProblem(const BatchLine& line, const NewAccount& account, const Batch& batch,
+                        LineKeys& keys) {
   if (!line.problem.empty()) return line.problem;
   if (!ScopeAllowsNewAccount(account)) return NoteRefusedByScope(account.name);
   if (CannotHashPassword(account)) return CellText(kMessageUserAddFailed);
   std::string problem = UserAddFieldsProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.database);
   if (problem.empty()) problem = UserAddTakenProblem(account, batch.earlier);
-  if (problem.empty()) problem = keys.problem;
-  return problem;
+  if (!problem.empty()) return problem;
+  keys = KeysOf(line, account.name);
+  return keys.problem;
 }
 
 struct Outcome {
@@ -95,8 +99,8 @@ struct Outcome {
 Outcome RegisterLine(const BatchLine& line, Batch& batch) {
   NewAccount account = AccountOf(line);
   FillFromScope(account, batch.earlier.taken_uids);
-  const LineKeys keys = KeysOf(line, account.name);
-  if (std::string problem = LineProblem(line, account, keys, batch); !problem.empty()) {
+  LineKeys keys;
+  if (std::string problem = LineProblem(line, account, batch, keys); !problem.empty()) {
     return {CellText(std::move(problem)), false};
   }
   // Counted whether or not the tool then succeeds, so that a check-only run
