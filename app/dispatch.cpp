@@ -78,6 +78,15 @@ const Command kGetCommands[] = {
     {"DELALL", [] { PrintSelectionConfirmation(true); }, Action::Del},
     {"AGE", [] { PrintUserList(UserListMode::SelectForAge); }, Action::Age},
     {"LOG", [] { PrintOperationHistory(); }, std::nullopt, Audience::Everyone, kReadsNoAccount},
+    // The lists as CSV files: every row the list's filter shows.
+    {"VIEWCSV", [] { ExportUserList(); }},
+    {"GVIEWCSV", [] { ExportGroupList(); }},
+    {"LOCKCSV", [] { ExportLockList(); }, Action::Lock},
+    {"AGECSV", [] { ExportAgeingList(); }, Action::Age},
+    {"LOGCSV", [] { ExportOperationHistory(); }, std::nullopt, Audience::Everyone,
+     kReadsNoAccount},
+    {"BATCHSAMPLE", [] { PrintBatchSample(); }, Action::Batch, Audience::Everyone,
+     kReadsNoAccount},
     {"DEFAULT", [] { PrintUserList(UserListMode::List); }},
     {"SESSIONS", [] { PrintSessionsPage(); }, std::nullopt, Audience::FullAdministrators, kReadsNoAccount},
     {kTotpCommand, [] { PrintTotpPage(); }, std::nullopt, Audience::Operators, kReadsNoAccount},
@@ -99,6 +108,7 @@ const FixedMessage kFixedMessages[] = {
     {kErrorNotAuthenticated, kMessageNotAuthenticated, "Status: 403 Forbidden\n"},
     {kErrorCrossSite, kMessageCrossSite, "Status: 403 Forbidden\n"},
     {kErrorRequestTooLarge, kMessageRequestTooLarge, "Status: 413 Payload Too Large\n"},
+    {kErrorBadRequest, kMessageBadRequest, "Status: 400 Bad Request\n"},
     {kErrorFormToken, kMessageFormToken, "Status: 403 Forbidden\n"},
     {kErrorClearText, kMessageClearText, "Status: 403 Forbidden\n"},
     {kErrorEnrolFirst, kMessageEnrolFirst, "Status: 403 Forbidden\n"},
@@ -217,8 +227,7 @@ int RunRequest() {
     // A client that went away must not stop the changes or their records.
     std::signal(SIGPIPE, SIG_IGN);
     gRequestText = ReadRequest();
-    EndAtFirstNul(gRequestText);
-    ParseParameters(gRequestText);
+    ParseRequest(gRequestText);
     ReadConfigFile(kConfigFileName);
     ReportInvalidSettings();
     ChooseAccountStore();

@@ -53,6 +53,8 @@ inline constexpr ErrorCode kErrorCrossSite = 403;
 inline constexpr ErrorCode kErrorNotAuthenticated = 4031;  // also 403 Forbidden
 inline constexpr ErrorCode kErrorNotLoggedIn = 401;  // asks for the operator's Basic login
 inline constexpr ErrorCode kErrorRequestTooLarge = 413;
+// A multipart body that does not read as one: 400, nothing runs.
+inline constexpr ErrorCode kErrorBadRequest = 400;
 // The sign-in page instead of what was asked for: a request of no session
 // (a POST gets it with 403 Forbidden).
 inline constexpr ErrorCode kErrorSignIn = 4011;
@@ -213,6 +215,38 @@ void EndAtFirstNul(std::string& text);
 // Percent-decodes in place, '+' as a blank; the text ends at a decoded NUL.
 void UrlDecode(std::string& text);
 void ParseParameters(const std::string& text);
+// Puts the request's parameters into gCGIData: a multipart body's parts
+// (ParseMultipartParameters), else the text's pairs once it is ended at
+// its first NUL. Afterwards `text` is the request's fields as pairs.
+void ParseRequest(std::string& text);
+
+// ---- multipart/form-data (multipart.cpp) -------------------------------------
+inline constexpr size_t kMaxBoundary = 70;
+inline constexpr size_t kMaxParts = 16;
+inline constexpr size_t kMaxPartHeader = 1024;
+
+struct MultipartField {
+  std::string_view name, value;
+  bool file;  // the part carried a filename
+};
+// A POST whose CONTENT_TYPE is multipart/form-data.
+bool IsMultipartRequest();
+// The boundary of a multipart/form-data CONTENT_TYPE: its one parameter,
+// 1 to kMaxBoundary bytes of RFC 2046's; kErrorBadRequest otherwise.
+std::string MultipartBoundary(std::string_view content_type);
+// Each part of the body in order. kErrorBadRequest (before or after some
+// parts were handled) for a body that is not delimited exactly by the
+// boundary, has more than kMaxParts parts or more than kMaxPartHeader bytes
+// of headers in one, a header other than Content-Disposition (form-data,
+// a name, perhaps a filename) and Content-Type, more than one file part, a
+// file part of a type other than text/csv and text/plain (unless it is
+// empty and names no file), or a NUL in a part that is no file.
+void ForEachPart(std::string_view body, std::string_view boundary,
+                 const std::function<void(const MultipartField&)>& handle);
+// Every part of the request's body into gCGIData, those of reserved names
+// dropped; returns the parts that are no file as "name=value" pairs,
+// encoded, for the actions that read repeated fields.
+std::string ParseMultipartParameters(std::string_view body);
 
 // Splits the request text at '&' into fields and each field at its first
 // '=' into name and value, then decodes both; a field without '=' is a name
@@ -240,6 +274,8 @@ void ErrorLogLine(std::string_view text);
 
 // ---- Who may send requests (request_source.cpp) ---------------------------------------------
 
+// The text with ASCII letters in lower case (schemes, hosts, header names).
+std::string Lower(std::string_view text);
 // "scheme://host[:port]" of an absolute http or https URL, lower case, the
 // scheme's default port dropped; nullopt when the text is no such URL or
 // carries user information.
@@ -273,6 +309,9 @@ void SetCurrentOperator(Operator who);
 // refusal and failed login: the operator, address, command, name and result,
 // so that the system's journal shows who did what, including what was refused.
 void AuditEvent(std::string_view command, std::string_view name, std::string_view result);
+// The line of a list taken away as a file: the command, the list as the
+// name, and "exported-N-rows".
+void AuditExport(std::string_view list, size_t rows);
 // Replaces the system log (tests record the lines); an empty function
 // restores syslog.
 using AuditWriter = std::function<void(int priority, const std::string& line)>;

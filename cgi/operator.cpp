@@ -52,4 +52,8 @@ void AuditEvent(std::string_view command, std::string_view name, std::string_vie
   closelog();
 }
 
+void AuditExport(std::string_view list, size_t rows) {
+  AuditEvent(Param("COMMAND"), list, "exported-" + std::to_string(rows) + "-rows");
+}
+
 }  // namespace orvanta

@@ -167,6 +167,15 @@ void ParseParameters(const std::string& text) {
   });
 }
 
+void ParseRequest(std::string& text) {
+  if (IsMultipartRequest()) {
+    text = ParseMultipartParameters(text);
+    return;
+  }
+  EndAtFirstNul(text);
+  ParseParameters(text);
+}
+
 void ForEachField(std::string_view text, std::string_view name,
                   const std::function<void(const std::string&)>& handle) {
   ForEachPair(text, [&](const std::string& field, const std::string& value) {

@@ -14,13 +14,6 @@ namespace orvanta {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 bool IsHostByte(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
 }
@@ -71,6 +64,13 @@ bool IsTrustedOrigin(const std::string& source) {
 }
 
 }  // namespace
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
 
 std::optional<std::string> NormalizedOrigin(std::string_view url) {
   const size_t separator = url.find("://");

@@ -14,6 +14,9 @@ enum class GroupListMode { List = 0, SelectForDelete = 2 };
 
 // GET GVIEW, GDEL (group_list.cpp)
 void PrintGroupList(GroupListMode mode);
+// GET GVIEWCSV: every group the list shows, with its members, as a CSV file
+// (and its line in the system log).
+void ExportGroupList();
 // Whether the group list shows every group: the plain list when the
 // operator's scope has "view"; every other list only the groups it names.
 bool ListShowsEveryGroup(GroupListMode mode);

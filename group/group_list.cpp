@@ -85,6 +85,26 @@ void PrintGroupRows(const GroupPage& page, bool selecting) {
 
 }  // namespace
 
+void ExportGroupList() {
+  ListFilter filter;
+  if (!ListShowsEveryGroup(GroupListMode::List)) filter.OwnedOnly();
+  CsvWriter csv("groups.csv");
+  for (const char* heading : {"NAME", "GID", "MEMBERS"}) csv.Text(heading);
+  csv.EndRow();
+  for (const auto& [gid, group] : AllGroups().by_gid) {
+    if (!filter.ShowsGroup(group)) continue;
+    std::string members;
+    for (const std::string& member : group.members) {
+      members += (members.empty() ? "" : " ") + member;
+    }
+    csv.Text(group.name);
+    csv.Number(gid);
+    csv.Text(members);
+    csv.EndRow();
+  }
+  AuditExport("groups", csv.rows() - 1);
+}
+
 void PrintGroupList(GroupListMode mode) {
   const bool selecting = mode == GroupListMode::SelectForDelete;
   ListFilter filter;
@@ -104,6 +124,7 @@ void PrintGroupList(GroupListMode mode) {
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(query, page.window());
   if (selecting) PrintSelectionFormClosing(SelectionAction::Delete);
+  if (!selecting) PrintCsvLink("GVIEWCSV", FindQuery(filter.find()));
   PrintPageFooter();
 }
 

@@ -385,6 +385,34 @@ void PrintPageLinks(const HistoryPage& page, const Filter& filter) {
 
 bool SeesWholeHistory() { return CurrentScope().MayDo(Action::Log); }
 
+void ExportOperationHistory() {
+  const Filter filter = RequestedFilter();
+  CsvWriter csv("history.csv");
+  for (const char* heading : {"TIME", "CODE", "NAME", "ADDRESS", "OPERATOR"}) csv.Text(heading);
+  csv.EndRow();
+  const std::string path = OperationLogPath();
+  const char* failure = nullptr;
+  const int fd = OpenOwnLogFile(path, O_RDONLY, failure);
+  struct stat info {};
+  if (fd < 0) {
+    if (errno != ENOENT) ErrorLogLine("history not shown: " + Printable(path) + " " + failure);
+  } else if (fstat(fd, &info) == 0) {
+    ForEachLineAfter(fd, 0, static_cast<std::uint64_t>(info.st_size),
+                     [&](std::string_view line, std::uint64_t) {
+                       const Record record = ParseRecord(line);
+                       if (!Matches(record, filter)) return true;
+                       for (std::string_view cell :
+                            {record.time, record.code, record.name, record.address, record.who}) {
+                         csv.Text(cell);
+                       }
+                       csv.EndRow();
+                       return true;
+                     });
+  }
+  if (fd >= 0) close(fd);
+  AuditExport("history", csv.rows() - 1);
+}
+
 void PrintOperationHistory() {
   const Filter filter = RequestedFilter();
   const HistoryPage page = ReadHistoryPage(filter);
@@ -402,6 +430,10 @@ void PrintOperationHistory() {
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(page, filter);
+  std::string query;
+  if (!filter.name.empty()) query += "&NAME=" + UrlEncoded(filter.name);
+  if (filter.who && !filter.who->empty()) query += "&OPERATOR=" + UrlEncoded(*filter.who);
+  PrintCsvLink("LOGCSV", query);
   PrintPageFooter();
 }
 

@@ -43,6 +43,9 @@ int OpenOwnLogFile(const std::string& path, int access, const char*& failure);
 // GET LOG (history_page.cpp): the log newest first, a page of records
 // before the offset FROM, only those of NAME and of OPERATOR when given.
 void PrintOperationHistory();
+// GET LOGCSV: every record the history's filter shows, oldest first, as a
+// CSV file (and its line in the system log).
+void ExportOperationHistory();
 
 // The record for a given COMMAND, name, address, time stamp and operator
 // (none when empty).

@@ -31,6 +31,14 @@ void PrintFormOpening(bool named_form) {
   }
 }
 
+void PrintUploadFormOpening() {
+  std::printf("<FORM ACTION=\"./%s\" METHOD=\"POST\" ENCTYPE=\"multipart/form-data\">\n",
+              kCgiName);
+  if (const std::optional<PageSession>& session = CurrentPageSession()) {
+    PrintHiddenField(kFormTokenField, session->form_token);
+  }
+}
+
 void PrintPostFormOpening(const char* command) {
   PrintFormOpening(false);
   PrintHiddenField("COMMAND", command);

@@ -46,6 +46,12 @@ void PrintResponseHeaders(const char* status) {
 
 }  // namespace
 
+void PrintDownloadHeaders(const char* type, const char* file_name) {
+  std::fputs(kProtectingHeaders, stdout);
+  std::printf("Content-Type: %s\nContent-Disposition: attachment; filename=\"%s\"\n\n", type,
+              file_name);
+}
+
 void PrintPageHeader(const char* status) {
   PrintResponseHeaders(status);
   std::fputs("<HTML>\n<HEAD>\n", stdout);

@@ -28,6 +28,9 @@ inline constexpr char kCgiName[] = "orvanta.cgi";
 // with the operator's name and the sign-out button.
 void PrintPageHeader(const char* status = nullptr);
 void PrintPageFooter();
+// The header block of a file the browser saves (attachment) rather than
+// shows: the same protecting headers, the type and the file name.
+void PrintDownloadHeaders(const char* type, const char* file_name);
 // A whole page holding one message; this form adds "<BR>\n" after it.
 void PrintMessagePage(const char* message, bool back_link, const char* status = nullptr);
 // The same page with the message written as it stands.
@@ -80,6 +83,33 @@ class RowWriter {
   size_t used_ = 0;
 };
 
+// ---- CSV files (csv.cpp) ----------------------------------------------------------
+
+// A file of RFC 4180 rows sent for download: the response's headers (those
+// of every page, Content-Type text/csv and Content-Disposition attachment
+// with the file name), UTF-8's byte order mark, then the rows, each ended
+// by CRLF. Nothing is converted: values go out as the databases hold them.
+// A text cell that starts with =, +, -, @, a tab or a CR gets a leading '
+// so that no spreadsheet runs it; a cell holding a quote, comma or line
+// break is quoted, its quotes doubled.
+class CsvWriter {
+ public:
+  explicit CsvWriter(const char* file_name);
+  void Text(std::string_view value);
+  void Number(std::uint64_t value);
+  // A day count, or an empty cell for none (negative).
+  void Days(long days);
+  void EndRow();
+  // The rows ended so far, the heading's included.
+  size_t rows() const { return rows_; }
+
+ private:
+  void Separate();
+  RowWriter out_;
+  size_t cells_ = 0;
+  size_t rows_ = 0;
+};
+
 // ---- Pages that show their rows as the work goes on (progress.cpp) ---------------
 
 // The rows of the batch and deletion and lock result pages: the page writes
@@ -108,6 +138,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // token; entry forms are named "form" because the validation scripts
 // address document.form.
 void PrintFormOpening(bool named_form);
+// The same for a form that sends a file (multipart/form-data): the token's
+// part comes first.
+void PrintUploadFormOpening();
 // The opening of a POST form of the program and its hidden fields (the
 // command): every form that changes something starts here.
 void PrintPostFormOpening(const char* command);
@@ -157,6 +190,11 @@ void PrintFindForm(const ListQuery& query, const PageWindow& window);
 // / 最後, each a link only when it leads to another page. Without pages,
 // nothing.
 void PrintPageLinks(const ListQuery& query, const PageWindow& window);
+// Below a list: the link to the same rows as a CSV file, a GET of
+// `command` with `query` ("&FIND=..." or "", already encoded) after it.
+void PrintCsvLink(std::string_view command, std::string_view query);
+// "&FIND=" and the search, or "" without one.
+std::string FindQuery(std::string_view find);
 // Every byte but ASCII letters, digits and "-._~" as %XX: a value in a link.
 std::string UrlEncoded(std::string_view value);
 

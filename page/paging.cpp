@@ -90,4 +90,14 @@ void PrintPageLinks(const ListQuery& query, const PageWindow& window) {
   std::fputs("<BR>\n", stdout);
 }
 
+std::string FindQuery(std::string_view find) {
+  return find.empty() ? "" : "&FIND=" + UrlEncoded(find);
+}
+
+void PrintCsvLink(std::string_view command, std::string_view query) {
+  const std::string href =
+      std::string("./") + kCgiName + "?COMMAND=" + UrlEncoded(command) + std::string(query);
+  std::printf(kCsvLinkFormat, Html(href).c_str());
+}
+
 }  // namespace orvanta

@@ -98,6 +98,17 @@ class DirectoryAccounts final : public AccountStore {
     return ageing;
   }
 
+  std::map<std::string, PasswordAgeing, std::less<>> AllAgeing() const override {
+    std::map<std::string, PasswordAgeing, std::less<>> all;
+    const UserTable& users = AllUsers();
+    for (size_t i = 0; i < users.size(); ++i) {
+      const UserTable::Row row = users[i];
+      const UserEntry user{std::string(row.name), row.uid, row.gid, "", "", ""};
+      if (const auto ageing = Ageing(user)) all.emplace(user.name, *ageing);
+    }
+    return all;
+  }
+
   StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const override {
     return ResultOf(DirectoryChangeAgeing(user.name, changes));
   }

@@ -136,6 +136,9 @@ class AccountStore {
   // The account's ageing; nullopt when it has no password entry or it
   // cannot be read.
   virtual std::optional<PasswordAgeing> Ageing(const UserEntry& user) const = 0;
+  // The ageing of every account that has a password entry, by name: the
+  // tools read the shadow database once, the directory asks per account.
+  virtual std::map<std::string, PasswordAgeing, std::less<>> AllAgeing() const = 0;
   // A list's page as the store's server sorts and cuts it out itself: its
   // entries to `accounts` or `groups`, and how many match; nullopt when the
   // store has no such server (the lists cut the page out of the snapshot).
@@ -396,6 +399,7 @@ long OwnExpiryDays(const std::string& name, std::uint32_t uid, long expire_days,
                    const SavedExpiries& saved);
 // The account's shadow entry as ageing.
 std::optional<PasswordAgeing> ToolAgeing(const UserEntry& user);
+std::map<std::string, PasswordAgeing, std::less<>> AllToolAgeing();
 // CHAGE (default /usr/bin/chage) with -M, -m, -W, -I, -E for the ticked
 // values and -d 0 for the forced change.
 StoreResult ChangeAgeingWithTool(const UserEntry& user, AgeingChanges changes);

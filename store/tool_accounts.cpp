@@ -205,6 +205,10 @@ class HostToolAccounts final : public AccountStore {
     return ToolAgeing(user);
   }
 
+  std::map<std::string, PasswordAgeing, std::less<>> AllAgeing() const override {
+    return AllToolAgeing();
+  }
+
   StoreResult ChangeAgeing(const UserEntry& user, const AgeingChanges& changes) const override {
     return ChangeAgeingWithTool(user, changes);
   }

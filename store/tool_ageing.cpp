@@ -102,6 +102,27 @@ bool ForcePasswordChangeWithTool(const std::string& name) {
          AgeingChangedAnyway(name, forced);
 }
 
+// One pass over the shadow database; the saved dates are read once, and
+// only when a lock's date stands in for one.
+std::map<std::string, PasswordAgeing, std::less<>> AllToolAgeing() {
+  std::map<std::string, PasswordAgeing, std::less<>> all;
+  setspent();
+  while (const spwd* entry = getspent()) {
+    if (entry->sp_namp != nullptr) all[entry->sp_namp] = AgeingOf(*entry);
+  }
+  endspent();
+  std::optional<SavedExpiries> saved;
+  for (auto& [name, ageing] : all) {
+    if (ageing.expire_days != kLockedExpiryDays) continue;
+    if (!saved) saved.emplace().Read();
+    const passwd* account = getpwnam(name.c_str());
+    ageing.expire_days = account == nullptr ? -1
+                                            : OwnExpiryDays(name, account->pw_uid,
+                                                            kLockedExpiryDays, *saved);
+  }
+  return all;
+}
+
 StoreResult ChangeAgeingWithTool(const UserEntry& user, AgeingChanges changes) {
   if (!HoldChangeLock()) return StoreResult::Failed;
   const spwd* entry = getspnam(user.name.c_str());

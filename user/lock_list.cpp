@@ -109,6 +109,7 @@ void PrintLockList() {
   std::fputs(kResetButton, stdout);
   std::fputs("</FORM>", stdout);
   PrintSelectAllForm("LOCKALL");
+  PrintCsvLink("LOCKCSV", FindQuery(filter.find()));
   PrintPageFooter();
 }
 

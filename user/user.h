@@ -262,8 +262,19 @@ bool LacksUserAddTool();
 // NameTaken (taken meanwhile), FailedGroupKept or Failed.
 StoreResult AddAccount(const NewAccount& account);
 
-// GET BATCH (batch_form.cpp): the batch registration form.
+// GET BATCH (batch_form.cpp): the batch registration form, which posts
+// multipart/form-data: pasted lines or a CSV file.
 void PrintBatchForm();
+// GET BATCHSAMPLE (list_csv.cpp): a CSV file of every column the batch
+// reads, with two example lines.
+void PrintBatchSample();
+// The user lists as CSV files (list_csv.cpp), every row their filter
+// shows: GET VIEWCSV (the user list), LOCKCSV (the lock list), AGECSV (the
+// ageing list with each account's day counts). Each writes one line to
+// the system log.
+void ExportUserList();
+void ExportLockList();
+void ExportAgeingList();
 // POST BATCHADD (batch_register.cpp): one account per line of LINES, each
 // checked as a single registration is, one result row per line.
 void RegisterBatch();

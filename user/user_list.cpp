@@ -186,9 +186,11 @@ void PrintUserList(UserListMode mode) {
   }
   std::fputs("</TABLE>\n<BR>\n", stdout);
   PrintPageLinks(query, window);
+  if (mode == UserListMode::List) PrintCsvLink("VIEWCSV", FindQuery(filter.find()));
   if (mode == UserListMode::SelectForModify || mode == UserListMode::SelectForAge) {
     PrintSelectionFormClosing(SelectionAction::Modify);
   }
+  if (mode == UserListMode::SelectForAge) PrintCsvLink("AGECSV", FindQuery(filter.find()));
   if (mode == UserListMode::SelectForDelete) {
     PrintHomeChoices();
     PrintSelectionFormClosing(SelectionAction::Delete);

@@ -32,6 +32,8 @@ const shown = ([code, name, address, time, operator = '']) =>
   [time, code === 'ADD' ? 'ユーザー登録' : 'グループへ追加', name, address, operator];
 
 const linkTexts = (page) => page.$$eval('a', (anchors) => anchors.map((a) => a.innerText.trim()));
+// Below every page of the history: the link to its records as a file.
+const CSV = 'CSVファイルで保存';
 
 test('the newest page starts with a change made through the pages', async () => {
   const { page, server } = session;
@@ -52,7 +54,7 @@ test('the newest page starts with a change made through the pages', async () => 
   assert.deepEqual(rows[0].slice(1), ['グループ登録', 'scribes', '127.0.0.1', 'admin']);
   assert.match(rows[0][0], /^\d{4}\/\d{2}\/\d{2} \d{2}:\d{2}$/);
   assert.deepEqual(rows.slice(1), SEEDED.slice(-99).reverse().map(shown));
-  assert.deepEqual(await linkTexts(page), ['古い記録へ']);
+  assert.deepEqual(await linkTexts(page), ['古い記録へ', CSV]);
 });
 
 test('the older link pages back, the newer link returns', async () => {
@@ -62,7 +64,7 @@ test('the older link pages back, the newer link returns', async () => {
   await shot(page, 'older');
   assert.match(new URL(page.url()).search, /^\?COMMAND=LOG&FROM=\d+$/);
   assert.deepEqual(await recordRows(page), SEEDED.slice(0, -99).reverse().map(shown));
-  assert.deepEqual(await linkTexts(page), ['新しい記録へ']);
+  assert.deepEqual(await linkTexts(page), ['新しい記録へ', CSV]);
 
   await submitWith(page, page.getByRole('link', { name: '新しい記録へ' }));
   await shot(page, 'newer');
@@ -76,5 +78,5 @@ test('the name filter keeps one person\'s records, membership ones too', async (
   await shot(page, 'filtered');
   assert.equal(new URL(page.url()).search, '?COMMAND=LOG&NAME=s7&OPERATOR=');
   assert.deepEqual(await recordRows(page), [SEEDED[150], SEEDED[7]].map(shown));
-  assert.deepEqual(await linkTexts(page), []);
+  assert.deepEqual(await linkTexts(page), [CSV]);
 });

@@ -25,8 +25,10 @@ std::string Row(int line, const std::string& name, const std::string& outcome) {
          "</TD><TD>" + outcome + "</TD>";
 }
 
-std::string BatchResult(const std::vector<std::string>& rows, int problems) {
-  std::string body =
+// `note`: what the page says of an uploaded file's encoding.
+std::string BatchResult(const std::vector<std::string>& rows, int problems,
+                        const std::string& note = "") {
+  std::string body = note +
       "<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n<CAPTION><B><FONT SIZE=\"+1\">ユーザーの一括登録"
       "</FONT></B></CAPTION>\n<TR BGCOLOR=\"#D0D0FF\"><TH>行</TH><TH>ユーザー名</TH><TH>結果</TH>"
       "<TH>進捗</TH></TR>\n";
@@ -69,9 +71,13 @@ class BatchTest : public ::testing::Test {
   // The lines handed to /bin/sh (after the tool's path) and the page.
   std::vector<std::string> Send(const std::string& body, const std::string& useradd,
                                 CgiResult* result) const {
+    return Send(Post(body), useradd, result);
+  }
+  std::vector<std::string> Send(const CgiRequest& request, const std::string& useradd,
+                                CgiResult* result) const {
     box_.SetConfig("SYSTEMUID=999\nSYSTEMGID=999\nSHELL1=/bin/sh\nUSERADD=" + useradd + "\n");
     const std::string trace = box_.PathOf("execve.trace");
-    *result = box_.Run(Post(body), StraceArgs(trace));
+    *result = box_.Run(request, StraceArgs(trace));
     std::vector<std::string> lines;
     // The user-adding tool's lines; chpasswd's follow each of them.
     for (const std::string& line : ShellCommandLines(box_.ReadFile("execve.trace"))) {
@@ -171,6 +177,137 @@ TEST_F(BatchTest, TakesAtMostAThousandLines) {
   EXPECT_EQ(Send("COMMAND=BATCHADD&LINES=" + Encode(lines + "u9999,abc123\n"), useradd_, &result),
             std::vector<std::string>{});
   EXPECT_EQ(Utf8(result.out), Utf8(MessagePage("一度に登録できるのは1000行までです。<BR>\n")));
+}
+
+// ---- CSV files: uploads to the batch, and the lists taken away
+
+constexpr char kBoundary[] = "----b0undary";
+
+// One part of a multipart/form-data body: a field, or a file (with its
+// file name and type).
+struct Part {
+  std::string name, content;
+  std::string file_name = {};
+  std::string headers = {};  // e.g. "Content-Type: text/csv\r\n"
+};
+
+CgiRequest Upload(const std::vector<Part>& parts, const std::string& boundary = kBoundary) {
+  std::string body;
+  for (const Part& part : parts) {
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"" +
+            (part.file_name.empty() ? "" : "; filename=\"" + part.file_name + "\"") + "\r\n" +
+            part.headers + "\r\n" + part.content + "\r\n";
+  }
+  CgiRequest request = Post(body + "--" + boundary + "--\r\n");
+  request.extra_env = {"CONTENT_TYPE=multipart/form-data; boundary=" + boundary};
+  return request;
+}
+
+// The batch form's parts around a CSV file.
+std::vector<Part> BatchParts(const std::string& file, const std::string& type = "text/csv") {
+  return {{"COMMAND", "BATCHADD"},
+          {"DIR", "/home"},
+          {"SHELL", "/bin/sh"},
+          {"LINES", ""},
+          {"CSVFILE", file, "class.csv", "Content-Type: " + type + "\r\n"}};
+}
+
+constexpr char kGcosChar[] = "コメントに使用できない文字が含まれています";
+
+struct UploadCase {
+  const char* what;
+  CgiRequest request;
+  std::string note;
+  std::vector<std::string> rows;
+  int problems;
+  std::vector<std::string> commands;  // after USERADD's path
+};
+
+TEST_F(BatchTest, ReadsCsvFilesAndPastedCsv) {
+  std::vector<Part> pasted = BatchParts("");
+  pasted[3].content = "NAME,PASS\r\nhanako,\"abc,123\"\r\n";
+  const std::string sample = box_.Run(Get("COMMAND=BATCHSAMPLE")).out;
+  std::vector<Part> checked = BatchParts(sample.substr(sample.find("\n\n") + 2));
+  checked.push_back({"CHECKONLY", "on"});
+  const std::vector<UploadCase> cases = {
+      {"UTF-8 with its byte order mark, columns in another order, quoted commas, quotes and "
+       "line breaks, a leading ' kept",
+       Upload(BatchParts("\xEF\xBB\xBFNAME,GCOS,PASS,UID\r\nhanako,\"Kato, \"\"Hana\"\"\",abc123,"
+                         "1600\r\njiro,\"two\r\nlines\",abc123,\r\n,,,\r\n'=sum,x,abc123,\r\n"
+                         "saburo,'=1+2,abc123,1601\r\n")),
+       "<P>文字コード: UTF-8（BOM付き）</P>\n",
+       {Row(2, "hanako", kRegistered), Row(3, "jiro", kGcosChar),
+        Row(6, "&#39;=sum", "ユーザー名に使用できない文字(&#39;)が含まれています"),
+        Row(7, "saburo", kRegistered)},
+       2,
+       {"  -c 'Kato, \"Hana\"'  -d /home/hanako -s /bin/sh -u 1600 hanako",
+        "  -c ''\\''=1+2'  -d /home/saburo -s /bin/sh -u 1601 saburo"}},
+      {"CP932 found without being chosen: ASCII lines register, Japanese comments get the "
+       "comment's message on their own lines",
+       Upload(BatchParts("NAME,PASS,GCOS\r\nkeiko,abc123,Keiko\r\ntaro3,abc123,\"a\r\nb\"\r\n"
+                         "sota,abc123,\"\x83\x5C\x83\x74\x83\x67, \x8D\xB2\x93\xA1\"\r\n"
+                         "miki,abc123,\"Miki\"\r\n")),
+       "<P>文字コード: Shift_JIS（CP932）</P>\n",
+       {Row(2, "keiko", kRegistered), Row(3, "taro3", kGcosChar), Row(5, "sota", kGcosChar),
+        Row(6, "miki", kRegistered)},
+       2,
+       {"  -c 'Keiko'  -d /home/keiko -s /bin/sh keiko",
+        "  -c 'Miki'  -d /home/miki -s /bin/sh miki"}},
+      {"a file without a header line is read as pasted lines are",
+       Upload(BatchParts("hanako,abc123,,staff,Kato, Hana\n# skipped\nnocomma\n", "text/plain")),
+       "<P>文字コード: UTF-8</P>\n",
+       {Row(1, "hanako", kRegistered), Row(3, "nocomma", kFieldCount)},
+       1,
+       {"  -c 'Kato, Hana'  -d /home/hanako -g staff -s /bin/sh hanako"}},
+      {"stray quotes, more fields than the header, keys refused as the form refuses them",
+       Upload(BatchParts("NAME,PASS,KEYS\nhanako,\"abc\"123\njiro,abc123,,x\nsaburo,ab\"c123\n"
+                         "shiro,abc123,\"\nssh-dss AAAA\"\n")),
+       "<P>文字コード: UTF-8</P>\n",
+       {Row(2, "hanako", "引用符（\"）の使い方が正しくありません"),
+        Row(3, "jiro", "項目の数が見出しより多くなっています"),
+        Row(4, "saburo", "引用符（\"）の使い方が正しくありません"),
+        Row(5, "shiro", "2行目：この鍵の種類は使えません。")},
+       4,
+       {}},
+      {"the sample file passes every check", Upload(checked), "<P>文字コード: UTF-8（BOM付き）</P>\n",
+       {Row(2, "hanako", kCheckedOnly), Row(3, "jiro", kCheckedOnly)}, 0, {}},
+      {"pasted lines under a header are CSV too", Upload(pasted), "",
+       {Row(2, "hanako", kRegistered)}, 0, {"  -d /home/hanako -s /bin/sh hanako"}},
+  };
+  for (const UploadCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    CgiResult result;
+    EXPECT_EQ(Send(c.request, useradd_, &result), c.commands);
+    EXPECT_EQ(Utf8(result.out), Utf8(BatchResult(c.rows, c.problems, c.note)));
+  }
+}
+
+TEST_F(BatchTest, RefusesMalformedUploadsBeforeAnything) {
+  std::vector<Part> many(17, Part{"X", "y"});
+  std::vector<Part> both = BatchParts("jiro,abc123\n");
+  both[3].content = "hanako,abc123\n";
+  const std::string bad_request = "Status: 400 Bad Request\n";
+  CgiRequest open = Upload(BatchParts("hanako,abc123\n"));  // no closing delimiter
+  open.body.resize(open.body.size() - 4);
+  const std::vector<std::pair<CgiRequest, std::string>> cases = {
+      {Upload(BatchParts("hanako,abc123\n"), std::string(71, 'b')), bad_request},
+      {Upload(BatchParts("hanako,abc123\n", "application/octet-stream")), bad_request},
+      {Upload(many), bad_request},
+      {open, bad_request},
+      {Upload({{std::string(1000, 'N'), "x"}}), bad_request},  // headers past 1 KiB
+      {Upload({{"COMMAND", "BATCHADD", "", "Content-Transfer-Encoding: binary\r\n"}}),
+       bad_request},
+      {Upload(BatchParts("NAME,PASSWORD\nhanako,abc123\n")),
+       Utf8(MessagePage("見出し行の列(PASSWORD)が正しくありません。<BR>\n"))},
+      {Upload(both),
+       Utf8(MessagePage("CSVファイルと貼り付けた行の両方は登録できません。どちらか一方にしてください。"
+                        "<BR>\n"))},
+  };
+  for (const auto& [request, expected] : cases) {
+    CgiResult result;
+    EXPECT_EQ(Send(request, useradd_, &result), std::vector<std::string>{});
+    EXPECT_TRUE(Utf8(result.out).starts_with(expected)) << Utf8(result.out);
+  }
 }
 
 }  // namespace

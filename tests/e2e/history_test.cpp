@@ -114,8 +114,10 @@ std::string Link(const char* text, const std::string& parameters) {
 std::string Newer(const std::string& parameters) { return Link("新しい記録へ", parameters); }
 std::string Older(const std::string& parameters) { return Link("古い記録へ", parameters); }
 
+// `csv`: the filter's parameters after COMMAND=LOGCSV, escaped.
 std::string HistoryPage(const std::vector<int>& shown, const std::string& links,
-                        const std::string& filter_shown = "", const std::string& who_shown = "") {
+                        const std::string& filter_shown = "", const std::string& who_shown = "",
+                        const std::string& csv = "") {
   std::string body =
       "<FORM ACTION=\"./orvanta.cgi\" METHOD=\"GET\">\n"
       "<INPUT TYPE=\"HIDDEN\" NAME=\"COMMAND\" VALUE=\"LOG\">\n"
@@ -135,6 +137,8 @@ std::string HistoryPage(const std::vector<int>& shown, const std::string& links,
   }
   body += "</TABLE>\n<BR>\n";
   if (!links.empty()) body += links + "<BR>\n";
+  body += "<A HREF=\"./orvanta.cgi?COMMAND=LOGCSV" + csv +
+          "\">CSVファイルで保存</A>（一覧のすべての行）<BR>\n";
   return Framed(body);
 }
 
@@ -176,19 +180,20 @@ TEST(HistoryPages, PagesAndFilterOfAGeneratedLog) {
        HistoryPage(Newest(199, 100, kAll), Newer("") + Older(from(at[100])))},
       // The filter: the name exactly, and the person of membership records.
       {"&NAME=o%27hara+%26+co",
-       HistoryPage(Newest(249, 48, kPerson), Older(from(at[48]) + person), person_shown)},
+       HistoryPage(Newest(249, 48, kPerson), Older(from(at[48]) + person), person_shown, "", person)},
       {"&NAME=o%27hara+%26+co&FROM=" + std::to_string(at[48]),
-       HistoryPage(Newest(47, 0, kPerson), Newer(from(at[249]) + person), person_shown)},
-      {"&NAME=u1", HistoryPage({1}, "", "u1")},
-      {"&NAME=u5:staff", HistoryPage({5}, "", "u5:staff")},
-      {"&NAME=a%2Cb", HistoryPage({33}, "", "a,b")},
-      {"&NAME=staff", HistoryPage({}, "", "staff")},
+       HistoryPage(Newest(47, 0, kPerson), Newer(from(at[249]) + person), person_shown, "", person)},
+      {"&NAME=u1", HistoryPage({1}, "", "u1", "", "&amp;NAME=u1")},
+      {"&NAME=u5:staff", HistoryPage({5}, "", "u5:staff", "", "&amp;NAME=u5%3Astaff")},
+      {"&NAME=a%2Cb", HistoryPage({33}, "", "a,b", "", "&amp;NAME=a%2Cb")},
+      {"&NAME=staff", HistoryPage({}, "", "staff", "", "&amp;NAME=staff")},
       // The operator filter, alone and with the name; its links keep it.
       {"&OPERATOR=k%26n",
-       HistoryPage(Newest(249, 98, kOperator), Older(from(at[98]) + who), "", "k&amp;n")},
+       HistoryPage(Newest(249, 98, kOperator), Older(from(at[98]) + who), "", "k&amp;n", who)},
       {"&OPERATOR=k%26n&FROM=" + std::to_string(at[98]),
-       HistoryPage(Newest(97, 0, kOperator), Newer(from(at[249]) + who), "", "k&amp;n")},
-      {"&NAME=u5:staff&OPERATOR=k%26n", HistoryPage({5}, "", "u5:staff", "k&amp;n")},
+       HistoryPage(Newest(97, 0, kOperator), Newer(from(at[249]) + who), "", "k&amp;n", who)},
+      {"&NAME=u5:staff&OPERATOR=k%26n", HistoryPage({5}, "", "u5:staff", "k&amp;n",
+                                                    "&amp;NAME=u5%3Astaff" + who)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);

@@ -170,7 +170,8 @@ std::string UserListPage(const std::vector<Account>& accounts, const std::vector
             ")</TD>\n<TD NOWRAP>" + a.gcos + "</TD>\n<TD NOWRAP>" + a.dir + "</TD>\n<TD NOWRAP>" +
             a.shell + "</TD></TR>\n\n";
   }
-  return Framed(body + "</TABLE>\n<BR>\n");
+  return Framed(body + "</TABLE>\n<BR>\n" +
+                "<A HREF=\"./orvanta.cgi?COMMAND=VIEWCSV\">CSVファイルで保存</A>（一覧のすべての行）<BR>\n");
 }
 
 std::string GroupListPage(std::vector<Group> groups) {
@@ -188,7 +189,8 @@ std::string GroupListPage(std::vector<Group> groups) {
     body += "<TR><TD>" + std::to_string(i) + "</TD>\n<TD>" + groups[i].name + "</TD>\n<TD>" +
             std::to_string(groups[i].gid) + "</TD>\n";
   }
-  return Framed(body + "</TABLE>\n<BR>\n");
+  return Framed(body + "</TABLE>\n<BR>\n" +
+                "<A HREF=\"./orvanta.cgi?COMMAND=GVIEWCSV\">CSVファイルで保存</A>（一覧のすべての行）<BR>\n");
 }
 
 // The result page of a registration or a modification: the values sent,

@@ -56,11 +56,14 @@ class UserListPage : public ::testing::Test {
   CgiSandbox box_;
 };
 
+const std::string kCsvLink =
+    "<A HREF=\"./orvanta.cgi?COMMAND=VIEWCSV\">CSVファイルで保存</A>（一覧のすべての行）<BR>\n";
+
 TEST_F(UserListPage, ListsEveryAccountInDatabaseOrder) {
   const std::string expected =
       Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
              "<CAPTION><FONT SIZE=\"+2\">ユーザー一覧</FONT></CAPTION>\n\n" +
-             Rows("") + "</TABLE>\n<BR>\n");
+             Rows("") + "</TABLE>\n<BR>\n" + kCsvLink);
   for (const char* query : {"", "COMMAND=VIEW", "COMMAND=DEFAULT"}) {
     const CgiResult result = box_.Run(Get(query));
     EXPECT_EQ(Utf8(result.out), Utf8(expected)) << "query: " << query;
@@ -115,7 +118,8 @@ TEST_F(UserListPage, EmptyDatabaseGivesAnEmptyTable) {
   EXPECT_EQ(box_.Run(Get("COMMAND=VIEW")).out,
             Framed("<TABLE BORDER BGCOLOR=\"#FFFFFF\">\n"
                    "<CAPTION><FONT SIZE=\"+2\">ユーザー一覧</FONT></CAPTION>\n\n"
-                   "</TABLE>\n<BR>\n"));
+                   "</TABLE>\n<BR>\n" +
+                   kCsvLink));
 }
 
 TEST_F(UserListPage, HeadingRepeatsEveryTenRows) {

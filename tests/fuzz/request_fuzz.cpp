@@ -19,8 +19,18 @@ namespace {
 using orvanta::fuzz::RequestRun;
 using orvanta::fuzz::SplitShellWords;
 
-constexpr std::string_view kPageStatuses[] = {"", "Status: 403 Forbidden\n",
+constexpr std::string_view kPageStatuses[] = {"", "Status: 400 Bad Request\n",
+                                              "Status: 403 Forbidden\n",
                                               "Status: 413 Payload Too Large\n"};
+// A list taken away as a file: no page, and nothing run.
+constexpr std::string_view kDownloadStart =
+    "X-Frame-Options: DENY\n"
+    "Content-Security-Policy: frame-ancestors 'none'\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Referrer-Policy: same-origin\n"
+    "Cache-Control: no-store\n"
+    "Content-Type: text/csv; charset=UTF-8\n"
+    "Content-Disposition: attachment; filename=\"";
 constexpr std::string_view kPageStart =
     "X-Frame-Options: DENY\n"
     "Content-Security-Policy: frame-ancestors 'none'\n"
@@ -143,6 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       orvanta::fuzz::RunRequestFrom({reinterpret_cast<const char*>(data), size});
   if (!run.cgi) {
     if (run.page != std::string(orvanta::kProgramTitle) + kNotCgiNotice) std::abort();
+    return 0;
+  }
+  if (run.page.starts_with(kDownloadStart)) {
+    if (run.method != "GET" || !run.command_lines.empty()) std::abort();
     return 0;
   }
   if (!IsOnePage(run.page)) std::abort();

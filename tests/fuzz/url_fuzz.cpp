@@ -2,6 +2,9 @@
 // and leaves no NUL; the request text ends exactly at its first raw or
 // encoded NUL; pairs whose '%', '&', '=' and '+' are encoded come back
 // whole; no parameter takes the name of a setting or of the environment.
+// The multipart reader: the input as a body is read within its bounds or
+// refused as a bad request, and the pairs sent as a form's parts come back
+// whole.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -56,6 +59,35 @@ bool IsEnvironmentName(std::string_view name) {
                                                 name) != std::end(kEnvironmentNames);
 }
 
+constexpr std::string_view kBoundary = "zb0undary";
+
+// The pairs a form could send as parts: named, the name quotable, the
+// value without the delimiter or a NUL, at most as many as are read.
+std::string MultipartOf(const Pairs& pairs, Pairs& sent) {
+  const std::string delimiter = "\r\n--" + std::string(kBoundary);
+  std::string body;
+  for (const auto& [name, value] : pairs) {
+    if (name.empty() || name.size() > 900 || name.find_first_of("\"\r\n") != std::string::npos ||
+        value.find(delimiter) != std::string::npos || value.find('\0') != std::string::npos ||
+        sent.size() == orvanta::kMaxParts) {
+      continue;
+    }
+    sent.emplace_back(name, value);
+    body += "--" + std::string(kBoundary) + "\r\nContent-Disposition: form-data; name=\"" + name +
+            "\"\r\n\r\n" + value + "\r\n";
+  }
+  return body + "--" + std::string(kBoundary) + "--\r\n";
+}
+
+Pairs PartsOf(std::string_view body) {
+  Pairs parts;
+  orvanta::ForEachPart(body, kBoundary, [&](const orvanta::MultipartField& field) {
+    if (field.name.empty() || parts.size() == orvanta::kMaxParts) std::abort();
+    parts.emplace_back(field.name, field.value);
+  });
+  return parts;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,6 +111,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     received.emplace_back(name, value);
   });
   if (received != sent) std::abort();
+
+  try {
+    PartsOf(text);
+  } catch (orvanta::ErrorCode code) {
+    if (code != orvanta::kErrorBadRequest) std::abort();
+  }
+  Pairs parts_sent;
+  const std::string body = MultipartOf(sent, parts_sent);
+  try {
+    if (PartsOf(body) != parts_sent) std::abort();
+  } catch (orvanta::ErrorCode) {
+    std::abort();
+  }
 
   orvanta::gCGIData.clear();
   orvanta::ParseParameters(ended);

@@ -39,7 +39,18 @@ TEST_F(GroupTest, ListsGroupsInGidOrder) {
                         "<TR><TD>3</TD>\n<TD>users</TD>\n<TD>100</TD>\n"
                         "<TR><TD>4</TD>\n<TD>a&lt;b</TD>\n<TD>200</TD>\n"
                         "<TR><TD>5</TD>\n<TD>nogroup</TD>\n<TD>4294967294</TD>\n"
-                        "</TABLE>\n<BR>\n")));
+                        "</TABLE>\n<BR>\n"
+                        "<A HREF=\"./orvanta.cgi?COMMAND=GVIEWCSV\">CSVファイルで保存</A>"
+                        "（一覧のすべての行）<BR>\n")));
+}
+
+TEST_F(GroupTest, GroupListFileNamesItsRowsInTheSystemLog) {
+  Params({{"COMMAND", "GVIEWCSV"}});
+  EXPECT_TRUE(Capture(ExportGroupList).ends_with("nogroup,4294967294,\r\n"));
+  ASSERT_EQ(audit_lines.size(), 1u);
+  EXPECT_TRUE(audit_lines[0].ends_with(
+      " address=192.0.2.1 command=GVIEWCSV name=groups result=exported-6-rows"))
+      << audit_lines[0];
 }
 
 TEST_F(GroupTest, DeletionFormOffersGroupsAboveSystemGid) {

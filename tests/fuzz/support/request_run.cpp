@@ -24,7 +24,8 @@ namespace {
 
 constexpr std::string_view kCgiVariables[] = {
     "REQUEST_METHOD", "CONTENT_LENGTH", "QUERY_STRING", "HTTP_HOST",   "HTTP_ORIGIN",
-    "HTTP_REFERER",   "HTTPS",          "SERVER_NAME",  "SERVER_PORT", "REMOTE_ADDR"};
+    "HTTP_REFERER",   "HTTPS",          "SERVER_NAME",  "SERVER_PORT", "REMOTE_ADDR",
+    "CONTENT_TYPE"};
 constexpr std::string_view kSettingsChoice = "SETTINGS";
 constexpr std::string_view kToolStatus = "TOOL_STATUS";
 constexpr int kToolFailed = 1 << 8;  // the wait status of exit(1)

@@ -30,7 +30,7 @@ struct RequestRun {
 // The input is "NAME=value" lines up to the first empty line, then the body
 // that the program reads from standard input. NAME is a CGI variable
 // (REQUEST_METHOD, CONTENT_LENGTH, QUERY_STRING, HTTP_HOST, HTTP_ORIGIN,
-// HTTP_REFERER, HTTPS, SERVER_NAME, SERVER_PORT, REMOTE_ADDR), SETTINGS (a
+// HTTP_REFERER, HTTPS, SERVER_NAME, SERVER_PORT, REMOTE_ADDR, CONTENT_TYPE), SETTINGS (a
 // digit choosing one of the fixed settings files) or TOOL_STATUS (one digit
 // per tool run, the last repeated: 0 is success, anything else failure);
 // other lines are ignored. The result is valid until the next run.
