@@ -40,7 +40,12 @@ printf '#!/bin/sh\necho "$*" >>%s/calls\nsleep 1\n' "$work" >"$work/tools/userad
 printf '#!/bin/sh\ncat >/dev/null\n' >"$work/tools/chpasswd"
 chmod 755 "$work/tools/useradd" "$work/tools/chpasswd"
 printf '%s\n' "USERADD=$work/tools/useradd" "CHPASSWD=$work/tools/chpasswd" SYSTEMUID=999 \
-  SYSTEMGID=999 SHELL1=/bin/sh DEF_DIR=/home/ HOME_ROOTS=/home/ >"$work/cgi/cfg_file.cfg"
+  SYSTEMGID=999 SHELL1=/bin/sh >"$work/cgi/cfg_file.cfg"
+
+snippet() {  # the package's, with this installation's paths
+  sed -e "s|/usr/lib/cgi-bin/orvanta|$work/cgi|" -e "s|/usr/share/orvanta/www|$work/www|" \
+    "$project/debian/$1"
+}
 
 lighttpd_config() {  # port, user
   [[ $2 == root ]] || printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$2" "$2"
@@ -52,8 +57,7 @@ server.document-root = "$work/www"
 server.errorlog = "$work/log/lighttpd.log"
 server.breakagelog = "$work/log/cgi.log"
 EOF
-  sed -e "s|/usr/lib/cgi-bin/orvanta|$work/cgi|" -e "s|/usr/share/orvanta/www|$work/www|" \
-    "$project/debian/lighttpd/50-orvanta.conf"
+  snippet lighttpd/50-orvanta.conf
 }
 
 apache_config() {  # port, user
@@ -74,8 +78,7 @@ DocumentRoot $work/www
 TypesConfig /etc/mime.types
 AddOutputFilterByType DEFLATE text/html text/plain
 EOF
-  sed -e "s|/usr/lib/cgi-bin/orvanta|$work/cgi|" -e "s|/usr/share/orvanta/www|$work/www|" \
-    "$project/debian/apache2/orvanta.conf"
+  snippet apache2/orvanta.conf
 }
 
 start_server() {  # name, user, port
