@@ -17,7 +17,9 @@ constexpr std::string_view kMultipartType = "multipart/form-data";
 constexpr std::string_view kCrlf = "\r\n";
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kDispositionValue = "form-data";
-constexpr std::string_view kFileTypes[] = {"text/csv", "text/plain"};
+// Browsers on Windows send a .csv file as the spreadsheet program that
+// opens it registers it: application/vnd.ms-excel.
+constexpr std::string_view kFileTypes[] = {"text/csv", "text/plain", "application/vnd.ms-excel"};
 
 [[noreturn]] void Refuse() { throw ErrorCode{kErrorBadRequest}; }
 

@@ -12,11 +12,10 @@ namespace orvanta {
 // One account line's values as written; an empty dir, shell or expire
 // takes the form's.
 struct BatchLine {
-  size_t number = 0; // the line of the text it starts on, counted from 1
+  size_t number = 0;  // the line of the text it starts on, counted from 1
   std::string name, password, uid, group, gcos, dir, shell, expire, keys;
-  std::string force; // "1": the password must be changed at the first login
-  std::string
-      problem; // why the line cannot be read as one (HTML); "" when it can
+  std::string force;    // "1": the password must be changed at the first login
+  std::string problem;  // why the line cannot be read as one (HTML); "" when it can
 };
 
 // The columns a header line may name, each at most once, in any order.
@@ -25,11 +24,10 @@ struct BatchColumn {
   std::string BatchLine::*value;
 };
 inline constexpr BatchColumn kBatchColumns[] = {
-    {"NAME", &BatchLine::name},   {"PASS", &BatchLine::password},
-    {"UID", &BatchLine::uid},     {"GID", &BatchLine::group},
-    {"GCOS", &BatchLine::gcos},   {"DIR", &BatchLine::dir},
-    {"SHELL", &BatchLine::shell}, {"EXPIRE", &BatchLine::expire},
-    {"KEYS", &BatchLine::keys},   {"FORCE", &BatchLine::force},
+    {"NAME", &BatchLine::name},   {"PASS", &BatchLine::password}, {"UID", &BatchLine::uid},
+    {"GID", &BatchLine::group},   {"GCOS", &BatchLine::gcos},     {"DIR", &BatchLine::dir},
+    {"SHELL", &BatchLine::shell}, {"EXPIRE", &BatchLine::expire}, {"KEYS", &BatchLine::keys},
+    {"FORCE", &BatchLine::force},
 };
 
 // How an uploaded file's bytes are taken. Nothing is converted: the field
@@ -50,4 +48,4 @@ BatchEncoding ChooseEncoding(std::string_view requested, std::string_view file);
 // twice throws ErrorCode 0.
 std::vector<BatchLine> ReadBatchLines(std::string_view text);
 
-} // namespace orvanta
+}  // namespace orvanta

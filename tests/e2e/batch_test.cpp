@@ -242,11 +242,12 @@ TEST_F(BatchTest, ReadsCsvFilesAndPastedCsv) {
        2,
        {"  -c 'Kato, \"Hana\"'  -d /home/hanako -s /bin/sh -u 1600 hanako",
         "  -c ''\\''=1+2'  -d /home/saburo -s /bin/sh -u 1601 saburo"}},
-      {"CP932 found without being chosen: ASCII lines register, Japanese comments get the "
-       "comment's message on their own lines",
+      {"CP932 found without being chosen, in the type Windows gives a spreadsheet's file: ASCII "
+       "lines register, Japanese comments get the comment's message on their own lines",
        Upload(BatchParts("NAME,PASS,GCOS\r\nkeiko,abc123,Keiko\r\ntaro3,abc123,\"a\r\nb\"\r\n"
                          "sota,abc123,\"\x83\x5C\x83\x74\x83\x67, \x8D\xB2\x93\xA1\"\r\n"
-                         "miki,abc123,\"Miki\"\r\n")),
+                         "miki,abc123,\"Miki\"\r\n",
+                         "application/vnd.ms-excel")),
        "<P>文字コード: Shift_JIS（CP932）</P>\n",
        {Row(2, "keiko", kRegistered), Row(3, "taro3", kGcosChar), Row(5, "sota", kGcosChar),
         Row(6, "miki", kRegistered)},
@@ -269,6 +270,15 @@ TEST_F(BatchTest, ReadsCsvFilesAndPastedCsv) {
         Row(5, "shiro", "2行目：この鍵の種類は使えません。")},
        4,
        {}},
+      {"FORCE asks the change at the first login of its line alone",
+       Upload(BatchParts("NAME,PASS,FORCE\nhanako,abc123,1\njiro,abc123,yes\nsaburo,abc123,0\n")),
+       "<P>文字コード: UTF-8</P>\n",
+       // No CHAGE here: the change asked for is one that cannot be set.
+       {Row(2, "hanako", "登録しましたが、初回ログイン時のパスワード変更を設定できませんでした。"),
+        Row(3, "jiro", "FORCE の列は 1 か 0 にしてください（空なら画面の指定どおり）"),
+        Row(4, "saburo", kRegistered)},
+       2,
+       {"  -d /home/hanako -s /bin/sh hanako", "  -d /home/saburo -s /bin/sh saburo"}},
       {"the sample file passes every check", Upload(checked), "<P>文字コード: UTF-8（BOM付き）</P>\n",
        {Row(2, "hanako", kCheckedOnly), Row(3, "jiro", kCheckedOnly)}, 0, {}},
       {"pasted lines under a header are CSV too", Upload(pasted), "",
