@@ -180,7 +180,7 @@ const padded = (i) => String(i).padStart(3, '0');
 
 const newAccounts = Array.from({ length: ACCOUNTS }, (_, i) => ({
   NAME: `${NAME_PREFIXES[i % NAME_PREFIXES.length]}${padded(i)}`,
-  PASS: `Ld${padded(i)}x`,
+  PASS: `Qv8.Zm2p${padded(i)}`,
   UID: i % 2 ? String(FIRST_GIVEN_ID + i) : '',
   GID: OFFERED_GROUPS[i % OFFERED_GROUPS.length],
   GCOS: i % 4 ? `Load user ${i}` : `O'Hara ${i}`,

@@ -107,7 +107,7 @@ for server in "lighttpd www-data" "lighttpd root" "apache www-data"; do
   body="COMMAND=BATCHADD&DIR=%2Fhome%2F&SHELL=%2Fbin%2Fsh&LINES="
   expected=
   for ((i = 1; i <= lines; i++)); do
-    body+="gone$i%2Cabc12345%0A"
+    body+="gone$i%2CVq8.Lm2$i%0A"
     expected+="ADD,gone$i"$'\n'
   done
   # The client, which takes compressed pages as browsers do, reads up to
