@@ -14,9 +14,10 @@ const { dialogs, shot } = session;
 
 // 伊藤 in CP932: a comment the field rules refuse.
 const CLASS = Buffer.concat([
-  Buffer.from('NAME,PASS,UID,GID,GCOS\r\nkana,abc123,1800,devel,"Ito, Kana"\r\nmei,abc123,1801,devel,'),
+  Buffer.from('NAME,PASS,UID,GID,GCOS\r\nkana,Vq8.Lm2pXz-w,1800,devel,"Ito, Kana"\r\n'
+    + 'mei,Vq8.Lm2pXz-w,1801,devel,'),
   Buffer.from([0x88, 0xc9, 0x93, 0xa1]),
-  Buffer.from('\r\nrio,abc123,1802,,Rio\r\n'),
+  Buffer.from('\r\nrio,Vq8.Lm2pXz-w,1802,,Rio\r\n'),
 ]);
 
 async function upload(checkOnly) {
