@@ -178,25 +178,5 @@ TEST_F(PasswordQualityTest, AChangeAtTheFirstLoginThatFailsKeepsTheAccount) {
   EXPECT_EQ(box_.LogRecords(), std::vector<std::string>{"ADD,hanako"});
 }
 
-// With the real chpasswd and chage on a tree: chage -d 0 comes after
-// chpasswd -e, which sets the day of the last change to today.
-TEST_F(PasswordQualityTest, TheChangeAtTheFirstLoginFollowsChpasswd) {
-  ASSERT_EQ(geteuid(), 0u) << "the account tools need root";
-  const std::string root = box_.PathOf("root");
-  std::filesystem::create_directories(root + "/etc");
-  box_.WriteFile("root/etc/passwd", "root:x:0:0:root:/root:/bin/bash\n");
-  box_.WriteFile("root/etc/group", "root:x:0:\nstaff:x:1100:\n");
-  box_.WriteFile("root/etc/shadow", "root:*:19000:0:99999:7:::\n");
-  box_.WriteFile("root/etc/gshadow", "root:*::\nstaff:!::\n");
-  box_.SetAccountFiles(root + "/etc/passwd", root + "/etc/group", root + "/etc/shadow");
-  Configure("USERADD=/usr/sbin/useradd --prefix " + root + "\nCHPASSWD=/usr/sbin/chpasswd -R " +
-            root + "\nCHAGE=/usr/bin/chage -R " + root + "\n");
-  const std::string page = Utf8(Register(std::string("&PASS=") + kStrong + "&FORCE=on").out);
-  EXPECT_NE(page.find("<P>初回ログイン時にパスワードの変更を求めます。</P>\n"), std::string::npos)
-      << page;
-  const std::string shadow = box_.ReadFile("root/etc/shadow");
-  EXPECT_TRUE(std::regex_search(shadow, std::regex("\nhanako:\\$y\\$[^:]+:0:"))) << shadow;
-}
-
 }  // namespace
 }  // namespace orvanta::test
